@@ -1,0 +1,292 @@
+#include "Controllers/BusClient.h"
+
+#include <array>
+#include <exception>
+#include <memory>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace Velotrix {
+namespace {
+
+constexpr std::uint32_t HighestSerial = 65535;
+
+// After a failure the driver may keep failing at once; pausing between repeated failures keeps a
+// notification thread from taking a whole core meanwhile.
+constexpr std::chrono::milliseconds RepeatedFailurePause{10};
+
+// Sends a request that has no output.
+std::uint32_t Send(DriverHandle device, std::uint32_t code, std::span<const std::uint8_t> input) {
+    std::size_t returned = 0;
+    return DriverRequest(device, code, input, {}, returned);
+}
+
+// The requests that name only a serial: unplug and wait until ready.
+std::uint32_t SendSerialRequest(DriverHandle device, std::uint32_t code, std::uint32_t serial) {
+    std::array<std::uint8_t, BusUnplugSize> request{};
+    ByteWriter writer(request.data(), request.size());
+    writer.U32(0, static_cast<std::uint32_t>(request.size()));
+    writer.U32(4, serial);
+    return Send(device, code, request);
+}
+
+std::uint32_t SendCheckVersion(DriverHandle device) {
+    std::array<std::uint8_t, BusCheckVersionSize> request{};
+    ByteWriter writer(request.data(), request.size());
+    writer.U32(0, static_cast<std::uint32_t>(request.size()));
+    writer.U32(4, BusInterfaceVersion);
+    return Send(device, BusRequestCheckVersion, request);
+}
+
+std::uint32_t SendPlugIn(DriverHandle device, const PadTarget& target, std::uint32_t serial) {
+    std::array<std::uint8_t, BusPlugInSize> request{};
+    ByteWriter writer(request.data(), request.size());
+    writer.U32(0, static_cast<std::uint32_t>(request.size()));
+    writer.U32(4, serial);
+    writer.U32(8, target.type);
+    writer.U16(12, target.vendorId);
+    writer.U16(14, target.productId);
+    return Send(device, BusRequestPlugIn, request);
+}
+
+// The last thing a notification thread does with the target and the connection; a waiter in
+// WaitForNotificationThreads may release them as soon as it sees the count drop.
+void NotificationThreadEnded(BusDevice& device) {
+    std::lock_guard<std::mutex> lock(device.threadsMutex);
+    --device.notificationThreads;
+    device.threadsEnded.notify_all();
+}
+
+void RunNotifications(std::shared_ptr<BusDevice> shared, BusConnection* bus, PadTarget* target, std::uint32_t serial,
+                      void* context) {
+    std::array<std::uint8_t, BusNotificationSize> buffer{};
+    ByteWriter writer(buffer.data(), buffer.size());
+    writer.U32(0, static_cast<std::uint32_t>(buffer.size()));
+    writer.U32(4, serial);
+    bool failedBefore = false;
+    for (;;) {
+        // The request reuses the buffer as the driver gave it back, sized by its own size field.
+        std::uint32_t size = 0;
+        if (!ByteReader(buffer.data(), buffer.size()).U32(0, size) || size > buffer.size()) size = buffer.size();
+        std::span<std::uint8_t> bytes(buffer.data(), size);
+        // A closed connection will never notify again; ending here also lets its destructor finish.
+        DriverHandle device = shared->handle.load();
+        if (device == InvalidDriverHandle) break;
+        std::size_t returned = 0;
+        std::uint32_t error = DriverRequest(device, BusRequestNotification, bytes, bytes, returned);
+        if (error == 0) {
+            failedBefore = false;
+            NotificationCallback callback = target->callback.load();
+            if (!callback) break;
+            callback(bus, target, buffer[8], buffer[9], buffer[10], context);
+            continue;
+        }
+        if (error == DriverErrorAccessDenied || error == DriverErrorOperationAborted) break;
+        // Nobody would hear of a later completion any more.
+        if (!target->callback.load()) break;
+        if (failedBefore) std::this_thread::sleep_for(RepeatedFailurePause);
+        failedBefore = true;
+    }
+    NotificationThreadEnded(*shared);
+}
+
+// The connection's device handle, or the invalid one.
+DriverHandle DeviceOf(const BusConnection& bus) { return bus.device ? bus.device->handle.load() : InvalidDriverHandle; }
+
+} // namespace
+
+BusConnection::BusConnection() {
+    try {
+        device = std::make_shared<BusDevice>();
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+BusConnection::~BusConnection() {
+    // Closing aborts every pending notification request and the threads then find no device handle,
+    // so they end promptly. A driver that never aborts them leaves its threads blocked, holding only
+    // the shared BusDevice, so the wait is bounded.
+    Close(this);
+    (void)WaitForNotificationThreads(this, NotificationGrace);
+}
+
+void WriteControllerReport(ByteWriter& writer, std::size_t offset, const ControllerReport& report) {
+    writer.U16(offset + 0, report.buttons);
+    writer.U8(offset + 2, report.leftTrigger);
+    writer.U8(offset + 3, report.rightTrigger);
+    writer.I16(offset + 4, report.leftStickX);
+    writer.I16(offset + 6, report.leftStickY);
+    writer.I16(offset + 8, report.rightStickX);
+    writer.I16(offset + 10, report.rightStickY);
+}
+
+bool ReadControllerReport(const ByteReader& reader, std::size_t offset, ControllerReport& report) {
+    if (!reader.Has(offset, ControllerReportSize)) return false;
+    ControllerReport read;
+    bool ok = reader.U16(offset + 0, read.buttons) && reader.U8(offset + 2, read.leftTrigger) &&
+              reader.U8(offset + 3, read.rightTrigger) && reader.I16(offset + 4, read.leftStickX) &&
+              reader.I16(offset + 6, read.leftStickY) && reader.I16(offset + 8, read.rightStickX) &&
+              reader.I16(offset + 10, read.rightStickY);
+    if (ok) report = read;
+    return ok;
+}
+
+BusResult Open(BusConnection* bus) {
+    if (!bus) return ErrNoConnection;
+    if (DeviceOf(*bus) != InvalidDriverHandle) return ErrBusConnected;
+    if (!bus->device) return ErrBusMissing;
+    std::vector<std::wstring> paths = ListDriverDevicePaths();
+    BusResult failure = ErrBusMissing;
+    for (const std::wstring& path : paths) {
+        if (path.empty()) {
+            failure = ErrBusMissing;
+            continue;
+        }
+        UniqueDriverDevice device(OpenDriverDevice(path));
+        if (!device) {
+            failure = ErrBusOpen;
+            continue;
+        }
+        if (SendCheckVersion(device.get()) != 0) {
+            failure = ErrBusVersion;
+            continue;
+        }
+        bus->device->handle.store(device.Release());
+        return ResultOk;
+    }
+    return failure;
+}
+
+void Close(BusConnection* bus) {
+    if (!bus || !bus->device) return;
+    DriverHandle device = bus->device->handle.exchange(InvalidDriverHandle);
+    if (device != InvalidDriverHandle) CloseDriverDevice(device);
+}
+
+PadTarget* AllocTarget() {
+    PadTarget* target = new (std::nothrow) PadTarget;
+    if (target) target->state = TargetReadyToPlug;
+    return target;
+}
+
+void FreeTarget(PadTarget* target) { delete target; }
+
+BusResult PlugTarget(BusConnection* bus, PadTarget* target) {
+    if (!bus) return ErrNoConnection;
+    if (!target) return ErrBadTarget;
+    DriverHandle device = DeviceOf(*bus);
+    if (device == InvalidDriverHandle) return ErrBusMissing;
+    if (target->state == TargetNotInitialised) return ErrTargetNotReady;
+    if (target->state == TargetPlugged) return ErrAlreadyPlugged;
+
+    // A refused plug in means another pad holds that number, so the search settles on the lowest
+    // number the bus accepts.
+    std::uint32_t serial = 1;
+    while (SendPlugIn(device, *target, serial) != 0) {
+        if (++serial > HighestSerial) return ErrNoFreeSerial;
+    }
+    target->serial = serial;
+
+    std::uint32_t ready = SendSerialRequest(device, BusRequestWaitReady, serial);
+    // 87: a driver too old to offer the readiness wait; its pads are usable at once.
+    if (ready != 0 && ready != DriverErrorInvalidParameter) {
+        // The caller releases a target that failed to plug, so nothing would ever unplug this pad.
+        (void)SendSerialRequest(device, BusRequestUnplug, serial);
+        return ErrNotPlugged;
+    }
+    target->state = TargetPlugged;
+    return ResultOk;
+}
+
+BusResult UnplugTarget(BusConnection* bus, PadTarget* target) {
+    if (!bus) return ErrNoConnection;
+    if (!target) return ErrBadTarget;
+    DriverHandle device = DeviceOf(*bus);
+    if (device == InvalidDriverHandle) return ErrBusMissing;
+    if (target->state == TargetNotInitialised) return ErrTargetNotReady;
+    if (target->state != TargetPlugged) return ErrNotPlugged;
+    if (SendSerialRequest(device, BusRequestUnplug, target->serial) != 0) return ErrUnplugFailed;
+    target->state = TargetUnplugged;
+    return ResultOk;
+}
+
+BusResult SubmitReport(BusConnection* bus, PadTarget* target, const ControllerReport& report) {
+    if (!bus) return ErrNoConnection;
+    if (!target) return ErrBadTarget;
+    DriverHandle device = DeviceOf(*bus);
+    if (device == InvalidDriverHandle) return ErrBusMissing;
+    if (target->serial == 0) return ErrBadTarget;
+    std::array<std::uint8_t, BusSubmitReportSize> request{};
+    ByteWriter writer(request.data(), request.size());
+    writer.U32(0, static_cast<std::uint32_t>(request.size()));
+    writer.U32(4, target->serial);
+    WriteControllerReport(writer, 8, report);
+    if (Send(device, BusRequestSubmitReport, request) == DriverErrorAccessDenied) return ErrBadTarget;
+    return ResultOk;
+}
+
+BusResult GetUserIndex(BusConnection* bus, PadTarget* target, std::uint32_t* userIndex) {
+    if (!bus) return ErrNoConnection;
+    if (!target) return ErrBadTarget;
+    DriverHandle device = DeviceOf(*bus);
+    if (device == InvalidDriverHandle) return ErrBusMissing;
+    if (target->serial == 0 || target->type != TargetXbox360Wired) return ErrBadTarget;
+    if (!userIndex) return ErrBadArgument;
+    std::array<std::uint8_t, BusUserIndexSize> buffer{};
+    ByteWriter writer(buffer.data(), buffer.size());
+    writer.U32(0, static_cast<std::uint32_t>(buffer.size()));
+    writer.U32(4, target->serial);
+    writer.U32(8, 0);
+    std::size_t returned = 0;
+    std::uint32_t error = DriverRequest(device, BusRequestUserIndex, buffer, buffer, returned);
+    if (error == DriverErrorAccessDenied) return ErrBadTarget;
+    if (error == DriverErrorInvalidDeviceObjectParameter) return ErrUserIndexRange;
+    std::uint32_t index = 0;
+    (void)ByteReader(buffer.data(), buffer.size()).U32(8, index);
+    *userIndex = index;
+    return ResultOk;
+}
+
+BusResult RegisterNotification(BusConnection* bus, PadTarget* target, NotificationCallback callback, void* context) {
+    if (!bus) return ErrNoConnection;
+    if (!target) return ErrBadTarget;
+    if (DeviceOf(*bus) == InvalidDriverHandle) return ErrBusMissing;
+    if (target->serial == 0 || !callback) return ErrBadTarget;
+    if (target->callback.load() == callback) return ErrCallbackSet;
+
+    target->context.store(context);
+    target->callback.store(callback);
+    BusDevice& shared = *bus->device;
+    {
+        std::lock_guard<std::mutex> lock(shared.threadsMutex);
+        ++shared.notificationThreads;
+    }
+    // The serial is captured now: the caller may plug the target again under another number while
+    // this thread is still starting.
+    try {
+        std::thread(RunNotifications, bus->device, bus, target, target->serial, context).detach();
+    } catch (const std::exception&) {
+        target->callback.store(nullptr);
+        target->context.store(nullptr);
+        NotificationThreadEnded(shared);
+        return ErrBadTarget;
+    }
+    return ResultOk;
+}
+
+void UnregisterNotification(PadTarget* target) {
+    if (!target) return;
+    target->callback.store(nullptr);
+    target->context.store(nullptr);
+}
+
+bool WaitForNotificationThreads(BusConnection* bus, std::chrono::milliseconds timeout) {
+    if (!bus || !bus->device) return true;
+    BusDevice& shared = *bus->device;
+    std::unique_lock<std::mutex> lock(shared.threadsMutex);
+    return shared.threadsEnded.wait_for(lock, timeout, [&shared] { return shared.notificationThreads == 0; });
+}
+
+} // namespace Velotrix

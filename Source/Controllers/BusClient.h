@@ -1,0 +1,176 @@
+#pragma once
+
+// The program's own client of the ViGEmBus driver: connect to the bus, plug and unplug virtual Xbox 360
+// wired pads, send their input, ask for their XInput user index, and hear in the background what games
+// send back (rumble motors and the player LED). Every operation waits for the driver before it returns;
+// only the notification wait runs on a thread of its own per registration.
+//
+// The client has no lock of its own: the caller serialises every operation on one connection (the
+// server holds its mutex). Only the notification threads run beside the caller, and they touch nothing
+// but the connection's device handle and the target's callback and context, which are atomic.
+
+#include "Common/Bytes.h"
+#include "Platform/DriverIo.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace Velotrix {
+
+// Every operation answers one of these; callers log them as "0x%08X".
+using BusResult = std::uint32_t;
+inline constexpr BusResult ResultOk = 0x20000000;
+inline constexpr BusResult ErrBusMissing = 0xE0000001;
+inline constexpr BusResult ErrNoFreeSerial = 0xE0000002;
+inline constexpr BusResult ErrBadTarget = 0xE0000003;
+inline constexpr BusResult ErrUnplugFailed = 0xE0000004;
+inline constexpr BusResult ErrAlreadyPlugged = 0xE0000005;
+inline constexpr BusResult ErrTargetNotReady = 0xE0000006;
+inline constexpr BusResult ErrNotPlugged = 0xE0000007;
+inline constexpr BusResult ErrBusVersion = 0xE0000008;
+inline constexpr BusResult ErrBusOpen = 0xE0000009;
+inline constexpr BusResult ErrCallbackSet = 0xE0000010;
+inline constexpr BusResult ErrBusConnected = 0xE0000012;
+inline constexpr BusResult ErrNoConnection = 0xE0000013;
+inline constexpr BusResult ErrUserIndexRange = 0xE0000014;
+inline constexpr BusResult ErrBadArgument = 0xE0000015;
+
+// What a connection shares with its notification threads. Each thread holds it until its very last
+// step, so the connection itself may be released while a thread is still on its way out.
+struct BusDevice {
+    // Atomic because the notification threads read it for every request while Close may clear it.
+    std::atomic<DriverHandle> handle{InvalidDriverHandle};
+    std::mutex threadsMutex;
+    std::condition_variable threadsEnded;
+    int notificationThreads = 0;
+};
+
+// One connection to the bus. It owns its device handle; destroying it closes the handle, which aborts
+// the pending notification requests, and then waits a little (NotificationGrace) for their threads to
+// end, so that a callback still running is not handed a connection that is gone.
+struct BusConnection {
+    BusConnection();
+    ~BusConnection();
+    BusConnection(const BusConnection&) = delete;
+    BusConnection& operator=(const BusConnection&) = delete;
+
+    // Null only when memory ran out in the constructor; every operation then answers ErrBusMissing.
+    std::shared_ptr<BusDevice> device;
+};
+
+inline constexpr std::chrono::milliseconds NotificationGrace{2000};
+
+// State of a target: 0 only for a target that was never set up.
+inline constexpr std::uint32_t TargetNotInitialised = 0;
+inline constexpr std::uint32_t TargetReadyToPlug = 1;
+inline constexpr std::uint32_t TargetPlugged = 2;
+inline constexpr std::uint32_t TargetUnplugged = 3;
+
+inline constexpr std::uint32_t TargetXbox360Wired = 0;
+
+struct PadTarget;
+
+// Runs on the target's notification thread, without any lock, with the motor speeds and LED number a
+// game set. `context` is the one given when the callback was registered.
+using NotificationCallback = void (*)(BusConnection* bus, PadTarget* target, std::uint8_t largeMotor,
+                                      std::uint8_t smallMotor, std::uint8_t ledNumber, void* context);
+
+// One virtual pad. A default-constructed target is in state 0 and refused by every operation that checks
+// the state; AllocTarget makes one ready to plug.
+struct PadTarget {
+    // 0 until the bus first accepts the pad, then the number the bus knows it by (1 to 65535).
+    std::uint32_t serial = 0;
+    std::uint32_t state = TargetNotInitialised;
+    std::uint16_t vendorId = 0x045E;
+    std::uint16_t productId = 0x028E;
+    std::uint32_t type = TargetXbox360Wired;
+    // Read by the notification thread for every completion while the caller may clear them.
+    std::atomic<NotificationCallback> callback{nullptr};
+    std::atomic<void*> context{nullptr};
+};
+
+// Button bits of ControllerReport::buttons; 0x0800 is never set.
+inline constexpr std::uint16_t ButtonDpadUp = 0x0001;
+inline constexpr std::uint16_t ButtonDpadDown = 0x0002;
+inline constexpr std::uint16_t ButtonDpadLeft = 0x0004;
+inline constexpr std::uint16_t ButtonDpadRight = 0x0008;
+inline constexpr std::uint16_t ButtonStart = 0x0010;
+inline constexpr std::uint16_t ButtonBack = 0x0020;
+inline constexpr std::uint16_t ButtonLeftThumb = 0x0040;
+inline constexpr std::uint16_t ButtonRightThumb = 0x0080;
+inline constexpr std::uint16_t ButtonLeftShoulder = 0x0100;
+inline constexpr std::uint16_t ButtonRightShoulder = 0x0200;
+inline constexpr std::uint16_t ButtonGuide = 0x0400;
+inline constexpr std::uint16_t ButtonA = 0x1000;
+inline constexpr std::uint16_t ButtonB = 0x2000;
+inline constexpr std::uint16_t ButtonX = 0x4000;
+inline constexpr std::uint16_t ButtonY = 0x8000;
+
+// The XInput gamepad state of one pad; 12 bytes on the wire (WriteControllerReport).
+struct ControllerReport {
+    std::uint16_t buttons = 0;
+    std::uint8_t leftTrigger = 0;
+    std::uint8_t rightTrigger = 0;
+    std::int16_t leftStickX = 0;  // positive right
+    std::int16_t leftStickY = 0;  // positive up
+    std::int16_t rightStickX = 0;
+    std::int16_t rightStickY = 0;
+};
+inline constexpr std::size_t ControllerReportSize = 12;
+
+// The 12 report bytes at `offset`, little-endian: buttons, triggers, then the four stick axes.
+void WriteControllerReport(ByteWriter& writer, std::size_t offset, const ControllerReport& report);
+// The reverse; false (and `report` untouched) when the 12 bytes are not all there.
+[[nodiscard]] bool ReadControllerReport(const ByteReader& reader, std::size_t offset, ControllerReport& report);
+
+// Connects to the first interface of the bus that opens and passes the version check.
+// ErrNoConnection without `bus`; ErrBusConnected when it holds a device handle already (nothing
+// changes); ErrBusMissing when there is no interface; otherwise, when none works, the failure of the
+// last one tried (ErrBusMissing, ErrBusOpen or ErrBusVersion) and the connection stays unconnected.
+[[nodiscard]] BusResult Open(BusConnection* bus);
+// Closes the device handle, if any; the pending notification requests are aborted and their threads
+// end. Safe to call twice.
+void Close(BusConnection* bus);
+
+// A new target ready to plug (serial 0, state 1, no callback); null when memory is exhausted.
+[[nodiscard]] PadTarget* AllocTarget();
+// Releases a target (or nothing). Its notification thread must have ended.
+void FreeTarget(PadTarget* target);
+
+// Plugs the target under the lowest serial number the bus accepts and waits until the pad is ready.
+// ErrNoConnection, ErrBadTarget (no target), ErrBusMissing, ErrTargetNotReady (state 0),
+// ErrAlreadyPlugged (state 2; nothing is sent), ErrNoFreeSerial, ErrNotPlugged (the readiness wait
+// failed; the pad the bus accepted is withdrawn again and the state is unchanged).
+[[nodiscard]] BusResult PlugTarget(BusConnection* bus, PadTarget* target);
+// ErrNoConnection, ErrBadTarget, ErrBusMissing, ErrTargetNotReady (state 0), ErrNotPlugged (state 1
+// or 3; nothing is sent), ErrUnplugFailed (state unchanged). The serial stays recorded.
+[[nodiscard]] BusResult UnplugTarget(BusConnection* bus, PadTarget* target);
+
+// Sends one input report; allocates nothing. ErrNoConnection, ErrBadTarget (no target, serial 0, or
+// the driver denied access), ErrBusMissing; ResultOk for every other outcome, failures included.
+[[nodiscard]] BusResult SubmitReport(BusConnection* bus, PadTarget* target, const ControllerReport& report);
+
+// The XInput user index (from 0) Windows gave the pad. ErrNoConnection, ErrBadTarget (no target,
+// serial 0, a type other than 0, access denied), ErrBusMissing, ErrBadArgument (no `userIndex`),
+// ErrUserIndexRange (no index yet; ask again later). Other driver failures store 0 and answer ResultOk.
+[[nodiscard]] BusResult GetUserIndex(BusConnection* bus, PadTarget* target, std::uint32_t* userIndex);
+
+// Stores the callback and starts a detached thread that waits for the driver's notifications and calls
+// it for each. ErrNoConnection, ErrBadTarget (no target, serial 0, no callback, or no thread could be
+// started), ErrBusMissing, ErrCallbackSet (this callback is registered already).
+[[nodiscard]] BusResult RegisterNotification(BusConnection* bus, PadTarget* target, NotificationCallback callback,
+                                             void* context);
+// Clears the callback at once without waiting: the thread ends when its pending request next completes
+// (and finds no callback) or is aborted by unplugging the pad or closing the connection.
+void UnregisterNotification(PadTarget* target);
+
+// Waits up to `timeout` until every notification thread started on `bus` has ended; true when they
+// have. After that, nothing uses the targets any more and they may be released.
+[[nodiscard]] bool WaitForNotificationThreads(BusConnection* bus, std::chrono::milliseconds timeout);
+
+} // namespace Velotrix

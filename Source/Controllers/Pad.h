@@ -1,0 +1,27 @@
+#pragma once
+
+// A plugged phone's virtual pad, and the hand-over of what a game sends to it (rumble motors and the
+// player LED) from the pad's notification thread to the server's tick.
+
+#include "Controllers/BusClient.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace Velotrix {
+
+// Pads and their targets are never freed while the process runs: the notification thread may be
+// about to call OnPadNotification with them even after the pad was unplugged.
+struct Pad {
+    PadTarget* target = nullptr;
+    // Byte 0 large motor, byte 1 small motor, byte 2 LED number, byte 3 zero.
+    std::atomic<std::uint32_t> rumble{0};
+    std::atomic<bool> rumblePending{false};
+};
+
+// The notification callback; `context` is the phone's Pad. Runs on the pad's notification thread
+// without any lock: it only stores, rumble first, then the pending flag.
+void OnPadNotification(BusConnection* bus, PadTarget* target, std::uint8_t largeMotor, std::uint8_t smallMotor,
+                       std::uint8_t led, void* context);
+
+} // namespace Velotrix

@@ -1,0 +1,82 @@
+#pragma once
+
+// The bus driver as the bus client sees it: find its device interfaces, open one, and send requests
+// that each wait for their completion. No Windows type appears here. Velotrix.exe links the real
+// implementation (DriverIo_win.cpp: SetupAPI, CreateFileW, DeviceIoControl); tests, the dev server
+// and the Windows test program link the simulated bus (DriverIo_simulated.cpp, SimulatedBus.h).
+
+#include "Common/UniqueResource.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace Velotrix {
+
+// The value of a Windows file handle; INVALID_HANDLE_VALUE is -1.
+using DriverHandle = std::intptr_t;
+inline constexpr DriverHandle InvalidDriverHandle = -1;
+
+// Windows error numbers that the bus client tells apart.
+inline constexpr std::uint32_t DriverErrorAccessDenied = 5;
+inline constexpr std::uint32_t DriverErrorInvalidParameter = 87;
+inline constexpr std::uint32_t DriverErrorInvalidDeviceObjectParameter = 650;
+inline constexpr std::uint32_t DriverErrorOperationAborted = 995;
+
+// CTL_CODE with the bus's device type 0x2A and buffered transfer.
+constexpr std::uint32_t BusControlCode(std::uint32_t function, std::uint32_t access) {
+    return (0x2Au << 16) | (access << 14) | (function << 2);
+}
+inline constexpr std::uint32_t BusAccessWrite = 2;
+inline constexpr std::uint32_t BusAccessReadWrite = 3;
+
+inline constexpr std::uint32_t BusRequestPlugIn = BusControlCode(0x801, BusAccessWrite);
+inline constexpr std::uint32_t BusRequestUnplug = BusControlCode(0x802, BusAccessWrite);
+inline constexpr std::uint32_t BusRequestCheckVersion = BusControlCode(0x803, BusAccessWrite);
+inline constexpr std::uint32_t BusRequestWaitReady = BusControlCode(0x804, BusAccessWrite);
+inline constexpr std::uint32_t BusRequestSubmitReport = BusControlCode(0xA02, BusAccessWrite);
+inline constexpr std::uint32_t BusRequestNotification = BusControlCode(0xA01, BusAccessReadWrite);
+inline constexpr std::uint32_t BusRequestUserIndex = BusControlCode(0xA07, BusAccessReadWrite);
+
+static_assert(BusRequestPlugIn == 0x2AA004 && BusRequestUnplug == 0x2AA008 && BusRequestCheckVersion == 0x2AA00C &&
+              BusRequestWaitReady == 0x2AA010 && BusRequestSubmitReport == 0x2AA808 &&
+              BusRequestNotification == 0x2AE804 && BusRequestUserIndex == 0x2AE81C);
+
+// Sizes of the request buffers; each request begins with its own size.
+inline constexpr std::size_t BusPlugInSize = 16;
+inline constexpr std::size_t BusUnplugSize = 8;
+inline constexpr std::size_t BusCheckVersionSize = 8;
+inline constexpr std::size_t BusWaitReadySize = 8;
+inline constexpr std::size_t BusSubmitReportSize = 20;
+inline constexpr std::size_t BusNotificationSize = 12;
+inline constexpr std::size_t BusUserIndexSize = 12;
+inline constexpr std::uint32_t BusInterfaceVersion = 1;
+
+// The device path of every present interface of the bus class {96E42B22-F5E9-42F8-B043-ED0F932F014F},
+// in the order Windows enumerates them. An interface whose details could not be read is listed with an
+// empty path, so the caller still sees that it was there. Empty when no bus is installed (or memory
+// ran out).
+std::vector<std::wstring> ListDriverDevicePaths();
+
+// Opens a listed path for overlapped reading and writing; InvalidDriverHandle when it cannot.
+DriverHandle OpenDriverDevice(const std::wstring& path);
+
+// Closing a handle aborts the requests still pending on it (they end with error 995).
+void CloseDriverDevice(DriverHandle device);
+
+// Sends one request and waits, without a time limit, until it completes. `output` may be the very
+// bytes of `input`. Answers 0 on success or the Windows error number; `bytesReturned` is how much of
+// `output` the driver wrote (0 on failure). Safe to call from several threads on one handle at once.
+[[nodiscard]] std::uint32_t DriverRequest(DriverHandle device, std::uint32_t code, std::span<const std::uint8_t> input,
+                                          std::span<std::uint8_t> output, std::size_t& bytesReturned);
+
+struct DriverDeviceTraits {
+    using Value = DriverHandle;
+    static Value Invalid() { return InvalidDriverHandle; }
+    static void Release(Value device) { CloseDriverDevice(device); }
+};
+using UniqueDriverDevice = UniqueResource<DriverDeviceTraits>;
+
+} // namespace Velotrix

@@ -1,0 +1,547 @@
+#include "Platform/DriverIo.h"
+#include "Platform/SimulatedBus.h"
+
+#include <algorithm>
+#include <bitset>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+
+namespace Velotrix {
+namespace {
+
+using namespace SimulatedBus;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t ErrorInvalidFunction = 1;
+constexpr std::uint32_t ErrorInvalidHandle = 6;
+constexpr std::uint32_t ErrorGenFailure = 31;
+constexpr std::uint32_t ErrorNotSupported = 50;
+constexpr std::uint32_t ErrorAlreadyExists = 183;
+constexpr std::uint32_t ErrorDeviceNotConnected = 1167;
+constexpr std::uint32_t ErrorNoSystemResources = 1450;
+
+constexpr std::uint32_t HighestSerial = 65535;
+constexpr int UserIndexes = 4;
+
+constexpr std::uint32_t RecordedCodes[] = {BusRequestPlugIn,       BusRequestUnplug,       BusRequestCheckVersion,
+                                           BusRequestWaitReady,    BusRequestSubmitReport, BusRequestNotification,
+                                           BusRequestUserIndex};
+constexpr std::size_t OtherCodes = std::size(RecordedCodes);
+
+struct PadSlot {
+    bool used = false;
+    bool plugged = false;
+    std::uint32_t serial = 0;
+    DriverHandle owner = InvalidDriverHandle;
+    // Changes at every plug and unplug, so a pending request can tell that its pad went away even when
+    // the slot holds the same serial again.
+    std::uint64_t generation = 0;
+    std::uint8_t largeMotor = 0;
+    std::uint8_t smallMotor = 0;
+    std::uint8_t ledNumber = 0;
+    std::uint64_t rumbleSequence = 0;
+    std::uint64_t deliveredSequence = 0;
+    int userIndex = -1;
+    Clock::time_point userIndexFrom{};
+    ControllerReport lastReport;
+    std::uint64_t reportCount = 0;
+};
+
+struct OpenDevice {
+    DriverHandle handle = InvalidDriverHandle;
+    std::size_t interfaceIndex = 0;
+};
+
+struct BusState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    Faults faults;
+    std::vector<InterfaceBehaviour> interfaces{InterfaceBehaviour{}};
+    ReadyReply readyReply = ReadyReply::Ready;
+    std::bitset<HighestSerial + 1> taken;
+    Clock::duration userIndexDelay{0};
+    std::vector<OpenDevice> devices;
+    // Handle values are never reused, so a request still pending on a closed handle cannot mistake a
+    // newer handle for its own.
+    DriverHandle nextHandle = 0x100;
+    // Changes at every Reset; pending requests end when it does.
+    std::uint64_t epoch = 0;
+    std::array<PadSlot, MaxPads> pads;
+    std::size_t pendingNotifications = 0;
+    std::array<RecordedRequest, OtherCodes + 1> lastRequests{};
+    std::array<std::uint64_t, OtherCodes + 1> requestCounts{};
+    std::uint64_t requestTotal = 0;
+    Observer observer = nullptr;
+    void* observerContext = nullptr;
+};
+
+// Never destroyed: detached notification threads may still wait on its condition while the process
+// exits.
+BusState& State() {
+    static BusState& state = *new BusState;
+    return state;
+}
+
+std::int64_t Nanoseconds(Clock::time_point time) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+}
+
+std::wstring InterfacePath(std::size_t index) {
+    std::wstring number = std::to_wstring(index + 1);
+    if (number.size() < 4) number.insert(0, 4 - number.size(), L'0');
+    return L"\\\\?\\ROOT#SYSTEM#" + number + L"#{96e42b22-f5e9-42f8-b043-ed0f932f014f}";
+}
+
+std::size_t CodeSlot(std::uint32_t code) {
+    for (std::size_t index = 0; index < OtherCodes; ++index) {
+        if (RecordedCodes[index] == code) return index;
+    }
+    return OtherCodes;
+}
+
+const OpenDevice* FindDevice(const BusState& state, DriverHandle handle) {
+    for (const OpenDevice& device : state.devices) {
+        if (device.handle == handle) return &device;
+    }
+    return nullptr;
+}
+
+PadSlot* FindPlugged(BusState& state, std::uint32_t serial) {
+    for (PadSlot& pad : state.pads) {
+        if (pad.plugged && pad.serial == serial) return &pad;
+    }
+    return nullptr;
+}
+
+template <typename Predicate>
+PadSlot* FindSlot(BusState& state, Predicate predicate) {
+    for (PadSlot& pad : state.pads) {
+        if (predicate(pad)) return &pad;
+    }
+    return nullptr;
+}
+
+PadSlot* FindRemembered(BusState& state, std::uint32_t serial) {
+    for (PadSlot& pad : state.pads) {
+        if (pad.used && pad.serial == serial) return &pad;
+    }
+    return nullptr;
+}
+
+void Emit(const BusState& state, BusEventKind kind, const PadSlot& pad, Clock::time_point time) {
+    if (!state.observer) return;
+    BusEvent event;
+    event.kind = kind;
+    event.serial = pad.serial;
+    event.time = Nanoseconds(time);
+    event.report = pad.lastReport;
+    state.observer(event, state.observerContext);
+}
+
+void UnplugPad(BusState& state, PadSlot& pad, bool tell) {
+    pad.plugged = false;
+    ++pad.generation;
+    if (tell) Emit(state, BusEventKind::Unplug, pad, Clock::now());
+    state.changed.notify_all();
+}
+
+// The pad a request names, when this handle may use it; otherwise the error the bus answers.
+std::uint32_t AccessPad(BusState& state, DriverHandle device, std::uint32_t serial, PadSlot*& pad) {
+    pad = FindPlugged(state, serial);
+    if (pad) return pad->owner == device ? 0 : DriverErrorAccessDenied;
+    if (serial <= HighestSerial && state.taken[serial]) return DriverErrorAccessDenied;
+    return ErrorDeviceNotConnected;
+}
+
+// Checks the buffer sizes and the leading size field, and reads the serial at offset 4.
+bool ReadHeader(const ByteReader& input, std::size_t size, std::size_t outputSize, std::size_t neededOutput,
+                std::uint32_t& serial) {
+    std::uint32_t sizeField = 0;
+    if (input.Size() != size || outputSize < neededOutput) return false;
+    return input.U32(0, sizeField) && sizeField == size && input.U32(4, serial);
+}
+
+std::uint32_t HandlePlugIn(BusState& state, DriverHandle device, const ByteReader& input) {
+    std::uint32_t serial = 0;
+    std::uint32_t type = 0;
+    if (!ReadHeader(input, BusPlugInSize, 0, 0, serial) || !input.U32(8, type)) return DriverErrorInvalidParameter;
+    if (serial == 0 || serial > HighestSerial || type != TargetXbox360Wired) return DriverErrorInvalidParameter;
+    if (state.faults.plugRefused) return ErrorGenFailure;
+    if (state.taken[serial] || FindPlugged(state, serial)) return ErrorAlreadyExists;
+
+    // The slot this serial had before keeps its place; otherwise an unused one, then any unplugged one.
+    PadSlot* pad = FindRemembered(state, serial);
+    if (!pad) pad = FindSlot(state, [](const PadSlot& slot) { return !slot.used; });
+    if (!pad) pad = FindSlot(state, [](const PadSlot& slot) { return !slot.plugged; });
+    if (!pad) return ErrorNoSystemResources;
+
+    bool indexUsed[UserIndexes] = {};
+    for (const PadSlot& other : state.pads) {
+        if (other.plugged && other.userIndex >= 0) indexUsed[other.userIndex] = true;
+    }
+    int userIndex = -1;
+    for (int index = 0; index < UserIndexes && userIndex < 0; ++index) {
+        if (!indexUsed[index]) userIndex = index;
+    }
+
+    Clock::time_point now = Clock::now();
+    std::uint64_t generation = pad->generation + 1;
+    *pad = PadSlot{};
+    pad->used = true;
+    pad->plugged = true;
+    pad->serial = serial;
+    pad->owner = device;
+    pad->generation = generation;
+    pad->userIndex = userIndex;
+    pad->userIndexFrom = now + state.userIndexDelay;
+    Emit(state, BusEventKind::Plug, *pad, now);
+    return 0;
+}
+
+std::uint32_t HandleCheckVersion(BusState& state, const OpenDevice& device, const ByteReader& input) {
+    std::uint32_t version = 0;
+    if (!ReadHeader(input, BusCheckVersionSize, 0, 0, version)) return DriverErrorInvalidParameter;
+    bool refused = state.faults.versionRefused ||
+                   (device.interfaceIndex < state.interfaces.size() && state.interfaces[device.interfaceIndex].versionRefused);
+    if (refused || version != BusInterfaceVersion) return ErrorNotSupported;
+    return 0;
+}
+
+std::uint32_t HandleWaitReady(BusState& state, DriverHandle device, const ByteReader& input) {
+    if (state.readyReply == ReadyReply::Unsupported) return DriverErrorInvalidParameter;
+    std::uint32_t serial = 0;
+    if (!ReadHeader(input, BusWaitReadySize, 0, 0, serial)) return DriverErrorInvalidParameter;
+    PadSlot* pad = nullptr;
+    if (std::uint32_t error = AccessPad(state, device, serial, pad)) return error;
+    return state.readyReply == ReadyReply::Fails ? ErrorGenFailure : 0;
+}
+
+std::uint32_t HandleUnplug(BusState& state, DriverHandle device, const ByteReader& input) {
+    std::uint32_t serial = 0;
+    if (!ReadHeader(input, BusUnplugSize, 0, 0, serial)) return DriverErrorInvalidParameter;
+    PadSlot* pad = nullptr;
+    if (std::uint32_t error = AccessPad(state, device, serial, pad)) return error;
+    UnplugPad(state, *pad, true);
+    return 0;
+}
+
+std::uint32_t HandleSubmitReport(BusState& state, DriverHandle device, const ByteReader& input) {
+    std::uint32_t serial = 0;
+    ControllerReport report;
+    if (!ReadHeader(input, BusSubmitReportSize, 0, 0, serial) || !ReadControllerReport(input, 8, report)) {
+        return DriverErrorInvalidParameter;
+    }
+    PadSlot* pad = nullptr;
+    if (std::uint32_t error = AccessPad(state, device, serial, pad)) return error;
+    pad->lastReport = report;
+    ++pad->reportCount;
+    Emit(state, BusEventKind::Report, *pad, Clock::now());
+    return 0;
+}
+
+std::uint32_t HandleUserIndex(BusState& state, DriverHandle device, const ByteReader& input, std::span<std::uint8_t> output,
+                        std::size_t& bytesReturned) {
+    std::uint32_t serial = 0;
+    if (!ReadHeader(input, BusUserIndexSize, output.size(), BusUserIndexSize, serial)) return DriverErrorInvalidParameter;
+    PadSlot* pad = nullptr;
+    if (std::uint32_t error = AccessPad(state, device, serial, pad)) return error;
+    if (pad->userIndex < 0 || Clock::now() < pad->userIndexFrom) return DriverErrorInvalidDeviceObjectParameter;
+    ByteWriter writer(output.data(), BusUserIndexSize);
+    writer.U32(0, BusUserIndexSize);
+    writer.U32(4, serial);
+    writer.U32(8, static_cast<std::uint32_t>(pad->userIndex));
+    bytesReturned = BusUserIndexSize;
+    return 0;
+}
+
+std::uint32_t HandleNotification(BusState& state, std::unique_lock<std::mutex>& lock, DriverHandle device,
+                           const ByteReader& input, std::span<std::uint8_t> output, std::size_t& bytesReturned) {
+    std::uint32_t serial = 0;
+    if (!ReadHeader(input, BusNotificationSize, output.size(), BusNotificationSize, serial)) {
+        return DriverErrorInvalidParameter;
+    }
+    PadSlot* pad = nullptr;
+    if (std::uint32_t error = AccessPad(state, device, serial, pad)) return error;
+
+    const std::uint64_t epoch = state.epoch;
+    const std::uint64_t generation = pad->generation;
+    auto gone = [&] { return state.epoch != epoch || pad->generation != generation || !FindDevice(state, device); };
+    ++state.pendingNotifications;
+    state.changed.notify_all();
+    state.changed.wait(lock, [&] { return gone() || pad->rumbleSequence != pad->deliveredSequence; });
+    --state.pendingNotifications;
+    if (gone()) return DriverErrorOperationAborted;
+
+    pad->deliveredSequence = pad->rumbleSequence;
+    ByteWriter writer(output.data(), BusNotificationSize);
+    writer.U32(0, BusNotificationSize);
+    writer.U32(4, serial);
+    writer.U8(8, pad->largeMotor);
+    writer.U8(9, pad->smallMotor);
+    writer.U8(10, pad->ledNumber);
+    writer.U8(11, 0);
+    bytesReturned = BusNotificationSize;
+    return 0;
+}
+
+void Record(BusState& state, DriverHandle device, std::uint32_t code, std::span<const std::uint8_t> input,
+            std::size_t outputSize) {
+    std::size_t slot = CodeSlot(code);
+    RecordedRequest& request = state.lastRequests[slot];
+    request.code = code;
+    request.device = device;
+    request.input.fill(0);
+    std::copy_n(input.begin(), std::min(input.size(), request.input.size()), request.input.begin());
+    request.inputSize = input.size();
+    request.outputSize = outputSize;
+    ++state.requestCounts[slot];
+    ++state.requestTotal;
+}
+
+} // namespace
+
+std::vector<std::wstring> ListDriverDevicePaths() {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    std::vector<std::wstring> paths;
+    if (state.faults.noBus) return paths;
+    try {
+        for (std::size_t index = 0; index < state.interfaces.size(); ++index) {
+            paths.push_back(state.interfaces[index].detailsUnreadable ? std::wstring() : InterfacePath(index));
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    return paths;
+}
+
+DriverHandle OpenDriverDevice(const std::wstring& path) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.faults.noBus || state.faults.openFails) return InvalidDriverHandle;
+    for (std::size_t index = 0; index < state.interfaces.size(); ++index) {
+        const InterfaceBehaviour& behaviour = state.interfaces[index];
+        if (behaviour.detailsUnreadable || behaviour.openFails || path != InterfacePath(index)) continue;
+        try {
+            state.devices.push_back(OpenDevice{state.nextHandle, index});
+        } catch (const std::bad_alloc&) {
+            return InvalidDriverHandle;
+        }
+        state.nextHandle += 4;
+        return state.devices.back().handle;
+    }
+    return InvalidDriverHandle;
+}
+
+void CloseDriverDevice(DriverHandle device) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    auto found = std::find_if(state.devices.begin(), state.devices.end(),
+                              [device](const OpenDevice& open) { return open.handle == device; });
+    if (found == state.devices.end()) return;
+    state.devices.erase(found);
+    for (PadSlot& pad : state.pads) {
+        if (pad.plugged && pad.owner == device) UnplugPad(state, pad, true);
+    }
+    state.changed.notify_all();
+}
+
+std::uint32_t DriverRequest(DriverHandle device, std::uint32_t code, std::span<const std::uint8_t> input,
+                            std::span<std::uint8_t> output, std::size_t& bytesReturned) {
+    bytesReturned = 0;
+    BusState& state = State();
+    std::unique_lock<std::mutex> lock(state.mutex);
+    Record(state, device, code, input, output.size());
+    const OpenDevice* open = FindDevice(state, device);
+    if (!open) return ErrorInvalidHandle;
+    // No request is longer than a report; the output may be the input's own bytes, so every request is
+    // read from a copy before any reply is written.
+    std::array<std::uint8_t, BusSubmitReportSize> copy{};
+    if (input.size() > copy.size()) return DriverErrorInvalidParameter;
+    std::copy_n(input.begin(), input.size(), copy.begin());
+    ByteReader reader(copy.data(), input.size());
+    switch (code) {
+    case BusRequestPlugIn: return HandlePlugIn(state, device, reader);
+    case BusRequestUnplug: return HandleUnplug(state, device, reader);
+    case BusRequestCheckVersion: return HandleCheckVersion(state, *open, reader);
+    case BusRequestWaitReady: return HandleWaitReady(state, device, reader);
+    case BusRequestSubmitReport: return HandleSubmitReport(state, device, reader);
+    case BusRequestUserIndex: return HandleUserIndex(state, device, reader, output, bytesReturned);
+    case BusRequestNotification: return HandleNotification(state, lock, device, reader, output, bytesReturned);
+    default: return ErrorInvalidFunction;
+    }
+}
+
+namespace SimulatedBus {
+
+void Reset() {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    ++state.epoch;
+    state.faults = Faults{};
+    state.interfaces.assign(1, InterfaceBehaviour{});
+    state.readyReply = ReadyReply::Ready;
+    state.taken.reset();
+    state.userIndexDelay = Clock::duration::zero();
+    state.devices.clear();
+    for (PadSlot& pad : state.pads) {
+        std::uint64_t generation = pad.generation + 1;
+        pad = PadSlot{};
+        pad.generation = generation;
+    }
+    state.lastRequests.fill(RecordedRequest{});
+    state.requestCounts.fill(0);
+    state.requestTotal = 0;
+    state.observer = nullptr;
+    state.observerContext = nullptr;
+    state.changed.notify_all();
+}
+
+void SetFaults(const Faults& faults) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.faults = faults;
+}
+
+Faults CurrentFaults() {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.faults;
+}
+
+void SetInterfaces(std::span<const InterfaceBehaviour> interfaces) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    try {
+        state.interfaces.assign(interfaces.begin(), interfaces.end());
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void SetReadyReply(ReadyReply reply) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.readyReply = reply;
+}
+
+void MarkSerialsTaken(std::uint32_t first, std::uint32_t last, bool taken) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    for (std::uint32_t serial = std::max(first, 1u); serial <= std::min(last, HighestSerial); ++serial) {
+        state.taken[serial] = taken;
+    }
+}
+
+void SetUserIndexDelay(std::chrono::nanoseconds delay) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.userIndexDelay = std::chrono::duration_cast<Clock::duration>(delay);
+}
+
+void GiveUserIndexesNow() {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    Clock::time_point now = Clock::now();
+    for (PadSlot& pad : state.pads) {
+        if (pad.plugged && pad.userIndexFrom > now) pad.userIndexFrom = now;
+    }
+}
+
+bool SetRumble(std::uint32_t serial, std::uint8_t largeMotor, std::uint8_t smallMotor, std::uint8_t ledNumber) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    PadSlot* pad = FindPlugged(state, serial);
+    if (!pad) return false;
+    pad->largeMotor = largeMotor;
+    pad->smallMotor = smallMotor;
+    pad->ledNumber = ledNumber;
+    ++pad->rumbleSequence;
+    state.changed.notify_all();
+    return true;
+}
+
+bool LastReport(std::uint32_t serial, ControllerReport& report) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    PadSlot* pad = FindRemembered(state, serial);
+    if (!pad || pad->reportCount == 0) return false;
+    report = pad->lastReport;
+    return true;
+}
+
+std::uint64_t ReportCount(std::uint32_t serial) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    PadSlot* pad = FindRemembered(state, serial);
+    return pad ? pad->reportCount : 0;
+}
+
+std::vector<std::uint32_t> PluggedSerials() {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    std::vector<std::uint32_t> serials;
+    try {
+        for (const PadSlot& pad : state.pads) {
+            if (pad.plugged) serials.push_back(pad.serial);
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    std::sort(serials.begin(), serials.end());
+    return serials;
+}
+
+int UserIndexOf(std::uint32_t serial) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    PadSlot* pad = FindPlugged(state, serial);
+    return pad ? pad->userIndex : -1;
+}
+
+std::size_t OpenHandleCount() {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.devices.size();
+}
+
+std::size_t PendingNotifications() {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.pendingNotifications;
+}
+
+bool WaitForPendingNotifications(std::size_t count, std::chrono::milliseconds timeout) {
+    BusState& state = State();
+    std::unique_lock<std::mutex> lock(state.mutex);
+    return state.changed.wait_for(lock, timeout, [&] { return state.pendingNotifications >= count; });
+}
+
+bool LastRequest(std::uint32_t code, RecordedRequest& request) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    std::size_t slot = CodeSlot(code);
+    if (state.requestCounts[slot] == 0 || state.lastRequests[slot].code != code) return false;
+    request = state.lastRequests[slot];
+    return true;
+}
+
+std::uint64_t RequestCount(std::uint32_t code) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.requestCounts[CodeSlot(code)];
+}
+
+std::uint64_t RequestCount() {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.requestTotal;
+}
+
+void SetObserver(Observer observer, void* context) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.observer = observer;
+    state.observerContext = context;
+}
+
+} // namespace SimulatedBus
+} // namespace Velotrix

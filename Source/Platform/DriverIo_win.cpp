@@ -1,0 +1,103 @@
+#include "Platform/DriverIo.h"
+
+#include "Platform/WinHandles.h"
+
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+#include <setupapi.h>
+
+namespace Velotrix {
+namespace {
+
+// {96E42B22-F5E9-42F8-B043-ED0F932F014F}
+const GUID busInterfaceClass = {0x96E42B22, 0xF5E9, 0x42F8, {0xB0, 0x43, 0xED, 0x0F, 0x93, 0x2F, 0x01, 0x4F}};
+
+struct DeviceInfoListTraits {
+    using Value = HDEVINFO;
+    static Value Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Release(Value list) { SetupDiDestroyDeviceInfoList(list); }
+};
+using UniqueDeviceInfoList = UniqueResource<DeviceInfoListTraits>;
+
+struct FreeDeleter {
+    void operator()(void* block) const { std::free(block); }
+};
+
+// The path of one interface, or empty when its details cannot be read.
+std::wstring InterfacePath(HDEVINFO list, SP_DEVICE_INTERFACE_DATA& interfaceData) {
+    DWORD required = 0;
+    SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, nullptr, 0, &required, nullptr);
+    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return {};
+    std::unique_ptr<void, FreeDeleter> block(std::malloc(required));
+    if (!block) return {};
+    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.get());
+    // The size of the fixed part, not of the block: 8 in 64-bit programs, 6 in 32-bit ones, which is
+    // what sizeof gives for the build's own packing.
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (!SetupDiGetDeviceInterfaceDetailW(list, &interfaceData, detail, required, nullptr, nullptr)) return {};
+    return detail->DevicePath;
+}
+
+HANDLE AsHandle(DriverHandle device) { return reinterpret_cast<HANDLE>(device); }
+
+} // namespace
+
+std::vector<std::wstring> ListDriverDevicePaths() {
+    std::vector<std::wstring> paths;
+    UniqueDeviceInfoList list(
+        SetupDiGetClassDevsW(&busInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!list) return paths;
+    try {
+        SP_DEVICE_INTERFACE_DATA interfaceData = {};
+        interfaceData.cbSize = sizeof(interfaceData);
+        for (DWORD index = 0; SetupDiEnumDeviceInterfaces(list.get(), nullptr, &busInterfaceClass, index, &interfaceData);
+             ++index) {
+            paths.push_back(InterfacePath(list.get(), interfaceData));
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    return paths;
+}
+
+DriverHandle OpenDriverDevice(const std::wstring& path) {
+    if (path.empty()) return InvalidDriverHandle;
+    HANDLE device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH |
+                                    FILE_FLAG_OVERLAPPED,
+                                nullptr);
+    if (device == INVALID_HANDLE_VALUE) return InvalidDriverHandle;
+    return reinterpret_cast<DriverHandle>(device);
+}
+
+void CloseDriverDevice(DriverHandle device) {
+    if (device != InvalidDriverHandle) CloseHandle(AsHandle(device));
+}
+
+std::uint32_t DriverRequest(DriverHandle device, std::uint32_t code, std::span<const std::uint8_t> input,
+                            std::span<std::uint8_t> output, std::size_t& bytesReturned) {
+    bytesReturned = 0;
+    // A fresh event per request: several requests are outstanding on the one handle at once (a
+    // notification per pad plus the caller's), and each must wake only its own waiter.
+    UniqueHandle event(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!event) return GetLastError();
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = event.get();
+    DWORD transferred = 0;
+    BOOL issued = DeviceIoControl(AsHandle(device), code, const_cast<std::uint8_t*>(input.data()),
+                                  static_cast<DWORD>(input.size()), output.data(), static_cast<DWORD>(output.size()),
+                                  nullptr, &overlapped);
+    if (!issued) {
+        DWORD error = GetLastError();
+        // A request refused before it was pending (a bad handle, or a driver failing it on the spot)
+        // never signals the event; waiting for it would hang forever.
+        if (error != ERROR_IO_PENDING) return error;
+    }
+    if (!GetOverlappedResult(AsHandle(device), &overlapped, &transferred, TRUE)) return GetLastError();
+    bytesReturned = transferred;
+    return 0;
+}
+
+} // namespace Velotrix

@@ -1,0 +1,34 @@
+#pragma once
+
+// The few things the portable core needs from the OS besides sockets and driver I/O. LogFolder
+// (Shell/Log.h) is implemented beside these, in Os_win.cpp and Os_posix.cpp.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace Velotrix {
+
+struct LocalTime {
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
+};
+
+LocalTime LocalTimeNow();
+
+// Steady-clock nanoseconds (CLOCK_MONOTONIC natively); only the receive loop and tools read it.
+std::int64_t SteadyNow();
+
+// The debugger output on Windows, standard error elsewhere.
+void WriteDebugOutput(const char* text);
+
+// The receive thread runs above normal priority so that input reaches the game at once.
+void RaiseCurrentThreadPriority();
+
+// Opens `folder`/server.log for writing, truncated, readable but not writable by others while open.
+// Null on failure.
+std::FILE* OpenSharedLogFile(const std::wstring& folder);
+
+} // namespace Velotrix

@@ -1,0 +1,45 @@
+// An admitted phone's Input datagrams drive its virtual pad. This path runs for every datagram of
+// every phone, so it allocates nothing and logs nothing.
+
+#include "Controllers/InputMapping.h"
+#include "Controllers/Pad.h"
+#include "Server/Server.h"
+
+namespace Velotrix {
+
+void Server::HandleInput(const std::uint8_t* data, int length, const SocketAddress& from, std::int64_t now) {
+    InputDatagram datagram;
+    if (!ReadInput(data, length, datagram)) return;
+    Phone* phone = FindBySession(datagram.sessionId);
+    if (phone == nullptr) {
+        std::uint8_t out[UnknownSessionSize];
+        Send(out, BuildUnknownSession(out, ++sendSequence), from);
+        return;
+    }
+    // Even a phone that is not admitted stays listed while it streams.
+    phone->lastHeard = now;
+    if (phone->state != PhoneState::Active || phone->pad == nullptr) return;
+    if (phone->haveSequence && !IsNewerSequence(datagram.sequence, phone->lastSequence)) return;
+
+    phone->haveSequence = true;
+    phone->lastSequence = datagram.sequence;
+    phone->address = from;
+
+    InputState& input = phone->input;
+    input.sessionId = datagram.sessionId;
+    input.leftX = datagram.leftX;
+    input.leftY = datagram.leftY;
+    input.rightX = datagram.rightX;
+    input.rightY = datagram.rightY;
+    input.leftTrigger = datagram.leftTrigger;
+    input.rightTrigger = datagram.rightTrigger;
+    input.buttons = datagram.buttons;
+    input.echo = datagram.echo;
+    phone->lastInput = now;
+    phone->idle = false;
+    ++phone->inputCount;
+
+    (void)SubmitReport(bus.get(), phone->pad->target, MapInput(input));
+}
+
+} // namespace Velotrix

@@ -1,0 +1,173 @@
+#include "Server/Server.h"
+
+#include "Controllers/BusClient.h"
+#include "Platform/Os.h"
+#include "Shell/Log.h"
+
+#include <algorithm>
+
+namespace Velotrix {
+
+namespace {
+
+constexpr std::int64_t TickPeriod = 10'000'000;
+
+} // namespace
+
+Server::Server() {
+    std::lock_guard lock(mutex);
+    // A missing driver is no error here: phones are told "no driver" until ConnectBus succeeds.
+    (void)ConnectBusLocked();
+}
+
+Server::~Server() {
+    Stop();
+    std::lock_guard lock(mutex);
+    for (auto& phone : phones) UnplugPad(*phone);
+    phones.clear();
+    DisconnectBus();
+}
+
+bool Server::OpenSocket(std::uint16_t requestedPort, std::string& error) {
+    switch (socket.OpenServer(requestedPort)) {
+    case SocketResult::NoSocket:
+        error = "Could not open a network socket.";
+        return false;
+    case SocketResult::BindFailed:
+        error = "Port " + std::to_string(requestedPort) + " is in use. Is the server already running?";
+        return false;
+    case SocketResult::Ok:
+        break;
+    }
+    port = socket.LocalPort();
+    return true;
+}
+
+bool Server::Start(std::uint16_t requestedPort, std::string& error) {
+    if (!OpenSocket(requestedPort, error)) return false;
+    running = true;
+    thread = std::thread([this] { ReceiveLoop(); });
+    Log("Server: listening on UDP %u", static_cast<unsigned>(port));
+    return true;
+}
+
+void Server::Stop() {
+    if (!running.exchange(false)) {
+        // Never started, or stopped already; a socket opened for tests alone still closes here.
+        socket.Close();
+        return;
+    }
+    if (thread.joinable()) thread.join();
+    {
+        std::lock_guard lock(mutex);
+        for (const auto& phone : phones) {
+            if (phone->state == PhoneState::Active)
+                SendStatusTo(phone->address, phone->sessionId, 0, PhoneState::Refused);
+        }
+    }
+    socket.Close();
+}
+
+void Server::SetHostName(const std::string& name) {
+    std::lock_guard lock(mutex);
+    if (&name != &hostName) hostName = name;
+}
+
+void Server::SetOnRequest(RequestCallback callback) {
+    std::lock_guard lock(mutex);
+    onRequest = std::move(callback);
+}
+
+void Server::SetOnChanged(Callback callback) {
+    std::lock_guard lock(mutex);
+    onChanged = std::move(callback);
+}
+
+void Server::SetOnAllowedChanged(Callback callback) {
+    std::lock_guard lock(mutex);
+    onAllowedChanged = std::move(callback);
+}
+
+void Server::Notify(std::unique_lock<std::mutex>& lock, Callback Server::*callback) {
+    Callback copy = this->*callback;
+    lock.unlock();
+    if (copy) copy();
+}
+
+void Server::ReceiveLoop() {
+    RaiseCurrentThreadPriority();
+    std::uint8_t buffer[MaxDatagram];
+    SocketAddress from;
+    while (running.load()) {
+        const int received = socket.Receive(buffer, sizeof buffer, from);
+        if (received > 0 && received <= MaxDatagram) HandleDatagram(buffer, received, from, SteadyNow());
+        const std::int64_t now = SteadyNow();
+        if (now - lastTick >= TickPeriod) {
+            lastTick = now;
+            Tick(now);
+        }
+    }
+}
+
+void Server::HandleDatagram(const std::uint8_t* data, int length, const SocketAddress& from, std::int64_t now) {
+    const Receipt receipt = CheckDatagram(data, length);
+    if (receipt == Receipt::Drop) return;
+    std::unique_lock lock(mutex);
+    switch (receipt) {
+    case Receipt::OtherVersion:
+        SendStatusTo(from, 0, 0, PhoneState::OtherVersion);
+        return;
+    case Receipt::Hello:
+        HandleHello(lock, data, length, from, now);
+        return;
+    case Receipt::Input:
+        HandleInput(data, length, from, now);
+        return;
+    case Receipt::Bye:
+        HandleBye(lock, data, length);
+        return;
+    case Receipt::Drop:
+        return;
+    }
+}
+
+void Server::HandleBye(std::unique_lock<std::mutex>& lock, const std::uint8_t* data, int length) {
+    std::uint32_t sessionId = 0;
+    if (!ReadBye(data, length, sessionId)) return;
+    auto found = std::find_if(phones.begin(), phones.end(),
+                              [&](const auto& phone) { return phone->sessionId == sessionId; });
+    if (found != phones.end()) {
+        Log("Bye from \"%s\"", (*found)->name.c_str());
+        UnplugPad(**found);
+        phones.erase(found);
+    }
+    Notify(lock, &Server::onChanged);
+}
+
+void Server::SendStatus(const Phone& phone) {
+    SendStatusTo(phone.address, phone.sessionId, static_cast<std::uint8_t>(phone.player), phone.state);
+}
+
+void Server::SendStatusTo(const SocketAddress& to, std::uint32_t sessionId, std::uint8_t player, PhoneState state) {
+    std::uint8_t out[MaxOutgoing];
+    const int length = BuildStatus(out, ++sendSequence, sessionId, player, state, hostName);
+    Send(out, length, to);
+}
+
+void Server::Send(const std::uint8_t* data, int length, const SocketAddress& to) {
+    socket.SendTo(data, length, to);
+}
+
+Phone* Server::FindBySession(std::uint32_t sessionId) {
+    for (auto& phone : phones)
+        if (phone->sessionId == sessionId) return phone.get();
+    return nullptr;
+}
+
+Phone* Server::FindById(const PhoneId& id) {
+    for (auto& phone : phones)
+        if (phone->id == id) return phone.get();
+    return nullptr;
+}
+
+} // namespace Velotrix

@@ -1,0 +1,32 @@
+#include "Controllers/Pad.h"
+#include "Server/Server.h"
+
+namespace Velotrix {
+
+std::vector<PhoneView> Server::Snapshot() {
+    std::lock_guard lock(mutex);
+    std::vector<PhoneView> views;
+    views.reserve(phones.size());
+    for (const auto& phone : phones) {
+        PhoneView view;
+        view.sessionId = phone->sessionId;
+        view.idText = PhoneIdText(phone->id);
+        view.name = phone->name;
+        view.address = AddressText(phone->address);
+        view.state = static_cast<std::uint8_t>(phone->state);
+        view.player = phone->player;
+        view.input = phone->input;
+        view.idle = phone->idle;
+        view.inputRate = static_cast<std::int32_t>(phone->inputRate);
+        if (phone->pad != nullptr) {
+            // One load, so both motor bytes come from the same notification.
+            const std::uint32_t rumble = phone->pad->rumble.load();
+            view.rumbleLarge = static_cast<std::uint8_t>(rumble);
+            view.rumbleSmall = static_cast<std::uint8_t>(rumble >> 8);
+        }
+        views.push_back(std::move(view));
+    }
+    return views;
+}
+
+} // namespace Velotrix

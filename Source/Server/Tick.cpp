@@ -1,0 +1,73 @@
+// The receive thread's periodic work: silent phones leave, idle pads are centred, player numbers are
+// learnt, rumble goes back to the phones and input rates are counted.
+
+#include "Controllers/Pad.h"
+#include "Server/Server.h"
+#include "Shell/Log.h"
+
+namespace Velotrix {
+
+namespace {
+
+constexpr std::int64_t Silence = 15'000'000'000;
+constexpr std::int64_t IdleCentring = 250'000'000;
+constexpr std::int64_t PlayerQuery = 500'000'000;
+constexpr std::int64_t FeedbackRepeat = 200'000'000;
+constexpr std::int64_t RateWindow = 1'000'000'000;
+
+// "More than" a period: at least one nanosecond past it.
+bool MoreThan(std::int64_t now, std::int64_t then, std::int64_t period) { return now - then > period; }
+
+} // namespace
+
+void Server::Tick(std::int64_t now) {
+    std::unique_lock lock(mutex);
+    bool changed = false;
+    for (auto it = phones.begin(); it != phones.end();) {
+        Phone& phone = **it;
+        if (MoreThan(now, phone.lastHeard, Silence)) {
+            Log("\"%s\" went silent", phone.name.c_str());
+            UnplugPad(phone);
+            it = phones.erase(it);
+            changed = true;
+            continue;
+        }
+        if (Pad* pad = phone.pad) {
+            if (!phone.idle && MoreThan(now, phone.lastInput, IdleCentring)) {
+                phone.idle = true;
+                phone.input = InputState{};
+                phone.input.sessionId = phone.sessionId;
+                (void)SubmitReport(bus.get(), pad->target, ControllerReport{});
+            }
+            if (phone.player == 0 && MoreThan(now, phone.lastPlayerQuery, PlayerQuery)) {
+                phone.lastPlayerQuery = now;
+                std::uint32_t index = 0;
+                if (GetUserIndex(bus.get(), pad->target, &index) == ResultOk) {
+                    phone.player = static_cast<std::int32_t>(index) + 1;
+                    SendStatus(phone);
+                    changed = true;
+                }
+            }
+            const bool pending = pad->rumblePending.exchange(false);
+            if (pending || MoreThan(now, phone.lastFeedback, FeedbackRepeat)) {
+                phone.lastFeedback = now;
+                const std::uint32_t rumble = pad->rumble.load();
+                std::uint8_t out[FeedbackSize];
+                const int length =
+                    BuildFeedback(out, ++sendSequence, phone.sessionId, static_cast<std::uint8_t>(rumble),
+                                  static_cast<std::uint8_t>(rumble >> 8), static_cast<std::uint8_t>(rumble >> 16),
+                                  phone.input.echo);
+                Send(out, length, phone.address);
+            }
+        }
+        if (now - phone.rateStart >= RateWindow) {
+            phone.inputRate = phone.inputCount;
+            phone.inputCount = 0;
+            phone.rateStart = now;
+        }
+        ++it;
+    }
+    if (changed) Notify(lock, &Server::onChanged);
+}
+
+} // namespace Velotrix

@@ -1,0 +1,747 @@
+// The bus client against the simulated bus: the bytes of every request, the order of the checks, the
+// serial search, the mapping of driver errors to results, and the notification threads.
+
+#include "Controllers/BusClient.h"
+#include "Platform/SimulatedBus.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace Velotrix {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr auto Patience = 5000ms;
+
+// The input of the last request with `code`, as the bus received it.
+Bytes LastInput(std::uint32_t code) {
+    SimulatedBus::RecordedRequest request;
+    if (!SimulatedBus::LastRequest(code, request)) {
+        ADD_FAILURE() << "no request 0x" << std::hex << code;
+        return {};
+    }
+    return Bytes(request.input.begin(), request.input.begin() + static_cast<std::ptrdiff_t>(request.inputSize));
+}
+
+std::size_t LastOutputSize(std::uint32_t code) {
+    SimulatedBus::RecordedRequest request;
+    return SimulatedBus::LastRequest(code, request) ? request.outputSize : 0;
+}
+
+// What the notification callback saw, in order.
+struct Rumble {
+    std::uint8_t large = 0;
+    std::uint8_t small = 0;
+    std::uint8_t led = 0;
+    BusConnection* bus = nullptr;
+    PadTarget* target = nullptr;
+    void* context = nullptr;
+};
+
+class RumbleLog {
+public:
+    void Add(const Rumble& rumble) {
+        std::lock_guard<std::mutex> lock(mutex);
+        seen.push_back(rumble);
+        arrived.notify_all();
+    }
+    bool WaitFor(const std::function<bool(const std::vector<Rumble>&)>& done) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return arrived.wait_for(lock, Patience, [&] { return done(seen); });
+    }
+    std::vector<Rumble> Seen() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen;
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<Rumble> seen;
+};
+
+// The callbacks find the log through their context, as the server finds its Pad.
+void RecordRumble(BusConnection* bus, PadTarget* target, std::uint8_t large, std::uint8_t small, std::uint8_t led,
+                  void* context) {
+    static_cast<RumbleLog*>(context)->Add(Rumble{large, small, led, bus, target, context});
+}
+
+class BusClientTest : public ::testing::Test {
+protected:
+    void SetUp() override { SimulatedBus::Reset(); }
+
+    void TearDown() override {
+        Close(&bus);
+        // A thread still running could use a target: then leak them rather than crash.
+        if (!WaitForNotificationThreads(&bus, Patience)) {
+            ADD_FAILURE() << "a notification thread did not end";
+            return;
+        }
+        for (PadTarget* target : targets) FreeTarget(target);
+        SimulatedBus::Reset();
+    }
+
+    PadTarget* NewTarget() {
+        PadTarget* target = AllocTarget();
+        targets.push_back(target);
+        return target;
+    }
+
+    PadTarget* PluggedTarget() {
+        PadTarget* target = NewTarget();
+        EXPECT_EQ(PlugTarget(&bus, target), ResultOk);
+        return target;
+    }
+
+    void Connect() { ASSERT_EQ(Open(&bus), ResultOk); }
+
+    BusConnection bus;
+    std::vector<PadTarget*> targets;
+};
+
+TEST(ControllerReportTest, IsWrittenLittleEndianAtItsOffsetsAndReadsBack) {
+    ControllerReport report;
+    report.buttons = ButtonY | ButtonStart | ButtonDpadUp;
+    report.leftTrigger = 0x7F;
+    report.rightTrigger = 0xFF;
+    report.leftStickX = -32768;
+    report.leftStickY = 32767;
+    report.rightStickX = -2;
+    report.rightStickY = 0x1234;
+    std::array<std::uint8_t, 14> bytes{};
+    bytes.fill(0xAA);
+    ByteWriter writer(bytes.data(), bytes.size());
+    WriteControllerReport(writer, 1, report);
+    EXPECT_TRUE(writer.Ok());
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.end()),
+              (Bytes{0xAA, 0x11, 0x80, 0x7F, 0xFF, 0x00, 0x80, 0xFF, 0x7F, 0xFE, 0xFF, 0x34, 0x12, 0xAA}));
+
+    ControllerReport read;
+    ASSERT_TRUE(ReadControllerReport(ByteReader(bytes.data(), bytes.size()), 1, read));
+    EXPECT_EQ(read.buttons, report.buttons);
+    EXPECT_EQ(read.leftTrigger, report.leftTrigger);
+    EXPECT_EQ(read.rightTrigger, report.rightTrigger);
+    EXPECT_EQ(read.leftStickX, report.leftStickX);
+    EXPECT_EQ(read.leftStickY, report.leftStickY);
+    EXPECT_EQ(read.rightStickX, report.rightStickX);
+    EXPECT_EQ(read.rightStickY, report.rightStickY);
+
+    ControllerReport untouched;
+    untouched.buttons = 7;
+    EXPECT_FALSE(ReadControllerReport(ByteReader(bytes.data(), bytes.size()), 3, untouched));
+    EXPECT_EQ(untouched.buttons, 7);
+}
+
+TEST_F(BusClientTest, OpenAnswersForEveryShapeOfTheBus) {
+    using Interface = SimulatedBus::InterfaceBehaviour;
+    const Interface healthy{};
+    const Interface unreadable{true, false, false};
+    const Interface wontOpen{false, true, false};
+    const Interface oldVersion{false, false, true};
+    struct Case {
+        const char* name;
+        std::vector<Interface> interfaces;
+        SimulatedBus::Faults faults;
+        BusResult expected;
+    };
+    const Case cases[] = {
+        {"no interface", {healthy}, {.noBus = true}, ErrBusMissing},
+        {"healthy", {healthy}, {}, ResultOk},
+        {"path will not open", {healthy}, {.openFails = true}, ErrBusOpen},
+        {"version refused", {healthy}, {.versionRefused = true}, ErrBusVersion},
+        {"details unreadable", {unreadable}, {}, ErrBusMissing},
+        {"last tried would not open", {oldVersion, wontOpen}, {}, ErrBusOpen},
+        {"last tried refused the version", {wontOpen, oldVersion}, {}, ErrBusVersion},
+        {"last tried unreadable", {oldVersion, unreadable}, {}, ErrBusMissing},
+        {"second one works", {oldVersion, healthy}, {}, ResultOk},
+        {"first one works", {healthy, oldVersion}, {}, ResultOk},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        SimulatedBus::Reset();
+        SimulatedBus::SetInterfaces(test.interfaces);
+        SimulatedBus::SetFaults(test.faults);
+        BusConnection connection;
+        EXPECT_EQ(Open(&connection), test.expected);
+        const bool connected = test.expected == ResultOk;
+        EXPECT_EQ(connection.device->handle.load() != InvalidDriverHandle, connected);
+        // A device that refused the version was closed again.
+        EXPECT_EQ(SimulatedBus::OpenHandleCount(), connected ? 1u : 0u);
+        if (SimulatedBus::RequestCount(BusRequestCheckVersion) > 0) {
+            EXPECT_EQ(LastInput(BusRequestCheckVersion), (Bytes{8, 0, 0, 0, 1, 0, 0, 0}));
+            EXPECT_EQ(LastOutputSize(BusRequestCheckVersion), 0u);
+        }
+        Close(&connection);
+    }
+}
+
+TEST_F(BusClientTest, FailedOpenCanBeRetriedOnTheSameConnection) {
+    const SimulatedBus::Faults faults[] = {{.noBus = true}, {.openFails = true}, {.versionRefused = true}};
+    for (const SimulatedBus::Faults& fault : faults) {
+        SimulatedBus::SetFaults(fault);
+        EXPECT_NE(Open(&bus), ResultOk);
+        EXPECT_EQ(bus.device->handle.load(), InvalidDriverHandle);
+        SimulatedBus::SetFaults({});
+        EXPECT_EQ(Open(&bus), ResultOk);
+        Close(&bus);
+    }
+}
+
+TEST_F(BusClientTest, OpenOnAConnectedConnectionIsRefusedAndChangesNothing) {
+    Connect();
+    const DriverHandle device = bus.device->handle.load();
+    const std::uint64_t requests = SimulatedBus::RequestCount();
+    EXPECT_EQ(Open(&bus), ErrBusConnected);
+    EXPECT_EQ(bus.device->handle.load(), device);
+    EXPECT_EQ(SimulatedBus::OpenHandleCount(), 1u);
+    EXPECT_EQ(SimulatedBus::RequestCount(), requests);
+}
+
+TEST_F(BusClientTest, CloseReleasesTheHandleAndUnplugsTheConnectionsPads) {
+    Connect();
+    PluggedTarget();
+    Close(&bus);
+    EXPECT_EQ(bus.device->handle.load(), InvalidDriverHandle);
+    EXPECT_EQ(SimulatedBus::OpenHandleCount(), 0u);
+    EXPECT_TRUE(SimulatedBus::PluggedSerials().empty());
+    Close(&bus);
+    EXPECT_EQ(Open(&bus), ResultOk);
+}
+
+TEST_F(BusClientTest, EveryOperationChecksConnectionThenTargetThenHandle) {
+    struct Operation {
+        const char* name;
+        std::function<BusResult(BusConnection*, PadTarget*)> call;
+    };
+    std::uint32_t index = 0;
+    const Operation operations[] = {
+        {"PlugTarget", [](BusConnection* b, PadTarget* t) { return PlugTarget(b, t); }},
+        {"UnplugTarget", [](BusConnection* b, PadTarget* t) { return UnplugTarget(b, t); }},
+        {"SubmitReport", [](BusConnection* b, PadTarget* t) { return SubmitReport(b, t, ControllerReport{}); }},
+        {"GetUserIndex", [&](BusConnection* b, PadTarget* t) { return GetUserIndex(b, t, &index); }},
+        {"RegisterNotification",
+         [](BusConnection* b, PadTarget* t) { return RegisterNotification(b, t, &RecordRumble, nullptr); }},
+    };
+    // State 2 and a serial, so that only the three checks under test can fail.
+    PadTarget target;
+    target.state = TargetPlugged;
+    target.serial = 1;
+    for (const Operation& operation : operations) {
+        SCOPED_TRACE(operation.name);
+        EXPECT_EQ(operation.call(nullptr, nullptr), ErrNoConnection);
+        EXPECT_EQ(operation.call(nullptr, &target), ErrNoConnection);
+        EXPECT_EQ(operation.call(&bus, nullptr), ErrBadTarget);
+        EXPECT_EQ(operation.call(&bus, &target), ErrBusMissing);
+    }
+    EXPECT_EQ(Open(nullptr), ErrNoConnection);
+    EXPECT_EQ(SimulatedBus::RequestCount(), 0u);
+    EXPECT_EQ(target.callback.load(), nullptr);
+}
+
+TEST_F(BusClientTest, PlugSendsTheTargetThenWaitsUntilItIsReady) {
+    Connect();
+    PadTarget* target = NewTarget();
+    ASSERT_NE(target, nullptr);
+    EXPECT_EQ(target->state, TargetReadyToPlug);
+    EXPECT_EQ(target->serial, 0u);
+    ASSERT_EQ(PlugTarget(&bus, target), ResultOk);
+    EXPECT_EQ(target->state, TargetPlugged);
+    EXPECT_EQ(target->serial, 1u);
+    EXPECT_EQ(LastInput(BusRequestPlugIn), (Bytes{16, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x5E, 0x04, 0x8E, 0x02}));
+    EXPECT_EQ(LastOutputSize(BusRequestPlugIn), 0u);
+    EXPECT_EQ(LastInput(BusRequestWaitReady), (Bytes{8, 0, 0, 0, 1, 0, 0, 0}));
+    EXPECT_EQ(SimulatedBus::PluggedSerials(), std::vector<std::uint32_t>{1});
+}
+
+TEST_F(BusClientTest, SerialSearchSettlesOnTheLowestNumberTheBusAccepts) {
+    struct Case {
+        std::uint32_t takenFirst;
+        std::uint32_t takenLast;
+        std::uint32_t expected;
+    };
+    const Case cases[] = {{0, 0, 1}, {1, 1, 2}, {1, 3, 4}, {2, 5, 1}, {1, 65534, 65535}};
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.expected);
+        SimulatedBus::Reset();
+        BusConnection connection;
+        ASSERT_EQ(Open(&connection), ResultOk);
+        if (test.takenFirst != 0) SimulatedBus::MarkSerialsTaken(test.takenFirst, test.takenLast);
+        PadTarget* target = NewTarget();
+        ASSERT_EQ(PlugTarget(&connection, target), ResultOk);
+        EXPECT_EQ(target->serial, test.expected);
+        // One plug in per number tried, from 1 up.
+        EXPECT_EQ(SimulatedBus::RequestCount(BusRequestPlugIn), test.expected);
+        const std::uint8_t low = static_cast<std::uint8_t>(test.expected);
+        const std::uint8_t high = static_cast<std::uint8_t>(test.expected >> 8);
+        EXPECT_EQ(LastInput(BusRequestPlugIn), (Bytes{16, 0, 0, 0, low, high, 0, 0, 0, 0, 0, 0, 0x5E, 0x04, 0x8E, 0x02}));
+        EXPECT_EQ(LastInput(BusRequestWaitReady), (Bytes{8, 0, 0, 0, low, high, 0, 0}));
+        Close(&connection);
+    }
+}
+
+TEST_F(BusClientTest, ASecondPadTakesTheNextFreeNumber) {
+    Connect();
+    PadTarget* first = PluggedTarget();
+    PadTarget* second = PluggedTarget();
+    EXPECT_EQ(first->serial, 1u);
+    EXPECT_EQ(second->serial, 2u);
+    EXPECT_EQ(SimulatedBus::PluggedSerials(), (std::vector<std::uint32_t>{1, 2}));
+}
+
+TEST_F(BusClientTest, NoFreeSerialWhenTheBusRefusesEveryNumber) {
+    const std::function<void()> refusals[] = {
+        [] { SimulatedBus::SetFaults({.plugRefused = true}); },
+        [] { SimulatedBus::MarkSerialsTaken(1, 65535); },
+    };
+    for (const auto& refuse : refusals) {
+        SimulatedBus::Reset();
+        BusConnection connection;
+        ASSERT_EQ(Open(&connection), ResultOk);
+        refuse();
+        PadTarget* target = NewTarget();
+        EXPECT_EQ(PlugTarget(&connection, target), ErrNoFreeSerial);
+        EXPECT_EQ(SimulatedBus::RequestCount(BusRequestPlugIn), 65535u);
+        EXPECT_EQ(SimulatedBus::RequestCount(BusRequestWaitReady), 0u);
+        EXPECT_EQ(LastInput(BusRequestPlugIn)[4], 0xFF);
+        EXPECT_EQ(LastInput(BusRequestPlugIn)[5], 0xFF);
+        EXPECT_EQ(target->state, TargetReadyToPlug);
+        EXPECT_EQ(target->serial, 0u);
+        Close(&connection);
+    }
+}
+
+TEST_F(BusClientTest, ReadinessReplyDecidesWhetherThePadIsPlugged) {
+    struct Case {
+        const char* name;
+        SimulatedBus::ReadyReply reply;
+        BusResult expected;
+        std::uint32_t state;
+        bool stillOnTheBus;
+    };
+    const Case cases[] = {
+        {"ready", SimulatedBus::ReadyReply::Ready, ResultOk, TargetPlugged, true},
+        {"request not offered (87)", SimulatedBus::ReadyReply::Unsupported, ResultOk, TargetPlugged, true},
+        {"wait failed", SimulatedBus::ReadyReply::Fails, ErrNotPlugged, TargetReadyToPlug, false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        SimulatedBus::Reset();
+        BusConnection connection;
+        ASSERT_EQ(Open(&connection), ResultOk);
+        SimulatedBus::SetReadyReply(test.reply);
+        PadTarget* target = NewTarget();
+        EXPECT_EQ(PlugTarget(&connection, target), test.expected);
+        EXPECT_EQ(target->state, test.state);
+        EXPECT_EQ(SimulatedBus::RequestCount(BusRequestWaitReady), 1u);
+        EXPECT_EQ(SimulatedBus::PluggedSerials().size(), test.stillOnTheBus ? 1u : 0u);
+        Close(&connection);
+    }
+}
+
+TEST_F(BusClientTest, PlugAndUnplugRefuseTargetsInTheWrongStateWithoutSendingAnything) {
+    struct Case {
+        const char* name;
+        BusResult (*operation)(BusConnection*, PadTarget*);
+        std::uint32_t state;
+        BusResult expected;
+    };
+    const Case cases[] = {
+        {"plug never set up", &PlugTarget, TargetNotInitialised, ErrTargetNotReady},
+        {"plug plugged", &PlugTarget, TargetPlugged, ErrAlreadyPlugged},
+        {"unplug never set up", &UnplugTarget, TargetNotInitialised, ErrTargetNotReady},
+        {"unplug ready", &UnplugTarget, TargetReadyToPlug, ErrNotPlugged},
+        {"unplug unplugged", &UnplugTarget, TargetUnplugged, ErrNotPlugged},
+    };
+    Connect();
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        PadTarget target;
+        target.serial = 3;
+        target.state = test.state;
+        const std::uint64_t requests = SimulatedBus::RequestCount();
+        EXPECT_EQ(test.operation(&bus, &target), test.expected);
+        EXPECT_EQ(SimulatedBus::RequestCount(), requests);
+        EXPECT_EQ(target.state, test.state);
+    }
+}
+
+TEST_F(BusClientTest, UnplugSendsTheSerialKeepsItAndALaterPlugSearchesFromOne) {
+    Connect();
+    SimulatedBus::MarkSerialsTaken(1, 1);
+    PadTarget* target = PluggedTarget();
+    ASSERT_EQ(target->serial, 2u);
+    EXPECT_EQ(UnplugTarget(&bus, target), ResultOk);
+    EXPECT_EQ(LastInput(BusRequestUnplug), (Bytes{8, 0, 0, 0, 2, 0, 0, 0}));
+    EXPECT_EQ(target->state, TargetUnplugged);
+    EXPECT_EQ(target->serial, 2u);
+    EXPECT_TRUE(SimulatedBus::PluggedSerials().empty());
+
+    SimulatedBus::MarkSerialsTaken(1, 1, false);
+    EXPECT_EQ(PlugTarget(&bus, target), ResultOk);
+    EXPECT_EQ(target->serial, 1u);
+    EXPECT_EQ(target->state, TargetPlugged);
+}
+
+TEST_F(BusClientTest, FailedUnplugLeavesTheTargetPlugged) {
+    Connect();
+    SimulatedBus::MarkSerialsTaken(7, 7);
+    // A serial the bus does not know, and one that another program's pad holds.
+    for (const std::uint32_t serial : {9u, 7u}) {
+        SCOPED_TRACE(serial);
+        PadTarget target;
+        target.state = TargetPlugged;
+        target.serial = serial;
+        EXPECT_EQ(UnplugTarget(&bus, &target), ErrUnplugFailed);
+        EXPECT_EQ(target.state, TargetPlugged);
+        EXPECT_EQ(target.serial, serial);
+    }
+}
+
+TEST_F(BusClientTest, SubmitReportSendsTheSerialAndTheReportBytes) {
+    Connect();
+    SimulatedBus::MarkSerialsTaken(1, 2);
+    PadTarget* target = PluggedTarget();
+    ControllerReport report;
+    report.buttons = ButtonA | ButtonLeftShoulder;
+    report.leftTrigger = 1;
+    report.rightTrigger = 2;
+    report.leftStickX = -1;
+    report.leftStickY = 0x0304;
+    report.rightStickX = 0x0506;
+    report.rightStickY = -32768;
+    EXPECT_EQ(SubmitReport(&bus, target, report), ResultOk);
+    EXPECT_EQ(LastInput(BusRequestSubmitReport), (Bytes{20, 0, 0, 0, 3, 0, 0, 0, 0x00, 0x11, 1, 2, 0xFF, 0xFF, 0x04, 0x03,
+                                                        0x06, 0x05, 0x00, 0x80}));
+    EXPECT_EQ(LastOutputSize(BusRequestSubmitReport), 0u);
+    ControllerReport received;
+    ASSERT_TRUE(SimulatedBus::LastReport(3, received));
+    EXPECT_EQ(received.buttons, report.buttons);
+    EXPECT_EQ(received.rightStickY, report.rightStickY);
+    EXPECT_EQ(SimulatedBus::ReportCount(3), 1u);
+}
+
+TEST_F(BusClientTest, SubmitReportIsRefusedOnlyForSerialZeroAndAccessDenied) {
+    struct Case {
+        const char* name;
+        std::uint32_t serial; // 0xFFFFFFFF: the plugged pad's own
+        std::uint32_t state;
+        BusResult expected;
+        std::uint64_t requestsSent;
+        std::uint64_t reportsReceived;
+    };
+    constexpr std::uint32_t Own = 0xFFFFFFFF;
+    const Case cases[] = {
+        {"own plugged pad", Own, TargetPlugged, ResultOk, 1, 1},
+        {"state is not checked", Own, TargetReadyToPlug, ResultOk, 1, 1},
+        {"serial 0", 0, TargetPlugged, ErrBadTarget, 0, 0},
+        {"another program's pad (5)", 7, TargetPlugged, ErrBadTarget, 1, 0},
+        {"pad not on the bus, other failures pass", 9, TargetPlugged, ResultOk, 1, 0},
+    };
+    Connect();
+    SimulatedBus::MarkSerialsTaken(7, 7);
+    PadTarget* plugged = PluggedTarget();
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        PadTarget target;
+        target.serial = test.serial == Own ? plugged->serial : test.serial;
+        target.state = test.state;
+        const std::uint64_t requests = SimulatedBus::RequestCount();
+        const std::uint64_t reports = SimulatedBus::ReportCount(plugged->serial);
+        EXPECT_EQ(SubmitReport(&bus, &target, ControllerReport{}), test.expected);
+        EXPECT_EQ(SimulatedBus::RequestCount() - requests, test.requestsSent);
+        EXPECT_EQ(SimulatedBus::ReportCount(plugged->serial) - reports, test.reportsReceived);
+    }
+}
+
+TEST_F(BusClientTest, GetUserIndexMapsTheDriversAnswers) {
+    struct Case {
+        const char* name;
+        bool indexDelayed;
+        std::function<void(PadTarget&)> alter; // applied to the plugged target
+        bool givePlace;
+        BusResult expected;
+        std::uint32_t stored; // what the place holds afterwards; it starts at 77
+        std::uint64_t requestsSent;
+    };
+    const auto keep = [](PadTarget&) {};
+    const Case cases[] = {
+        {"index given", false, keep, true, ResultOk, 0, 1},
+        {"no index yet (650)", true, keep, true, ErrUserIndexRange, 77, 1},
+        {"serial 0", false, [](PadTarget& t) { t.serial = 0; }, true, ErrBadTarget, 77, 0},
+        {"not an Xbox 360 pad", false, [](PadTarget& t) { t.type = 1; }, true, ErrBadTarget, 77, 0},
+        {"no place for the index", false, keep, false, ErrBadArgument, 77, 0},
+        {"another program's pad (5)", false, [](PadTarget& t) { t.serial = 7; }, true, ErrBadTarget, 77, 1},
+        {"other failures store 0", false, [](PadTarget& t) { t.serial = 9; }, true, ResultOk, 0, 1},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        SimulatedBus::Reset();
+        SimulatedBus::MarkSerialsTaken(7, 7);
+        if (test.indexDelayed) SimulatedBus::SetUserIndexDelay(1h);
+        BusConnection connection;
+        ASSERT_EQ(Open(&connection), ResultOk);
+        PadTarget* target = NewTarget();
+        ASSERT_EQ(PlugTarget(&connection, target), ResultOk);
+        test.alter(*target);
+        std::uint32_t place = 77;
+        const std::uint64_t requests = SimulatedBus::RequestCount();
+        EXPECT_EQ(GetUserIndex(&connection, target, test.givePlace ? &place : nullptr), test.expected);
+        EXPECT_EQ(place, test.stored);
+        EXPECT_EQ(SimulatedBus::RequestCount() - requests, test.requestsSent);
+        if (test.requestsSent > 0) {
+            const std::uint8_t serial = static_cast<std::uint8_t>(target->serial);
+            EXPECT_EQ(LastInput(BusRequestUserIndex), (Bytes{12, 0, 0, 0, serial, 0, 0, 0, 0, 0, 0, 0}));
+            EXPECT_EQ(LastOutputSize(BusRequestUserIndex), 12u);
+        }
+        Close(&connection);
+    }
+}
+
+TEST_F(BusClientTest, UserIndexIsAnsweredOnceWindowsGaveIt) {
+    Connect();
+    SimulatedBus::SetUserIndexDelay(1h);
+    PadTarget* first = PluggedTarget();
+    PadTarget* second = PluggedTarget();
+    std::uint32_t index = 99;
+    EXPECT_EQ(GetUserIndex(&bus, first, &index), ErrUserIndexRange);
+    EXPECT_EQ(GetUserIndex(&bus, second, &index), ErrUserIndexRange);
+    EXPECT_EQ(index, 99u);
+    SimulatedBus::GiveUserIndexesNow();
+    EXPECT_EQ(GetUserIndex(&bus, first, &index), ResultOk);
+    EXPECT_EQ(index, 0u);
+    EXPECT_EQ(GetUserIndex(&bus, second, &index), ResultOk);
+    EXPECT_EQ(index, 1u);
+}
+
+TEST_F(BusClientTest, AnotherConnectionsPadIsOffLimits) {
+    Connect();
+    PadTarget* mine = PluggedTarget();
+    BusConnection other;
+    ASSERT_EQ(Open(&other), ResultOk);
+    PadTarget borrowed;
+    borrowed.serial = mine->serial;
+    borrowed.state = TargetPlugged;
+    std::uint32_t index = 0;
+    EXPECT_EQ(SubmitReport(&other, &borrowed, ControllerReport{}), ErrBadTarget);
+    EXPECT_EQ(GetUserIndex(&other, &borrowed, &index), ErrBadTarget);
+    EXPECT_EQ(UnplugTarget(&other, &borrowed), ErrUnplugFailed);
+    EXPECT_EQ(SimulatedBus::PluggedSerials(), std::vector<std::uint32_t>{mine->serial});
+}
+
+TEST_F(BusClientTest, RegisterNotificationRefusesBadTargetsAndTheSameCallbackTwice) {
+    Connect();
+    PadTarget* target = PluggedTarget();
+    RumbleLog log;
+    PadTarget unplugged;
+    unplugged.state = TargetReadyToPlug;
+    EXPECT_EQ(RegisterNotification(&bus, &unplugged, &RecordRumble, &log), ErrBadTarget);
+    EXPECT_EQ(RegisterNotification(&bus, target, nullptr, &log), ErrBadTarget);
+    EXPECT_EQ(target->callback.load(), nullptr);
+    EXPECT_EQ(RegisterNotification(&bus, target, &RecordRumble, &log), ResultOk);
+    EXPECT_EQ(RegisterNotification(&bus, target, &RecordRumble, &log), ErrCallbackSet);
+    EXPECT_EQ(target->callback.load(), &RecordRumble);
+    EXPECT_EQ(target->context.load(), &log);
+    UnregisterNotification(target);
+    EXPECT_EQ(target->callback.load(), nullptr);
+    EXPECT_EQ(target->context.load(), nullptr);
+    EXPECT_EQ(UnplugTarget(&bus, target), ResultOk);
+    EXPECT_TRUE(WaitForNotificationThreads(&bus, Patience));
+    EXPECT_TRUE(log.Seen().empty());
+}
+
+TEST_F(BusClientTest, RumbleReachesTheCallbackUntilThePadIsUnplugged) {
+    Connect();
+    SimulatedBus::MarkSerialsTaken(1, 4);
+    PadTarget* target = PluggedTarget();
+    RumbleLog log;
+    ASSERT_EQ(RegisterNotification(&bus, target, &RecordRumble, &log), ResultOk);
+    ASSERT_TRUE(SimulatedBus::WaitForPendingNotifications(1, Patience));
+    EXPECT_EQ(LastInput(BusRequestNotification), (Bytes{12, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(LastOutputSize(BusRequestNotification), 12u);
+
+    ASSERT_TRUE(SimulatedBus::SetRumble(5, 200, 100, 2));
+    ASSERT_TRUE(log.WaitFor([](const auto& seen) { return seen.size() == 1; }));
+    ASSERT_TRUE(SimulatedBus::WaitForPendingNotifications(1, Patience));
+    // The request goes out again with the buffer as it came back.
+    EXPECT_EQ(LastInput(BusRequestNotification), (Bytes{12, 0, 0, 0, 5, 0, 0, 0, 200, 100, 2, 0}));
+    ASSERT_TRUE(SimulatedBus::SetRumble(5, 0, 255, 3));
+    ASSERT_TRUE(log.WaitFor([](const auto& seen) { return seen.size() == 2; }));
+
+    const std::vector<Rumble> seen = log.Seen();
+    EXPECT_EQ(seen[0].large, 200);
+    EXPECT_EQ(seen[0].small, 100);
+    EXPECT_EQ(seen[0].led, 2);
+    EXPECT_EQ(seen[1].large, 0);
+    EXPECT_EQ(seen[1].small, 255);
+    EXPECT_EQ(seen[1].led, 3);
+    for (const Rumble& rumble : seen) {
+        EXPECT_EQ(rumble.bus, &bus);
+        EXPECT_EQ(rumble.target, target);
+        EXPECT_EQ(rumble.context, &log);
+    }
+
+    // Unplugging aborts the pending request (995) and the thread ends without another call.
+    ASSERT_TRUE(SimulatedBus::WaitForPendingNotifications(1, Patience));
+    EXPECT_EQ(UnplugTarget(&bus, target), ResultOk);
+    EXPECT_TRUE(WaitForNotificationThreads(&bus, Patience));
+    EXPECT_EQ(log.Seen().size(), 2u);
+    EXPECT_EQ(SimulatedBus::PendingNotifications(), 0u);
+}
+
+TEST_F(BusClientTest, NotificationThreadEndsWithoutCallingBackAfterUnregistering) {
+    struct Case {
+        const char* name;
+        std::function<void(BusConnection&, PadTarget&)> end;
+    };
+    const Case cases[] = {
+        {"a rumble completes the request", [](BusConnection&, PadTarget& t) { SimulatedBus::SetRumble(t.serial, 9, 9, 9); }},
+        {"unplug aborts the request", [](BusConnection& b, PadTarget& t) { EXPECT_EQ(UnplugTarget(&b, &t), ResultOk); }},
+        {"closing aborts the request", [](BusConnection& b, PadTarget&) { Close(&b); }},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        SimulatedBus::Reset();
+        BusConnection connection;
+        ASSERT_EQ(Open(&connection), ResultOk);
+        PadTarget* target = NewTarget();
+        ASSERT_EQ(PlugTarget(&connection, target), ResultOk);
+        RumbleLog log;
+        ASSERT_EQ(RegisterNotification(&connection, target, &RecordRumble, &log), ResultOk);
+        ASSERT_TRUE(SimulatedBus::WaitForPendingNotifications(1, Patience));
+        UnregisterNotification(target);
+        test.end(connection, *target);
+        EXPECT_TRUE(WaitForNotificationThreads(&connection, Patience));
+        EXPECT_TRUE(log.Seen().empty());
+    }
+}
+
+TEST_F(BusClientTest, NotificationThreadEndsWhenThePadIsGoneWhileRegistered) {
+    struct Case {
+        const char* name;
+        std::function<void(BusConnection&, PadTarget&)> end;
+    };
+    const Case cases[] = {
+        {"unplugged (995)", [](BusConnection& b, PadTarget& t) { EXPECT_EQ(UnplugTarget(&b, &t), ResultOk); }},
+        {"connection closed (995)", [](BusConnection& b, PadTarget&) { Close(&b); }},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        SimulatedBus::Reset();
+        BusConnection connection;
+        ASSERT_EQ(Open(&connection), ResultOk);
+        PadTarget* target = NewTarget();
+        ASSERT_EQ(PlugTarget(&connection, target), ResultOk);
+        RumbleLog log;
+        ASSERT_EQ(RegisterNotification(&connection, target, &RecordRumble, &log), ResultOk);
+        ASSERT_TRUE(SimulatedBus::WaitForPendingNotifications(1, Patience));
+        test.end(connection, *target);
+        EXPECT_TRUE(WaitForNotificationThreads(&connection, Patience));
+        EXPECT_TRUE(log.Seen().empty());
+        EXPECT_EQ(target->callback.load(), &RecordRumble);
+    }
+}
+
+TEST_F(BusClientTest, AccessDeniedEndsTheNotificationThread) {
+    Connect();
+    SimulatedBus::MarkSerialsTaken(7, 7);
+    PadTarget* target = NewTarget();
+    target->serial = 7;
+    target->state = TargetPlugged;
+    RumbleLog log;
+    ASSERT_EQ(RegisterNotification(&bus, target, &RecordRumble, &log), ResultOk);
+    EXPECT_TRUE(WaitForNotificationThreads(&bus, Patience));
+    EXPECT_EQ(SimulatedBus::RequestCount(BusRequestNotification), 1u);
+    EXPECT_TRUE(log.Seen().empty());
+}
+
+TEST_F(BusClientTest, RumbleAndReportsFlowAtTheSameTime) {
+    Connect();
+    PadTarget* target = PluggedTarget();
+    RumbleLog log;
+    ASSERT_EQ(RegisterNotification(&bus, target, &RecordRumble, &log), ResultOk);
+    constexpr int Reports = 2000;
+    std::thread game([serial = target->serial] {
+        for (int step = 1; step <= 255; ++step) {
+            SimulatedBus::SetRumble(serial, static_cast<std::uint8_t>(step), 0, 1);
+        }
+    });
+    ControllerReport report;
+    for (int step = 0; step < Reports; ++step) {
+        report.leftStickX = static_cast<std::int16_t>(step);
+        EXPECT_EQ(SubmitReport(&bus, target, report), ResultOk);
+    }
+    game.join();
+    // Changes in between may be merged, but the last one always arrives.
+    EXPECT_TRUE(log.WaitFor([](const auto& seen) { return !seen.empty() && seen.back().large == 255; }));
+    UnregisterNotification(target);
+    EXPECT_EQ(UnplugTarget(&bus, target), ResultOk);
+    EXPECT_TRUE(WaitForNotificationThreads(&bus, Patience));
+    EXPECT_EQ(SimulatedBus::ReportCount(target->serial), static_cast<std::uint64_t>(Reports));
+    ControllerReport last;
+    ASSERT_TRUE(SimulatedBus::LastReport(target->serial, last));
+    EXPECT_EQ(last.leftStickX, Reports - 1);
+    const std::vector<Rumble> seen = log.Seen();
+    for (std::size_t index = 1; index < seen.size(); ++index) {
+        EXPECT_GT(seen[index].large, seen[index - 1].large);
+    }
+}
+
+// The simulated bus's side for the dev server: events in the order they reached the bus.
+struct EventLog {
+    std::mutex mutex;
+    std::vector<SimulatedBus::BusEvent> events;
+};
+
+void RecordEvent(const SimulatedBus::BusEvent& event, void* context) {
+    auto* log = static_cast<EventLog*>(context);
+    std::lock_guard<std::mutex> lock(log->mutex);
+    log->events.push_back(event);
+}
+
+TEST_F(BusClientTest, SimulatedBusTellsItsObserverOfPlugsReportsAndUnplugs) {
+    EventLog log;
+    SimulatedBus::SetObserver(&RecordEvent, &log);
+    Connect();
+    PadTarget* first = PluggedTarget();
+    PadTarget* second = PluggedTarget();
+    ControllerReport report;
+    report.buttons = ButtonB;
+    report.rightTrigger = 200;
+    EXPECT_EQ(SubmitReport(&bus, second, report), ResultOk);
+    EXPECT_EQ(UnplugTarget(&bus, first), ResultOk);
+    // Closing the connection unplugs what is still plugged.
+    Close(&bus);
+    SimulatedBus::SetObserver(nullptr, nullptr);
+
+    using Kind = SimulatedBus::BusEventKind;
+    struct Expected {
+        Kind kind;
+        std::uint32_t serial;
+    };
+    const Expected expected[] = {{Kind::Plug, 1}, {Kind::Plug, 2}, {Kind::Report, 2}, {Kind::Unplug, 1}, {Kind::Unplug, 2}};
+    std::lock_guard<std::mutex> lock(log.mutex);
+    ASSERT_EQ(log.events.size(), std::size(expected));
+    for (std::size_t index = 0; index < log.events.size(); ++index) {
+        SCOPED_TRACE(index);
+        EXPECT_EQ(log.events[index].kind, expected[index].kind);
+        EXPECT_EQ(log.events[index].serial, expected[index].serial);
+        EXPECT_GT(log.events[index].time, 0);
+        if (index > 0) {
+            EXPECT_GE(log.events[index].time, log.events[index - 1].time);
+        }
+    }
+    EXPECT_EQ(log.events[2].report.buttons, ButtonB);
+    EXPECT_EQ(log.events[2].report.rightTrigger, 200);
+}
+
+} // namespace
+} // namespace Velotrix

@@ -1,0 +1,145 @@
+// What an Input datagram does to a pad: the mapping's worked examples and the stream rules.
+
+#include "Controllers/InputMapping.h"
+#include "ServerFixture.h"
+
+namespace Velotrix {
+namespace {
+
+TEST(InputMappingTest, ButtonsFollowTheTableAndContradictionsCancel) {
+    struct Case {
+        std::uint16_t phone;
+        std::uint16_t controller;
+    };
+    const Case cases[] = {
+        {0x0001, 0x1000}, {0x0002, 0x2000}, {0x0004, 0x4000}, {0x0008, 0x8000}, {0x0010, 0x0100},
+        {0x0020, 0x0200}, {0x0040, 0x0020}, {0x0080, 0x0010}, {0x0100, 0x0001}, {0x0200, 0x0002},
+        {0x0400, 0x0004}, {0x0800, 0x0008}, {0x1000, 0x0040}, {0x2000, 0x0080}, {0x4000, 0x0400},
+        {0x8000, 0x0000},                  // presses nothing
+        {0x0300, 0x0000},                  // up and down cancel
+        {0x0700, 0x0004},                  // up and down cancel, left stays
+        {0x0C00, 0x0000},                  // left and right cancel
+        {0x0D00, 0x0001},                  // left and right cancel, up stays
+        {0x0F00, 0x0000},                  // all four cancel
+        {0x7FFF, 0xF7F0},                  // everything but the d-pad
+    };
+    for (const Case& c : cases) EXPECT_EQ(MapButtons(c.phone), c.controller) << std::hex << c.phone;
+}
+
+TEST(InputMappingTest, PedalsRoundToTheNearestTriggerStep) {
+    const std::pair<std::uint16_t, std::uint8_t> cases[] = {
+        {0, 0}, {128, 0}, {129, 1}, {32767, 127}, {32768, 128}, {65406, 254}, {65407, 255}, {65535, 255},
+    };
+    for (const auto& [pedal, trigger] : cases) EXPECT_EQ(PedalToTrigger(pedal), trigger) << pedal;
+}
+
+using InputTest = ServerFixture;
+
+TEST_F(InputTest, AcceptedInputBecomesOneReport) {
+    MakeServer(false);
+    TestPhone phone("Phone", 1);
+    const std::uint32_t session = Hello(phone, 0).sessionId;
+    const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
+    InputDatagram input;
+    input.leftX = -32768;
+    input.leftY = 1234;
+    input.rightX = 32767;
+    input.rightY = -5;
+    input.leftTrigger = 129;
+    input.rightTrigger = 32768;
+    input.buttons = 0x8301;
+    input.echo = 99;
+    const std::uint64_t before = SimulatedBus::ReportCount(serial);
+    Input(phone, session, 10, 1 * Ms, input);
+    EXPECT_EQ(SimulatedBus::ReportCount(serial), before + 1);
+    ControllerReport report;
+    ASSERT_TRUE(SimulatedBus::LastReport(serial, report));
+    EXPECT_EQ(report.buttons, 0x1000);
+    EXPECT_EQ(report.leftTrigger, 1);
+    EXPECT_EQ(report.rightTrigger, 128);
+    EXPECT_EQ(report.leftStickX, -32768);
+    EXPECT_EQ(report.leftStickY, 1234);
+    EXPECT_EQ(report.rightStickX, 32767);
+    EXPECT_EQ(report.rightStickY, -5);
+
+    const PhoneView view = server->Snapshot()[0];
+    EXPECT_FALSE(view.idle);
+    EXPECT_EQ(view.input.buttons, 0x8301); // as received, not translated
+    EXPECT_EQ(view.input.echo, 99u);
+    EXPECT_TRUE(phone.ReceiveAll(30).empty()); // an applied Input is not answered
+}
+
+TEST_F(InputTest, StaleAndDuplicateInputsAreDropped) {
+    MakeServer(false);
+    TestPhone phone("Phone", 1);
+    const std::uint32_t session = Hello(phone, 0).sessionId;
+    const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
+    struct Step {
+        std::uint16_t sequence;
+        bool applied;
+    };
+    const Step steps[] = {
+        {65535, true}, // the first one is taken whatever its number
+        {0, true},     // wraps
+        {0, false},    // duplicate
+        {100, true},   {100, false}, {99, false},
+        {32867, true}, // difference 32767
+        {100, false},  // 100 - 32867 reads as -32767
+        {1, true},     // 1 - 32867 = -32866 mod 65536 = 32670 > 0
+    };
+    std::uint64_t expected = SimulatedBus::ReportCount(serial);
+    std::int64_t now = 1 * Ms;
+    for (const Step& step : steps) {
+        Input(phone, session, step.sequence, now += Ms);
+        expected += step.applied ? 1 : 0;
+        EXPECT_EQ(SimulatedBus::ReportCount(serial), expected) << "sequence " << step.sequence;
+    }
+    // A repeated Hello does not forget the last sequence number.
+    Hello(phone, now += Ms);
+    Input(phone, session, 1, now += Ms);
+    EXPECT_EQ(SimulatedBus::ReportCount(serial), expected);
+}
+
+TEST_F(InputTest, OneAfterTheLimitIsDropped) {
+    MakeServer(false);
+    TestPhone phone("Phone", 1);
+    const std::uint32_t session = Hello(phone, 0).sessionId;
+    const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
+    Input(phone, session, 100, 1 * Ms);
+    const std::uint64_t base = SimulatedBus::ReportCount(serial);
+    Input(phone, session, 32868, 2 * Ms); // difference reads as -32768
+    EXPECT_EQ(SimulatedBus::ReportCount(serial), base);
+}
+
+TEST_F(InputTest, InputFromAWaitingPhoneOnlyKeepsItListed) {
+    MakeServer(true);
+    TestPhone phone("Phone", 1);
+    const std::uint32_t session = Hello(phone, 0).sessionId;
+    InputDatagram input;
+    input.leftX = 500;
+    Input(phone, session, 1, 14 * Second, input);
+    server->Tick(15 * Second + 1);
+    const auto views = server->Snapshot();
+    ASSERT_EQ(views.size(), 1u);
+    EXPECT_EQ(views[0].input.leftX, 0);
+    EXPECT_TRUE(views[0].idle);
+    EXPECT_EQ(SimulatedBus::RequestCount(0x2AA808), 0u);
+    EXPECT_TRUE(phone.ReceiveAll(30).empty());
+}
+
+TEST_F(InputTest, UnknownSessionIsAnsweredAndChangesNothing) {
+    MakeServer(false);
+    TestPhone phone("Phone", 1);
+    const std::uint32_t session = Hello(phone, 0).sessionId;
+    const int before = changes;
+    Input(phone, session ^ 0x5A5A5A5A, 1, 1 * Ms);
+    auto reply = phone.Receive(500);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(TypeOf(*reply), static_cast<std::uint8_t>(DatagramType::UnknownSession));
+    EXPECT_EQ(reply->size(), 8u);
+    EXPECT_EQ(changes, before);
+    EXPECT_TRUE(server->Snapshot()[0].idle);
+}
+
+} // namespace
+} // namespace Velotrix

@@ -1,0 +1,161 @@
+// The server over a real loopback socket, with its own receive thread.
+
+#include "Server/Server.h"
+#include "Platform/SimulatedBus.h"
+#include "TestPhone.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace Velotrix {
+namespace {
+
+class ServerTest : public ::testing::Test {
+protected:
+    void SetUp() override { SimulatedBus::Reset(); }
+    void TearDown() override { SimulatedBus::Reset(); }
+};
+
+TEST_F(ServerTest, StartFailsWithTheUsersMessageWhenThePortIsTaken) {
+    UdpSocket holder;
+    ASSERT_EQ(holder.OpenServer(0), SocketResult::Ok);
+    const std::uint16_t taken = holder.LocalPort();
+
+    Server server;
+    std::string error;
+    EXPECT_FALSE(server.Start(taken, error));
+    EXPECT_EQ(error, "Port " + std::to_string(taken) + " is in use. Is the server already running?");
+    EXPECT_FALSE(server.Running());
+    server.Stop();
+}
+
+TEST_F(ServerTest, AnotherVersionIsAnsweredWithOtherVersionAndTheFirstSequence) {
+    Server server;
+    server.SetHostName("RACING-PC");
+    std::string error;
+    ASSERT_TRUE(server.Start(0, error)) << error;
+
+    for (const bool ipv6 : {false, true}) {
+        TestPhone phone("Anna’s iPhone", 1, ipv6);
+        phone.SendTo(server.Port(), phone.Hello(2));
+        auto reply = phone.Receive();
+        ASSERT_TRUE(reply) << (ipv6 ? "IPv6" : "IPv4");
+        EXPECT_EQ(reply->size(), 15u + 9u);
+        StatusDatagram status;
+        ASSERT_TRUE(ReadStatus(reply->data(), static_cast<int>(reply->size()), status));
+        EXPECT_EQ(status.sequence, ipv6 ? 2 : 1);
+        EXPECT_EQ(status.sessionId, 0u);
+        EXPECT_EQ(status.player, 0);
+        EXPECT_EQ(status.state, static_cast<std::uint8_t>(PhoneState::OtherVersion));
+        EXPECT_EQ(status.hostName, "RACING-PC");
+    }
+    server.Stop();
+}
+
+TEST_F(ServerTest, MalformedDatagramsGetNoAnswer) {
+    Server server;
+    std::string error;
+    ASSERT_TRUE(server.Start(0, error)) << error;
+    TestPhone phone("Phone");
+
+    Bytes shortOne = {'V', 'L', 'T', 'X', 1, 1, 0};
+    Bytes wrongMagic = phone.Hello();
+    wrongMagic[0] = 'X';
+    Bytes badNameLength = phone.Hello();
+    badNameLength[24] = 64;
+    Bytes unknownType = phone.Hello();
+    unknownType[5] = 9;
+    for (const Bytes& datagram : {shortOne, wrongMagic, badNameLength, unknownType}) phone.SendTo(server.Port(), datagram);
+    EXPECT_TRUE(phone.ReceiveAll(100).empty());
+
+    // The server still answers afterwards, and the ignored datagrams consumed no sequence number.
+    phone.SendTo(server.Port(), phone.Hello(7));
+    auto status = phone.ReceiveStatus();
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->sequence, 1);
+    server.Stop();
+}
+
+TEST_F(ServerTest, HelloWithoutTheDriverIsAnsweredNoDriver) {
+    SimulatedBus::Faults faults;
+    faults.noBus = true;
+    SimulatedBus::SetFaults(faults);
+    Server server;
+    EXPECT_FALSE(server.BusConnected());
+    std::string error;
+    ASSERT_TRUE(server.Start(0, error)) << error;
+    std::atomic<int> changes{0};
+    server.SetOnChanged([&] { ++changes; });
+
+    TestPhone phone("Anna’s iPhone");
+    phone.SendTo(server.Port(), phone.Hello());
+    auto status = phone.ReceiveStatus();
+    ASSERT_TRUE(status);
+    EXPECT_NE(status->sessionId, 0u);
+    EXPECT_EQ(status->state, static_cast<std::uint8_t>(PhoneState::NoDriver));
+    EXPECT_EQ(status->player, 0);
+
+    // An Input with a session number nobody has is answered UnknownSession.
+    InputDatagram input;
+    input.sessionId = status->sessionId + 1;
+    phone.SendTo(server.Port(), phone.Input(input));
+    auto reply = phone.Receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(TypeOf(*reply), static_cast<std::uint8_t>(DatagramType::UnknownSession));
+    EXPECT_EQ(reply->size(), 8u);
+    server.Stop();
+    EXPECT_EQ(changes.load(), 1);
+}
+
+TEST_F(ServerTest, ByeForAnUnknownSessionStillReportsAChangeAndSendsNothing) {
+    Server server;
+    std::string error;
+    ASSERT_TRUE(server.Start(0, error)) << error;
+    std::atomic<int> changes{0};
+    server.SetOnChanged([&] { ++changes; });
+    TestPhone phone("Phone");
+    phone.SendTo(server.Port(), phone.Bye(12345));
+    EXPECT_TRUE(phone.ReceiveAll(100).empty());
+    EXPECT_EQ(changes.load(), 1);
+    server.Stop();
+}
+
+TEST_F(ServerTest, StopTellsActivePhonesOnceAndIsSafeTwice) {
+    Server server;
+    ASSERT_TRUE(server.BusConnected());
+    server.SetAskFirst(false);
+    std::string error;
+    ASSERT_TRUE(server.Start(0, error)) << error;
+
+    TestPhone active("Active", 1);
+    active.SendTo(server.Port(), active.Hello());
+    auto admitted = active.ReceiveStatus();
+    ASSERT_TRUE(admitted);
+    ASSERT_EQ(admitted->state, static_cast<std::uint8_t>(PhoneState::Active));
+
+    server.SetAskFirst(true);
+    TestPhone waiting("Waiting", 2);
+    waiting.SendTo(server.Port(), waiting.Hello());
+    auto asked = waiting.ReceiveStatus();
+    ASSERT_TRUE(asked);
+    ASSERT_EQ(asked->state, static_cast<std::uint8_t>(PhoneState::Waiting));
+    active.ReceiveAll(30); // Feedback from the running tick
+
+    server.Stop();
+    server.Stop();
+    int refused = 0;
+    for (const Bytes& datagram : active.ReceiveAll(100)) {
+        StatusDatagram status;
+        if (!ReadStatus(datagram.data(), static_cast<int>(datagram.size()), status)) continue;
+        EXPECT_EQ(status.sessionId, admitted->sessionId);
+        EXPECT_EQ(status.player, 0);
+        EXPECT_EQ(status.state, static_cast<std::uint8_t>(PhoneState::Refused));
+        ++refused;
+    }
+    EXPECT_EQ(refused, 1);
+    EXPECT_TRUE(waiting.ReceiveAll(50).empty());
+}
+
+} // namespace
+} // namespace Velotrix

@@ -1,0 +1,177 @@
+// The tick's timing rules, each checked on both sides of its boundary with a hand-stepped clock.
+
+#include "ServerFixture.h"
+
+namespace Velotrix {
+namespace {
+
+class TickTest : public ServerFixture {
+protected:
+    // An Active phone with a pad whose player number is known; answers its session number.
+    std::uint32_t Admit(TestPhone& phone, std::int64_t now) {
+        if (!server) MakeServer(false);
+        const StatusDatagram status = Hello(phone, now);
+        EXPECT_EQ(status.state, State(PhoneState::Active));
+        return status.sessionId;
+    }
+    std::vector<FeedbackDatagram> Feedbacks(TestPhone& phone, int timeoutMs = 30) {
+        std::vector<FeedbackDatagram> out;
+        for (const Bytes& datagram : phone.ReceiveAll(timeoutMs)) {
+            FeedbackDatagram feedback;
+            if (ReadFeedback(datagram.data(), static_cast<int>(datagram.size()), feedback)) out.push_back(feedback);
+        }
+        return out;
+    }
+};
+
+TEST_F(TickTest, SilentPhoneIsDroppedOnlyAfterMoreThan15Seconds) {
+    MakeServer(true);
+    TestPhone phone("Quiet phone", 1);
+    const std::int64_t heard = 5 * Second;
+    Hello(phone, heard);
+    const int before = changes;
+    server->Tick(heard + 15 * Second);
+    EXPECT_EQ(server->Snapshot().size(), 1u);
+    EXPECT_EQ(changes, before);
+    server->Tick(heard + 15 * Second + 1);
+    EXPECT_TRUE(server->Snapshot().empty());
+    EXPECT_EQ(changes, before + 1);
+    EXPECT_EQ(logs.Count("\"Quiet phone\" went silent"), 1);
+    EXPECT_TRUE(phone.ReceiveAll(30).empty());
+}
+
+TEST_F(TickTest, HelloOrInputKeepsAPhoneListed) {
+    TestPhone phone("Phone", 1);
+    const std::uint32_t session = Admit(phone, 0);
+    server->SetAskFirst(true);
+    TestPhone waiting("Waiting", 2);
+    const std::uint32_t waitingSession = Hello(waiting, 0).sessionId;
+    for (std::int64_t t = 10 * Second; t <= 60 * Second; t += 10 * Second) {
+        Hello(phone, t);
+        // Input from a phone that is not admitted still counts as hearing from it.
+        Input(waiting, waitingSession, static_cast<std::uint16_t>(t / Second), t);
+        server->Tick(t + 1);
+    }
+    EXPECT_EQ(server->Snapshot().size(), 2u);
+    server->Tick(75 * Second + 1);
+    EXPECT_TRUE(server->Snapshot().empty());
+    EXPECT_EQ(logs.Count("Pad unplugged for \"Phone\""), 1);
+    EXPECT_EQ(logs.Count("Pad unplugged for \"Waiting\""), 0);
+    (void)session;
+}
+
+TEST_F(TickTest, IdlePadIsCentredAfterMoreThan250Milliseconds) {
+    TestPhone phone("Phone", 1);
+    const std::uint32_t session = Admit(phone, 0);
+    const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
+    InputDatagram input;
+    input.leftX = -20000;
+    input.rightTrigger = 65535;
+    input.buttons = 0x0001;
+    input.echo = 77;
+    Input(phone, session, 1, 1 * Second, input);
+    const std::uint64_t reports = SimulatedBus::ReportCount(serial);
+
+    server->Tick(1 * Second + 250 * Ms);
+    EXPECT_EQ(SimulatedBus::ReportCount(serial), reports);
+    EXPECT_FALSE(server->Snapshot()[0].idle);
+
+    server->Tick(1 * Second + 250 * Ms + 1);
+    EXPECT_EQ(SimulatedBus::ReportCount(serial), reports + 1);
+    ControllerReport centred;
+    ASSERT_TRUE(SimulatedBus::LastReport(serial, centred));
+    EXPECT_EQ(centred.buttons, 0);
+    EXPECT_EQ(centred.rightTrigger, 0);
+    EXPECT_EQ(centred.leftStickX, 0);
+    const PhoneView view = server->Snapshot()[0];
+    EXPECT_TRUE(view.idle);
+    EXPECT_EQ(view.input.sessionId, session);
+    EXPECT_EQ(view.input.leftX, 0);
+    EXPECT_EQ(view.input.echo, 0u);
+
+    // Centred once only, and the Feedback now carries echo 0.
+    server->Tick(2 * Second);
+    EXPECT_EQ(SimulatedBus::ReportCount(serial), reports + 1);
+    auto feedback = Feedbacks(phone);
+    ASSERT_FALSE(feedback.empty());
+    EXPECT_EQ(feedback.back().echo, 0u);
+}
+
+TEST_F(TickTest, PlayerNumberIsAskedEvery500MillisecondsUntilKnown) {
+    MakeServer(false);
+    SimulatedBus::SetUserIndexDelay(std::chrono::hours(1));
+    TestPhone phone("Phone", 1);
+    const StatusDatagram status = Hello(phone, 0);
+    ASSERT_EQ(status.state, State(PhoneState::Active));
+    EXPECT_EQ(status.player, 0);
+    EXPECT_EQ(logs.Count("Pad plugged for \"Phone\", player 0"), 1);
+    const std::uint32_t userIndexCode = 0x2AE81C;
+    const std::uint64_t asked = SimulatedBus::RequestCount(userIndexCode);
+
+    server->Tick(1 * Second); // first query: lastPlayerQuery was 0
+    EXPECT_EQ(SimulatedBus::RequestCount(userIndexCode), asked + 1);
+    server->Tick(1 * Second + 500 * Ms);
+    EXPECT_EQ(SimulatedBus::RequestCount(userIndexCode), asked + 1);
+    SimulatedBus::GiveUserIndexesNow();
+    const int before = changes;
+    server->Tick(1 * Second + 500 * Ms + 1);
+    EXPECT_EQ(SimulatedBus::RequestCount(userIndexCode), asked + 2);
+    EXPECT_EQ(changes, before + 1);
+    auto known = phone.ReceiveStatus(500);
+    ASSERT_TRUE(known);
+    EXPECT_EQ(known->player, 1);
+    EXPECT_EQ(server->Snapshot()[0].player, 1);
+    server->Tick(5 * Second);
+    EXPECT_EQ(SimulatedBus::RequestCount(userIndexCode), asked + 2);
+}
+
+TEST_F(TickTest, FeedbackRepeatsAfterMoreThan200MillisecondsAndAtOnceOnRumble) {
+    TestPhone phone("Phone", 1);
+    const std::uint32_t session = Admit(phone, 0);
+    const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
+    InputDatagram input;
+    input.echo = 0xCAFE;
+    Input(phone, session, 1, 1 * Second, input);
+
+    server->Tick(1 * Second); // lastFeedback is 0: sent at once
+    auto first = Feedbacks(phone);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].sessionId, session);
+    EXPECT_EQ(first[0].echo, 0xCAFEu);
+    EXPECT_EQ(first[0].largeMotor, 0);
+
+    server->Tick(1 * Second + 200 * Ms);
+    EXPECT_TRUE(Feedbacks(phone).empty());
+    server->Tick(1 * Second + 200 * Ms + 1);
+    EXPECT_EQ(Feedbacks(phone).size(), 1u);
+
+    // Two rumble changes before one tick: one Feedback, the later values, and at once.
+    ASSERT_TRUE(SimulatedBus::SetRumble(serial, 10, 20, 1));
+    ASSERT_TRUE(SimulatedBus::SetRumble(serial, 255, 128, 2));
+    // The notification thread hands the values over asynchronously; wait for the pad to hold them.
+    for (int i = 0; i < 200 && server->Snapshot()[0].rumbleLarge != 255; ++i) phone.ReceiveAll(5);
+    server->Tick(1 * Second + 210 * Ms);
+    auto rumble = Feedbacks(phone);
+    ASSERT_EQ(rumble.size(), 1u);
+    EXPECT_EQ(rumble[0].largeMotor, 255);
+    EXPECT_EQ(rumble[0].smallMotor, 128);
+    EXPECT_EQ(rumble[0].led, 2);
+    EXPECT_EQ(rumble[0].echo, 0xCAFEu);
+}
+
+TEST_F(TickTest, RateCountsTheLastCompleteSecond) {
+    TestPhone phone("Phone", 1);
+    const std::uint32_t session = Admit(phone, 0);
+    // The window opened at the Hello (time 0); 40 inputs in it, one duplicate that does not count.
+    for (std::uint16_t i = 1; i <= 40; ++i) Input(phone, session, i, i * 20 * Ms);
+    Input(phone, session, 40, 900 * Ms);
+    server->Tick(1 * Second - 1);
+    EXPECT_EQ(server->Snapshot()[0].inputRate, 0);
+    server->Tick(1 * Second);
+    EXPECT_EQ(server->Snapshot()[0].inputRate, 40);
+    server->Tick(2 * Second);
+    EXPECT_EQ(server->Snapshot()[0].inputRate, 0);
+}
+
+} // namespace
+} // namespace Velotrix

@@ -1,0 +1,82 @@
+#include "TestPhone.h"
+
+#include "Platform/Os.h"
+
+namespace Velotrix {
+
+TestPhone::TestPhone(std::string name, std::uint8_t idSeed, bool ipv6) : name(std::move(name)), ipv6(ipv6) {
+    for (std::size_t i = 0; i < id.bytes.size(); ++i) id.bytes[i] = static_cast<std::uint8_t>(idSeed * 16 + i);
+    (void)socket.OpenClient(ipv6);
+}
+
+SocketAddress TestPhone::From() const {
+    return MapToIpv6(LoopbackAddress(ipv6, socket.LocalPort()));
+}
+
+Bytes TestPhone::Hello(std::uint8_t version) const {
+    Bytes out(HelloMinimum + MaxNameLength);
+    out.resize(static_cast<std::size_t>(BuildHello(out.data(), version, 0, id, name)));
+    return out;
+}
+
+Bytes TestPhone::Input(const InputDatagram& input) const {
+    Bytes out(InputSize);
+    BuildInput(out.data(), ProtocolVersion, input);
+    return out;
+}
+
+Bytes TestPhone::Bye(std::uint32_t sessionId) const {
+    Bytes out(ByeSize);
+    BuildBye(out.data(), ProtocolVersion, 0, sessionId);
+    return out;
+}
+
+void TestPhone::SendTo(std::uint16_t port, const Bytes& datagram) {
+    socket.SendTo(datagram.data(), static_cast<int>(datagram.size()), LoopbackAddress(ipv6, port));
+}
+
+std::optional<Bytes> TestPhone::Receive(int timeoutMs) {
+    const std::int64_t deadline = SteadyNow() + static_cast<std::int64_t>(timeoutMs) * 1'000'000;
+    Bytes buffer(MaxDatagram);
+    SocketAddress from;
+    do {
+        const int received = socket.Receive(buffer.data(), static_cast<int>(buffer.size()), from);
+        if (received > 0) {
+            buffer.resize(static_cast<std::size_t>(received));
+            return buffer;
+        }
+    } while (SteadyNow() < deadline);
+    return std::nullopt;
+}
+
+std::vector<Bytes> TestPhone::ReceiveAll(int timeoutMs) {
+    std::vector<Bytes> all;
+    const std::int64_t deadline = SteadyNow() + static_cast<std::int64_t>(timeoutMs) * 1'000'000;
+    while (SteadyNow() < deadline) {
+        if (auto datagram = Receive(10)) all.push_back(std::move(*datagram));
+    }
+    return all;
+}
+
+std::optional<StatusDatagram> TestPhone::ReceiveStatus(int timeoutMs) {
+    const std::int64_t deadline = SteadyNow() + static_cast<std::int64_t>(timeoutMs) * 1'000'000;
+    while (SteadyNow() < deadline) {
+        auto datagram = Receive(10);
+        if (!datagram) continue;
+        StatusDatagram status;
+        if (ReadStatus(datagram->data(), static_cast<int>(datagram->size()), status)) {
+            // The status's name is a view; keep its bytes alive with the phone.
+            lastStatus = std::move(*datagram);
+            (void)ReadStatus(lastStatus.data(), static_cast<int>(lastStatus.size()), status);
+            return status;
+        }
+    }
+    return std::nullopt;
+}
+
+std::uint8_t TypeOf(const Bytes& datagram) {
+    Header header;
+    return ReadHeader(datagram.data(), static_cast<int>(datagram.size()), header) ? header.type : 0;
+}
+
+} // namespace Velotrix

@@ -1,0 +1,26 @@
+# Sourced by the other scripts: where things are, and the Wine environment they share.
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export ROOT
+# A prefix of the project's own, so nothing here touches ~/.wine. A caller may point WINEPREFIX
+# elsewhere (parallel test runs each want their own wineserver).
+export WINEPREFIX=${WINEPREFIX:-$ROOT/build/wineprefix}
+export WINEARCH=win64
+export WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko download dialogs: neither is needed and there is no network to fetch them.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+JOBS=${JOBS:-$(nproc)}
+
+log() { printf '%s\n' "$*" >&2; }
+
+# Starts Xvfb on a free display; sets DISPLAY and XVFB_PID. The caller stops it by that PID.
+start_xvfb() {
+  local fd_file
+  fd_file=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fd_file" 2>/dev/null &
+  XVFB_PID=$!
+  local tries=0
+  while [ ! -s "$fd_file" ] && [ $tries -lt 100 ]; do sleep 0.1; tries=$((tries + 1)); done
+  export DISPLAY=":$(head -n1 "$fd_file")"
+  rm -f "$fd_file"
+  [ "$DISPLAY" != ":" ]
+}
