@@ -1,0 +1,338 @@
+#include "Phone.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace Velotrix {
+namespace {
+
+using namespace std::string_literals;
+
+ParseResult Parse(const std::vector<std::string>& arguments, PhoneOptions& options, std::string& message) {
+    return ParsePhoneOptions(arguments, options, message);
+}
+
+TEST(PhoneToolTest, AcceptedOptionsSetWhatTheySay) {
+    PhoneId typed;
+    ASSERT_TRUE(ParsePhoneIdText("00112233445566778899AABBCCDDEEFF", typed));
+    struct Case {
+        std::vector<std::string> arguments;
+        std::function<bool(const PhoneOptions&)> holds;
+    };
+    const std::vector<Case> cases = {
+        {{}, [](const PhoneOptions& o) {
+             return o.host == "127.0.0.1" && o.port == 47821 && o.version == 1 && o.id == DefaultPhoneId("velotrix-phone") &&
+                    o.bye && !o.raw && !o.waitActive && o.form == OutputForm::Text;
+         }},
+        {{"--port", "1"}, [](const PhoneOptions& o) { return o.port == 1; }},
+        {{"--port=65535"}, [](const PhoneOptions& o) { return o.port == 65535; }},
+        {{"--port", "5", "--port", "6"}, [](const PhoneOptions& o) { return o.port == 6; }},
+        {{"--host", "::1"}, [](const PhoneOptions& o) { return o.host == "::1"; }},
+        {{"--name", "Anna's iPhone"},
+         [](const PhoneOptions& o) { return o.name == "Anna's iPhone" && o.id == DefaultPhoneId("Anna's iPhone"); }},
+        {{"--id", "00112233445566778899AABBCCDDEEFF", "--name", "x"},
+         [&](const PhoneOptions& o) { return o.id == typed && o.name == "x"; }},
+        {{"--name", ""}, [](const PhoneOptions& o) { return o.name.empty(); }},
+        {{"--version", "0"}, [](const PhoneOptions& o) { return o.version == 0; }},
+        {{"--version", "255"}, [](const PhoneOptions& o) { return o.version == 255; }},
+        {{"--rate", "250"}, [](const PhoneOptions& o) { return o.rate == 250; }},
+        {{"--rate", "0.5"}, [](const PhoneOptions& o) { return o.rate == 0.5; }},
+        {{"--duration", "0"}, [](const PhoneOptions& o) { return o.durationNs == 0; }},
+        {{"--duration", "0.25"}, [](const PhoneOptions& o) { return o.durationNs == 250'000'000; }},
+        {{"--pattern", "buttons"}, [](const PhoneOptions& o) { return o.pattern == InputPattern::Buttons; }},
+        {{"--pattern=still"}, [](const PhoneOptions& o) { return o.pattern == InputPattern::Still; }},
+        {{"--hello-interval", "0"}, [](const PhoneOptions& o) { return o.helloIntervalNs == 0; }},
+        {{"--hello-interval", "250"}, [](const PhoneOptions& o) { return o.helloIntervalNs == 250'000'000; }},
+        {{"--no-bye"}, [](const PhoneOptions& o) { return !o.bye; }},
+        {{"--no-bye", "--bye"}, [](const PhoneOptions& o) { return o.bye; }},
+        {{"--json", "--quiet", "--verbose"},
+         [](const PhoneOptions& o) { return o.form == OutputForm::Json && o.quiet && o.verbose; }},
+        {{"--wait-active", "2.5"}, [](const PhoneOptions& o) { return o.waitActive && o.waitActiveNs == 2'500'000'000; }},
+        {{"--wait-active", "0"}, [](const PhoneOptions& o) { return o.waitActive && o.waitActiveNs == 0; }},
+        {{"--sequence-start", "65535"}, [](const PhoneOptions& o) { return o.sequenceStart == 65535; }},
+        {{"--sequence-start", "0"}, [](const PhoneOptions& o) { return o.sequenceStart == 0; }},
+        {{"--raw", "56 4c 54 58 0aFF"},
+         [](const PhoneOptions& o) {
+             return o.raw && o.rawBytes == std::vector<std::uint8_t>{0x56, 0x4C, 0x54, 0x58, 0x0A, 0xFF};
+         }},
+        {{"--raw", ""}, [](const PhoneOptions& o) { return o.raw && o.rawBytes.empty(); }},
+        {{"--listen", "0"}, [](const PhoneOptions& o) { return o.listenNs == 0; }},
+        {{"--listen", "1500"}, [](const PhoneOptions& o) { return o.listenNs == 1'500'000'000; }},
+    };
+    for (const auto& c : cases) {
+        std::string joined;
+        for (const auto& argument : c.arguments) joined += "[" + argument + "]";
+        PhoneOptions options;
+        std::string message;
+        EXPECT_EQ(Parse(c.arguments, options, message), ParseResult::Run) << joined << ": " << message;
+        EXPECT_TRUE(c.holds(options)) << joined;
+    }
+}
+
+TEST(PhoneToolTest, MalformedArgumentsAreRefusedNamingTheOption) {
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* mentioned;
+    };
+    const std::vector<Case> cases = {
+        {{"--port", "0"}, "--port"},
+        {{"--port", "65536"}, "--port"},
+        {{"--port", "-1"}, "--port"},
+        {{"--port", "12a"}, "--port"},
+        {{"--port", " 5"}, "--port"},
+        {{"--port", ""}, "--port"},
+        {{"--port"}, "--port"},
+        {{"--id", "0011223344556677889900aabbccddee0"}, "--id"},
+        {{"--id", "0011223344556677889900aabbccdde"}, "--id"},
+        {{"--id", "0011223344556677889900aabbccddeg"}, "--id"},
+        {{"--version", "256"}, "--version"},
+        {{"--rate", "0"}, "--rate"},
+        {{"--rate", "-5"}, "--rate"},
+        {{"--rate", "nan"}, "--rate"},
+        {{"--rate", "inf"}, "--rate"},
+        {{"--rate", "10001"}, "--rate"},
+        {{"--duration", "-1"}, "--duration"},
+        {{"--duration", "1e9"}, "--duration"},
+        {{"--pattern", "zigzag"}, "--pattern"},
+        {{"--hello-interval", "1.5"}, "--hello-interval"},
+        {{"--wait-active", "soon"}, "--wait-active"},
+        {{"--sequence-start", "65536"}, "--sequence-start"},
+        {{"--raw", "abc"}, "--raw"},
+        {{"--raw", "zz"}, "--raw"},
+        {{"--listen", "-1"}, "--listen"},
+        {{"--json=yes"}, "--json"},
+        {{"--frobnicate"}, "--frobnicate"},
+        {{"-x"}, "-x"},
+        {{"stray"}, "stray"},
+    };
+    for (const auto& c : cases) {
+        PhoneOptions options;
+        std::string message;
+        EXPECT_EQ(Parse(c.arguments, options, message), ParseResult::Error) << c.mentioned;
+        EXPECT_NE(message.find(c.mentioned), std::string::npos) << message;
+    }
+}
+
+TEST(PhoneToolTest, HelpIsRecognisedAnywhere) {
+    PhoneOptions options;
+    std::string message;
+    EXPECT_EQ(Parse({"--port", "5", "--help"}, options, message), ParseResult::Help);
+    EXPECT_EQ(Parse({"-h"}, options, message), ParseResult::Help);
+}
+
+// The first half of the id is the 64-bit FNV-1a hash of the name, little-endian; the published test
+// vectors pin it, so that an id stays the same across versions of the tool.
+TEST(PhoneToolTest, DefaultIdIsStablePerNameAndDiffersBetweenNames) {
+    const auto firstHalf = [](const PhoneId& id) {
+        std::uint64_t value = 0;
+        for (int i = 7; i >= 0; --i) value = value << 8 | id.bytes[static_cast<std::size_t>(i)];
+        return value;
+    };
+    EXPECT_EQ(firstHalf(DefaultPhoneId("")), 0xcbf29ce484222325ULL);
+    EXPECT_EQ(firstHalf(DefaultPhoneId("a")), 0xaf63dc4c8601ec8cULL);
+    EXPECT_EQ(firstHalf(DefaultPhoneId("foobar")), 0x85944171f73967e8ULL);
+
+    std::set<std::string> seen;
+    for (const char* name : {"velotrix-phone", "phone-1", "phone-2", "Phone-1", "", "a"}) {
+        EXPECT_EQ(DefaultPhoneId(name), DefaultPhoneId(name)) << name;
+        EXPECT_TRUE(seen.insert(PhoneIdText(DefaultPhoneId(name))).second) << name;
+    }
+}
+
+std::vector<InputDatagram> SampleTwoPeriods(InputPattern pattern, std::int64_t stepNs) {
+    std::vector<InputDatagram> samples;
+    for (std::int64_t t = 0; t <= 2 * PatternPeriodNs; t += stepNs) samples.push_back(PatternControls(pattern, t));
+    return samples;
+}
+
+TEST(PhoneToolTest, SweepSteersFullyBothWaysSmoothlyWithBothPedals) {
+    constexpr std::int64_t Step = 1'000'000'000 / 60;
+    const auto samples = SampleTwoPeriods(InputPattern::Sweep, Step);
+    int left = 0;
+    int right = 0;
+    int maxGas = 0;
+    int maxBrake = 0;
+    int minGas = 65535;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const auto& s = samples[i];
+        left = std::min<int>(left, s.leftX);
+        right = std::max<int>(right, s.leftX);
+        maxGas = std::max<int>(maxGas, s.rightTrigger);
+        minGas = std::min<int>(minGas, s.rightTrigger);
+        maxBrake = std::max<int>(maxBrake, s.leftTrigger);
+        EXPECT_FALSE(s.rightTrigger > 0 && s.leftTrigger > 0) << "gas and brake together at sample " << i;
+        EXPECT_EQ(s.leftY | s.rightX | s.rightY | s.buttons, 0) << i;
+        // The wheel turns from centre to full lock in 0.8 s: one frame at 60 Hz moves it by little,
+        // with no jump at the turning points or where the pattern repeats.
+        if (i > 0) {
+            EXPECT_LE(std::abs(s.leftX - samples[i - 1].leftX), 32768 * 5 / 4 / 60 + 1) << i;
+        }
+    }
+    EXPECT_EQ(left, -32768);
+    EXPECT_EQ(right, 32767);
+    EXPECT_EQ(maxGas, 65535);
+    EXPECT_EQ(minGas, 0);
+    EXPECT_EQ(maxBrake, 65535);
+}
+
+TEST(PhoneToolTest, PatternsRepeatAndStartCentred) {
+    for (InputPattern pattern : {InputPattern::Sweep, InputPattern::Still, InputPattern::Buttons}) {
+        for (std::int64_t t : {0LL, 1LL, 333'333'333LL, 1'000'000'000LL, 2'999'999'999LL, 3'999'999'999LL}) {
+            const auto now = PatternControls(pattern, t);
+            const auto later = PatternControls(pattern, t + 5 * PatternPeriodNs);
+            EXPECT_EQ(now.leftX, later.leftX) << t;
+            EXPECT_EQ(now.leftTrigger, later.leftTrigger) << t;
+            EXPECT_EQ(now.rightTrigger, later.rightTrigger) << t;
+            EXPECT_EQ(now.buttons, later.buttons) << t;
+        }
+        // A clock read just before streaming began is treated as its start.
+        const auto before = PatternControls(pattern, -1);
+        const auto start = PatternControls(pattern, 0);
+        EXPECT_EQ(before.leftX, start.leftX);
+        EXPECT_EQ(before.buttons, start.buttons);
+        EXPECT_EQ(start.leftX, 0);
+        EXPECT_EQ(start.leftTrigger, 0);
+    }
+}
+
+TEST(PhoneToolTest, StillStaysCentredAndButtonsPressOneBitAtATime) {
+    for (const auto& s : SampleTwoPeriods(InputPattern::Still, 10'000'000)) {
+        EXPECT_EQ(s.leftX | s.leftY | s.rightX | s.rightY | s.leftTrigger | s.rightTrigger | s.buttons, 0);
+    }
+    std::set<std::uint16_t> pressed;
+    for (const auto& s : SampleTwoPeriods(InputPattern::Buttons, 10'000'000)) {
+        EXPECT_EQ(__builtin_popcount(s.buttons), 1) << s.buttons;
+        EXPECT_EQ(s.leftX | s.leftTrigger | s.rightTrigger, 0);
+        pressed.insert(s.buttons);
+    }
+    EXPECT_EQ(pressed.size(), 16u);
+}
+
+TEST(PhoneToolTest, JsonStringsEscapeWhatJsonRequiresAndRepairBadUtf8) {
+    struct Case {
+        std::string input;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"RACING-PC", "\"RACING-PC\""},
+        {"", "\"\""},
+        {"say \"hi\"", R"("say \"hi\"")"},
+        {"C:\\Games", R"("C:\\Games")"},
+        {"a\nb\tc\rd\be\ff", R"("a\nb\tc\rd\be\ff")"},
+        {"\x01\x1f", R"("\u0001\u001f")"},
+        {"nul\0end"s, R"("nul\u0000end")"},
+        {"del\x7f", "\"del\x7f\""},
+        {"/ slash", "\"/ slash\""},
+        {"Zo\xC3\xAB \xE2\x80\x99 \xF0\x9F\x8E\xAE", "\"Zo\xC3\xAB \xE2\x80\x99 \xF0\x9F\x8E\xAE\""},
+        {"bad\xFF", "\"bad\xEF\xBF\xBD\""},
+        {"cut\xC3", "\"cut\xEF\xBF\xBD\""},
+        {"cut\xE2\x80", "\"cut\xEF\xBF\xBD\xEF\xBF\xBD\""},
+        {"\xC0\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},
+        {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+        {"\xF4\x90\x80\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+        {"\xC3\"", "\"\xEF\xBF\xBD\\\"\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(JsonString(c.input), c.expected) << c.input;
+}
+
+struct Received {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    int length; // real datagram length; bytes.size() were received
+    const char* text;
+    const char* json;
+};
+
+std::vector<std::uint8_t> Built(const std::function<int(std::uint8_t*)>& build) {
+    std::vector<std::uint8_t> bytes(MaxOutgoing);
+    bytes.resize(static_cast<std::size_t>(build(bytes.data())));
+    return bytes;
+}
+
+TEST(PhoneToolTest, ReceivedDatagramsPrintOneLineEach) {
+    auto status = Built([](std::uint8_t* out) { return BuildStatus(out, 1, 0, 0, PhoneState::OtherVersion, "RACING-PC"); });
+    auto active = Built([](std::uint8_t* out) {
+        return BuildStatus(out, 65535, 0xDEADBEEF, 4, PhoneState::Active, "Bob's \"rig\"");
+    });
+    auto feedback = Built([](std::uint8_t* out) { return BuildFeedback(out, 7, 42, 255, 0, 2, 0xFFFFFFFF); });
+    auto unknown = Built([](std::uint8_t* out) { return BuildUnknownSession(out, 300); });
+    auto otherVersion = status;
+    otherVersion[4] = 2;
+    auto nameTooLong = status;
+    nameTooLong[14] = 10;
+    auto unknownType = unknown;
+    unknownType[5] = 0x84;
+    const std::vector<std::uint8_t> wrongMagic = {'V', 'L', 'T', 'Y', 1, 0x83, 0, 0};
+    const std::vector<std::uint8_t> cut = {'V', 'L', 'T', 'X'};
+
+    const std::vector<Received> cases = {
+        {"status", status, 24, R"(status seq=1 session=0 player=0 state=5(OtherVersion) name="RACING-PC" bytes=24)",
+         R"({"type":"status","seq":1,"session":0,"player":0,"state":5,"state_name":"OtherVersion","name":"RACING-PC","bytes":24,"t":123})"},
+        {"active", active, 26,
+         R"(status seq=65535 session=3735928559 player=4 state=0(Active) name="Bob's \"rig\"" bytes=26)",
+         R"({"type":"status","seq":65535,"session":3735928559,"player":4,"state":0,"state_name":"Active","name":"Bob's \"rig\"","bytes":26,"t":123})"},
+        {"feedback", feedback, 20, "feedback seq=7 session=42 large=255 small=0 led=2 echo=4294967295 bytes=20",
+         R"({"type":"feedback","seq":7,"session":42,"large":255,"small":0,"led":2,"echo":4294967295,"bytes":20,"t":123})"},
+        {"unknown session", unknown, 8, "unknown-session seq=300 bytes=8",
+         R"({"type":"unknown_session","seq":300,"bytes":8,"t":123})"},
+        {"other version", otherVersion, 24,
+         "other bytes=24 hex=564c54580281010000000000000509524143494e472d5043",
+         R"({"type":"other","bytes":24,"hex":"564c54580281010000000000000509524143494e472d5043","t":123})"},
+        {"name past the end", nameTooLong, 24,
+         "other bytes=24 hex=564c5458018101000000000000050a524143494e472d5043",
+         R"({"type":"other","bytes":24,"hex":"564c5458018101000000000000050a524143494e472d5043","t":123})"},
+        {"unknown type", unknownType, 8, "other bytes=8 hex=564c545801842c01",
+         R"({"type":"other","bytes":8,"hex":"564c545801842c01","t":123})"},
+        {"wrong magic", wrongMagic, 8, "other bytes=8 hex=564c545901830000",
+         R"({"type":"other","bytes":8,"hex":"564c545901830000","t":123})"},
+        {"cut by the buffer", cut, 3000, "other bytes=3000 hex=564c5458",
+         R"({"type":"other","bytes":3000,"hex":"564c5458","t":123})"},
+    };
+    for (const auto& c : cases) {
+        const int available = static_cast<int>(c.bytes.size());
+        EXPECT_EQ(FormatReceived(c.bytes.data(), available, c.length, 123, OutputForm::Text), c.text) << c.what;
+        EXPECT_EQ(FormatReceived(c.bytes.data(), available, c.length, 123, OutputForm::Json), c.json) << c.what;
+    }
+}
+
+TEST(PhoneToolTest, SentLinesAndSummaryNameTheirKind) {
+    PhoneId id;
+    id.bytes[15] = 0xAB;
+    EXPECT_EQ(FormatSentHello(1, 2, id, "P\"1", 28, 5, OutputForm::Text),
+              R"(sent hello seq=1 version=2 id=000000000000000000000000000000ab name="P\"1" bytes=28)");
+    EXPECT_EQ(FormatSentHello(1, 2, id, "P\"1", 28, 5, OutputForm::Json),
+              R"({"type":"sent","what":"hello","seq":1,"version":2,"id":"000000000000000000000000000000ab","name":"P\"1","bytes":28,"t":5})");
+    EXPECT_EQ(FormatSentBye(9, 77, 12, 6, OutputForm::Json),
+              R"({"type":"sent","what":"bye","seq":9,"session":77,"bytes":12,"t":6})");
+    InputDatagram input;
+    input.sequence = 3;
+    input.sessionId = 77;
+    input.leftX = -32768;
+    input.rightTrigger = 65535;
+    input.buttons = 0x8001;
+    input.echo = 3;
+    EXPECT_EQ(FormatSentInput(input, 8, OutputForm::Text),
+              "sent input seq=3 session=77 lx=-32768 ly=0 rx=0 ry=0 lt=0 rt=65535 buttons=32769 echo=3");
+    EXPECT_EQ(FormatSentRaw({0x56, 0x00}, 9, OutputForm::Json), R"({"type":"sent","what":"raw","bytes":2,"hex":"5600","t":9})");
+
+    PhoneSummary summary;
+    summary.sentInputs = 120;
+    summary.sentHellos = 2;
+    summary.status = 2;
+    summary.feedback = 11;
+    summary.unknownSession = 1;
+    EXPECT_EQ(FormatSummary(summary, OutputForm::Json),
+              R"({"type":"summary","sent_inputs":120,"sent_hellos":2,"received":{"status":2,"feedback":11,"unknown_session":1,"other":0},"last_state":null})");
+    summary.haveState = true;
+    summary.lastState = 1;
+    EXPECT_EQ(FormatSummary(summary, OutputForm::Text),
+              "summary sent_inputs=120 sent_hellos=2 status=2 feedback=11 unknown-session=1 other=0 last_state=1(Waiting)");
+}
+
+} // namespace
+} // namespace Velotrix

@@ -1,0 +1,230 @@
+#include "Phone.h"
+
+
+namespace Velotrix {
+
+namespace {
+
+// Length of the valid UTF-8 sequence at `text[at]`, or 0. Overlong forms, surrogates and code points
+// above U+10FFFF are invalid, as in RFC 3629.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
+    const std::uint8_t lead = byte(at);
+    std::size_t length = 0;
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+    else return 0;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+    if (at + length > text.size()) return 0;
+    if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
+std::string Hex(const std::uint8_t* data, int count) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(static_cast<std::size_t>(count) * 2);
+    for (int i = 0; i < count; ++i) {
+        text += digits[data[i] >> 4];
+        text += digits[data[i] & 0x0F];
+    }
+    return text;
+}
+
+// One printed line in either form: "kind key=value ..." or {"type":"kind","key":value,...}.
+class Line {
+public:
+    Line(OutputForm form, std::string_view type, std::string_view what = {}) : form(form) {
+        if (form == OutputForm::Json) {
+            text = "{\"type\":" + JsonString(type);
+            if (!what.empty()) text += ",\"what\":" + JsonString(what);
+        } else {
+            text = type;
+            if (!what.empty()) text += " " + std::string(what);
+        }
+    }
+
+    Line& Number(std::string_view key, std::int64_t value) { return Add(key, std::to_string(value)); }
+    Line& String(std::string_view key, std::string_view value) { return Add(key, JsonString(value)); }
+    // Quoted in JSON, bare in text.
+    Line& Word(std::string_view key, std::string_view value) {
+        return Add(key, form == OutputForm::Json ? JsonString(value) : std::string(value));
+    }
+    // Only JSON lines carry the receipt or send time.
+    std::string Finish(std::int64_t t) {
+        if (form == OutputForm::Text) return text;
+        Number("t", t);
+        return text + "}";
+    }
+
+private:
+    Line& Add(std::string_view key, const std::string& value) {
+        if (form == OutputForm::Json) text += "," + JsonString(key) + ":" + value;
+        else text += " " + std::string(key) + "=" + value;
+        return *this;
+    }
+
+    OutputForm form;
+    std::string text;
+};
+
+std::string StateWord(std::uint8_t state) {
+    return std::to_string(state) + "(" + PhoneStateName(state) + ")";
+}
+
+} // namespace
+
+std::string JsonString(std::string_view text) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = Utf8SequenceLength(text, i);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        if (length > 1) {
+            out.append(text, i, length);
+            i += length;
+            continue;
+        }
+        const char c = text[i++];
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (static_cast<std::uint8_t>(c) < 0x20) {
+                out += "\\u00";
+                out += digits[c >> 4];
+                out += digits[c & 0x0F];
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+ReceivedKind ClassifyReceived(const std::uint8_t* data, int length) {
+    Header header;
+    if (!ReadHeader(data, length, header) || header.version != ProtocolVersion) return ReceivedKind::Other;
+    StatusDatagram status;
+    FeedbackDatagram feedback;
+    switch (static_cast<DatagramType>(header.type)) {
+    case DatagramType::Status:
+        return ReadStatus(data, length, status) ? ReceivedKind::Status : ReceivedKind::Other;
+    case DatagramType::Feedback:
+        return ReadFeedback(data, length, feedback) ? ReceivedKind::Feedback : ReceivedKind::Other;
+    case DatagramType::UnknownSession:
+        return ReceivedKind::UnknownSession;
+    default:
+        return ReceivedKind::Other;
+    }
+}
+
+std::string FormatReceived(const std::uint8_t* data, int available, int length, std::int64_t t, OutputForm form) {
+    switch (ClassifyReceived(data, available)) {
+    case ReceivedKind::Status: {
+        StatusDatagram status;
+        (void)ReadStatus(data, available, status);
+        Line line(form, "status");
+        line.Number("seq", status.sequence).Number("session", status.sessionId).Number("player", status.player);
+        if (form == OutputForm::Json) line.Number("state", status.state).String("state_name", PhoneStateName(status.state));
+        else line.Word("state", StateWord(status.state));
+        return line.String("name", status.hostName).Number("bytes", length).Finish(t);
+    }
+    case ReceivedKind::Feedback: {
+        FeedbackDatagram feedback;
+        (void)ReadFeedback(data, available, feedback);
+        return Line(form, "feedback")
+            .Number("seq", feedback.sequence)
+            .Number("session", feedback.sessionId)
+            .Number("large", feedback.largeMotor)
+            .Number("small", feedback.smallMotor)
+            .Number("led", feedback.led)
+            .Number("echo", feedback.echo)
+            .Number("bytes", length)
+            .Finish(t);
+    }
+    case ReceivedKind::UnknownSession: {
+        Header header;
+        (void)ReadHeader(data, available, header);
+        return Line(form, form == OutputForm::Json ? "unknown_session" : "unknown-session")
+            .Number("seq", header.sequence)
+            .Number("bytes", length)
+            .Finish(t);
+    }
+    case ReceivedKind::Other:
+        break;
+    }
+    return Line(form, "other").Number("bytes", length).Word("hex", Hex(data, available)).Finish(t);
+}
+
+std::string FormatSentHello(std::uint16_t sequence, std::uint8_t version, const PhoneId& id, std::string_view name,
+                            int bytes, std::int64_t t, OutputForm form) {
+    return Line(form, "sent", "hello")
+        .Number("seq", sequence)
+        .Number("version", version)
+        .Word("id", PhoneIdText(id))
+        .String("name", name)
+        .Number("bytes", bytes)
+        .Finish(t);
+}
+
+std::string FormatSentBye(std::uint16_t sequence, std::uint32_t sessionId, int bytes, std::int64_t t, OutputForm form) {
+    return Line(form, "sent", "bye").Number("seq", sequence).Number("session", sessionId).Number("bytes", bytes).Finish(t);
+}
+
+std::string FormatSentInput(const InputDatagram& input, std::int64_t t, OutputForm form) {
+    return Line(form, "sent", "input")
+        .Number("seq", input.sequence)
+        .Number("session", input.sessionId)
+        .Number("lx", input.leftX)
+        .Number("ly", input.leftY)
+        .Number("rx", input.rightX)
+        .Number("ry", input.rightY)
+        .Number("lt", input.leftTrigger)
+        .Number("rt", input.rightTrigger)
+        .Number("buttons", input.buttons)
+        .Number("echo", input.echo)
+        .Finish(t);
+}
+
+std::string FormatSentRaw(const std::vector<std::uint8_t>& bytes, std::int64_t t, OutputForm form) {
+    return Line(form, "sent", "raw")
+        .Number("bytes", static_cast<std::int64_t>(bytes.size()))
+        .Word("hex", Hex(bytes.data(), static_cast<int>(bytes.size())))
+        .Finish(t);
+}
+
+std::string FormatSummary(const PhoneSummary& summary, OutputForm form) {
+    const auto count = [](std::uint64_t value) { return std::to_string(value); };
+    if (form == OutputForm::Text) {
+        return "summary sent_inputs=" + count(summary.sentInputs) + " sent_hellos=" + count(summary.sentHellos) +
+               " status=" + count(summary.status) + " feedback=" + count(summary.feedback) +
+               " unknown-session=" + count(summary.unknownSession) + " other=" + count(summary.other) +
+               " last_state=" + (summary.haveState ? StateWord(summary.lastState) : std::string("none"));
+    }
+    return "{\"type\":\"summary\",\"sent_inputs\":" + count(summary.sentInputs) +
+           ",\"sent_hellos\":" + count(summary.sentHellos) + ",\"received\":{\"status\":" + count(summary.status) +
+           ",\"feedback\":" + count(summary.feedback) + ",\"unknown_session\":" + count(summary.unknownSession) +
+           ",\"other\":" + count(summary.other) +
+           "},\"last_state\":" + (summary.haveState ? std::to_string(summary.lastState) : std::string("null")) + "}";
+}
+
+} // namespace Velotrix
