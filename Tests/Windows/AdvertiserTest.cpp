@@ -1,0 +1,311 @@
+#include "Server/Advertiser.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Shell/Log.h"
+
+// These tests need the test dnsapi.dll (Tests/Support/DnsApi) beside the program and
+// WINEDLLOVERRIDES=dnsapi=n,b under Wine: Wine's own DNS-SD calls abort the process.
+
+namespace Velotrix {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using CallsFunction = DWORD(WINAPI*)(char*, DWORD);
+using ResetFunction = VOID(WINAPI*)();
+using LiveInstancesFunction = LONG(WINAPI*)();
+
+template <typename Function>
+Function Lookup(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+class AdvertiserTest : public testing::Test {
+protected:
+    void SetUp() override {
+        dnsApi = LoadLibraryW(L"dnsapi.dll");
+        ASSERT_NE(dnsApi, nullptr);
+        calls = Lookup<CallsFunction>(dnsApi, "VelotrixDnsTest_Calls");
+        reset = Lookup<ResetFunction>(dnsApi, "VelotrixDnsTest_Reset");
+        liveInstances = Lookup<LiveInstancesFunction>(dnsApi, "VelotrixDnsTest_LiveInstances");
+        ASSERT_TRUE(calls && reset && liveInstances)
+            << "the test dnsapi.dll is not in use: put it beside the program and set WINEDLLOVERRIDES=dnsapi=n,b";
+        reset();
+        SetMode(L"complete", 0);
+        liveBefore = liveInstances();
+        SetLogSink(&Capture, this);
+    }
+
+    void TearDown() override {
+        SetLogSink(nullptr, nullptr);
+        SetEnvironmentVariableW(L"VELOTRIX_DNSAPI_MODE", nullptr);
+        SetEnvironmentVariableW(L"VELOTRIX_DNSAPI_DELAY_MS", nullptr);
+        // Kept loaded on purpose: a late completion may still run inside it.
+    }
+
+    static void SetMode(const wchar_t* mode, int delayMs) {
+        SetEnvironmentVariableW(L"VELOTRIX_DNSAPI_MODE", mode);
+        SetEnvironmentVariableW(L"VELOTRIX_DNSAPI_DELAY_MS", std::to_wstring(delayMs).c_str());
+    }
+
+    static void Capture(void* context, const char* line) {
+        auto* test = static_cast<AdvertiserTest*>(context);
+        std::lock_guard lock(test->logMutex);
+        // Past the time stamp "HH:MM:SS.mmm ".
+        test->logLines.emplace_back(std::string(line).substr(13));
+    }
+
+    std::vector<std::string> LogLines() {
+        std::lock_guard lock(logMutex);
+        return logLines;
+    }
+
+    std::vector<std::string> Calls() {
+        std::string text(calls(nullptr, 0) + 1, '\0');
+        calls(text.data(), static_cast<DWORD>(text.size()));
+        std::vector<std::string> lines;
+        std::istringstream stream(text.c_str());
+        for (std::string line; std::getline(stream, line);) lines.push_back(line);
+        return lines;
+    }
+
+    std::vector<std::string> CallsStartingWith(const std::string& prefix) {
+        std::vector<std::string> matching;
+        for (const std::string& line : Calls()) {
+            if (line.rfind(prefix, 0) == 0) matching.push_back(line);
+        }
+        return matching;
+    }
+
+    // Polls the record, which a completion thread writes to, for a bounded time.
+    bool WaitForCalls(const std::string& prefix, size_t count, std::chrono::milliseconds limit) {
+        const auto end = Clock::now() + limit;
+        while (CallsStartingWith(prefix).size() < count) {
+            if (Clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    long LiveDelta() { return liveInstances() - liveBefore; }
+
+    HMODULE dnsApi = nullptr;
+    CallsFunction calls = nullptr;
+    ResetFunction reset = nullptr;
+    LiveInstancesFunction liveInstances = nullptr;
+    long liveBefore = 0;
+    std::mutex logMutex;
+    std::vector<std::string> logLines;
+};
+
+TEST_F(AdvertiserTest, AnnouncesInstanceHostAddressPortAndVersion) {
+    struct Case {
+        const char* name;
+        std::wstring computer;
+        std::string address;
+        std::uint16_t port;
+        std::string construct;
+        std::string logLine;
+    };
+    const std::vector<Case> cases = {
+        {"name, address and port", L"RACING-PC", "192.168.1.20", 47821,
+         "construct instance=RACING-PC._velotrix._udp.local host=RACING-PC.local ip4=192.168.1.20 ip6=none "
+         "port=47821 priority=0 weight=0 properties=v=1",
+         "Bonjour: advertising RACING-PC._velotrix._udp.local on port 47821 (192.168.1.20)"},
+        {"no address", L"RACING-PC", "", 47821,
+         "construct instance=RACING-PC._velotrix._udp.local host=RACING-PC.local ip4=none ip6=none "
+         "port=47821 priority=0 weight=0 properties=v=1",
+         "Bonjour: advertising RACING-PC._velotrix._udp.local on port 47821 ()"},
+        {"an address that does not parse is left out but still logged", L"Desk", "192.168.1.256", 5000,
+         "construct instance=Desk._velotrix._udp.local host=Desk.local ip4=none ip6=none "
+         "port=5000 priority=0 weight=0 properties=v=1",
+         "Bonjour: advertising Desk._velotrix._udp.local on port 5000 (192.168.1.256)"},
+        {"accented computer name, highest port", L"Caf\u00e9", "10.0.0.7", 65535,
+         "construct instance=Caf\xC3\xA9._velotrix._udp.local host=Caf\xC3\xA9.local ip4=10.0.0.7 ip6=none "
+         "port=65535 priority=0 weight=0 properties=v=1",
+         "Bonjour: advertising Caf\xC3\xA9._velotrix._udp.local on port 65535 (10.0.0.7)"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        reset();
+        {
+            std::lock_guard lock(logMutex);
+            logLines.clear();
+        }
+        const long liveAtStart = liveInstances();
+        const auto started = Clock::now();
+        {
+            Advertiser advertiser;
+            EXPECT_TRUE(advertiser.Register(test.computer, test.address, test.port));
+            EXPECT_EQ(LogLines(), std::vector<std::string>{test.logLine});
+            advertiser.Deregister();
+        }
+        EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(1000));
+
+        const std::vector<std::string> recorded = Calls();
+        ASSERT_FALSE(recorded.empty());
+        EXPECT_EQ(recorded.front(), test.construct);
+        const std::string instance = "instance=" + test.construct.substr(19, test.construct.find(' ', 19) - 19);
+        EXPECT_EQ(CallsStartingWith("register "),
+                  std::vector<std::string>{"register version=1 interface=0 " + instance +
+                                           " callback=set context=set credentials=none unicast=0 cancel=none -> 9506"});
+        EXPECT_EQ(CallsStartingWith("deregister "),
+                  std::vector<std::string>{"deregister version=1 interface=0 " + instance +
+                                           " callback=set context=set credentials=none unicast=0 cancel=none -> 9506"});
+        // The destructor's second Deregister found nothing to withdraw; each completion signalled.
+        ASSERT_TRUE(WaitForCalls("completed deregister ", 1, std::chrono::milliseconds(1000)));
+        EXPECT_EQ(CallsStartingWith("completed register "),
+                  std::vector<std::string>{"completed register " + instance + " error=0"});
+        EXPECT_EQ(CallsStartingWith("completed deregister "),
+                  std::vector<std::string>{"completed deregister " + instance + " error=0"});
+        // The registration's instance and both answers of the completions are freed, once each.
+        EXPECT_EQ(CallsStartingWith("free instance=").size(), 3u);
+        EXPECT_EQ(CallsStartingWith("free of an instance not made here").size(), 0u);
+        EXPECT_EQ(liveInstances(), liveAtStart);
+    }
+}
+
+TEST_F(AdvertiserTest, RegisteringAgainWithdrawsTheEarlierRegistration) {
+    Advertiser advertiser;
+    ASSERT_TRUE(advertiser.Register(L"RACING-PC", "192.168.1.20", 47821));
+    ASSERT_TRUE(advertiser.Register(L"RACING-PC", "192.168.1.21", 47822));
+    advertiser.Deregister();
+    advertiser.Deregister();
+
+    std::vector<std::string> order;
+    for (const std::string& line : Calls()) {
+        for (const char* kind : {"construct ", "register ", "deregister "}) {
+            if (line.rfind(kind, 0) == 0) order.push_back(kind);
+        }
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"construct ", "register ", "deregister ", "construct ", "register ",
+                                               "deregister "}));
+    EXPECT_TRUE(WaitForCalls("completed deregister ", 2, std::chrono::milliseconds(1000)));
+    EXPECT_EQ(LiveDelta(), 0);
+}
+
+TEST_F(AdvertiserTest, FailuresAreLoggedAndLeaveNothingToWithdraw) {
+    struct Case {
+        const char* name;
+        std::wstring library;
+        const wchar_t* mode;
+        std::string logLine;
+        size_t constructCalls;
+        size_t registerCalls;
+    };
+    const std::vector<Case> cases = {
+        {"Windows refuses the registration", L"dnsapi.dll", L"fail", "Bonjour: DnsServiceRegister failed (87)", 1, 1},
+        {"no instance made", L"dnsapi.dll", L"noinstance", "Bonjour: could not make the service instance", 1, 0},
+        {"Windows without the DNS-SD functions", L"kernel32.dll", L"complete",
+         "Bonjour: could not make the service instance", 0, 0},
+        {"no DNS library at all", L"velotrix-no-such-library.dll", L"complete",
+         "Bonjour: could not make the service instance", 0, 0},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        reset();
+        {
+            std::lock_guard lock(logMutex);
+            logLines.clear();
+        }
+        SetMode(test.mode, 0);
+        const long liveAtStart = liveInstances();
+        {
+            Advertiser advertiser(test.library);
+            EXPECT_FALSE(advertiser.Register(L"RACING-PC", "192.168.1.20", 47821));
+            EXPECT_EQ(LogLines(), std::vector<std::string>{test.logLine});
+            advertiser.Deregister();
+        }
+        EXPECT_EQ(CallsStartingWith("construct ").size(), test.constructCalls);
+        EXPECT_EQ(CallsStartingWith("register ").size(), test.registerCalls);
+        EXPECT_TRUE(CallsStartingWith("deregister ").empty());
+        EXPECT_EQ(liveInstances(), liveAtStart);
+    }
+}
+
+TEST_F(AdvertiserTest, WithdrawalWaitsForItsOwnCompletionNotTheRegistrations) {
+    Advertiser advertiser;
+    ASSERT_TRUE(advertiser.Register(L"RACING-PC", "192.168.1.20", 47821));
+    ASSERT_TRUE(WaitForCalls("completed register ", 1, std::chrono::milliseconds(1000)));
+    SetMode(L"complete", 300);
+
+    const auto started = Clock::now();
+    advertiser.Deregister();
+    const auto waited = Clock::now() - started;
+    EXPECT_GE(waited, std::chrono::milliseconds(280));
+    EXPECT_LT(waited, std::chrono::milliseconds(1500));
+
+    ASSERT_TRUE(WaitForCalls("completed deregister ", 1, std::chrono::milliseconds(1000)));
+    EXPECT_EQ(CallsStartingWith("completed deregister "),
+              std::vector<std::string>{"completed deregister instance=RACING-PC._velotrix._udp.local error=0"});
+    EXPECT_EQ(LiveDelta(), 0);
+}
+
+TEST_F(AdvertiserTest, ShutdownWaitsAtMostTwiceTwoSecondsForCompletionsThatNeverCome) {
+    SetMode(L"never", 0);
+    Advertiser advertiser;
+    ASSERT_TRUE(advertiser.Register(L"RACING-PC", "192.168.1.20", 47821));
+
+    const auto started = Clock::now();
+    advertiser.Deregister();
+    const auto waited = Clock::now() - started;
+    EXPECT_GE(waited, std::chrono::milliseconds(3900));
+    EXPECT_LT(waited, std::chrono::milliseconds(5500));
+
+    EXPECT_EQ(CallsStartingWith("deregister ").size(), 1u);
+    // Windows might still answer, so the registration's instance is kept, not freed.
+    EXPECT_TRUE(CallsStartingWith("free instance=").empty());
+    EXPECT_EQ(LiveDelta(), 1);
+
+    const auto again = Clock::now();
+    advertiser.Deregister();
+    EXPECT_LT(Clock::now() - again, std::chrono::milliseconds(100));
+    EXPECT_EQ(CallsStartingWith("deregister ").size(), 1u);
+}
+
+TEST_F(AdvertiserTest, ACompletionThatComesLateStillFindsItsRegistration) {
+    // The registration completes only after Deregister has stopped waiting for it; the withdrawal
+    // then completes at once.
+    SetMode(L"complete", 2300);
+    Advertiser advertiser;
+    ASSERT_TRUE(advertiser.Register(L"RACING-PC", "192.168.1.20", 47821));
+    SetMode(L"complete", 0);
+
+    const auto started = Clock::now();
+    advertiser.Deregister();
+    const auto waited = Clock::now() - started;
+    EXPECT_GE(waited, std::chrono::milliseconds(1900));
+    EXPECT_LT(waited, std::chrono::milliseconds(2300));
+    EXPECT_TRUE(CallsStartingWith("completed register ").empty());
+
+    // The late callback could still signal the registration's event: it was not closed.
+    ASSERT_TRUE(WaitForCalls("completed register ", 1, std::chrono::milliseconds(2000)));
+    EXPECT_EQ(CallsStartingWith("completed register "),
+              std::vector<std::string>{"completed register instance=RACING-PC._velotrix._udp.local error=0"});
+    EXPECT_EQ(CallsStartingWith("completed deregister "),
+              std::vector<std::string>{"completed deregister instance=RACING-PC._velotrix._udp.local error=0"});
+    // Both answers were freed by the callback; the registration's own instance stays with the block.
+    EXPECT_EQ(CallsStartingWith("free of an instance not made here").size(), 0u);
+    EXPECT_EQ(LiveDelta(), 1);
+
+    // The library stays usable for a new registration.
+    reset();
+    ASSERT_TRUE(advertiser.Register(L"RACING-PC", "192.168.1.20", 47821));
+    advertiser.Deregister();
+    EXPECT_EQ(CallsStartingWith("deregister ").size(), 1u);
+    EXPECT_TRUE(WaitForCalls("completed deregister ", 1, std::chrono::milliseconds(1000)));
+    EXPECT_EQ(LiveDelta(), 1);
+}
+
+} // namespace
+} // namespace Velotrix

@@ -1,0 +1,91 @@
+#pragma once
+
+// Points this process's HKEY_CURRENT_USER at a throwaway key for the life of the object, so that
+// tests of the settings and the Run value use the real registry calls without touching the user's
+// own values. The key is deleted afterwards.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "Platform/WinHandles.h"
+
+namespace Velotrix {
+
+class RegistrySandbox {
+public:
+    RegistrySandbox() : path(std::wstring(parent) + L"\\Sandbox " + std::to_wstring(GetCurrentProcessId())) {
+        HKEY created = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                            nullptr, &created, nullptr) != ERROR_SUCCESS) {
+            return;
+        }
+        root.Reset(created);
+        overridden = RegOverridePredefKey(HKEY_CURRENT_USER, root.get()) == ERROR_SUCCESS;
+    }
+    ~RegistrySandbox() {
+        if (overridden) RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        root.Reset();
+        RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+        // Fails, as it should, while another test process still has its sandbox there.
+        RegDeleteKeyW(HKEY_CURRENT_USER, parent);
+    }
+    RegistrySandbox(const RegistrySandbox&) = delete;
+    RegistrySandbox& operator=(const RegistrySandbox&) = delete;
+
+    bool Ready() const { return overridden; }
+    // What the code under test sees as HKEY_CURRENT_USER.
+    HKEY Root() const { return root.get(); }
+
+private:
+    static constexpr const wchar_t* parent = L"Software\\Velotrix Tests";
+    std::wstring path;
+    UniqueRegistryKey root;
+    bool overridden = false;
+};
+
+struct RawValue {
+    DWORD type = REG_NONE;
+    std::vector<unsigned char> bytes;
+    bool operator==(const RawValue&) const = default;
+};
+
+// Reads one value byte for byte, whatever its type; false when it is not there.
+inline bool ReadRaw(HKEY parent, const wchar_t* subkey, const wchar_t* name, RawValue& value) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(parent, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    const UniqueRegistryKey owner(key);
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) return false;
+    value.bytes.assign(size, 0);
+    return RegQueryValueExW(key, name, nullptr, &value.type, value.bytes.data(), &size) == ERROR_SUCCESS;
+}
+
+inline bool WriteRaw(HKEY parent, const wchar_t* subkey, const wchar_t* name, const RawValue& value) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(parent, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        return false;
+    }
+    const UniqueRegistryKey owner(key);
+    return RegSetValueExW(key, name, 0, value.type, value.bytes.data(), static_cast<DWORD>(value.bytes.size())) ==
+           ERROR_SUCCESS;
+}
+
+inline RawValue Dword(DWORD number) {
+    RawValue value{REG_DWORD, std::vector<unsigned char>(4)};
+    for (int i = 0; i < 4; ++i) value.bytes[i] = static_cast<unsigned char>(number >> (8 * i));
+    return value;
+}
+
+// UTF-16LE bytes of `text` exactly as given (include the NULs you want stored).
+inline RawValue Utf16Value(DWORD type, const std::wstring& text) {
+    RawValue value{type, {}};
+    for (wchar_t unit : text) {
+        value.bytes.push_back(static_cast<unsigned char>(unit & 0xFF));
+        value.bytes.push_back(static_cast<unsigned char>(unit >> 8));
+    }
+    return value;
+}
+
+} // namespace Velotrix

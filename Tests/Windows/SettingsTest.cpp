@@ -1,0 +1,141 @@
+#include "Shell/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "RegistrySandbox.h"
+
+namespace Velotrix {
+namespace {
+
+using namespace std::string_literals;
+
+constexpr wchar_t settingsKey[] = L"Software\\Quillon\\Velotrix";
+const std::string phoneA = "0a112233445566778899aabbccddeeff";
+const std::string phoneB = "f000112233445566778899aabbccddee";
+
+class SettingsTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(sandbox.Ready()) << "HKEY_CURRENT_USER could not be redirected"; }
+
+    void Store(const wchar_t* name, const RawValue& value) {
+        ASSERT_TRUE(WriteRaw(sandbox.Root(), settingsKey, name, value));
+    }
+    RawValue Stored(const wchar_t* name) {
+        RawValue value;
+        EXPECT_TRUE(ReadRaw(sandbox.Root(), settingsKey, name, value)) << "no value " << testing::PrintToString(name);
+        return value;
+    }
+
+    RegistrySandbox sandbox;
+};
+
+void ExpectSettings(const Settings& actual, const Settings& expected) {
+    EXPECT_EQ(actual.askFirst, expected.askFirst);
+    EXPECT_EQ(actual.keepInTray, expected.keepInTray);
+    EXPECT_EQ(actual.allowed, expected.allowed);
+    EXPECT_EQ(actual.port, expected.port);
+}
+
+TEST_F(SettingsTest, FirstRunKeepsTheDefaultsAndCreatesNothing) {
+    Settings settings;
+    LoadSettings(settings);
+    ExpectSettings(settings, Settings{true, true, {}, 0});
+    RawValue unused;
+    EXPECT_FALSE(ReadRaw(sandbox.Root(), settingsKey, L"AskFirst", unused));
+    HKEY key = nullptr;
+    EXPECT_NE(RegOpenKeyExW(sandbox.Root(), settingsKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+}
+
+TEST_F(SettingsTest, ReadsStoredValuesAndTreatsOtherTypesAsMissing) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const wchar_t*, RawValue>> stored;
+        Settings expected;
+    };
+    const RawValue stringZero = Utf16Value(REG_SZ, L"0\0"s);
+    const RawValue binaryZero{REG_BINARY, {0, 0, 0, 0}};
+    const RawValue qwordZero{REG_QWORD, {0, 0, 0, 0, 0, 0, 0, 0}};
+    const std::vector<Case> cases = {
+        {"both flags off", {{L"AskFirst", Dword(0)}, {L"KeepInTray", Dword(0)}}, {false, false, {}, 0}},
+        {"any non-zero flag is on", {{L"AskFirst", Dword(2)}, {L"KeepInTray", Dword(0xFFFFFFFF)}}, {true, true, {}, 0}},
+        {"a flag stored as a string is missing", {{L"AskFirst", stringZero}, {L"KeepInTray", stringZero}},
+         {true, true, {}, 0}},
+        {"a flag stored as 4 binary bytes is missing", {{L"AskFirst", binaryZero}}, {true, true, {}, 0}},
+        {"a flag stored as a 64-bit number is missing", {{L"KeepInTray", qwordZero}}, {true, true, {}, 0}},
+        {"port", {{L"Port", Dword(5000)}}, {true, true, {}, 5000}},
+        {"port stored as a string is missing", {{L"Port", Utf16Value(REG_SZ, L"5000\0"s)}}, {true, true, {}, 0}},
+        {"allowed phones", {{L"Allowed", Utf16Value(REG_MULTI_SZ, L"f000112233445566778899aabbccddee\0"
+                                                                  L"0a112233445566778899aabbccddeeff\0\0"s)}},
+         {true, true, {phoneA, phoneB}, 0}},
+        {"a duplicate entry is dropped",
+         {{L"Allowed", Utf16Value(REG_MULTI_SZ, L"0a112233445566778899aabbccddeeff\0"
+                                                L"0a112233445566778899aabbccddeeff\0\0"s)}},
+         {true, true, {phoneA}, 0}},
+        {"the walk stops at an empty string", {{L"Allowed", Utf16Value(REG_MULTI_SZ, L"ab\0\0cd\0\0"s)}},
+         {true, true, {"ab"}, 0}},
+        {"an entry is converted to UTF-8", {{L"Allowed", Utf16Value(REG_MULTI_SZ, L"caf\u00e9\0\0"s)}},
+         {true, true, {"caf\xC3\xA9"}, 0}},
+        {"a single NUL holds no entries", {{L"Allowed", Utf16Value(REG_MULTI_SZ, L"\0"s)}}, {true, true, {}, 0}},
+        {"an empty multi-string holds no entries", {{L"Allowed", RawValue{REG_MULTI_SZ, {}}}}, {true, true, {}, 0}},
+        {"entries without their terminating NULs", {{L"Allowed", Utf16Value(REG_MULTI_SZ, L"ab\0cd"s)}},
+         {true, true, {"ab", "cd"}, 0}},
+        {"allowed stored as a plain string is missing", {{L"Allowed", Utf16Value(REG_SZ, L"ab\0"s)}},
+         {true, true, {}, 0}},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        RegDeleteTreeW(sandbox.Root(), settingsKey);
+        for (const auto& [name, value] : test.stored) Store(name, value);
+        Settings settings;
+        LoadSettings(settings);
+        ExpectSettings(settings, test.expected);
+    }
+}
+
+TEST_F(SettingsTest, SavesEveryValueByteForByte) {
+    struct Case {
+        const char* name;
+        Settings settings;
+        RawValue askFirst, keepInTray, port, allowed;
+    };
+    const std::vector<Case> cases = {
+        {"defaults: port written as 0, allowed as one NUL (2 bytes)",
+         {true, true, {}, 0},
+         Dword(1), Dword(1), Dword(0), RawValue{REG_MULTI_SZ, {0, 0}}},
+        {"two phones in ascending order, whatever order they were added in",
+         {false, true, {phoneB, phoneA}, 5000},
+         Dword(0), Dword(1), Dword(5000),
+         Utf16Value(REG_MULTI_SZ, L"0a112233445566778899aabbccddeeff\0f000112233445566778899aabbccddee\0\0"s)},
+        {"non-ASCII entry stored as UTF-16",
+         {true, false, {"caf\xC3\xA9"}, 47821},
+         Dword(1), Dword(0), Dword(47821), Utf16Value(REG_MULTI_SZ, L"caf\u00e9\0\0"s)},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        RegDeleteTreeW(sandbox.Root(), settingsKey);
+        SaveSettings(test.settings);
+        EXPECT_EQ(Stored(L"AskFirst"), test.askFirst);
+        EXPECT_EQ(Stored(L"KeepInTray"), test.keepInTray);
+        EXPECT_EQ(Stored(L"Port"), test.port);
+        EXPECT_EQ(Stored(L"Allowed"), test.allowed);
+
+        Settings loaded;
+        LoadSettings(loaded);
+        ExpectSettings(loaded, test.settings);
+    }
+}
+
+TEST_F(SettingsTest, SavingOverwritesTheEarlierValues) {
+    SaveSettings({false, false, {phoneA, phoneB}, 6000});
+    SaveSettings({true, true, {}, 0});
+    Settings loaded{false, false, {}, 1};
+    LoadSettings(loaded);
+    ExpectSettings(loaded, Settings{true, true, {}, 0});
+    EXPECT_EQ(Stored(L"Allowed"), (RawValue{REG_MULTI_SZ, {0, 0}}));
+}
+
+} // namespace
+} // namespace Velotrix

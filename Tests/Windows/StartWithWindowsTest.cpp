@@ -1,0 +1,90 @@
+#include "Shell/StartWithWindows.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "RegistrySandbox.h"
+
+namespace Velotrix {
+namespace {
+
+using namespace std::string_literals;
+
+constexpr wchar_t runKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+class StartWithWindowsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(sandbox.Ready()) << "HKEY_CURRENT_USER could not be redirected";
+        ASSERT_TRUE(WriteRaw(sandbox.Root(), runKey, L"Other program", Utf16Value(REG_SZ, L"other.exe\0"s)));
+    }
+
+    bool RunValue(RawValue& value) { return ReadRaw(sandbox.Root(), runKey, L"Velotrix", value); }
+
+    RegistrySandbox sandbox;
+};
+
+std::wstring ThisProgram() {
+    wchar_t path[MAX_PATH * 2] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    return path;
+}
+
+TEST_F(StartWithWindowsTest, OnWritesTheQuotedPathWithTrayAndOffRemovesIt) {
+    EXPECT_FALSE(IsStartWithWindows());
+
+    SetStartWithWindows(true);
+    RawValue value;
+    ASSERT_TRUE(RunValue(value));
+    EXPECT_EQ(value, Utf16Value(REG_SZ, L"\"" + ThisProgram() + L"\" --tray\0"s));
+    EXPECT_TRUE(IsStartWithWindows());
+
+    SetStartWithWindows(false);
+    EXPECT_FALSE(RunValue(value));
+    EXPECT_FALSE(IsStartWithWindows());
+    SetStartWithWindows(false);
+    EXPECT_FALSE(IsStartWithWindows());
+
+    RawValue other;
+    ASSERT_TRUE(ReadRaw(sandbox.Root(), runKey, L"Other program", other));
+    EXPECT_EQ(other, Utf16Value(REG_SZ, L"other.exe\0"s));
+}
+
+TEST_F(StartWithWindowsTest, AnyStringValueCountsAsOnWithoutCheckingThePath) {
+    struct Case {
+        const char* name;
+        RawValue stored;
+        bool on;
+    };
+    const std::vector<Case> cases = {
+        {"a path where the program no longer is", Utf16Value(REG_SZ, L"\"C:\\Old place\\Velotrix.exe\" --tray\0"s),
+         true},
+        {"an empty string", Utf16Value(REG_SZ, L"\0"s), true},
+        {"a number", Dword(1), false},
+        {"a multi-string", Utf16Value(REG_MULTI_SZ, L"C:\\Velotrix.exe\0\0"s), false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        ASSERT_TRUE(WriteRaw(sandbox.Root(), runKey, L"Velotrix", test.stored));
+        EXPECT_EQ(IsStartWithWindows(), test.on);
+    }
+
+    // Turning it off and on again replaces the stale path with this program's.
+    SetStartWithWindows(false);
+    SetStartWithWindows(true);
+    RawValue value;
+    ASSERT_TRUE(RunValue(value));
+    EXPECT_EQ(value, Utf16Value(REG_SZ, L"\"" + ThisProgram() + L"\" --tray\0"s));
+}
+
+TEST_F(StartWithWindowsTest, AMissingRunKeyIsNotCreated) {
+    ASSERT_EQ(RegDeleteTreeW(sandbox.Root(), runKey), ERROR_SUCCESS);
+    SetStartWithWindows(true);
+    EXPECT_FALSE(IsStartWithWindows());
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(sandbox.Root(), runKey, 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+}
+
+} // namespace
+} // namespace Velotrix
