@@ -1,0 +1,269 @@
+#!/usr/bin/env bash
+# End to end: velotrix-devserver driven over loopback by velotrix-phone. One phone waits for approval,
+# is allowed from standard input, steers, gets the rumble the dev server is told, is centred when it
+# stops sending and is dropped after its silence; a second phone, allowed from the command line, is
+# admitted at once and presses buttons; a third meets a missing driver that connects later. The
+# controller reports the bus received are compared with the inputs the phones sent.
+#
+# Uses build/native unless VELOTRIX_NATIVE_BUILD names another native build folder.
+set -uo pipefail
+source "$(dirname "$0")/common.bash"
+
+BUILD=${VELOTRIX_NATIVE_BUILD:-$ROOT/build/native}
+DEVSERVER="$BUILD/Tools/devserver/velotrix-devserver"
+for candidate in "$BUILD/Tools/phone/velotrix-phone" "$BUILD/velotrix-phone"; do
+  if [ -x "$candidate" ]; then PHONE=$candidate; break; fi
+done
+for tool in "$DEVSERVER" "$PHONE"; do
+  [ -x "$tool" ] || { log "missing $tool (build the native tools first)"; exit 1; }
+done
+for command in jq python3; do
+  command -v "$command" >/dev/null || { log "this test needs $command"; exit 1; }
+done
+
+WORK=$(mktemp -d)
+PIDS=()
+# No Wine here: only this script's own processes are stopped, by their PIDs.
+cleanup_devserver_test() {
+  local pid
+  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
+  if [ "$FAILURES" -ne 0 ] || [ -n "${KEEP_WORK:-}" ]; then
+    log "output kept in $WORK"
+  else
+    rm -rf "$WORK"
+  fi
+}
+trap cleanup_devserver_test EXIT
+
+# The first line of a JSON-lines file for which the jq condition holds, compact; nothing when none.
+first_match() { jq -cR "fromjson? | select($2)" "$1" 2>/dev/null | head -n1; }
+count_matches() { jq -cR "fromjson? | select($2)" "$1" 2>/dev/null | wc -l; }
+# Waits up to $3 seconds (default 10) for a matching line and prints it.
+wait_match() {
+  local file=$1 condition=$2 seconds=${3:-10} i line
+  for ((i = 0; i < seconds * 10; i++)); do
+    line=$(first_match "$file" "$condition")
+    if [ -n "$line" ]; then printf '%s\n' "$line"; return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+# Waits up to $2 seconds for a child to end; its exit status, or 124 when it is still running.
+wait_exit() {
+  local pid=$1 seconds=$2 i
+  for ((i = 0; i < seconds * 10; i++)); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid"
+      return $?
+    fi
+    sleep 0.1
+  done
+  return 124
+}
+
+# start_devserver NAME ARGS...: standard input from a fifo held open on descriptor ${NAME}_FD, standard
+# output to $WORK/NAME.out; sets ${NAME}_PID.
+start_devserver() {
+  local name=$1 fd pid
+  shift
+  mkfifo "$WORK/$name.in"
+  "$DEVSERVER" "$@" <"$WORK/$name.in" >"$WORK/$name.out" 2>"$WORK/$name.err" &
+  pid=$!
+  PIDS+=("$pid")
+  exec {fd}>"$WORK/$name.in"
+  printf -v "${name}_FD" '%s' "$fd"
+  printf -v "${name}_PID" '%s' "$pid"
+}
+send() { printf '%s\n' "$2" >&"$1"; }
+
+# start_phone NAME ARGS...: velotrix-phone with JSON output to $WORK/NAME.out; sets ${NAME}_PID.
+start_phone() {
+  local name=$1 pid
+  shift
+  "$PHONE" --json "$@" >"$WORK/$name.out" 2>"$WORK/$name.err" &
+  pid=$!
+  PIDS+=("$pid")
+  printf -v "${name}_PID" '%s' "$pid"
+}
+
+# check_reports SERVER_OUT PHONE_OUT SERIAL CENTRED: every report the pad received matches, in order,
+# an input the phone sent before it (mapped as a controller sees it), few inputs are missing, and with
+# CENTRED=1 the last report is the centring, all zeros, more than 250 ms after the last input.
+check_reports() {
+  python3 - "$@" <<'EOF'
+import json, sys
+
+server_out, phone_out, serial, centred = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4] == "1"
+
+def lines(path):
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            try:
+                yield json.loads(line)
+            except ValueError:
+                pass
+
+# Phone button bits and the controller buttons they press.
+BUTTONS = {0x0001: 0x1000, 0x0002: 0x2000, 0x0004: 0x4000, 0x0008: 0x8000, 0x0010: 0x0100, 0x0020: 0x0200,
+           0x0040: 0x0020, 0x0080: 0x0010, 0x0100: 0x0001, 0x0200: 0x0002, 0x0400: 0x0004, 0x0800: 0x0008,
+           0x1000: 0x0040, 0x2000: 0x0080, 0x4000: 0x0400}
+
+def controller(sent):
+    buttons = 0
+    for bit, pressed in BUTTONS.items():
+        if sent["buttons"] & bit:
+            buttons |= pressed
+    if buttons & 0x3 == 0x3: buttons &= ~0x3
+    if buttons & 0xC == 0xC: buttons &= ~0xC
+    trigger = lambda pedal: (pedal * 255 + 32767) // 65535
+    return (buttons, trigger(sent["lt"]), trigger(sent["rt"]), sent["lx"], sent["ly"], sent["rx"], sent["ry"])
+
+inputs = [(e["t"], controller(e)) for e in lines(phone_out) if e.get("type") == "sent" and e.get("what") == "input"]
+reports = [(e["t"], (e["buttons"], e["lt"], e["rt"], e["lx"], e["ly"], e["rx"], e["ry"]))
+           for e in lines(server_out) if e.get("event") == "report" and e.get("serial") == serial]
+problems = []
+if not inputs: problems.append("the phone sent no input")
+if not reports: problems.append("the pad received no report")
+zero = (0,) * 7
+
+matched = 0
+centrings = []
+next_input = 0
+previous_t = None
+for index, (t, values) in enumerate(reports):
+    found = next((i for i in range(next_input, len(inputs)) if inputs[i][1] == values and inputs[i][0] <= t), None)
+    if found is not None:
+        matched += 1
+        next_input = found + 1
+    elif values == zero and previous_t is not None and t - previous_t > 250_000_000:
+        centrings.append(index)
+    else:
+        problems.append(f"report {index} {values} at t={t} matches no input sent before it")
+        break
+    previous_t = t
+
+if inputs and matched < 0.9 * len(inputs):
+    problems.append(f"only {matched} of {len(inputs)} inputs reached the pad")
+if centred and reports and inputs:
+    last_t, last = reports[-1]
+    if last != zero or len(reports) - 1 not in centrings:
+        problems.append(f"the last report {last} is no centring")
+    elif last_t - inputs[-1][0] <= 250_000_000:
+        problems.append("centred within 250 ms of the last input")
+    elif reports[-2][1] == zero:
+        problems.append("the last input before the centring was already all zeros")
+
+for problem in problems:
+    print(problem, file=sys.stderr)
+print(f"{matched} of {len(inputs)} inputs arrived as reports; {len(centrings)} centring(s)", file=sys.stderr)
+sys.exit(1 if problems else 0)
+EOF
+}
+
+PORT=$(free_port)
+PHONE2_ID=0123456789abcdef0123456789abcdef
+
+# --- one dev server, ask first (the default), host name by default, one phone allowed in advance
+start_devserver main --port "$PORT" --allow "${PHONE2_ID^^}" --user-index-delay 600
+check "the dev server listens on the port it was given" \
+  wait_match "$WORK/main.out" ".event == \"listening\" and .port == $PORT" 10 >/dev/null
+
+"$DEVSERVER" --port "$PORT" </dev/null >"$WORK/busy.out" 2>/dev/null
+check "a second dev server on the same port exits with status 1" test $? -eq 1
+check "... and says the port is in use" \
+  test -n "$(first_match "$WORK/busy.out" '.event == "error" and (.message | test("Port [0-9]+ is in use"))')"
+
+start_phone phone1 --port "$PORT" --name "E2E phone" --verbose --pattern sweep --rate 50 --duration 3 \
+  --wait-active 20 --hello-interval 300 --no-bye --listen 2500
+check "a new phone makes the dev server print a request" \
+  wait_match "$WORK/main.out" '.event == "request" and .name == "E2E phone"' 10 >/dev/null
+check "the waiting phone hears this PC's host name" \
+  wait_match "$WORK/phone1.out" ".type == \"status\" and .state == 1 and .name == \"$(hostname)\"" 5 >/dev/null
+
+for bad in "allow" "allow E2E" "rumble 1 300 0 0" "frobnicate 1"; do send "$main_FD" "$bad"; done
+# Commands run in order: the snapshot's answer comes after every error.
+send "$main_FD" "snapshot"
+snapshot=$(wait_match "$WORK/main.out" '.event == "snapshot"' 5)
+check "every malformed command gets an error" test "$(count_matches "$WORK/main.out" '.event == "error"')" -eq 4
+phone1=$(jq -c '.phones[] | select(.name == "E2E phone")' <<<"$snapshot")
+check "the snapshot lists the phone still waiting" test "$(jq -r .state_name <<<"$phone1")" = "Waiting"
+SESSION=$(jq -r .session <<<"$phone1")
+PHONE1_ID=$(jq -r .id <<<"$phone1")
+
+send "$main_FD" "allow $SESSION"
+plug=$(wait_match "$WORK/main.out" '.event == "plug"' 5)
+check "allowing the phone plugs a pad" test -n "$plug"
+SERIAL1=$(jq -r .serial <<<"${plug:-null}")
+check "the allowed list now holds the phone and the one allowed in advance" \
+  wait_match "$WORK/main.out" ".event == \"allowed\" and (.ids | sort) == ([\"$PHONE2_ID\", \"$PHONE1_ID\"] | sort)" 5 >/dev/null
+check "the phone is told it is active, before the bus gives it a player number" \
+  wait_match "$WORK/phone1.out" '.type == "status" and .state == 0 and .player == 0' 5 >/dev/null
+check "the phone learns it is player 1 once the bus gives the number" \
+  wait_match "$WORK/phone1.out" '.type == "status" and .state == 0 and .player == 1' 5 >/dev/null
+
+sleep 0.5
+send "$main_FD" "rumble $SERIAL1 200 100 2"
+check "the phone receives the rumble the dev server was told" \
+  wait_match "$WORK/phone1.out" '.type == "feedback" and .large == 200 and .small == 100 and .led == 2' 5 >/dev/null
+send "$main_FD" "snapshot"
+check "the snapshot shows the rumble and the phone's input" \
+  wait_match "$WORK/main.out" \
+    ".event == \"snapshot\" and any(.phones[]; .session == $SESSION and .state == 0 and .player == 1 and .rumble_large == 200 and .rumble_small == 100 and .input.echo > 0)" 5 >/dev/null
+
+wait_exit "$phone1_PID" 15
+check "the first phone ends by itself" test $? -eq 0
+check "the steering phone's inputs reach the pad in order, and it is centred when it stops sending" \
+  check_reports "$WORK/main.out" "$WORK/phone1.out" "$SERIAL1" 1
+check "the phone is not dropped within a few seconds of its last input" \
+  test -z "$(first_match "$WORK/main.out" '.event == "log" and (.line | endswith("\"E2E phone\" went silent"))')"
+
+# --- meanwhile: a phone allowed on the command line is admitted at once and presses buttons
+start_phone phone2 --port "$PORT" --name "E2E buttons" --id "$PHONE2_ID" --verbose --pattern buttons --rate 50 \
+  --duration 2 --wait-active 10
+wait_exit "$phone2_PID" 15
+check "the second phone ends by itself" test $? -eq 0
+check "the phone allowed in advance was never waiting" \
+  test -z "$(first_match "$WORK/main.out" '.event == "request" and .name == "E2E buttons"')"
+plug2=$(wait_match "$WORK/main.out" ".event == \"plug\" and .serial != $SERIAL1" 5)
+SERIAL2=$(jq -r .serial <<<"${plug2:-null}")
+check "the second phone gets a pad of its own" test -n "$plug2"
+check "the button phone's inputs reach its pad in order" \
+  check_reports "$WORK/main.out" "$WORK/phone2.out" "$SERIAL2" 0
+check "its Bye unplugs its pad" wait_match "$WORK/main.out" ".event == \"unplug\" and .serial == $SERIAL2" 5 >/dev/null
+
+# --- meanwhile: a dev server without a driver until it is told to connect one
+PORT2=$(free_port)
+while [ "$PORT2" = "$PORT" ]; do PORT2=$(free_port); done
+start_devserver nobus --port "$PORT2" --no-bus --no-ask-first --name "Bus-less PC"
+check "the bus-less dev server listens" wait_match "$WORK/nobus.out" '.event == "listening"' 10 >/dev/null
+start_phone phone3 --port "$PORT2" --name "E2E late bus" --duration 0.5 --wait-active 15 --hello-interval 300
+check "without a driver the phone is told so, under the name given" \
+  wait_match "$WORK/phone3.out" '.type == "status" and .state == 4 and .name == "Bus-less PC"' 10 >/dev/null
+send "$nobus_FD" "connect-bus"
+check "connect-bus connects the bus" \
+  wait_match "$WORK/nobus.out" '.event == "log" and (.line | endswith("ViGEmBus: connected"))' 5 >/dev/null
+check "the phone's next Hello makes it active" \
+  wait_match "$WORK/phone3.out" '.type == "status" and .state == 0' 5 >/dev/null
+check "and it gets a pad" wait_match "$WORK/nobus.out" '.event == "plug"' 5 >/dev/null
+wait_exit "$phone3_PID" 15
+exec {nobus_FD}>&-
+wait_exit "$nobus_PID" 10
+check "the end of input stops the dev server with status 0" test $? -eq 0
+
+# --- the first phone's silence
+check "the silent phone is dropped" \
+  wait_match "$WORK/main.out" '.event == "log" and (.line | endswith("\"E2E phone\" went silent"))' 20 >/dev/null
+check "its pad is unplugged" wait_match "$WORK/main.out" ".event == \"unplug\" and .serial == $SERIAL1" 5 >/dev/null
+send "$main_FD" "snapshot"
+sleep 0.3
+check "no phone is left" \
+  test "$(jq -cR 'fromjson? | select(.event == "snapshot")' "$WORK/main.out" | tail -n1)" = '{"event":"snapshot","phones":[]}'
+send "$main_FD" "quit"
+wait_exit "$main_PID" 10
+check "quit stops the dev server with status 0" test $? -eq 0
+check "every output line is one JSON object" \
+  test "$(cat "$WORK/main.out" "$WORK/nobus.out" | jq -cR 'fromjson? | objects' | wc -l)" -eq \
+       "$(cat "$WORK/main.out" "$WORK/nobus.out" | wc -l)"
+
+finish

@@ -1,0 +1,284 @@
+#include "DevServer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace Velotrix::DevServer {
+namespace {
+
+bool SameCommand(const Command& a, const Command& b) {
+    return a.kind == b.kind && a.session == b.session && a.serial == b.serial && a.largeMotor == b.largeMotor &&
+           a.smallMotor == b.smallMotor && a.led == b.led;
+}
+
+TEST(DevServerTest, WellFormedCommandsCarryTheirArguments) {
+    struct Case {
+        std::string line;
+        Command expected;
+    };
+    const std::vector<Case> cases = {
+        {"allow 42", {CommandKind::Allow, 42, 0, 0, 0, 0}},
+        {"  deny\t4294967295  ", {CommandKind::Deny, 4294967295u, 0, 0, 0, 0}},
+        {"disconnect 0", {CommandKind::Disconnect, 0, 0, 0, 0, 0}},
+        {"allow 007", {CommandKind::Allow, 7, 0, 0, 0, 0}},
+        {"rumble 1 200 100 2", {CommandKind::Rumble, 0, 1, 200, 100, 2}},
+        {"rumble 65535 0 255 0", {CommandKind::Rumble, 0, 65535, 0, 255, 0}},
+        {"snapshot", {CommandKind::Snapshot, 0, 0, 0, 0, 0}},
+        {"connect-bus", {CommandKind::ConnectBus, 0, 0, 0, 0, 0}},
+        {"quit\r", {CommandKind::Quit, 0, 0, 0, 0, 0}},
+        {"", {CommandKind::Nothing, 0, 0, 0, 0, 0}},
+        {" \t ", {CommandKind::Nothing, 0, 0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        Command command;
+        command.kind = CommandKind::Quit;
+        command.session = 99;
+        command.serial = 99;
+        std::string error;
+        EXPECT_TRUE(ParseCommand(c.line, command, error)) << c.line << ": " << error;
+        EXPECT_TRUE(SameCommand(command, c.expected)) << c.line;
+    }
+}
+
+TEST(DevServerTest, MalformedCommandsAreRefusedAndLeaveTheCommandAlone) {
+    struct Case {
+        std::string line;
+        std::string errorMentions;
+    };
+    const std::vector<Case> cases = {
+        {"allow", "usage: allow SESSION"},
+        {"allow 1 2", "usage: allow SESSION"},
+        {"allow x", "\"x\""},
+        {"allow -1", "\"-1\""},
+        {"allow +5", "\"+5\""},
+        {"allow 4294967296", "\"4294967296\""},
+        {"allow 99999999999999999999999", "session"},
+        {"deny 1.5", "\"1.5\""},
+        {"disconnect", "usage: disconnect SESSION"},
+        {"rumble 0 1 1 1", "serial"},
+        {"rumble 65536 1 1 1", "serial"},
+        {"rumble 1 256 0 0", "LARGE"},
+        {"rumble 1 0 -1 0", "SMALL"},
+        {"rumble 1 0 0 x", "LED"},
+        {"rumble 1 0 0", "usage: rumble SERIAL LARGE SMALL LED"},
+        {"rumble 1 0 0 0 0", "usage: rumble"},
+        {"rumble 1 0 0 0 0 0 0 0", "usage: rumble"},
+        {"snapshot now", "usage: snapshot"},
+        {"quit please", "usage: quit"},
+        {"connect bus", "unknown command \"connect\""},
+        {"Allow 1", "unknown command \"Allow\""},
+        {"hello", "unknown command \"hello\""},
+    };
+    for (const Case& c : cases) {
+        Command command;
+        command.kind = CommandKind::Snapshot;
+        command.session = 7;
+        command.serial = 8;
+        command.largeMotor = 9;
+        const Command before = command;
+        std::string error;
+        EXPECT_FALSE(ParseCommand(c.line, command, error)) << c.line;
+        EXPECT_NE(error.find(c.errorMentions), std::string::npos) << c.line << " gave: " << error;
+        EXPECT_TRUE(SameCommand(command, before)) << c.line;
+    }
+}
+
+TEST(DevServerTest, OptionsSetWhatTheySay) {
+    struct Case {
+        std::vector<std::string> arguments;
+        bool (*holds)(const Options&);
+    };
+    const std::vector<Case> cases = {
+        {{}, [](const Options& o) {
+             return o.port == 47821 && o.name.empty() && o.askFirst && o.allowed.empty() && !o.noBus &&
+                    o.userIndexDelay.count() == 0 && !o.help;
+         }},
+        {{"--port", "0"}, [](const Options& o) { return o.port == 0; }},
+        {{"--port=65535"}, [](const Options& o) { return o.port == 65535; }},
+        {{"--name", "Racing PC"}, [](const Options& o) { return o.name == "Racing PC"; }},
+        {{"--name=a=b"}, [](const Options& o) { return o.name == "a=b"; }},
+        {{"--no-ask-first"}, [](const Options& o) { return !o.askFirst; }},
+        {{"--no-bus"}, [](const Options& o) { return o.noBus; }},
+        {{"--user-index-delay", "1500"}, [](const Options& o) { return o.userIndexDelay.count() == 1500; }},
+        {{"--allow", "00112233445566778899AABBCCDDEEFF", "--allow", "ffeeddccbbaa99887766554433221100"},
+         [](const Options& o) {
+             return o.allowed == std::set<std::string>{"00112233445566778899aabbccddeeff",
+                                                       "ffeeddccbbaa99887766554433221100"};
+         }},
+        {{"--help"}, [](const Options& o) { return o.help; }},
+    };
+    for (const Case& c : cases) {
+        Options options;
+        std::string error;
+        EXPECT_TRUE(ParseOptions(c.arguments, options, error)) << error;
+        EXPECT_TRUE(c.holds(options)) << (c.arguments.empty() ? "(none)" : c.arguments[0]);
+    }
+}
+
+TEST(DevServerTest, BadOptionsAreRefused) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--port"},
+        {"--port", "65536"},
+        {"--port", "-1"},
+        {"--port", "80x"},
+        {"--port="},
+        {"--name", ""},
+        {"--allow", "0011223344556677889900aabbccddeeff"},
+        {"--allow", "0011223344556677889900aabbccddeg"},
+        {"--allow"},
+        {"--user-index-delay", "soon"},
+        {"--user-index-delay", "3600001"},
+        {"--no-bus=yes"},
+        {"--verbose"},
+        {"allow"},
+    };
+    for (const auto& arguments : cases) {
+        Options options;
+        std::string error;
+        EXPECT_FALSE(ParseOptions(arguments, options, error)) << arguments[0];
+        EXPECT_FALSE(error.empty()) << arguments[0];
+    }
+}
+
+TEST(DevServerTest, JsonStringsEscapeWhatJsonRequiresAndKeepValidUtf8) {
+    const std::string replacement = "\xEF\xBF\xBD";
+    struct Case {
+        std::string text;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"", "\"\""},
+        {"Anna's iPhone", "\"Anna's iPhone\""},
+        {"say \"hi\"", "\"say \\\"hi\\\"\""},
+        {"C:\\path", "\"C:\\\\path\""},
+        {"a\nb\rc\td\be\ff", "\"a\\nb\\rc\\td\\be\\ff\""},
+        {std::string("\x00\x01\x1f", 3), "\"\\u0000\\u0001\\u001f\""},
+        {"/\x7f", "\"/\x7f\""},
+        {"caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D \xF0\x9F\x8F\x8E",
+         "\"caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D \xF0\x9F\x8F\x8E\""},
+        {"\xFF", "\"" + replacement + "\""},
+        {"a\x80z", "\"a" + replacement + "z\""},
+        // A line cut inside a character.
+        {"x\xE2\x82", "\"x" + replacement + replacement + "\""},
+        // Overlong, surrogate and beyond U+10FFFF.
+        {"\xC0\xAF", "\"" + replacement + replacement + "\""},
+        {"\xED\xA0\x80", "\"" + replacement + replacement + replacement + "\""},
+        {"\xF4\x90\x80\x80", "\"" + replacement + replacement + replacement + replacement + "\""},
+        {"\xF4\x8F\xBF\xBF", "\"\xF4\x8F\xBF\xBF\""},
+        {"\xE2\x82\"", "\"" + replacement + replacement + "\\\"\""},
+    };
+    for (const Case& c : cases) {
+        std::string out = "prefix:";
+        AppendJsonString(out, c.text);
+        EXPECT_EQ(out, "prefix:" + c.expected);
+    }
+}
+
+TEST(DevServerTest, EventsAreOneJsonObjectEach) {
+    struct Case {
+        std::string event;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {ListeningEvent(47821), R"({"event":"listening","port":47821})"},
+        {LogEvent("12:00:00.000 Hello from \"Anna\" (ab): 1"),
+         R"({"event":"log","line":"12:00:00.000 Hello from \"Anna\" (ab): 1"})"},
+        {RequestEvent("Anna \"A\"\n"), R"({"event":"request","name":"Anna \"A\"\n"})"},
+        {ChangedEvent(), R"({"event":"changed"})"},
+        {AllowedEvent({}), R"({"event":"allowed","ids":[]})"},
+        {AllowedEvent({"ffeeddccbbaa99887766554433221100", "00112233445566778899aabbccddeeff"}),
+         R"({"event":"allowed","ids":["00112233445566778899aabbccddeeff","ffeeddccbbaa99887766554433221100"]})"},
+        {ErrorEvent("unknown command \"x\\y\""), R"({"event":"error","message":"unknown command \"x\\y\""})"},
+        {SnapshotEvent({}), R"({"event":"snapshot","phones":[]})"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.event, c.expected);
+}
+
+TEST(DevServerTest, SnapshotCarriesEveryFieldOfEachPhone) {
+    PhoneView first;
+    first.sessionId = 4000000001u;
+    first.idText = "00112233445566778899aabbccddeeff";
+    first.name = "Anna's \"fast\" iPhone";
+    first.address = "::1";
+    first.state = 0;
+    first.player = 3;
+    first.input.sessionId = 4000000001u;
+    first.input.leftX = -32768;
+    first.input.leftY = 32767;
+    first.input.rightX = -2;
+    first.input.rightY = 5;
+    first.input.leftTrigger = 65535;
+    first.input.rightTrigger = 1234;
+    first.input.buttons = 0x8001;
+    first.input.echo = 4294967295u;
+    first.idle = false;
+    first.inputRate = 250;
+    first.rumbleLarge = 200;
+    first.rumbleSmall = 100;
+
+    PhoneView second;
+    second.sessionId = 17;
+    second.idText = "ffeeddccbbaa99887766554433221100";
+    second.name = "Ben";
+    second.address = "192.168.1.20";
+    second.state = 1;
+
+    const std::string expected =
+        R"({"event":"snapshot","phones":[)"
+        R"({"session":4000000001,"id":"00112233445566778899aabbccddeeff","name":"Anna's \"fast\" iPhone",)"
+        R"("address":"::1","state":0,"state_name":"Active","player":3,)"
+        R"("input":{"session":4000000001,"lx":-32768,"ly":32767,"rx":-2,"ry":5,"lt":65535,"rt":1234,)"
+        R"("buttons":32769,"echo":4294967295},"idle":false,"rate":250,"rumble_large":200,"rumble_small":100},)"
+        R"({"session":17,"id":"ffeeddccbbaa99887766554433221100","name":"Ben","address":"192.168.1.20",)"
+        R"("state":1,"state_name":"Waiting","player":0,)"
+        R"("input":{"session":0,"lx":0,"ly":0,"rx":0,"ry":0,"lt":0,"rt":0,"buttons":0,"echo":0},)"
+        R"("idle":true,"rate":0,"rumble_large":0,"rumble_small":0}]})";
+    EXPECT_EQ(SnapshotEvent({first, second}), expected);
+}
+
+TEST(DevServerTest, BusEventsFitTheirBufferAndCarryTheReport) {
+    SimulatedBus::BusEvent plug;
+    plug.kind = SimulatedBus::BusEventKind::Plug;
+    plug.serial = 1;
+    SimulatedBus::BusEvent unplug;
+    unplug.kind = SimulatedBus::BusEventKind::Unplug;
+    unplug.serial = 65535;
+    SimulatedBus::BusEvent extreme;
+    extreme.kind = SimulatedBus::BusEventKind::Report;
+    extreme.serial = 65535;
+    extreme.time = 9223372036854775807;
+    extreme.report = {0xFFFF, 255, 255, -32768, -32768, -32768, -32768};
+    SimulatedBus::BusEvent ordinary;
+    ordinary.kind = SimulatedBus::BusEventKind::Report;
+    ordinary.serial = 2;
+    ordinary.time = 29327261987580;
+    ordinary.report = {0x1000, 12, 0, 32767, -1, 0, 300};
+
+    struct Case {
+        SimulatedBus::BusEvent event;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {plug, R"({"event":"plug","serial":1})"},
+        {unplug, R"({"event":"unplug","serial":65535})"},
+        {extreme, R"({"event":"report","serial":65535,"t":9223372036854775807,"buttons":65535,"lt":255,"rt":255,)"
+                  R"("lx":-32768,"ly":-32768,"rx":-32768,"ry":-32768})"},
+        {ordinary, R"({"event":"report","serial":2,"t":29327261987580,"buttons":4096,"lt":12,"rt":0,)"
+                   R"("lx":32767,"ly":-1,"rx":0,"ry":300})"},
+    };
+    for (const Case& c : cases) {
+        char buffer[BusEventBufferSize];
+        const int length = FormatBusEvent(buffer, sizeof buffer, c.event);
+        EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(length)), c.expected);
+
+        // A buffer one byte short gets nothing rather than half an object.
+        std::vector<char> small(c.expected.size());
+        EXPECT_EQ(FormatBusEvent(small.data(), static_cast<int>(small.size()), c.event), 0);
+        EXPECT_EQ(small[0], '\0');
+    }
+}
+
+} // namespace
+} // namespace Velotrix::DevServer

@@ -1,0 +1,82 @@
+#pragma once
+
+// velotrix-devserver: the real Server on the simulated bus, without a window, talking JSON lines on
+// standard output and reading one command a line on standard input. The parts that need no socket and
+// no process live here so that the native tests reach them: the command line, the commands and the
+// JSON events.
+
+#include "Platform/SimulatedBus.h"
+#include "Server/Server.h"
+
+#include <chrono>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Velotrix::DevServer {
+
+struct Options {
+    std::uint16_t port = 47821;
+    // Empty: the host name.
+    std::string name;
+    bool askFirst = true;
+    // Lowercase text of each phone id given with --allow.
+    std::set<std::string> allowed;
+    bool noBus = false;
+    std::chrono::milliseconds userIndexDelay{0};
+    bool help = false;
+};
+
+// Reads the arguments after the program's name (`--opt value` or `--opt=value`). On false, `error`
+// says what was wrong and `options` may be partly filled.
+[[nodiscard]] bool ParseOptions(const std::vector<std::string>& arguments, Options& options, std::string& error);
+const char* Usage();
+
+enum class CommandKind { Nothing, Allow, Deny, Disconnect, Rumble, Snapshot, ConnectBus, Quit };
+
+struct Command {
+    CommandKind kind = CommandKind::Nothing;
+    std::uint32_t session = 0;
+    std::uint32_t serial = 0;
+    std::uint8_t largeMotor = 0;
+    std::uint8_t smallMotor = 0;
+    std::uint8_t led = 0;
+};
+
+// One line of standard input, without its newline (a trailing carriage return is ignored). A blank
+// line is CommandKind::Nothing. On false, `error` says what is wrong and `command` is untouched.
+[[nodiscard]] bool ParseCommand(std::string_view line, Command& command, std::string& error);
+
+// `text` as a JSON string literal appended to `out`: quotes, backslashes and control characters
+// escaped, valid UTF-8 passed through, each byte that is not part of valid UTF-8 replaced by U+FFFD
+// (phone names arrive as the phone sent them, and a log line may be cut inside a character).
+void AppendJsonString(std::string& out, std::string_view text);
+
+// One event each, without the newline.
+std::string ListeningEvent(std::uint16_t port);
+std::string LogEvent(std::string_view line);
+std::string RequestEvent(std::string_view name);
+std::string ChangedEvent();
+std::string AllowedEvent(const std::set<std::string>& ids);
+std::string ErrorEvent(std::string_view message);
+std::string SnapshotEvent(const std::vector<PhoneView>& phones);
+
+// The plug, unplug and report events of the simulated bus. They are written on the thread that holds
+// the server's mutex and the bus's lock, so they go into `buffer` without touching the heap. Answers
+// the length, or 0 when `size` is too small; BusEventBufferSize always suffices.
+inline constexpr int BusEventBufferSize = 256;
+int FormatBusEvent(char* buffer, int size, const SimulatedBus::BusEvent& event);
+
+// This machine's name for Status datagrams: the host name, "PC" when there is none.
+std::string HostName();
+
+// Ctrl+C and SIGTERM end the dev server as `quit` does. Block them before any thread starts, so every
+// thread inherits the block, then let the thread that reads standard input take them: the signal
+// interrupts its read. StopRequested tells whether one came.
+void BlockStopSignals();
+void TakeStopSignalsOnThisThread();
+bool StopRequested();
+
+} // namespace Velotrix::DevServer
