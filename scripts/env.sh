@@ -24,3 +24,11 @@ start_xvfb() {
   rm -f "$fd_file"
   [ "$DISPLAY" != ":" ]
 }
+
+# Wine's own dnsapi exports the DNS-SD functions as stubs that abort the process, so Velotrix.exe runs
+# here with the test dnsapi.dll beside it, which records the registration and completes it.
+use_test_dnsapi() {
+  local exe_dir=$1
+  cp -f "$ROOT/build/windows/Tests/dnsapi.dll" "$exe_dir/dnsapi.dll" 2>/dev/null || true
+  export WINEDLLOVERRIDES="mscoree,mshtml=;dnsapi=n,b"
+}

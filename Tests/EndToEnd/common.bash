@@ -2,7 +2,7 @@
 # drive it with velotrix-phone, and clean up by PID whatever happens.
 source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/env.sh"
 
-PHONE="$ROOT/build/native/Tools/phone/velotrix-phone"
+PHONE="$ROOT/build/native/velotrix-phone"
 EXE_DIR="$ROOT/build/windows"
 FAILURES=0
 VELOTRIX_PID=""
@@ -29,7 +29,7 @@ log_file() { printf '%s' "$WINEPREFIX"/drive_c/users/*/AppData/Local/Velotrix/se
 wait_for_log() {
   local pattern=$1 seconds=${2:-20} i
   for ((i = 0; i < seconds * 10; i++)); do
-    grep -qE "$pattern" "$(log_file)" 2>/dev/null && return 0
+    tr -d '\r' <"$(log_file)" 2>/dev/null | grep -qE "$pattern" && return 0
     sleep 0.1
   done
   return 1
@@ -41,6 +41,7 @@ start_display() {
 
 # Starts Velotrix.exe with the given arguments and waits for its first log line.
 start_velotrix() {
+  use_test_dnsapi "$EXE_DIR"
   start_display
   rm -f "$(log_file)"
   (cd "$EXE_DIR" && exec wine ./Velotrix.exe "$@") >/dev/null 2>&1 &
