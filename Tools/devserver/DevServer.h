@@ -49,10 +49,6 @@ struct Command {
 // line is CommandKind::Nothing. On false, `error` says what is wrong and `command` is untouched.
 [[nodiscard]] bool ParseCommand(std::string_view line, Command& command, std::string& error);
 
-// `text` as a JSON string literal appended to `out`: quotes, backslashes and control characters
-// escaped, valid UTF-8 passed through, each byte that is not part of valid UTF-8 replaced by U+FFFD
-// (phone names arrive as the phone sent them, and a log line may be cut inside a character).
-void AppendJsonString(std::string& out, std::string_view text);
 
 // One event each, without the newline.
 std::string ListeningEvent(std::uint16_t port);

@@ -2,6 +2,8 @@
 
 #include "DevServer.h"
 
+#include "Json.h"
+
 #include "Server/Protocol.h"
 
 #include <cinttypes>
@@ -10,34 +12,6 @@
 namespace Velotrix::DevServer {
 
 namespace {
-
-// The length of the valid UTF-8 sequence at the start of `text`, or 0 when it does not start with
-// one (overlong forms, surrogates and code points past U+10FFFF are not valid).
-std::size_t Utf8SequenceLength(std::string_view text) {
-    const auto byte = [&](std::size_t index) { return static_cast<unsigned char>(text[index]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (text.size() < length) return 0;
-    if (byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t index = 2; index < length; ++index)
-        if (byte(index) < 0x80 || byte(index) > 0xBF) return 0;
-    return length;
-}
 
 void AppendNumber(std::string& out, std::int64_t value) { out += std::to_string(value); }
 
@@ -108,44 +82,6 @@ void AppendPhone(std::string& out, const PhoneView& phone) {
 
 } // namespace
 
-void AppendJsonString(std::string& out, std::string_view text) {
-    static constexpr char Hex[] = "0123456789abcdef";
-    out += '"';
-    std::size_t index = 0;
-    while (index < text.size()) {
-        const auto c = static_cast<unsigned char>(text[index]);
-        if (c >= 0x80) {
-            const std::size_t length = Utf8SequenceLength(text.substr(index));
-            if (length == 0) {
-                out += "\xEF\xBF\xBD";
-                ++index;
-            } else {
-                out.append(text.substr(index, length));
-                index += length;
-            }
-            continue;
-        }
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                out += "\\u00";
-                out += Hex[c >> 4];
-                out += Hex[c & 0xF];
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-        ++index;
-    }
-    out += '"';
-}
 
 std::string ListeningEvent(std::uint16_t port) {
     std::string out = EventStart("listening");

@@ -57,10 +57,6 @@ PhoneId DefaultPhoneId(std::string_view name);
 constexpr std::int64_t PatternPeriodNs = 4'000'000'000;
 InputDatagram PatternControls(InputPattern pattern, std::int64_t elapsedNs);
 
-// A JSON string literal: quotes, backslashes and control characters escaped, valid UTF-8 passed
-// through, every byte that is not part of valid UTF-8 replaced by U+FFFD.
-std::string JsonString(std::string_view text);
-
 enum class ReceivedKind { Status, Feedback, UnknownSession, Other };
 ReceivedKind ClassifyReceived(const std::uint8_t* data, int length);
 
