@@ -32,7 +32,9 @@ TEST(ServerWinTest, AnswersOverIpv4AndIpv6Loopback) {
         phone.SendTo(server.Port(), phone.Hello(2));
         auto other = phone.ReceiveStatus();
         ASSERT_TRUE(other) << (ipv6 ? "IPv6" : "IPv4");
-        if (lastSequence == 0) EXPECT_EQ(other->sequence, 1);
+        if (lastSequence == 0) {
+            EXPECT_EQ(other->sequence, 1);
+        }
         EXPECT_GT(other->sequence, lastSequence);
         EXPECT_EQ(other->state, static_cast<std::uint8_t>(PhoneState::OtherVersion));
 
