@@ -116,8 +116,8 @@ struct ControllerReport {
     std::uint16_t buttons = 0;
     std::uint8_t leftTrigger = 0;
     std::uint8_t rightTrigger = 0;
-    std::int16_t leftStickX = 0;  // positive right
-    std::int16_t leftStickY = 0;  // positive up
+    std::int16_t leftStickX = 0; // positive right
+    std::int16_t leftStickY = 0; // positive up
     std::int16_t rightStickX = 0;
     std::int16_t rightStickY = 0;
 };

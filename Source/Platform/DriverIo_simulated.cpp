@@ -24,8 +24,8 @@ constexpr std::uint32_t ErrorNoSystemResources = 1450;
 constexpr std::uint32_t HighestSerial = 65535;
 constexpr int UserIndexes = 4;
 
-constexpr std::uint32_t RecordedCodes[] = {BusRequestPlugIn,       BusRequestUnplug,       BusRequestCheckVersion,
-                                           BusRequestWaitReady,    BusRequestSubmitReport, BusRequestNotification,
+constexpr std::uint32_t RecordedCodes[] = {BusRequestPlugIn,    BusRequestUnplug,       BusRequestCheckVersion,
+                                           BusRequestWaitReady, BusRequestSubmitReport, BusRequestNotification,
                                            BusRequestUserIndex};
 constexpr std::size_t OtherCodes = std::size(RecordedCodes);
 
@@ -107,13 +107,6 @@ const OpenDevice* FindDevice(const BusState& state, DriverHandle handle) {
     return nullptr;
 }
 
-PadSlot* FindPlugged(BusState& state, std::uint32_t serial) {
-    for (PadSlot& pad : state.pads) {
-        if (pad.plugged && pad.serial == serial) return &pad;
-    }
-    return nullptr;
-}
-
 template <typename Predicate>
 PadSlot* FindSlot(BusState& state, Predicate predicate) {
     for (PadSlot& pad : state.pads) {
@@ -122,11 +115,13 @@ PadSlot* FindSlot(BusState& state, Predicate predicate) {
     return nullptr;
 }
 
+PadSlot* FindPlugged(BusState& state, std::uint32_t serial) {
+    return FindSlot(state, [serial](const PadSlot& pad) { return pad.plugged && pad.serial == serial; });
+}
+
+// The slot that holds, or last held, the serial's pad.
 PadSlot* FindRemembered(BusState& state, std::uint32_t serial) {
-    for (PadSlot& pad : state.pads) {
-        if (pad.used && pad.serial == serial) return &pad;
-    }
-    return nullptr;
+    return FindSlot(state, [serial](const PadSlot& pad) { return pad.used && pad.serial == serial; });
 }
 
 void Emit(const BusState& state, BusEventKind kind, const PadSlot& pad, Clock::time_point time) {
@@ -139,10 +134,10 @@ void Emit(const BusState& state, BusEventKind kind, const PadSlot& pad, Clock::t
     state.observer(event, state.observerContext);
 }
 
-void UnplugPad(BusState& state, PadSlot& pad, bool tell) {
+void UnplugPad(BusState& state, PadSlot& pad) {
     pad.plugged = false;
     ++pad.generation;
-    if (tell) Emit(state, BusEventKind::Unplug, pad, Clock::now());
+    Emit(state, BusEventKind::Unplug, pad, Clock::now());
     state.changed.notify_all();
 }
 
@@ -202,8 +197,8 @@ std::uint32_t HandlePlugIn(BusState& state, DriverHandle device, const ByteReade
 std::uint32_t HandleCheckVersion(BusState& state, const OpenDevice& device, const ByteReader& input) {
     std::uint32_t version = 0;
     if (!ReadHeader(input, BusCheckVersionSize, 0, 0, version)) return DriverErrorInvalidParameter;
-    bool refused = state.faults.versionRefused ||
-                   (device.interfaceIndex < state.interfaces.size() && state.interfaces[device.interfaceIndex].versionRefused);
+    bool refused = state.faults.versionRefused || (device.interfaceIndex < state.interfaces.size() &&
+                                                   state.interfaces[device.interfaceIndex].versionRefused);
     if (refused || version != BusInterfaceVersion) return ErrorNotSupported;
     return 0;
 }
@@ -222,7 +217,7 @@ std::uint32_t HandleUnplug(BusState& state, DriverHandle device, const ByteReade
     if (!ReadHeader(input, BusUnplugSize, 0, 0, serial)) return DriverErrorInvalidParameter;
     PadSlot* pad = nullptr;
     if (std::uint32_t error = AccessPad(state, device, serial, pad)) return error;
-    UnplugPad(state, *pad, true);
+    UnplugPad(state, *pad);
     return 0;
 }
 
@@ -240,10 +235,12 @@ std::uint32_t HandleSubmitReport(BusState& state, DriverHandle device, const Byt
     return 0;
 }
 
-std::uint32_t HandleUserIndex(BusState& state, DriverHandle device, const ByteReader& input, std::span<std::uint8_t> output,
-                        std::size_t& bytesReturned) {
+std::uint32_t HandleUserIndex(BusState& state, DriverHandle device, const ByteReader& input,
+                              std::span<std::uint8_t> output, std::size_t& bytesReturned) {
     std::uint32_t serial = 0;
-    if (!ReadHeader(input, BusUserIndexSize, output.size(), BusUserIndexSize, serial)) return DriverErrorInvalidParameter;
+    if (!ReadHeader(input, BusUserIndexSize, output.size(), BusUserIndexSize, serial)) {
+        return DriverErrorInvalidParameter;
+    }
     PadSlot* pad = nullptr;
     if (std::uint32_t error = AccessPad(state, device, serial, pad)) return error;
     if (pad->userIndex < 0 || Clock::now() < pad->userIndexFrom) return DriverErrorInvalidDeviceObjectParameter;
@@ -256,7 +253,7 @@ std::uint32_t HandleUserIndex(BusState& state, DriverHandle device, const ByteRe
 }
 
 std::uint32_t HandleNotification(BusState& state, std::unique_lock<std::mutex>& lock, DriverHandle device,
-                           const ByteReader& input, std::span<std::uint8_t> output, std::size_t& bytesReturned) {
+                                 const ByteReader& input, std::span<std::uint8_t> output, std::size_t& bytesReturned) {
     std::uint32_t serial = 0;
     if (!ReadHeader(input, BusNotificationSize, output.size(), BusNotificationSize, serial)) {
         return DriverErrorInvalidParameter;
@@ -341,7 +338,7 @@ void CloseDriverDevice(DriverHandle device) {
     if (found == state.devices.end()) return;
     state.devices.erase(found);
     for (PadSlot& pad : state.pads) {
-        if (pad.plugged && pad.owner == device) UnplugPad(state, pad, true);
+        if (pad.plugged && pad.owner == device) UnplugPad(state, pad);
     }
     state.changed.notify_all();
 }

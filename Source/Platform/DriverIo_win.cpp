@@ -52,8 +52,8 @@ std::vector<std::wstring> ListDriverDevicePaths() {
     try {
         SP_DEVICE_INTERFACE_DATA interfaceData = {};
         interfaceData.cbSize = sizeof(interfaceData);
-        for (DWORD index = 0; SetupDiEnumDeviceInterfaces(list.get(), nullptr, &busInterfaceClass, index, &interfaceData);
-             ++index) {
+        for (DWORD index = 0;
+             SetupDiEnumDeviceInterfaces(list.get(), nullptr, &busInterfaceClass, index, &interfaceData); ++index) {
             paths.push_back(InterfacePath(list.get(), interfaceData));
         }
     } catch (const std::bad_alloc&) {
@@ -63,11 +63,9 @@ std::vector<std::wstring> ListDriverDevicePaths() {
 
 DriverHandle OpenDriverDevice(const std::wstring& path) {
     if (path.empty()) return InvalidDriverHandle;
-    HANDLE device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH |
-                                    FILE_FLAG_OVERLAPPED,
-                                nullptr);
+    HANDLE device = CreateFileW(
+        path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OVERLAPPED, nullptr);
     if (device == INVALID_HANDLE_VALUE) return InvalidDriverHandle;
     return reinterpret_cast<DriverHandle>(device);
 }

@@ -73,7 +73,7 @@ enum class BusEventKind { Plug, Unplug, Report };
 struct BusEvent {
     BusEventKind kind = BusEventKind::Plug;
     std::uint32_t serial = 0;
-    std::int64_t time = 0; // steady-clock nanoseconds (CLOCK_MONOTONIC natively) when it reached the bus
+    std::int64_t time = 0;   // steady-clock nanoseconds (CLOCK_MONOTONIC natively) when it reached the bus
     ControllerReport report; // for Report
 };
 

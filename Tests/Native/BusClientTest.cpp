@@ -108,7 +108,7 @@ protected:
     std::vector<PadTarget*> targets;
 };
 
-TEST(ControllerReportTest, IsWrittenLittleEndianAtItsOffsetsAndReadsBack) {
+TEST(BusReportTest, IsWrittenLittleEndianAtItsOffsetsAndReadsBack) {
     ControllerReport report;
     report.buttons = ButtonY | ButtonStart | ButtonDpadUp;
     report.leftTrigger = 0x7F;
@@ -282,7 +282,8 @@ TEST_F(BusClientTest, SerialSearchSettlesOnTheLowestNumberTheBusAccepts) {
         EXPECT_EQ(SimulatedBus::RequestCount(BusRequestPlugIn), test.expected);
         const std::uint8_t low = static_cast<std::uint8_t>(test.expected);
         const std::uint8_t high = static_cast<std::uint8_t>(test.expected >> 8);
-        EXPECT_EQ(LastInput(BusRequestPlugIn), (Bytes{16, 0, 0, 0, low, high, 0, 0, 0, 0, 0, 0, 0x5E, 0x04, 0x8E, 0x02}));
+        EXPECT_EQ(LastInput(BusRequestPlugIn),
+                  (Bytes{16, 0, 0, 0, low, high, 0, 0, 0, 0, 0, 0, 0x5E, 0x04, 0x8E, 0x02}));
         EXPECT_EQ(LastInput(BusRequestWaitReady), (Bytes{8, 0, 0, 0, low, high, 0, 0}));
         Close(&connection);
     }
@@ -419,8 +420,8 @@ TEST_F(BusClientTest, SubmitReportSendsTheSerialAndTheReportBytes) {
     report.rightStickX = 0x0506;
     report.rightStickY = -32768;
     EXPECT_EQ(SubmitReport(&bus, target, report), ResultOk);
-    EXPECT_EQ(LastInput(BusRequestSubmitReport), (Bytes{20, 0, 0, 0, 3, 0, 0, 0, 0x00, 0x11, 1, 2, 0xFF, 0xFF, 0x04, 0x03,
-                                                        0x06, 0x05, 0x00, 0x80}));
+    EXPECT_EQ(LastInput(BusRequestSubmitReport),
+              (Bytes{20, 0, 0, 0, 3, 0, 0, 0, 0x00, 0x11, 1, 2, 0xFF, 0xFF, 0x04, 0x03, 0x06, 0x05, 0x00, 0x80}));
     EXPECT_EQ(LastOutputSize(BusRequestSubmitReport), 0u);
     ControllerReport received;
     ASSERT_TRUE(SimulatedBus::LastReport(3, received));
@@ -603,8 +604,10 @@ TEST_F(BusClientTest, NotificationThreadEndsWithoutCallingBackAfterUnregistering
         std::function<void(BusConnection&, PadTarget&)> end;
     };
     const Case cases[] = {
-        {"a rumble completes the request", [](BusConnection&, PadTarget& t) { SimulatedBus::SetRumble(t.serial, 9, 9, 9); }},
-        {"unplug aborts the request", [](BusConnection& b, PadTarget& t) { EXPECT_EQ(UnplugTarget(&b, &t), ResultOk); }},
+        {"a rumble completes the request",
+         [](BusConnection&, PadTarget& t) { SimulatedBus::SetRumble(t.serial, 9, 9, 9); }},
+        {"unplug aborts the request",
+         [](BusConnection& b, PadTarget& t) { EXPECT_EQ(UnplugTarget(&b, &t), ResultOk); }},
         {"closing aborts the request", [](BusConnection& b, PadTarget&) { Close(&b); }},
     };
     for (const Case& test : cases) {
@@ -648,6 +651,21 @@ TEST_F(BusClientTest, NotificationThreadEndsWhenThePadIsGoneWhileRegistered) {
         EXPECT_TRUE(log.Seen().empty());
         EXPECT_EQ(target->callback.load(), &RecordRumble);
     }
+}
+
+TEST_F(BusClientTest, DestroyingAConnectionClosesItAndAbortsItsNotifications) {
+    PadTarget* target = NewTarget();
+    RumbleLog log;
+    {
+        BusConnection connection;
+        ASSERT_EQ(Open(&connection), ResultOk);
+        ASSERT_EQ(PlugTarget(&connection, target), ResultOk);
+        ASSERT_EQ(RegisterNotification(&connection, target, &RecordRumble, &log), ResultOk);
+        ASSERT_TRUE(SimulatedBus::WaitForPendingNotifications(1, Patience));
+    }
+    EXPECT_EQ(SimulatedBus::PendingNotifications(), 0u);
+    EXPECT_EQ(SimulatedBus::OpenHandleCount(), 0u);
+    EXPECT_TRUE(log.Seen().empty());
 }
 
 TEST_F(BusClientTest, AccessDeniedEndsTheNotificationThread) {
@@ -727,7 +745,8 @@ TEST_F(BusClientTest, SimulatedBusTellsItsObserverOfPlugsReportsAndUnplugs) {
         Kind kind;
         std::uint32_t serial;
     };
-    const Expected expected[] = {{Kind::Plug, 1}, {Kind::Plug, 2}, {Kind::Report, 2}, {Kind::Unplug, 1}, {Kind::Unplug, 2}};
+    const Expected expected[] = {
+        {Kind::Plug, 1}, {Kind::Plug, 2}, {Kind::Report, 2}, {Kind::Unplug, 1}, {Kind::Unplug, 2}};
     std::lock_guard<std::mutex> lock(log.mutex);
     ASSERT_EQ(log.events.size(), std::size(expected));
     for (std::size_t index = 0; index < log.events.size(); ++index) {
