@@ -1,0 +1,42 @@
+#pragma once
+
+// What the user can click on the painted page. The paint records one region per clickable thing, in
+// drawing order; the window procedure hit-tests them and the commands carry out their action.
+
+#include <cstdint>
+
+namespace Velotrix {
+
+enum class ClickAction : std::int32_t {
+    InstallDriver = 1,
+    AllowPhone = 2,
+    DenyPhone = 3,
+    DisconnectPhone = 4,
+    ToggleAskFirst = 5,
+    ToggleStartWithWindows = 6,
+    ToggleKeepInTray = 7,
+    OpenAppStore = 8,
+    OpenWebPage = 9,
+    ShareAppLinks = 10,
+};
+
+// In client pixels exactly as drawn, scrolling included.
+struct ClickRect {
+    float x = 0;
+    float y = 0;
+    float width = 0;
+    float height = 0;
+};
+
+struct ClickRegion {
+    ClickRect rect;
+    std::int32_t action = 0; // a ClickAction; kept as its number so that unknown values can be ignored
+    std::int32_t arg = 0;    // the phone's session number for Allow, Deny and Disconnect; 0 otherwise
+};
+
+// Left and top edges inside, right and bottom edges outside.
+inline bool Contains(const ClickRect& rect, float x, float y) {
+    return x >= rect.x && x < rect.x + rect.width && y >= rect.y && y < rect.y + rect.height;
+}
+
+} // namespace Velotrix

@@ -1,0 +1,236 @@
+#include "Window/Page.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "Server/Protocol.h"
+#include "Shell/HostIdentity.h"
+#include "Window/Links.h"
+#include "Window/Palette.h"
+#include "Window/PhoneRows.h"
+#include "Window/Primitives.h"
+
+namespace Velotrix {
+
+namespace {
+
+constexpr wchar_t ShareGlyph[] = L"\uE72D";
+
+struct StatusTexts {
+    std::wstring title;
+    std::wstring explanation;
+    std::uint32_t dot = 0;
+};
+
+enum class ServerCondition { Failed, DriverMissing, Ready };
+
+ServerCondition ConditionOf(const PageInput& input) {
+    if (!input.startError.empty()) {
+        return ServerCondition::Failed;
+    }
+    return input.busConnected ? ServerCondition::Ready : ServerCondition::DriverMissing;
+}
+
+StatusTexts TextsOf(ServerCondition condition, const PageInput& input) {
+    switch (condition) {
+    case ServerCondition::Failed:
+        return {L"The server could not start", ToUtf16(input.startError), Palette::Danger};
+    case ServerCondition::DriverMissing:
+        return {L"Controller driver missing",
+                L"Velotrix uses the ViGEmBus driver to add a virtual Xbox 360 controller to Windows. Install it "
+                L"once, then connect your phone.",
+                Palette::Danger};
+    case ServerCondition::Ready:
+        break;
+    }
+    return {L"Ready for your phone",
+            L"Open Velotrix on your iPhone on the same Wi-Fi as this PC and choose it from the list.", Palette::Accent};
+}
+
+void DrawHeader(PaintContext& context, float top, const PageFrame& frame) {
+    const float s = context.scale;
+    DrawSteeringIcon(context, 2 * frame.pad, top + 20 * s, 16 * s, 0);
+    DrawTextAt(context, L"Velotrix", frame.pad + 54 * s, top + 2 * s, context.titleFormat, Palette::Text);
+    DrawTextAt(context, L"PC server for the iPhone app", frame.pad + 55 * s, top + 29 * s, context.smallFormat,
+               Palette::MutedText);
+    float width = MeasureTextWidth(context, L"Share", context.buttonFormat) + 28 * s;
+    if (context.iconFormat != nullptr) {
+        width += 21 * s;
+    }
+    DrawButton(context, ClickRect{frame.right - width, top + 5 * s, width, 32 * s}, L"Share", ClickAction::ShareAppLinks,
+               0, Palette::Control, Palette::Text, ShareGlyph);
+}
+
+// Answers the card's bottom.
+float DrawStatusCard(PaintContext& context, const PageInput& input, float y0, const PageFrame& frame) {
+    const float s = context.scale;
+    const ServerCondition condition = ConditionOf(input);
+    const StatusTexts texts = TextsOf(condition, input);
+    const bool driverMissing = condition == ServerCondition::DriverMissing;
+
+    const float textWidth = frame.contentW - 32 * s;
+    const float eh = MeasureWrappedHeight(context, texts.explanation, textWidth, context.bodyFormat);
+    const std::size_t extraLines = input.addresses.size() >= 2 ? std::min<std::size_t>(input.addresses.size() - 1, 3) : 0;
+    const float buttonSpace = driverMissing ? 42 * s : 0;
+    const float height = 116 * s + eh + buttonSpace + 20 * s * static_cast<float>(extraLines);
+    FillRounded(context, ClickRect{frame.pad, y0, frame.contentW, height}, 12 * s, Palette::Card);
+
+    FillCircle(context, frame.pad + 21 * s, y0 + 26 * s, 5 * s, texts.dot);
+    DrawTextAt(context, texts.title, frame.pad + 34 * s, y0 + 16 * s, context.headingFormat, Palette::Text);
+    float yb = y0 + 42 * s +
+               DrawWrappedText(context, texts.explanation, frame.pad + 16 * s, y0 + 42 * s, textWidth,
+                               context.bodyFormat, Palette::MutedText);
+    if (driverMissing) {
+        DrawButton(context, ClickRect{frame.pad + 16 * s, yb + 10 * s, 140 * s, 32 * s}, L"Install driver",
+                   ClickAction::InstallDriver, 0, Palette::Accent, Palette::OnAccent);
+        yb += 42 * s;
+    }
+
+    const float labelX = frame.pad + 16 * s;
+    const float valueX = frame.pad + 112 * s;
+    const float y1 = yb + 14 * s;
+    DrawTextAt(context, L"This PC", labelX, y1, context.bodyFormat, Palette::MutedText);
+    DrawTextAt(context, input.computerName, valueX, y1, context.bodyFormat, Palette::Text);
+
+    const float y2 = y1 + 22 * s;
+    DrawTextAt(context, L"Address", labelX, y2, context.bodyFormat, Palette::MutedText);
+    if (input.addresses.empty()) {
+        DrawTextAt(context, L"No network", valueX, y2, context.bodyFormat, Palette::Warning);
+    } else {
+        const std::wstring first = ToUtf16(input.addresses.front().address);
+        DrawTextAt(context, first, valueX, y2, context.headingFormat, Palette::Text);
+        DrawTextAt(context, L"  port " + std::to_wstring(input.port),
+                   valueX + MeasureTextWidth(context, first, context.headingFormat), y2 + 1 * s, context.bodyFormat,
+                   Palette::MutedText);
+        float line = y2;
+        for (std::size_t i = 1; i <= extraLines; ++i) {
+            line += 20 * s;
+            const LocalAddress& address = input.addresses[i];
+            DrawTextAt(context, ToUtf16(address.address) + L"   " + address.interfaceName, valueX, line,
+                       context.smallFormat, Palette::MutedText);
+        }
+    }
+    return y0 + height;
+}
+
+const wchar_t* const Steps[] = {
+    L"Scan the code with your iPhone to get Velotrix from the App Store.",
+    L"Join the same Wi-Fi network as this PC.",
+    L"Open the app and pick this PC.",
+};
+
+// Answers the card's bottom.
+float DrawEmptyState(PaintContext& context, float yc, const PageFrame& frame) {
+    const float s = context.scale;
+    const float m = std::max(std::floor(3 * s), 2.0f);
+    const float q = 37 * m;
+    const float tw = frame.contentW - 48 * s - q - 20 * s;
+    float sh = 0;
+    for (const wchar_t* step : Steps) {
+        sh += MeasureWrappedHeight(context, step, tw, context.bodyFormat) + 5 * s;
+    }
+    const float inner = std::max(4 * s + q + 22 * s, 28 * s + sh + 10 * s + 30 * s);
+    const float height = inner + 32 * s;
+    FillRounded(context, ClickRect{frame.pad, yc, frame.contentW, height}, 12 * s, Palette::Card);
+
+    DrawTextAt(context, L"No phone connected yet", frame.pad + 16 * s, yc + 16 * s, context.headingFormat,
+               Palette::Text);
+    float ys = yc + 44 * s;
+    int number = 1;
+    for (const wchar_t* step : Steps) {
+        DrawTextAt(context, std::to_wstring(number++) + L".", frame.pad + 16 * s, ys, context.bodyFormat,
+                   Palette::MutedText);
+        ys += DrawWrappedText(context, step, frame.pad + 36 * s, ys, tw, context.bodyFormat, Palette::MutedText) + 5 * s;
+    }
+    DrawButton(context, ClickRect{frame.pad + 16 * s, ys + 10 * s, 150 * s, 30 * s}, L"Open the App Store",
+               ClickAction::OpenAppStore, 0, Palette::Accent, Palette::OnAccent);
+
+    // Whole pixels, so that the aliased modules land on the pixel grid and scan cleanly.
+    const float qx = std::round(frame.right - 16 * s - q);
+    const float qy = std::round(yc + 20 * s);
+    DrawQrCode(context, qx, qy, m);
+    DrawCenteredText(context, L"iPhone app", ClickRect{qx, qy + q + 3 * s, q, 16 * s}, context.smallFormat,
+                     Palette::MutedText);
+    return yc + height;
+}
+
+// Answers the y where the footer starts.
+float DrawOptions(PaintContext& context, const PageInput& input, float y4, const PageFrame& frame) {
+    const float s = context.scale;
+    DrawTextAt(context, L"OPTIONS", frame.pad + 2 * s, y4, context.buttonFormat, Palette::MutedText);
+    const float yo = y4 + 22 * s;
+    FillRounded(context, ClickRect{frame.pad, yo, frame.contentW, 148 * s}, 12 * s, Palette::Card);
+    float row = yo + 4 * s;
+    row += DrawToggleRow(context, frame.pad, frame.contentW, row, L"Ask before a new phone connects", {}, input.askFirst,
+                         ClickAction::ToggleAskFirst);
+    row += DrawToggleRow(context, frame.pad, frame.contentW, row, L"Start with Windows",
+                         L"In the notification area, ready for the phone.", input.startWithWindows,
+                         ClickAction::ToggleStartWithWindows);
+    row += DrawToggleRow(context, frame.pad, frame.contentW, row, L"Keep running when the window closes",
+                         L"Quit from the notification area icon.", input.keepInTray, ClickAction::ToggleKeepInTray);
+    return row + 18 * s;
+}
+
+void DrawFooter(PaintContext& context, float yf, const PageFrame& frame) {
+    const float s = context.scale;
+    DrawTextAt(context, L"Quillon  \u00B7  version 1.0", frame.pad + 2 * s, yf, context.smallFormat,
+               Palette::MutedText);
+    const float lw = MeasureTextWidth(context, WebLinkText, context.smallFormat);
+    DrawTextAt(context, WebLinkText, frame.right - lw, yf, context.smallFormat, Palette::Accent);
+    if (NextRegionHovered(context)) {
+        FillRect(context, ClickRect{frame.right - lw, yf + 15.5f * s, lw, 1 * s}, Palette::Accent);
+    }
+    RecordRegion(context, ClickRect{frame.right - lw, yf - 3 * s, lw, 21 * s}, ClickAction::OpenWebPage, 0);
+}
+
+} // namespace
+
+PageResult PaintPage(PaintContext& context, const PageInput& input) {
+    PageResult result;
+    const float s = context.scale;
+    const float width = std::max(1.0f, input.width);
+    PageFrame frame;
+    frame.pad = 20 * s;
+    frame.right = width - frame.pad;
+    frame.contentW = width - 2 * frame.pad;
+    const float top = frame.pad - input.scrollOffset;
+
+    context.target->SetTransform(D2D1::Matrix3x2F::Identity());
+    context.target->Clear(MakeColor(Palette::Background));
+    if (context.regions != nullptr) {
+        context.regions->clear();
+    }
+    context.regionCounter = 0;
+
+    DrawHeader(context, top, frame);
+    const float statusBottom = DrawStatusCard(context, input, top + 62 * s, frame);
+
+    const float y3 = statusBottom + 22 * s;
+    int controllers = 0;
+    for (const PhoneView& view : input.phones) {
+        if (view.state == static_cast<std::uint8_t>(PhoneState::Active)) {
+            ++controllers;
+            result.animating = result.animating || !view.idle;
+        }
+    }
+    DrawTextAt(context, L"PHONES", frame.pad + 2 * s, y3, context.buttonFormat, Palette::MutedText);
+    const std::wstring count = std::to_wstring(controllers) + L" of 4 controllers";
+    DrawTextAt(context, count, frame.right - MeasureTextWidth(context, count, context.smallFormat), y3 + 1 * s,
+               context.smallFormat, Palette::MutedText);
+
+    float y = y3 + 24 * s;
+    if (input.phones.empty()) {
+        y = DrawEmptyState(context, y, frame) + 12 * s;
+    } else {
+        for (const PhoneView& view : input.phones) {
+            y = DrawPhoneCard(context, view, y, frame, input.demo) + 10 * s;
+        }
+    }
+
+    const float yf = DrawOptions(context, input, y + 10 * s, frame);
+    DrawFooter(context, yf, frame);
+    result.contentHeight = yf + input.scrollOffset + 40 * s;
+    return result;
+}
+
+} // namespace Velotrix

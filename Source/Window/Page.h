@@ -1,0 +1,64 @@
+#pragma once
+
+// The painted page: everything the window shows, drawn from scratch into any Direct2D render target
+// (the window's own, or a WIC bitmap in the tests). MainWindow gathers a PageInput and the device
+// objects, calls PaintPage between BeginDraw and EndDraw, and keeps what it answers.
+
+#include <d2d1.h>
+#include <dwrite.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Server/Server.h"
+#include "Shell/AddressOrder.h"
+#include "Window/ClickRegion.h"
+
+namespace Velotrix {
+
+// Everything a paint draws with. All pointers are borrowed; the caller owns them for the paint.
+struct PaintContext {
+    ID2D1RenderTarget* target = nullptr; // created at 96 DPI, so one unit is one physical pixel
+    ID2D1SolidColorBrush* brush = nullptr; // the one brush; every fill, stroke and text sets its colour first
+    IDWriteFactory* writeFactory = nullptr;
+    IDWriteTextFormat* titleFormat = nullptr;
+    IDWriteTextFormat* buttonFormat = nullptr;
+    IDWriteTextFormat* bodyFormat = nullptr;
+    IDWriteTextFormat* headingFormat = nullptr;
+    IDWriteTextFormat* smallFormat = nullptr;
+    IDWriteTextFormat* labelFormat = nullptr;
+    IDWriteTextFormat* iconFormat = nullptr; // null when no icon font is installed: glyphs are left out
+    float scale = 1.0f;
+    int hoverIndex = -1;                          // region index of the previous paint under the mouse
+    std::vector<ClickRegion>* regions = nullptr;  // cleared by PaintPage, refilled in drawing order
+    int regionCounter = 0;                        // reset by PaintPage; the index the next region gets
+};
+
+// What the page shows, gathered by MainWindow::Paint for one paint.
+struct PageInput {
+    float width = 1;  // client size in pixels
+    float height = 1;
+    float scrollOffset = 0;
+    std::string startError; // UTF-8; not empty when the server could not start
+    bool busConnected = false;
+    std::uint16_t port = 0;
+    std::wstring computerName;
+    std::vector<LocalAddress> addresses; // best first
+    bool askFirst = false;
+    bool keepInTray = false;
+    bool startWithWindows = false;
+    bool demo = false;
+    std::vector<PhoneView> phones; // Server::Snapshot(), in table order
+};
+
+struct PageResult {
+    float contentHeight = 0; // the page's full height in pixels, whatever the scroll
+    bool animating = false;  // live input is on screen: repaint at every timer tick
+};
+
+// Draws the whole page; call between BeginDraw and EndDraw. Missing text formats or layouts leave
+// their texts out and never fail the paint.
+PageResult PaintPage(PaintContext& context, const PageInput& input);
+
+} // namespace Velotrix

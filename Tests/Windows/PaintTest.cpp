@@ -1,0 +1,700 @@
+#include "PaintHarness.h"
+
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Server/Protocol.h"
+#include "Shell/HostIdentity.h"
+#include "Window/Links.h"
+#include "Window/Palette.h"
+#include "Window/PhoneRows.h"
+#include "Window/QrMatrix.h"
+
+namespace Velotrix {
+namespace {
+
+using Action = ClickAction;
+
+struct ExpectedRegion {
+    Action action;
+    std::int32_t arg;
+    bool operator==(const ExpectedRegion&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const ExpectedRegion& region) {
+    return out << "{action " << static_cast<int>(region.action) << ", arg " << region.arg << "}";
+}
+
+std::vector<ExpectedRegion> ActionsOf(const std::vector<ClickRegion>& regions) {
+    std::vector<ExpectedRegion> actions;
+    for (const ClickRegion& region : regions) {
+        actions.push_back({static_cast<Action>(region.action), region.arg});
+    }
+    return actions;
+}
+
+// The pictures go where VELOTRIX_PICTURES says (a Unix path is reached through Wine's Z: drive), or
+// beside the build's Tests folder, into "pictures".
+std::wstring PicturesFolder() {
+    wchar_t value[1024];
+    const DWORD length = GetEnvironmentVariableW(L"VELOTRIX_PICTURES", value, 1024);
+    std::wstring folder;
+    if (length > 0 && length < 1024) {
+        folder = value;
+        if (folder[0] == L'/') {
+            folder = L"Z:" + folder;
+        }
+    } else {
+        folder = ModuleFolder() + L"\\..\\pictures";
+    }
+    wchar_t full[MAX_PATH];
+    if (GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr) == 0) {
+        return folder;
+    }
+    SHCreateDirectoryExW(nullptr, full, nullptr);
+    return full;
+}
+
+constexpr float PageWidth = 460;
+
+PageInput BasePage(float scale) {
+    PageInput page;
+    page.width = std::floor(PageWidth * scale);
+    page.height = std::floor(700 * scale);
+    page.busConnected = true;
+    page.port = 47821;
+    page.computerName = L"DESKTOP-4K7Q2M";
+    page.addresses = {{"192.168.1.20", L"Wi-Fi", true}};
+    page.askFirst = true;
+    page.keepInTray = true;
+    page.startWithWindows = false;
+    return page;
+}
+
+PhoneView Phone(std::uint32_t session, std::string name, PhoneState state) {
+    PhoneView view;
+    view.sessionId = session;
+    view.name = std::move(name);
+    view.address = "192.168.1.57";
+    view.state = static_cast<std::uint8_t>(state);
+    return view;
+}
+
+PhoneView LivePhone(std::uint32_t session, std::string name, std::int32_t player) {
+    PhoneView view = Phone(session, std::move(name), PhoneState::Active);
+    view.player = player;
+    view.idle = false;
+    view.inputRate = 250;
+    view.input.leftX = -12000;
+    view.input.rightTrigger = 52000;
+    view.input.leftTrigger = 9000;
+    view.input.buttons = 0x0001 | 0x0010 | 0x0100;
+    view.input.rightX = 20000;
+    view.input.rightY = 12000;
+    view.rumbleLarge = 140;
+    return view;
+}
+
+const std::string MayasPhone = "Maya\xE2\x80\x99s iPhone";
+const std::string LeosPhone = "Leo\xE2\x80\x99s iPhone";
+
+class PaintTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(harness.Open()) << "no WIC, Direct2D or DirectWrite";
+        ASSERT_TRUE(harness.MakeFormats(1.0f));
+    }
+
+    // Paints, leaving the regions in harness.regions; fails the test when the paint fails. Regions
+    // and heights do not depend on the bitmap's size, so only a test that reads pixels below the
+    // first rows asks for the whole page (each paint costs about a second under Wine).
+    PageResult PaintAt(const PageInput& page, float scale, int hoverIndex = -1,
+                       IconFont iconFont = IconFont::Lookup, bool wholePage = false) {
+        PageResult result;
+        EXPECT_TRUE(harness.MakeFormats(scale, iconFont));
+        const bool painted = wholePage ? harness.PaintWholePage(page, hoverIndex, result)
+                                       : harness.Paint(page, static_cast<int>(page.width), 16, hoverIndex, result);
+        if (!painted) {
+            ADD_FAILURE() << "paint failed: " << harness.failure;
+            harness.regions.clear();
+        }
+        return result;
+    }
+
+    PaintHarness harness;
+};
+
+// Every screen the window can show, kept as a picture, with its regions in drawing order.
+TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
+    const std::vector<ExpectedRegion> options = {
+        {Action::ToggleAskFirst, 0}, {Action::ToggleStartWithWindows, 0}, {Action::ToggleKeepInTray, 0},
+        {Action::OpenWebPage, 0}};
+    auto with = [&](std::vector<ExpectedRegion> head) {
+        head.insert(head.begin(), {Action::ShareAppLinks, 0});
+        head.insert(head.end(), options.begin(), options.end());
+        return head;
+    };
+    struct Case {
+        const wchar_t* file;
+        float scale;
+        PageInput page;
+        std::vector<ExpectedRegion> regions;
+        bool animating;
+    };
+    std::vector<Case> cases;
+
+    cases.push_back({L"empty-state", 1, BasePage(1), with({{Action::OpenAppStore, 0}}), false});
+
+    PageInput missing = BasePage(1);
+    missing.busConnected = false;
+    missing.addresses.push_back({"10.0.0.8", L"Ethernet", false});
+    missing.addresses.push_back({"172.20.1.5", L"vEthernet (WSL)", false});
+    missing.addresses.push_back({"10.8.0.2", L"VPN", false});
+    missing.addresses.push_back({"10.9.9.9", L"never shown", false});
+    cases.push_back({L"driver-missing", 1, missing, with({{Action::InstallDriver, 0}, {Action::OpenAppStore, 0}}),
+                     false});
+
+    PageInput failed = BasePage(1);
+    failed.busConnected = false;
+    failed.port = 0;
+    failed.startError = "Port 47821 is in use by another program. Close it or choose another port, then start "
+                        "Velotrix again.";
+    cases.push_back({L"server-failed", 1, failed, with({{Action::OpenAppStore, 0}}), false});
+
+    PageInput waiting = BasePage(1);
+    waiting.phones = {Phone(0x5A17, LeosPhone, PhoneState::Waiting)};
+    cases.push_back({L"waiting", 1, waiting, with({{Action::AllowPhone, 0x5A17}, {Action::DenyPhone, 0x5A17}}), false});
+
+    PageInput active = BasePage(1);
+    PhoneView fresh = Phone(0x2222, "", PhoneState::Active); // just admitted: idle, no player yet
+    active.phones = {LivePhone(0x1111, MayasPhone, 1), fresh};
+    cases.push_back({L"active", 1, active,
+                     with({{Action::DisconnectPhone, 0x1111}, {Action::DisconnectPhone, 0x2222}}), true});
+
+    PageInput idleOnly = BasePage(1);
+    idleOnly.phones = {fresh};
+    cases.push_back({L"active-idle", 1, idleOnly, with({{Action::DisconnectPhone, 0x2222}}), false});
+
+    const std::pair<const wchar_t*, PhoneState> turnedAway[] = {
+        {L"refused", PhoneState::Refused},
+        {L"no-room", PhoneState::NoRoom},
+        {L"no-driver", PhoneState::NoDriver},
+        {L"other-version", PhoneState::OtherVersion},
+    };
+    for (const auto& [file, state] : turnedAway) {
+        PageInput page = BasePage(1);
+        page.phones = {Phone(0x3333, LeosPhone, state)};
+        std::vector<ExpectedRegion> head;
+        if (state == PhoneState::NoDriver) {
+            page.busConnected = false;
+            head.push_back({Action::InstallDriver, 0});
+        }
+        cases.push_back({file, 1, page, with(head), false});
+    }
+
+    // What the window holds after EnableDemo: made-up name and address, real phones.
+    PageInput demo = BasePage(1);
+    demo.demo = true;
+    demo.computerName = L"RACING-PC";
+    demo.addresses = {{"192.168.1.20", L"Wi-Fi", true}};
+    demo.phones = {LivePhone(0x4444, MayasPhone, 1), LivePhone(0x5555, "Sam", 2),
+                   Phone(0x6666, LeosPhone, PhoneState::Waiting)};
+    cases.push_back({L"demo", 1, demo,
+                     with({{Action::DisconnectPhone, 0x4444},
+                           {Action::DisconnectPhone, 0x5555},
+                           {Action::AllowPhone, 0x6666},
+                           {Action::DenyPhone, 0x6666}}),
+                     true});
+
+    PageInput large = BasePage(1.5f);
+    large.phones = {LivePhone(0x7777, MayasPhone, 3), Phone(0x8888, LeosPhone, PhoneState::Waiting)};
+    cases.push_back({L"scale-1.5", 1.5f, large,
+                     with({{Action::DisconnectPhone, 0x7777},
+                           {Action::AllowPhone, 0x8888},
+                           {Action::DenyPhone, 0x8888}}),
+                     true});
+
+    const std::wstring folder = PicturesFolder();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.file));
+        const PageResult result = PaintAt(c.page, c.scale, -1, IconFont::Lookup, true);
+        EXPECT_EQ(ActionsOf(harness.regions), c.regions);
+        EXPECT_EQ(result.animating, c.animating);
+        for (const ClickRegion& region : harness.regions) {
+            EXPECT_GE(region.rect.x, 0);
+            EXPECT_LE(region.rect.x + region.rect.width, c.page.width);
+            EXPECT_GE(region.rect.y, 0);
+            EXPECT_LE(region.rect.y + region.rect.height, result.contentHeight);
+        }
+        EXPECT_TRUE(harness.SavePng(folder + L"\\" + c.file + L".png"));
+    }
+}
+
+void ExpectRect(const ClickRect& actual, float x, float y, float width, float height) {
+    constexpr float Tolerance = 0.01f;
+    EXPECT_NEAR(actual.x, x, Tolerance);
+    EXPECT_NEAR(actual.y, y, Tolerance);
+    EXPECT_NEAR(actual.width, width, Tolerance);
+    EXPECT_NEAR(actual.height, height, Tolerance);
+}
+
+const std::wstring ReadyText =
+    L"Open Velotrix on your iPhone on the same Wi-Fi as this PC and choose it from the list.";
+const std::wstring MissingText = L"Velotrix uses the ViGEmBus driver to add a virtual Xbox 360 controller to Windows. "
+                                 L"Install it once, then connect your phone.";
+
+TEST_F(PaintTest, EmptyStateRegionsSitWhereTheLayoutPutsThem) {
+    struct Case {
+        float scale;
+        float width;
+    };
+    for (const Case c : {Case{1, 460}, Case{1, 420}, Case{1.5f, 690}, Case{1.25f, 900}}) {
+        SCOPED_TRACE(testing::Message() << "scale " << c.scale << " width " << c.width);
+        PageInput page = BasePage(c.scale);
+        page.width = c.width;
+        const PageResult result = PaintAt(page, c.scale, -1, IconFont::None);
+        ASSERT_EQ(harness.regions.size(), 6u);
+        const float s = c.scale;
+        const float pad = 20 * s;
+        const float right = c.width - pad;
+        const float contentW = c.width - 2 * pad;
+
+        const float shareWidth = harness.TextWidth(L"Share", harness.button.get()) + 28 * s;
+        ExpectRect(harness.regions[0].rect, right - shareWidth, pad + 5 * s, shareWidth, 32 * s);
+
+        const float eh = harness.WrappedHeight(ReadyText, contentW - 32 * s, harness.body.get());
+        const float statusBottom = pad + 62 * s + 116 * s + eh;
+        const float yc = statusBottom + 22 * s + 24 * s;
+        const float m = std::max(std::floor(3 * s), 2.0f);
+        const float q = 37 * m;
+        const float tw = contentW - 48 * s - q - 20 * s;
+        float sh = 0;
+        for (const wchar_t* step : {L"Scan the code with your iPhone to get Velotrix from the App Store.",
+                                    L"Join the same Wi-Fi network as this PC.", L"Open the app and pick this PC."}) {
+            sh += harness.WrappedHeight(step, tw, harness.body.get()) + 5 * s;
+        }
+        ExpectRect(harness.regions[1].rect, pad + 16 * s, yc + 44 * s + sh + 10 * s, 150 * s, 30 * s);
+
+        const float cardBottom = yc + std::max(4 * s + q + 22 * s, 28 * s + sh + 10 * s + 30 * s) + 32 * s;
+        const float yo = cardBottom + 12 * s + 10 * s + 22 * s;
+        ExpectRect(harness.regions[2].rect, pad, yo + 4 * s, contentW, 36 * s);
+        ExpectRect(harness.regions[3].rect, pad, yo + 40 * s, contentW, 52 * s);
+        ExpectRect(harness.regions[4].rect, pad, yo + 92 * s, contentW, 52 * s);
+
+        const float yf = yo + 144 * s + 18 * s;
+        const float lw = harness.TextWidth(WebLinkText, harness.small.get());
+        ExpectRect(harness.regions[5].rect, right - lw, yf - 3 * s, lw, 21 * s);
+        EXPECT_NEAR(result.contentHeight, yf + 40 * s, 0.01f);
+    }
+}
+
+TEST_F(PaintTest, FurtherAddressesGrowTheStatusCardByAtMostThreeLines) {
+    const std::vector<LocalAddress> all = {{"192.168.1.20", L"Wi-Fi", true},
+                                           {"10.0.0.8", L"Ethernet", false},
+                                           {"172.20.1.5", L"vEthernet (WSL)", false},
+                                           {"10.8.0.2", L"VPN", false},
+                                           {"10.9.9.9", L"Other", false}};
+    struct Case {
+        std::size_t count;
+        float extraLines;
+    };
+    const float s = 1.5f;
+    float base = 0;
+    for (const Case c : {Case{1, 0}, Case{0, 0}, Case{2, 1}, Case{4, 3}, Case{5, 3}}) {
+        SCOPED_TRACE(testing::Message() << c.count << " addresses");
+        PageInput page = BasePage(s);
+        page.addresses.assign(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(c.count));
+        PaintAt(page, s);
+        ASSERT_EQ(harness.regions.size(), 6u);
+        ASSERT_EQ(harness.regions[1].action, static_cast<std::int32_t>(Action::OpenAppStore));
+        if (c.count == 1) {
+            base = harness.regions[1].rect.y;
+        }
+        EXPECT_NEAR(harness.regions[1].rect.y, base + 20 * s * c.extraLines, 0.01f);
+    }
+}
+
+TEST_F(PaintTest, InstallDriverButtonAddsARegionAndPushesLaterOnesDown) {
+    for (const float s : {1.0f, 1.5f}) {
+        SCOPED_TRACE(testing::Message() << "scale " << s);
+        PageInput missing = BasePage(s);
+        missing.busConnected = false;
+        PaintAt(missing, s);
+        const std::vector<ClickRegion> withButton = harness.regions;
+        ASSERT_EQ(withButton.size(), 7u);
+        ASSERT_EQ(withButton[1].action, static_cast<std::int32_t>(Action::InstallDriver));
+        const float pad = 20 * s;
+        const float eh = harness.WrappedHeight(MissingText, missing.width - 2 * pad - 32 * s, harness.body.get());
+        ExpectRect(withButton[1].rect, pad + 16 * s, pad + 62 * s + 42 * s + eh + 10 * s, 140 * s, 32 * s);
+
+        // A failed start shows no button: with an explanation of the same height, everything after the
+        // button sits exactly 42s higher and one index earlier.
+        PageInput failed = missing;
+        failed.startError = ToUtf8(MissingText);
+        PaintAt(failed, s);
+        ASSERT_EQ(harness.regions.size(), 6u);
+        for (std::size_t i = 1; i < harness.regions.size(); ++i) {
+            const ClickRect& later = withButton[i + 1].rect;
+            EXPECT_EQ(harness.regions[i].action, withButton[i + 1].action);
+            ExpectRect(harness.regions[i].rect, later.x, later.y - 42 * s, later.width, later.height);
+        }
+
+        // Once the bus is there the button's region is gone and the later indices drop by one.
+        PageInput ready = missing;
+        ready.busConnected = true;
+        PaintAt(ready, s);
+        ASSERT_EQ(harness.regions.size(), 6u);
+        for (std::size_t i = 1; i < harness.regions.size(); ++i) {
+            EXPECT_EQ(harness.regions[i].action, withButton[i + 1].action);
+        }
+    }
+}
+
+TEST_F(PaintTest, PhoneChangingStateShiftsTheRegionsAfterIt) {
+    const float s = 1;
+    const std::uint32_t first = 0xF0000001; // all 32 bits travel in the argument
+    const std::uint32_t second = 0x00B2;
+    PageInput before = BasePage(s);
+    before.phones = {Phone(first, LeosPhone, PhoneState::Waiting), LivePhone(second, MayasPhone, 1)};
+    PaintAt(before, s);
+    const std::vector<ClickRegion> waiting = harness.regions;
+
+    PageInput after = before;
+    after.phones[0] = LivePhone(first, LeosPhone, 2);
+    PaintAt(after, s);
+    const std::vector<ClickRegion> admitted = harness.regions;
+
+    const auto arg = [](std::uint32_t session) { return static_cast<std::int32_t>(session); };
+    ASSERT_EQ(ActionsOf(waiting), (std::vector<ExpectedRegion>{{Action::ShareAppLinks, 0},
+                                                               {Action::AllowPhone, arg(first)},
+                                                               {Action::DenyPhone, arg(first)},
+                                                               {Action::DisconnectPhone, arg(second)},
+                                                               {Action::ToggleAskFirst, 0},
+                                                               {Action::ToggleStartWithWindows, 0},
+                                                               {Action::ToggleKeepInTray, 0},
+                                                               {Action::OpenWebPage, 0}}));
+    ASSERT_EQ(ActionsOf(admitted), (std::vector<ExpectedRegion>{{Action::ShareAppLinks, 0},
+                                                                {Action::DisconnectPhone, arg(first)},
+                                                                {Action::DisconnectPhone, arg(second)},
+                                                                {Action::ToggleAskFirst, 0},
+                                                                {Action::ToggleStartWithWindows, 0},
+                                                                {Action::ToggleKeepInTray, 0},
+                                                                {Action::OpenWebPage, 0}}));
+
+    const float pad = 20 * s;
+    const float right = PageWidth - pad;
+    const float eh = harness.WrappedHeight(ReadyText, PageWidth - 2 * pad - 32 * s, harness.body.get());
+    const float y = pad + 62 * s + 116 * s + eh + 22 * s + 24 * s;
+    ExpectRect(waiting[1].rect, right - 14 * s - 196 * s, y + 60 * s, 94 * s, 30 * s);
+    ExpectRect(waiting[2].rect, right - 14 * s - 94 * s, y + 60 * s, 94 * s, 30 * s);
+    const float secondTop = y + 96 * s + 10 * s;
+    ExpectRect(waiting[3].rect, right - 14 * s - 104 * s, secondTop + 118 * s, 104 * s, 26 * s);
+
+    ExpectRect(admitted[1].rect, right - 14 * s - 104 * s, y + 118 * s, 104 * s, 26 * s);
+    // The admitted card is 60s taller: everything below it moves down by that much.
+    for (std::size_t i = 2; i < admitted.size(); ++i) {
+        const ClickRect& old = waiting[i + 1].rect;
+        ExpectRect(admitted[i].rect, old.x, old.y + 60 * s, old.width, old.height);
+    }
+}
+
+TEST_F(PaintTest, ScrollingMovesRegionsButNotTheContentHeight) {
+    PageInput page = BasePage(1);
+    page.phones = {LivePhone(1, MayasPhone, 1), Phone(2, LeosPhone, PhoneState::Waiting)};
+    const PageResult still = PaintAt(page, 1);
+    const std::vector<ClickRegion> unscrolled = harness.regions;
+    page.scrollOffset = 137;
+    const PageResult scrolled = PaintAt(page, 1);
+    EXPECT_FLOAT_EQ(scrolled.contentHeight, still.contentHeight);
+    ASSERT_EQ(harness.regions.size(), unscrolled.size());
+    for (std::size_t i = 0; i < unscrolled.size(); ++i) {
+        const ClickRect& old = unscrolled[i].rect;
+        ExpectRect(harness.regions[i].rect, old.x, old.y - 137, old.width, old.height);
+    }
+}
+
+TEST_F(PaintTest, ShareButtonMakesRoomForItsIconOnlyWithAnIconFont) {
+    for (const float s : {1.0f, 1.5f}) {
+        PaintAt(BasePage(s), s, -1, IconFont::None);
+        ASSERT_FALSE(harness.regions.empty());
+        const float text = harness.TextWidth(L"Share", harness.button.get());
+        EXPECT_NEAR(harness.regions[0].rect.width, text + 28 * s, 0.01f);
+        PaintAt(BasePage(s), s, -1, IconFont::StandIn);
+        ASSERT_FALSE(harness.regions.empty());
+        EXPECT_NEAR(harness.regions[0].rect.width, text + 28 * s + 21 * s, 0.01f);
+    }
+}
+
+int Channel(std::uint32_t rgb, int shift) {
+    return static_cast<int>((rgb >> shift) & 0xFF);
+}
+
+// Within one step per channel: blending rounds either way.
+void ExpectColour(std::uint32_t actual, double r, double g, double b) {
+    EXPECT_NEAR(Channel(actual, 16), r, 1.0) << std::hex << actual;
+    EXPECT_NEAR(Channel(actual, 8), g, 1.0) << std::hex << actual;
+    EXPECT_NEAR(Channel(actual, 0), b, 1.0) << std::hex << actual;
+}
+
+void ExpectColour(std::uint32_t actual, std::uint32_t rgb) {
+    ExpectColour(actual, Channel(rgb, 16), Channel(rgb, 8), Channel(rgb, 0));
+}
+
+// `over` at `alpha` of 255 on top of `under`.
+void ExpectBlend(std::uint32_t actual, std::uint32_t over, int alpha, std::uint32_t under) {
+    const double a = alpha / 255.0;
+    auto mix = [&](int shift) { return Channel(over, shift) * a + Channel(under, shift) * (1 - a); };
+    ExpectColour(actual, mix(16), mix(8), mix(0));
+}
+
+TEST_F(PaintTest, HoverMakesButtonsOpaqueShadesRowsAndUnderlinesTheLink) {
+    const float s = 2;
+    const PageInput page = BasePage(s);
+    PaintAt(page, s, -1, IconFont::Lookup, true);
+    const std::vector<ClickRegion> regions = harness.regions;
+    ASSERT_EQ(regions.size(), 6u);
+    const ClickRect share = regions[0].rect;
+    const ClickRect row = regions[2].rect;
+    const ClickRect link = regions[5].rect;
+    // Spots inside each shape that no text covers.
+    const int shareX = static_cast<int>(share.x + share.width / 2);
+    const int shareY = static_cast<int>(share.y + 3 * s);
+    const int rowX = static_cast<int>(row.x + row.width * 0.6f);
+    const int rowY = static_cast<int>(row.y + 3 * s);
+    const float yf = link.y + 3 * s;
+    const int lineX = static_cast<int>(link.x + link.width / 2);
+    const int lineY = static_cast<int>(std::floor(yf + 15.5f * s)) + 1;
+
+    ExpectBlend(harness.Pixel(shareX, shareY), Palette::Control, 225, Palette::Background);
+    ExpectColour(harness.Pixel(rowX, rowY), Palette::Card);
+    ExpectColour(harness.Pixel(lineX, lineY), Palette::Background);
+
+    PaintAt(page, s, 0, IconFont::Lookup, true);
+    ExpectColour(harness.Pixel(shareX, shareY), Palette::Control);
+    PaintAt(page, s, 2, IconFont::Lookup, true);
+    ExpectBlend(harness.Pixel(rowX, rowY), Palette::Control, 140, Palette::Card);
+    PaintAt(page, s, 5, IconFont::Lookup, true);
+    ExpectColour(harness.Pixel(lineX, lineY), Palette::Accent);
+}
+
+TEST_F(PaintTest, LiveViewDrawsSteeringPedalsButtonsAndStick) {
+    const float s = 2;
+    PageInput page = BasePage(s);
+    PhoneView phone = LivePhone(9, MayasPhone, 1);
+    phone.input.leftX = -32767;
+    phone.input.rightTrigger = 65535;
+    phone.input.leftTrigger = 0;
+    phone.input.buttons = 0x0101;
+    phone.input.rightX = 32767;
+    phone.input.rightY = 32767;
+    page.phones = {phone};
+    PaintAt(page, s, -1, IconFont::Lookup, true);
+    ASSERT_EQ(harness.regions.size(), 6u);
+    const float y = harness.regions[1].rect.y - 118 * s;
+    const float pad = 20 * s;
+    const float right = page.width - pad;
+    const float bw = (page.width - 2 * pad - 52 * s) / 3;
+    const float x1 = pad + 14 * s;
+    const float x2 = x1 + bw + 12 * s;
+    const float x3 = x1 + 2 * (bw + 12 * s);
+    const int track = static_cast<int>(y + 42 * s + 24 * s);
+    auto at = [&](float x, int row) { return harness.Pixel(static_cast<int>(x), row); };
+
+    // Full left steering fills from the centre to the left end, and nothing right of the centre.
+    ExpectColour(at(x1 + bw * 0.1f, track), Palette::Text);
+    ExpectColour(at(x1 + bw * 0.4f, track), Palette::Text);
+    ExpectColour(at(x1 + bw * 0.6f, track), Palette::Control);
+    ExpectColour(at(x1 + bw * 0.9f, track), Palette::Control);
+    // Full gas fills its whole track; no brake draws no fill.
+    ExpectColour(at(x2 + 6 * s, track), Palette::Accent);
+    ExpectColour(at(x2 + bw - 6 * s, track), Palette::Accent);
+    ExpectColour(at(x3 + 6 * s, track), Palette::Control);
+    ExpectColour(at(x3 + bw - 6 * s, track), Palette::Control);
+
+    // 0x0101 lights "A" and "▲" only.
+    const wchar_t* labels[] = {L"A", L"B", L"X", L"Y", L"LB", L"RB", L"View", L"Menu",
+                               L"\u25B2", L"\u25BC", L"\u25C0", L"\u25B6"};
+    const int chipRow = static_cast<int>(y + 84 * s + 11 * s);
+    float x = pad + 14 * s;
+    for (int i = 0; i < 12; ++i) {
+        SCOPED_TRACE(testing::Message() << "chip " << i);
+        const float cw = std::max(harness.TextWidth(labels[i], harness.label.get()) + 12 * s, 22 * s);
+        ExpectColour(at(x + 3 * s, chipRow), i == 0 || i == 8 ? Palette::Accent : Palette::Control);
+        x += cw + 4 * s;
+    }
+
+    // Right stick pushed right and up: the dot leaves the ring's centre for its upper right.
+    const float stickX = right - 27 * s;
+    const float stickY = y + 84 * s + 11 * s;
+    ExpectColour(at(stickX + 9 * s, static_cast<int>(stickY - 9 * s)), Palette::Text);
+    ExpectColour(at(stickX, static_cast<int>(stickY)), Palette::Card);
+}
+
+TEST_F(PaintTest, CentredBarAtRestShowsTheMinimumFillAndTheCentreMark) {
+    const float s = 2;
+    PageInput page = BasePage(s);
+    PhoneView phone = LivePhone(9, MayasPhone, 1);
+    phone.input.leftX = 0;
+    phone.input.rightTrigger = 131; // 0.002: track only
+    phone.input.leftTrigger = 655;  // 0.01: the 8s minimum
+    page.phones = {phone};
+    PaintAt(page, s, -1, IconFont::Lookup, true);
+    ASSERT_EQ(harness.regions.size(), 6u);
+    const float y = harness.regions[1].rect.y - 118 * s;
+    const float pad = 20 * s;
+    const float bw = (page.width - 2 * pad - 52 * s) / 3;
+    const float x1 = pad + 14 * s;
+    const float c = x1 + bw * 0.5f;
+    const int track = static_cast<int>(y + 42 * s + 24 * s);
+    auto at = [&](float x, int row) { return harness.Pixel(static_cast<int>(x), row); };
+    ExpectColour(at(c - 5 * s, track), Palette::Control);
+    ExpectColour(at(c + 5 * s, track), Palette::Control);
+    // The mark stands out of the track, above and below it.
+    ExpectColour(at(c, static_cast<int>(y + 42 * s + 19 * s)), Palette::MutedText);
+    ExpectColour(at(c, static_cast<int>(y + 42 * s + 29 * s)), Palette::MutedText);
+    const float x2 = x1 + bw + 12 * s;
+    const float x3 = x1 + 2 * (bw + 12 * s);
+    ExpectColour(at(x2 + 4 * s, track), Palette::Control);
+    ExpectColour(at(x3 + 4 * s, track), Palette::Danger);
+    ExpectColour(at(x3 + 12 * s, track), Palette::Control);
+}
+
+TEST(PaintPhoneTextsTest, PillHeightAndExplanationFollowTheState) {
+    struct Case {
+        std::uint8_t state;
+        std::int32_t player;
+        const wchar_t* pill;
+        std::uint32_t colour;
+        float height;
+        const wchar_t* explanation;
+    };
+    const std::vector<Case> cases = {
+        {0, 2, L"Player 2", Palette::Accent, 156, L""},
+        {0, 0, L"Controller", Palette::Accent, 156, L""},
+        {1, 0, L"Waiting for you", Palette::Warning, 96, L""},
+        {2, 0, L"Refused", Palette::MutedText, 96, L"Not allowed on this PC."},
+        {3, 0, L"No room", Palette::Warning, 96, L"Four phones are connected: Windows has room for four controllers."},
+        {4, 0, L"No driver", Palette::Danger, 96, L"Install the controller driver above, then reconnect."},
+        {5, 0, L"Other version", Palette::Danger, 96, L"Update the app or this server so both are the same version."},
+        {9, 0, L"Other version", Palette::Danger, 96, L"Update the app or this server so both are the same version."},
+    };
+    for (const Case& c : cases) {
+        PhoneView view;
+        view.state = c.state;
+        view.player = c.player;
+        const PhonePill pill = PillOf(view);
+        EXPECT_EQ(pill.text, c.pill) << int(c.state);
+        EXPECT_EQ(pill.rgb, c.colour) << int(c.state);
+        EXPECT_EQ(CardHeightOf(c.state), c.height) << int(c.state);
+        EXPECT_EQ(ExplanationOf(c.state), c.explanation) << int(c.state);
+    }
+}
+
+TEST(PaintPhoneTextsTest, StatusLineTellsAddressRateAndRumble) {
+    struct Case {
+        const char* address;
+        bool idle;
+        std::int32_t rate;
+        std::uint8_t large, small;
+        bool demo;
+        const wchar_t* line;
+    };
+    const std::vector<Case> cases = {
+        {"192.168.1.57", true, 0, 0, 0, false, L"192.168.1.57  \u00B7  paused"},
+        {"192.168.1.57", false, 250, 0, 0, false, L"192.168.1.57  \u00B7  250 updates/s"},
+        {"192.168.1.57", false, 249, 0, 1, false, L"192.168.1.57  \u00B7  249 updates/s  \u00B7  rumble"},
+        {"fe80::1c2a:3bff:fe4d:5e6f", true, 0, 200, 0, false, L"fe80::1c2a:3bff:fe4d:5e6f  \u00B7  paused  \u00B7  rumble"},
+        {"10.0.0.99", false, 60, 0, 0, true, L"192.168.1.34  \u00B7  60 updates/s"},
+        {"", true, 0, 0, 0, true, L"192.168.1.34  \u00B7  paused"},
+    };
+    for (const Case& c : cases) {
+        PhoneView view;
+        view.address = c.address;
+        view.idle = c.idle;
+        view.inputRate = c.rate;
+        view.rumbleLarge = c.large;
+        view.rumbleSmall = c.small;
+        EXPECT_EQ(StatusLineOf(view, c.demo), c.line);
+    }
+}
+
+// The stored matrix, drawn at the module sizes the window uses, read back pixel by pixel.
+TEST(QrCodeTest, EmptyStateDrawsTheStoreLinkModuleForModule) {
+    PaintHarness harness;
+    ASSERT_TRUE(harness.Open());
+    struct Case {
+        float scale;
+        int module;
+    };
+    for (const Case c : {Case{0.75f, 2}, Case{1, 3}, Case{1.5f, 4}, Case{2, 6}}) {
+        SCOPED_TRACE(testing::Message() << "scale " << c.scale);
+        ASSERT_TRUE(harness.MakeFormats(c.scale));
+        PageInput page = BasePage(c.scale);
+        PageResult result;
+        ASSERT_TRUE(harness.PaintWholePage(page, -1, result));
+
+        // The code's light square is the only pure white on the page.
+        int left = harness.Width(), top = harness.Height(), rightEdge = -1, bottom = -1;
+        for (int y = 0; y < harness.Height(); ++y) {
+            for (int x = 0; x < harness.Width(); ++x) {
+                if (harness.Pixel(x, y) == 0xFFFFFF) {
+                    left = std::min(left, x);
+                    top = std::min(top, y);
+                    rightEdge = std::max(rightEdge, x);
+                    bottom = std::max(bottom, y);
+                }
+            }
+        }
+        const int m = c.module;
+        ASSERT_EQ(rightEdge - left + 1, 37 * m);
+        ASSERT_EQ(bottom - top + 1, 37 * m);
+        const float q = 37.0f * m;
+        EXPECT_EQ(left, static_cast<int>(std::round(page.width - 20 * c.scale - 16 * c.scale - q)));
+
+        int wrong = 0;
+        for (int r = 0; r < QrSize; ++r) {
+            for (int col = 0; col < QrSize; ++col) {
+                const std::uint32_t pixel = harness.Pixel(left + (col + 4) * m + m / 2, top + (r + 4) * m + m / 2);
+                const std::uint32_t expected = StoreLinkQr[r][col] == '1' ? 0x000000 : 0xFFFFFF;
+                wrong += pixel == expected ? 0 : 1;
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+        // The quiet zone: four light modules on every side.
+        for (int i = 0; i < 4 * m; ++i) {
+            EXPECT_EQ(harness.Pixel(left + 2 * m + i, top + 18 * m), 0xFFFFFFu);
+        }
+    }
+}
+
+// Not a test: a figure for docs/PERFORMANCE.md. Run with --gtest_also_run_disabled_tests.
+TEST_F(PaintTest, DISABLED_MeasurePaintTimeWithFourActivePhones) {
+    for (const float s : {1.0f, 1.5f}) {
+        PageInput page = BasePage(s);
+        for (std::uint32_t i = 1; i <= 4; ++i) {
+            PhoneView phone = LivePhone(i, MayasPhone, static_cast<std::int32_t>(i));
+            phone.input.leftX = static_cast<std::int16_t>(i * 7000);
+            page.phones.push_back(phone);
+        }
+        PageResult result;
+        ASSERT_TRUE(harness.MakeFormats(s));
+        ASSERT_TRUE(harness.PaintWholePage(page, -1, result));
+        const int height = static_cast<int>(std::floor(700 * s));
+        harness.TimePaints(page, static_cast<int>(page.width), height, 10); // warm-up
+        const double average = harness.TimePaints(page, static_cast<int>(page.width), height, 200);
+        ASSERT_GT(average, 0);
+        std::printf("scale %.1f, %dx%d, four active phones: %.3f ms per paint (average of 200)\n", s,
+                    static_cast<int>(page.width), height, average);
+    }
+}
+
+} // namespace
+} // namespace Velotrix
