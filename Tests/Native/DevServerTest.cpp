@@ -64,7 +64,6 @@ TEST(DevServerTest, MalformedCommandsAreRefusedAndLeaveTheCommandAlone) {
         {"rumble 1 0 0 x", "LED"},
         {"rumble 1 0 0", "usage: rumble SERIAL LARGE SMALL LED"},
         {"rumble 1 0 0 0 0", "usage: rumble"},
-        {"rumble 1 0 0 0 0 0 0 0", "usage: rumble"},
         {"snapshot now", "usage: snapshot"},
         {"quit please", "usage: quit"},
         {"connect bus", "unknown command \"connect\""},
@@ -205,35 +204,31 @@ TEST(DevServerTest, SnapshotCarriesEveryFieldOfEachPhone) {
     EXPECT_EQ(SnapshotEvent({first, second}), expected);
 }
 
-TEST(DevServerTest, BusEventsFitTheirBufferAndCarryTheReport) {
-    SimulatedBus::BusEvent plug;
-    plug.kind = SimulatedBus::BusEventKind::Plug;
-    plug.serial = 1;
-    SimulatedBus::BusEvent unplug;
-    unplug.kind = SimulatedBus::BusEventKind::Unplug;
-    unplug.serial = 65535;
-    SimulatedBus::BusEvent extreme;
-    extreme.kind = SimulatedBus::BusEventKind::Report;
-    extreme.serial = 65535;
-    extreme.time = 9223372036854775807;
-    extreme.report = {0xFFFF, 255, 255, -32768, -32768, -32768, -32768};
-    SimulatedBus::BusEvent ordinary;
-    ordinary.kind = SimulatedBus::BusEventKind::Report;
-    ordinary.serial = 2;
-    ordinary.time = 29327261987580;
-    ordinary.report = {0x1000, 12, 0, 32767, -1, 0, 300};
+SimulatedBus::BusEvent Event(SimulatedBus::BusEventKind kind, std::uint32_t serial, std::int64_t time = 0,
+                             ControllerReport report = {}) {
+    SimulatedBus::BusEvent event;
+    event.kind = kind;
+    event.serial = serial;
+    event.time = time;
+    event.report = report;
+    return event;
+}
 
+TEST(DevServerTest, BusEventsFitTheirBufferAndCarryTheReport) {
+    using Kind = SimulatedBus::BusEventKind;
     struct Case {
         SimulatedBus::BusEvent event;
         std::string expected;
     };
     const std::vector<Case> cases = {
-        {plug, R"({"event":"plug","serial":1})"},
-        {unplug, R"({"event":"unplug","serial":65535})"},
-        {extreme, R"({"event":"report","serial":65535,"t":9223372036854775807,"buttons":65535,"lt":255,"rt":255,)"
-                  R"("lx":-32768,"ly":-32768,"rx":-32768,"ry":-32768})"},
-        {ordinary, R"({"event":"report","serial":2,"t":29327261987580,"buttons":4096,"lt":12,"rt":0,)"
-                   R"("lx":32767,"ly":-1,"rx":0,"ry":300})"},
+        {Event(Kind::Plug, 1), R"({"event":"plug","serial":1})"},
+        {Event(Kind::Unplug, 65535), R"({"event":"unplug","serial":65535})"},
+        {Event(Kind::Report, 65535, 9223372036854775807, {0xFFFF, 255, 255, -32768, -32768, -32768, -32768}),
+         R"({"event":"report","serial":65535,"t":9223372036854775807,"buttons":65535,"lt":255,"rt":255,)"
+         R"("lx":-32768,"ly":-32768,"rx":-32768,"ry":-32768})"},
+        {Event(Kind::Report, 2, 29327261987580, {0x1000, 12, 0, 32767, -1, 0, 300}),
+         R"({"event":"report","serial":2,"t":29327261987580,"buttons":4096,"lt":12,"rt":0,)"
+         R"("lx":32767,"ly":-1,"rx":0,"ry":300})"},
     };
     for (const Case& c : cases) {
         char buffer[BusEventBufferSize];

@@ -13,10 +13,6 @@ namespace {
 
 using namespace std::string_literals;
 
-ParseResult Parse(const std::vector<std::string>& arguments, PhoneOptions& options, std::string& message) {
-    return ParsePhoneOptions(arguments, options, message);
-}
-
 TEST(PhoneToolTest, AcceptedOptionsSetWhatTheySay) {
     PhoneId typed;
     ASSERT_TRUE(ParsePhoneIdText("00112233445566778899AABBCCDDEEFF", typed));
@@ -69,12 +65,12 @@ TEST(PhoneToolTest, AcceptedOptionsSetWhatTheySay) {
         for (const auto& argument : c.arguments) joined += "[" + argument + "]";
         PhoneOptions options;
         std::string message;
-        EXPECT_EQ(Parse(c.arguments, options, message), ParseResult::Run) << joined << ": " << message;
+        EXPECT_EQ(ParsePhoneOptions(c.arguments, options, message), ParseResult::Run) << joined << ": " << message;
         EXPECT_TRUE(c.holds(options)) << joined;
     }
 }
 
-TEST(PhoneToolTest, MalformedArgumentsAreRefusedNamingTheOption) {
+TEST(PhoneToolTest, MalformedArgumentsAreRefusedNamingTheOptionAndHelpWins) {
     struct Case {
         std::vector<std::string> arguments;
         const char* mentioned;
@@ -110,19 +106,16 @@ TEST(PhoneToolTest, MalformedArgumentsAreRefusedNamingTheOption) {
         {{"-x"}, "-x"},
         {{"stray"}, "stray"},
     };
-    for (const auto& c : cases) {
-        PhoneOptions options;
-        std::string message;
-        EXPECT_EQ(Parse(c.arguments, options, message), ParseResult::Error) << c.mentioned;
-        EXPECT_NE(message.find(c.mentioned), std::string::npos) << message;
-    }
-}
-
-TEST(PhoneToolTest, HelpIsRecognisedAnywhere) {
     PhoneOptions options;
     std::string message;
-    EXPECT_EQ(Parse({"--port", "5", "--help"}, options, message), ParseResult::Help);
-    EXPECT_EQ(Parse({"-h"}, options, message), ParseResult::Help);
+    for (const auto& c : cases) {
+        message.clear();
+        EXPECT_EQ(ParsePhoneOptions(c.arguments, options, message), ParseResult::Error) << c.mentioned;
+        EXPECT_NE(message.find(c.mentioned), std::string::npos) << message;
+    }
+    // Help is recognised anywhere.
+    EXPECT_EQ(ParsePhoneOptions({"--port", "5", "--help"}, options, message), ParseResult::Help);
+    EXPECT_EQ(ParsePhoneOptions({"-h"}, options, message), ParseResult::Help);
 }
 
 // The first half of the id is the 64-bit FNV-1a hash of the name, little-endian; the published test
@@ -139,7 +132,6 @@ TEST(PhoneToolTest, DefaultIdIsStablePerNameAndDiffersBetweenNames) {
 
     std::set<std::string> seen;
     for (const char* name : {"velotrix-phone", "phone-1", "phone-2", "Phone-1", "", "a"}) {
-        EXPECT_EQ(DefaultPhoneId(name), DefaultPhoneId(name)) << name;
         EXPECT_TRUE(seen.insert(PhoneIdText(DefaultPhoneId(name))).second) << name;
     }
 }
@@ -153,11 +145,7 @@ std::vector<InputDatagram> SampleTwoPeriods(InputPattern pattern, std::int64_t s
 TEST(PhoneToolTest, SweepSteersFullyBothWaysSmoothlyWithBothPedals) {
     constexpr std::int64_t Step = 1'000'000'000 / 60;
     const auto samples = SampleTwoPeriods(InputPattern::Sweep, Step);
-    int left = 0;
-    int right = 0;
-    int maxGas = 0;
-    int maxBrake = 0;
-    int minGas = 65535;
+    int left = 0, right = 0, maxGas = 0, maxBrake = 0, minGas = 65535;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const auto& s = samples[i];
         left = std::min<int>(left, s.leftX);
@@ -173,30 +161,25 @@ TEST(PhoneToolTest, SweepSteersFullyBothWaysSmoothlyWithBothPedals) {
             EXPECT_LE(std::abs(s.leftX - samples[i - 1].leftX), 32768 * 5 / 4 / 60 + 1) << i;
         }
     }
-    EXPECT_EQ(left, -32768);
-    EXPECT_EQ(right, 32767);
-    EXPECT_EQ(maxGas, 65535);
-    EXPECT_EQ(minGas, 0);
-    EXPECT_EQ(maxBrake, 65535);
+    EXPECT_EQ((std::vector<int>{left, right, maxGas, minGas, maxBrake}),
+              (std::vector<int>{-32768, 32767, 65535, 0, 65535}));
+}
+
+// The controls a pattern sets, side by side.
+std::vector<int> Controls(InputPattern pattern, std::int64_t t) {
+    const InputDatagram s = PatternControls(pattern, t);
+    return {s.leftX, s.leftY, s.rightX, s.rightY, s.leftTrigger, s.rightTrigger, s.buttons};
 }
 
 TEST(PhoneToolTest, PatternsRepeatAndStartCentred) {
     for (InputPattern pattern : {InputPattern::Sweep, InputPattern::Still, InputPattern::Buttons}) {
         for (std::int64_t t : {0LL, 1LL, 333'333'333LL, 1'000'000'000LL, 2'999'999'999LL, 3'999'999'999LL}) {
-            const auto now = PatternControls(pattern, t);
-            const auto later = PatternControls(pattern, t + 5 * PatternPeriodNs);
-            EXPECT_EQ(now.leftX, later.leftX) << t;
-            EXPECT_EQ(now.leftTrigger, later.leftTrigger) << t;
-            EXPECT_EQ(now.rightTrigger, later.rightTrigger) << t;
-            EXPECT_EQ(now.buttons, later.buttons) << t;
+            EXPECT_EQ(Controls(pattern, t), Controls(pattern, t + 5 * PatternPeriodNs)) << t;
         }
-        // A clock read just before streaming began is treated as its start.
-        const auto before = PatternControls(pattern, -1);
-        const auto start = PatternControls(pattern, 0);
-        EXPECT_EQ(before.leftX, start.leftX);
-        EXPECT_EQ(before.buttons, start.buttons);
-        EXPECT_EQ(start.leftX, 0);
-        EXPECT_EQ(start.leftTrigger, 0);
+        // A clock read just before streaming began is treated as its start, which is centred.
+        EXPECT_EQ(Controls(pattern, -1), Controls(pattern, 0));
+        EXPECT_EQ(PatternControls(pattern, 0).leftX, 0);
+        EXPECT_EQ(PatternControls(pattern, 0).leftTrigger, 0);
     }
 }
 

@@ -28,11 +28,18 @@ enum class IconFont {
 };
 
 class PaintHarness {
+    // Declared first, so that COM is uninitialised after every pointer below has been released.
+    struct ComScope {
+        bool initialised = false;
+        ~ComScope() {
+            if (initialised) CoUninitialize();
+        }
+    } com;
+
 public:
     // Answers false when COM, WIC, Direct2D or DirectWrite is not there.
     bool Open() {
-        const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        comInitialised = SUCCEEDED(com);
+        com.initialised = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
         if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                                     reinterpret_cast<void**>(wic.Put())))) {
             return false;
@@ -45,23 +52,6 @@ public:
                                              reinterpret_cast<IUnknown**>(write.Put())));
     }
 
-    ~PaintHarness() {
-        ReleaseDevice();
-        title.Reset();
-        button.Reset();
-        body.Reset();
-        heading.Reset();
-        small.Reset();
-        label.Reset();
-        icon.Reset();
-        write.Reset();
-        d2d.Reset();
-        wic.Reset();
-        if (comInitialised) {
-            CoUninitialize();
-        }
-    }
-
     // The seven formats for `scale`: family, weight and size as the window makes them.
     bool MakeFormats(float newScale, IconFont iconFont = IconFont::Lookup) {
         scale = newScale;
@@ -72,22 +62,11 @@ public:
                   Format(L"Segoe UI", DWRITE_FONT_WEIGHT_REGULAR, 11.5f, small) &&
                   Format(L"Segoe UI", DWRITE_FONT_WEIGHT_BOLD, 10.5f, label);
         icon.Reset();
-        switch (iconFont) {
-        case IconFont::Lookup:
-            for (const wchar_t* family : {L"Segoe Fluent Icons", L"Segoe MDL2 Assets"}) {
-                if (HasFamily(family)) {
-                    ok = ok && Format(family, DWRITE_FONT_WEIGHT_REGULAR, 13, icon);
-                    break;
-                }
-            }
-            break;
-        case IconFont::None:
-            break;
-        case IconFont::StandIn:
-            ok = ok && Format(L"DejaVu Sans", DWRITE_FONT_WEIGHT_REGULAR, 13, icon);
-            break;
+        const wchar_t* iconFamily = iconFont == IconFont::StandIn ? L"DejaVu Sans" : nullptr;
+        for (const wchar_t* family : {L"Segoe Fluent Icons", L"Segoe MDL2 Assets"}) {
+            if (iconFont == IconFont::Lookup && !iconFamily && HasFamily(family)) iconFamily = family;
         }
-        return ok;
+        return ok && (!iconFamily || Format(iconFamily, DWRITE_FONT_WEIGHT_REGULAR, 13, icon));
     }
 
     bool HasIconFormat() const { return static_cast<bool>(icon); }
@@ -124,9 +103,7 @@ public:
         if (!MakeTarget(width, height)) {
             return -1;
         }
-        LARGE_INTEGER frequency;
-        LARGE_INTEGER start;
-        LARGE_INTEGER end;
+        LARGE_INTEGER frequency, start, end;
         QueryPerformanceFrequency(&frequency);
         QueryPerformanceCounter(&start);
         for (int i = 0; i < count; ++i) {
@@ -177,26 +154,12 @@ public:
                SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
     }
 
-    // Measured directly with DirectWrite, apart from the code under test.
+    // Measured directly with DirectWrite, apart from the code under test; -1 on failure.
     float TextWidth(const std::wstring& text, IDWriteTextFormat* format) const {
-        ComPtr<IDWriteTextLayout> layout;
-        DWRITE_TEXT_METRICS metrics{};
-        if (FAILED(write->CreateTextLayout(text.c_str(), static_cast<UINT32>(text.size()), format, 10000, 10000,
-                                           layout.Put())) ||
-            FAILED(layout->GetMetrics(&metrics))) {
-            return -1;
-        }
-        return metrics.widthIncludingTrailingWhitespace;
+        return Measure(text, 10000, DWRITE_WORD_WRAPPING_NO_WRAP, format).widthIncludingTrailingWhitespace;
     }
     float WrappedHeight(const std::wstring& text, float width, IDWriteTextFormat* format) const {
-        ComPtr<IDWriteTextLayout> layout;
-        DWRITE_TEXT_METRICS metrics{};
-        if (FAILED(write->CreateTextLayout(text.c_str(), static_cast<UINT32>(text.size()), format, width, 10000,
-                                           layout.Put())) ||
-            FAILED(layout->SetWordWrapping(DWRITE_WORD_WRAPPING_WRAP)) || FAILED(layout->GetMetrics(&metrics))) {
-            return -1;
-        }
-        return metrics.height;
+        return Measure(text, width, DWRITE_WORD_WRAPPING_WRAP, format).height;
     }
 
     std::vector<ClickRegion> regions;
@@ -205,6 +168,18 @@ public:
     ComPtr<IDWriteTextFormat> title, button, body, heading, small, label, icon;
 
 private:
+    DWRITE_TEXT_METRICS Measure(const std::wstring& text, float width, DWRITE_WORD_WRAPPING wrapping,
+                                IDWriteTextFormat* format) const {
+        ComPtr<IDWriteTextLayout> layout;
+        DWRITE_TEXT_METRICS metrics{};
+        if (FAILED(write->CreateTextLayout(text.c_str(), static_cast<UINT32>(text.size()), format, width, 10000,
+                                           layout.Put())) ||
+            FAILED(layout->SetWordWrapping(wrapping)) || FAILED(layout->GetMetrics(&metrics))) {
+            metrics.widthIncludingTrailingWhitespace = metrics.height = -1;
+        }
+        return metrics;
+    }
+
     bool Format(const wchar_t* family, DWRITE_FONT_WEIGHT weight, float size, ComPtr<IDWriteTextFormat>& format) {
         format.Reset();
         if (FAILED(write->CreateTextFormat(family, nullptr, weight, DWRITE_FONT_STYLE_NORMAL, DWRITE_FONT_STRETCH_NORMAL,
@@ -224,12 +199,6 @@ private:
                SUCCEEDED(collection->FindFamilyName(family, &index, &exists)) && exists;
     }
 
-    void ReleaseDevice() {
-        brush.Reset();
-        target.Reset();
-        bitmap.Reset();
-    }
-
     static std::string Hex(HRESULT hr) {
         char text[16];
         std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
@@ -237,7 +206,9 @@ private:
     }
 
     bool MakeTarget(int width, int height) {
-        ReleaseDevice();
+        brush.Reset();
+        target.Reset();
+        bitmap.Reset();
         HRESULT hr = wic->CreateBitmap(width, height, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, bitmap.Put());
         if (FAILED(hr)) {
             failure = "CreateBitmap " + Hex(hr);
@@ -293,7 +264,6 @@ private:
         return SUCCEEDED(hr);
     }
 
-    bool comInitialised = false;
     ComPtr<IWICImagingFactory> wic;
     ComPtr<ID2D1Factory> d2d;
     ComPtr<IDWriteFactory> write;

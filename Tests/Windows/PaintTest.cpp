@@ -35,10 +35,18 @@ std::ostream& operator<<(std::ostream& out, const ExpectedRegion& region) {
 
 std::vector<ExpectedRegion> ActionsOf(const std::vector<ClickRegion>& regions) {
     std::vector<ExpectedRegion> actions;
-    for (const ClickRegion& region : regions) {
-        actions.push_back({static_cast<Action>(region.action), region.arg});
-    }
+    for (const ClickRegion& region : regions) actions.push_back({static_cast<Action>(region.action), region.arg});
     return actions;
+}
+
+// Every page starts with the share button and ends with the options and the web link.
+std::vector<ExpectedRegion> Page(std::vector<ExpectedRegion> middle) {
+    middle.insert(middle.begin(), {Action::ShareAppLinks, 0});
+    for (const Action action : {Action::ToggleAskFirst, Action::ToggleStartWithWindows, Action::ToggleKeepInTray,
+                                Action::OpenWebPage}) {
+        middle.push_back({action, 0});
+    }
+    return middle;
 }
 
 // The pictures go where VELOTRIX_PICTURES says (a Unix path is reached through Wine's Z: drive), or
@@ -46,19 +54,10 @@ std::vector<ExpectedRegion> ActionsOf(const std::vector<ClickRegion>& regions) {
 std::wstring PicturesFolder() {
     wchar_t value[1024];
     const DWORD length = GetEnvironmentVariableW(L"VELOTRIX_PICTURES", value, 1024);
-    std::wstring folder;
-    if (length > 0 && length < 1024) {
-        folder = value;
-        if (folder[0] == L'/') {
-            folder = L"Z:" + folder;
-        }
-    } else {
-        folder = ModuleFolder() + L"\\..\\pictures";
-    }
+    std::wstring folder = length > 0 && length < 1024 ? std::wstring(value) : ModuleFolder() + L"\\..\\pictures";
+    if (folder[0] == L'/') folder = L"Z:" + folder;
     wchar_t full[MAX_PATH];
-    if (GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr) == 0) {
-        return folder;
-    }
+    if (GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr) == 0) return folder;
     SHCreateDirectoryExW(nullptr, full, nullptr);
     return full;
 }
@@ -103,6 +102,12 @@ PhoneView LivePhone(std::uint32_t session, std::string name, std::int32_t player
     return view;
 }
 
+PageInput WithPhones(std::vector<PhoneView> phones, float scale = 1) {
+    PageInput page = BasePage(scale);
+    page.phones = std::move(phones);
+    return page;
+}
+
 const std::string MayasPhone = "Maya\xE2\x80\x99s iPhone";
 const std::string LeosPhone = "Leo\xE2\x80\x99s iPhone";
 
@@ -129,19 +134,27 @@ protected:
         return result;
     }
 
+    // One active phone's card at scale 2: its top, the left edge of its page content, the three bars
+    // (steering, gas, brake) and the row through their tracks, found from its Disconnect button.
+    struct LiveCard {
+        float y, pad, bw, x1, x2, x3, track;
+    };
+    static constexpr float LiveScale = 2;
+    LiveCard PaintLiveCard(const PhoneView& phone) {
+        constexpr float s = LiveScale;
+        const PageInput page = WithPhones({phone}, s);
+        PaintAt(page, s, -1, IconFont::Lookup, true);
+        EXPECT_EQ(harness.regions.size(), 6u);
+        const float y = harness.regions.size() == 6 ? harness.regions[1].rect.y - 118 * s : 0;
+        const float pad = 20 * s, bw = (page.width - 2 * pad - 52 * s) / 3, x1 = pad + 14 * s;
+        return {y, pad, bw, x1, x1 + bw + 12 * s, x1 + 2 * (bw + 12 * s), std::floor(y + 42 * s + 24 * s)};
+    }
+
     PaintHarness harness;
 };
 
 // Every screen the window can show, kept as a picture, with its regions in drawing order.
 TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
-    const std::vector<ExpectedRegion> options = {
-        {Action::ToggleAskFirst, 0}, {Action::ToggleStartWithWindows, 0}, {Action::ToggleKeepInTray, 0},
-        {Action::OpenWebPage, 0}};
-    auto with = [&](std::vector<ExpectedRegion> head) {
-        head.insert(head.begin(), {Action::ShareAppLinks, 0});
-        head.insert(head.end(), options.begin(), options.end());
-        return head;
-    };
     struct Case {
         const wchar_t* file;
         float scale;
@@ -151,15 +164,15 @@ TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
     };
     std::vector<Case> cases;
 
-    cases.push_back({L"empty-state", 1, BasePage(1), with({{Action::OpenAppStore, 0}}), false});
+    cases.push_back({L"empty-state", 1, BasePage(1), Page({{Action::OpenAppStore, 0}}), false});
 
     PageInput missing = BasePage(1);
     missing.busConnected = false;
-    missing.addresses.push_back({"10.0.0.8", L"Ethernet", false});
-    missing.addresses.push_back({"172.20.1.5", L"vEthernet (WSL)", false});
-    missing.addresses.push_back({"10.8.0.2", L"VPN", false});
-    missing.addresses.push_back({"10.9.9.9", L"never shown", false});
-    cases.push_back({L"driver-missing", 1, missing, with({{Action::InstallDriver, 0}, {Action::OpenAppStore, 0}}),
+    missing.addresses.insert(missing.addresses.end(), {{"10.0.0.8", L"Ethernet", false},
+                                                       {"172.20.1.5", L"vEthernet (WSL)", false},
+                                                       {"10.8.0.2", L"VPN", false},
+                                                       {"10.9.9.9", L"never shown", false}});
+    cases.push_back({L"driver-missing", 1, missing, Page({{Action::InstallDriver, 0}, {Action::OpenAppStore, 0}}),
                      false});
 
     PageInput failed = BasePage(1);
@@ -167,21 +180,14 @@ TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
     failed.port = 0;
     failed.startError = "Port 47821 is in use by another program. Close it or choose another port, then start "
                         "Velotrix again.";
-    cases.push_back({L"server-failed", 1, failed, with({{Action::OpenAppStore, 0}}), false});
+    cases.push_back({L"server-failed", 1, failed, Page({{Action::OpenAppStore, 0}}), false});
 
-    PageInput waiting = BasePage(1);
-    waiting.phones = {Phone(0x5A17, LeosPhone, PhoneState::Waiting)};
-    cases.push_back({L"waiting", 1, waiting, with({{Action::AllowPhone, 0x5A17}, {Action::DenyPhone, 0x5A17}}), false});
-
-    PageInput active = BasePage(1);
-    PhoneView fresh = Phone(0x2222, "", PhoneState::Active); // just admitted: idle, no player yet
-    active.phones = {LivePhone(0x1111, MayasPhone, 1), fresh};
-    cases.push_back({L"active", 1, active,
-                     with({{Action::DisconnectPhone, 0x1111}, {Action::DisconnectPhone, 0x2222}}), true});
-
-    PageInput idleOnly = BasePage(1);
-    idleOnly.phones = {fresh};
-    cases.push_back({L"active-idle", 1, idleOnly, with({{Action::DisconnectPhone, 0x2222}}), false});
+    cases.push_back({L"waiting", 1, WithPhones({Phone(0x5A17, LeosPhone, PhoneState::Waiting)}),
+                     Page({{Action::AllowPhone, 0x5A17}, {Action::DenyPhone, 0x5A17}}), false});
+    const PhoneView fresh = Phone(0x2222, "", PhoneState::Active); // just admitted: idle, no player yet
+    cases.push_back({L"active", 1, WithPhones({LivePhone(0x1111, MayasPhone, 1), fresh}),
+                     Page({{Action::DisconnectPhone, 0x1111}, {Action::DisconnectPhone, 0x2222}}), true});
+    cases.push_back({L"active-idle", 1, WithPhones({fresh}), Page({{Action::DisconnectPhone, 0x2222}}), false});
 
     const std::pair<const wchar_t*, PhoneState> turnedAway[] = {
         {L"refused", PhoneState::Refused},
@@ -190,34 +196,31 @@ TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
         {L"other-version", PhoneState::OtherVersion},
     };
     for (const auto& [file, state] : turnedAway) {
-        PageInput page = BasePage(1);
-        page.phones = {Phone(0x3333, LeosPhone, state)};
+        PageInput page = WithPhones({Phone(0x3333, LeosPhone, state)});
         std::vector<ExpectedRegion> head;
         if (state == PhoneState::NoDriver) {
             page.busConnected = false;
             head.push_back({Action::InstallDriver, 0});
         }
-        cases.push_back({file, 1, page, with(head), false});
+        cases.push_back({file, 1, page, Page(head), false});
     }
 
     // What the window holds after EnableDemo: made-up name and address, real phones.
-    PageInput demo = BasePage(1);
+    PageInput demo = WithPhones({LivePhone(0x4444, MayasPhone, 1), LivePhone(0x5555, "Sam", 2),
+                                 Phone(0x6666, LeosPhone, PhoneState::Waiting)});
     demo.demo = true;
     demo.computerName = L"RACING-PC";
-    demo.addresses = {{"192.168.1.20", L"Wi-Fi", true}};
-    demo.phones = {LivePhone(0x4444, MayasPhone, 1), LivePhone(0x5555, "Sam", 2),
-                   Phone(0x6666, LeosPhone, PhoneState::Waiting)};
     cases.push_back({L"demo", 1, demo,
-                     with({{Action::DisconnectPhone, 0x4444},
+                     Page({{Action::DisconnectPhone, 0x4444},
                            {Action::DisconnectPhone, 0x5555},
                            {Action::AllowPhone, 0x6666},
                            {Action::DenyPhone, 0x6666}}),
                      true});
 
-    PageInput large = BasePage(1.5f);
-    large.phones = {LivePhone(0x7777, MayasPhone, 3), Phone(0x8888, LeosPhone, PhoneState::Waiting)};
-    cases.push_back({L"scale-1.5", 1.5f, large,
-                     with({{Action::DisconnectPhone, 0x7777},
+    cases.push_back({L"scale-1.5", 1.5f,
+                     WithPhones({LivePhone(0x7777, MayasPhone, 3), Phone(0x8888, LeosPhone, PhoneState::Waiting)},
+                                1.5f),
+                     Page({{Action::DisconnectPhone, 0x7777},
                            {Action::AllowPhone, 0x8888},
                            {Action::DenyPhone, 0x8888}}),
                      true});
@@ -362,8 +365,7 @@ TEST_F(PaintTest, PhoneChangingStateShiftsTheRegionsAfterIt) {
     const float s = 1;
     const std::uint32_t first = 0xF0000001; // all 32 bits travel in the argument
     const std::uint32_t second = 0x00B2;
-    PageInput before = BasePage(s);
-    before.phones = {Phone(first, LeosPhone, PhoneState::Waiting), LivePhone(second, MayasPhone, 1)};
+    PageInput before = WithPhones({Phone(first, LeosPhone, PhoneState::Waiting), LivePhone(second, MayasPhone, 1)});
     PaintAt(before, s);
     const std::vector<ClickRegion> waiting = harness.regions;
 
@@ -373,21 +375,11 @@ TEST_F(PaintTest, PhoneChangingStateShiftsTheRegionsAfterIt) {
     const std::vector<ClickRegion> admitted = harness.regions;
 
     const auto arg = [](std::uint32_t session) { return static_cast<std::int32_t>(session); };
-    ASSERT_EQ(ActionsOf(waiting), (std::vector<ExpectedRegion>{{Action::ShareAppLinks, 0},
-                                                               {Action::AllowPhone, arg(first)},
-                                                               {Action::DenyPhone, arg(first)},
-                                                               {Action::DisconnectPhone, arg(second)},
-                                                               {Action::ToggleAskFirst, 0},
-                                                               {Action::ToggleStartWithWindows, 0},
-                                                               {Action::ToggleKeepInTray, 0},
-                                                               {Action::OpenWebPage, 0}}));
-    ASSERT_EQ(ActionsOf(admitted), (std::vector<ExpectedRegion>{{Action::ShareAppLinks, 0},
-                                                                {Action::DisconnectPhone, arg(first)},
-                                                                {Action::DisconnectPhone, arg(second)},
-                                                                {Action::ToggleAskFirst, 0},
-                                                                {Action::ToggleStartWithWindows, 0},
-                                                                {Action::ToggleKeepInTray, 0},
-                                                                {Action::OpenWebPage, 0}}));
+    ASSERT_EQ(ActionsOf(waiting), Page({{Action::AllowPhone, arg(first)},
+                                        {Action::DenyPhone, arg(first)},
+                                        {Action::DisconnectPhone, arg(second)}}));
+    ASSERT_EQ(ActionsOf(admitted),
+              Page({{Action::DisconnectPhone, arg(first)}, {Action::DisconnectPhone, arg(second)}}));
 
     const float pad = 20 * s;
     const float right = PageWidth - pad;
@@ -407,8 +399,7 @@ TEST_F(PaintTest, PhoneChangingStateShiftsTheRegionsAfterIt) {
 }
 
 TEST_F(PaintTest, ScrollingMovesRegionsButNotTheContentHeight) {
-    PageInput page = BasePage(1);
-    page.phones = {LivePhone(1, MayasPhone, 1), Phone(2, LeosPhone, PhoneState::Waiting)};
+    PageInput page = WithPhones({LivePhone(1, MayasPhone, 1), Phone(2, LeosPhone, PhoneState::Waiting)});
     const PageResult still = PaintAt(page, 1);
     const std::vector<ClickRegion> unscrolled = harness.regions;
     page.scrollOffset = 137;
@@ -486,8 +477,6 @@ TEST_F(PaintTest, HoverMakesButtonsOpaqueShadesRowsAndUnderlinesTheLink) {
 }
 
 TEST_F(PaintTest, LiveViewDrawsSteeringPedalsButtonsAndStick) {
-    const float s = 2;
-    PageInput page = BasePage(s);
     PhoneView phone = LivePhone(9, MayasPhone, 1);
     phone.input.leftX = -32767;
     phone.input.rightTrigger = 65535;
@@ -495,18 +484,11 @@ TEST_F(PaintTest, LiveViewDrawsSteeringPedalsButtonsAndStick) {
     phone.input.buttons = 0x0101;
     phone.input.rightX = 32767;
     phone.input.rightY = 32767;
-    page.phones = {phone};
-    PaintAt(page, s, -1, IconFont::Lookup, true);
-    ASSERT_EQ(harness.regions.size(), 6u);
-    const float y = harness.regions[1].rect.y - 118 * s;
-    const float pad = 20 * s;
-    const float right = page.width - pad;
-    const float bw = (page.width - 2 * pad - 52 * s) / 3;
-    const float x1 = pad + 14 * s;
-    const float x2 = x1 + bw + 12 * s;
-    const float x3 = x1 + 2 * (bw + 12 * s);
-    const int track = static_cast<int>(y + 42 * s + 24 * s);
-    auto at = [&](float x, int row) { return harness.Pixel(static_cast<int>(x), row); };
+    const LiveCard card = PaintLiveCard(phone);
+    ASSERT_FALSE(HasFailure());
+    constexpr float s = LiveScale;
+    const auto [y, pad, bw, x1, x2, x3, track] = card;
+    auto at = [&](float x, float row) { return harness.Pixel(static_cast<int>(x), static_cast<int>(row)); };
 
     // Full left steering fills from the centre to the left end, and nothing right of the centre.
     ExpectColour(at(x1 + bw * 0.1f, track), Palette::Text);
@@ -522,7 +504,7 @@ TEST_F(PaintTest, LiveViewDrawsSteeringPedalsButtonsAndStick) {
     // 0x0101 lights "A" and "▲" only.
     const wchar_t* labels[] = {L"A", L"B", L"X", L"Y", L"LB", L"RB", L"View", L"Menu",
                                L"\u25B2", L"\u25BC", L"\u25C0", L"\u25B6"};
-    const int chipRow = static_cast<int>(y + 84 * s + 11 * s);
+    const float chipRow = y + 84 * s + 11 * s;
     float x = pad + 14 * s;
     for (int i = 0; i < 12; ++i) {
         SCOPED_TRACE(testing::Message() << "chip " << i);
@@ -532,36 +514,28 @@ TEST_F(PaintTest, LiveViewDrawsSteeringPedalsButtonsAndStick) {
     }
 
     // Right stick pushed right and up: the dot leaves the ring's centre for its upper right.
-    const float stickX = right - 27 * s;
+    const float stickX = BasePage(s).width - pad - 27 * s;
     const float stickY = y + 84 * s + 11 * s;
-    ExpectColour(at(stickX + 9 * s, static_cast<int>(stickY - 9 * s)), Palette::Text);
-    ExpectColour(at(stickX, static_cast<int>(stickY)), Palette::Card);
+    ExpectColour(at(stickX + 9 * s, stickY - 9 * s), Palette::Text);
+    ExpectColour(at(stickX, stickY), Palette::Card);
 }
 
 TEST_F(PaintTest, CentredBarAtRestShowsTheMinimumFillAndTheCentreMark) {
-    const float s = 2;
-    PageInput page = BasePage(s);
     PhoneView phone = LivePhone(9, MayasPhone, 1);
     phone.input.leftX = 0;
     phone.input.rightTrigger = 131; // 0.002: track only
     phone.input.leftTrigger = 655;  // 0.01: the 8s minimum
-    page.phones = {phone};
-    PaintAt(page, s, -1, IconFont::Lookup, true);
-    ASSERT_EQ(harness.regions.size(), 6u);
-    const float y = harness.regions[1].rect.y - 118 * s;
-    const float pad = 20 * s;
-    const float bw = (page.width - 2 * pad - 52 * s) / 3;
-    const float x1 = pad + 14 * s;
+    const LiveCard card = PaintLiveCard(phone);
+    ASSERT_FALSE(HasFailure());
+    constexpr float s = LiveScale;
+    const auto [y, pad, bw, x1, x2, x3, track] = card;
+    auto at = [&](float x, float row) { return harness.Pixel(static_cast<int>(x), static_cast<int>(row)); };
     const float c = x1 + bw * 0.5f;
-    const int track = static_cast<int>(y + 42 * s + 24 * s);
-    auto at = [&](float x, int row) { return harness.Pixel(static_cast<int>(x), row); };
     ExpectColour(at(c - 5 * s, track), Palette::Control);
     ExpectColour(at(c + 5 * s, track), Palette::Control);
     // The mark stands out of the track, above and below it.
-    ExpectColour(at(c, static_cast<int>(y + 42 * s + 19 * s)), Palette::MutedText);
-    ExpectColour(at(c, static_cast<int>(y + 42 * s + 29 * s)), Palette::MutedText);
-    const float x2 = x1 + bw + 12 * s;
-    const float x3 = x1 + 2 * (bw + 12 * s);
+    ExpectColour(at(c, y + 42 * s + 19 * s), Palette::MutedText);
+    ExpectColour(at(c, y + 42 * s + 29 * s), Palette::MutedText);
     ExpectColour(at(x2 + 4 * s, track), Palette::Control);
     ExpectColour(at(x3 + 4 * s, track), Palette::Danger);
     ExpectColour(at(x3 + 12 * s, track), Palette::Control);
