@@ -1,0 +1,213 @@
+// Input datagrams arrive as a continuous stream from every phone, so handling one allocates nothing on
+// the heap and writes no log line, whether it is applied or dropped.
+//
+// Allocations are counted per thread, while the thread has counting switched on. This file replaces
+// the test program's global operator new and delete with ones that count and then call malloc, so
+// ASan and TSan as g++ links them (shared runtimes) still see every allocation. clang links its
+// sanitizer runtimes statically, operator new included, so a replacement would be defined twice;
+// there the sanitizer's own allocation hook counts instead, and sees malloc as well.
+
+#include "ServerFixture.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <thread>
+
+#if defined(__clang__) && defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VELOTRIX_SANITIZER_ALLOCATOR 1
+#endif
+#endif
+
+namespace {
+
+thread_local bool counting = false;
+thread_local std::size_t allocations = 0;
+
+} // namespace
+
+#ifdef VELOTRIX_SANITIZER_ALLOCATOR
+
+#include <sanitizer/allocator_interface.h>
+
+namespace {
+
+void CountAllocation(const volatile void*, std::size_t) {
+    if (counting) ++allocations;
+}
+void IgnoreFree(const volatile void*) {}
+
+void StartCounting() {
+    static const bool installed = __sanitizer_install_malloc_and_free_hooks(&CountAllocation, &IgnoreFree) != 0;
+    (void)installed;
+}
+
+} // namespace
+
+#else
+
+namespace {
+
+void StartCounting() {}
+
+void* Allocate(std::size_t size) noexcept {
+    if (counting) ++allocations;
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+void* AllocateAligned(std::size_t size, std::align_val_t alignment) noexcept {
+    if (counting) ++allocations;
+    void* memory = nullptr;
+    std::size_t align = static_cast<std::size_t>(alignment);
+    if (align < sizeof(void*)) align = sizeof(void*);
+    return posix_memalign(&memory, align, size == 0 ? 1 : size) == 0 ? memory : nullptr;
+}
+
+void* AllocateOrThrow(void* memory) {
+    if (memory == nullptr) throw std::bad_alloc();
+    return memory;
+}
+
+} // namespace
+
+void* operator new(std::size_t size) { return AllocateOrThrow(Allocate(size)); }
+void* operator new[](std::size_t size) { return AllocateOrThrow(Allocate(size)); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    return AllocateOrThrow(AllocateAligned(size, alignment));
+}
+void* operator new[](std::size_t size, std::align_val_t alignment) {
+    return AllocateOrThrow(AllocateAligned(size, alignment));
+}
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    return AllocateAligned(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    return AllocateAligned(size, alignment);
+}
+
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete(void* memory, std::align_val_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::align_val_t) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
+void operator delete(void* memory, std::align_val_t, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::align_val_t, const std::nothrow_t&) noexcept { std::free(memory); }
+
+#endif
+
+namespace Velotrix {
+namespace {
+
+// Heap allocations made on this thread while `work` runs.
+template <typename Work>
+std::size_t AllocationsDuring(Work&& work) {
+    StartCounting();
+    allocations = 0;
+    counting = true;
+    work();
+    counting = false;
+    return allocations;
+}
+
+TEST(AllocationCounterTest, CountsTheCallingThreadsAllocationsOnly) {
+    // Through a volatile pointer, so the compiler cannot leave out the allocation.
+    void* (*volatile allocate)(std::size_t) = static_cast<void* (*)(std::size_t)>(&::operator new);
+    EXPECT_EQ(AllocationsDuring([&] { ::operator delete(allocate(24)); }), 1u);
+    std::atomic<bool> go{false};
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        while (!go.load()) std::this_thread::yield();
+        ::operator delete(allocate(24));
+        done = true;
+    });
+    EXPECT_EQ(AllocationsDuring([&] {
+                  go = true;
+                  while (!done.load()) std::this_thread::yield();
+              }),
+              0u);
+    other.join();
+}
+
+using AllocationTest = ServerFixture;
+
+TEST_F(AllocationTest, InputsAllocateNothingAndLogNothingWhetherAppliedOrDropped) {
+    MakeServer(false);
+    TestPhone active("Active phone", 1);
+    const std::uint32_t session = Hello(active, 0).sessionId;
+    server->SetAskFirst(true);
+    TestPhone waiting("Waiting phone", 2);
+    const StatusDatagram waitingStatus = Hello(waiting, 0);
+    ASSERT_EQ(waitingStatus.state, State(PhoneState::Waiting));
+    const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
+    std::uint32_t unknown = session + 1;
+    while (unknown == 0 || unknown == session || unknown == waitingStatus.sessionId) ++unknown;
+
+    constexpr int Count = 1000;
+    struct Case {
+        const char* what;
+        TestPhone* phone;
+        std::uint32_t session;
+        int firstSequence;
+        int step;
+        std::uint64_t reports;
+    };
+    const Case cases[] = {
+        {"accepted, each newer than the last", &active, session, 1, 1, Count},
+        {"duplicates of the last applied", &active, session, Count, 0, 0},
+        {"stale, older than the last applied", &active, session, Count - 1, -1, 0},
+        {"from a phone waiting for approval", &waiting, waitingStatus.sessionId, 1, 1, 0},
+        {"with a session number nobody has", &active, unknown, 1, 1, 0},
+    };
+    std::int64_t now = 1 * Second;
+    for (const Case& c : cases) {
+        // Everything the loop needs is made before counting starts.
+        std::vector<Bytes> datagrams;
+        for (int i = 0; i < Count; ++i) {
+            InputDatagram input;
+            input.sessionId = c.session;
+            input.sequence = static_cast<std::uint16_t>(c.firstSequence + i * c.step);
+            input.leftX = static_cast<std::int16_t>(i * 31);
+            input.rightTrigger = static_cast<std::uint16_t>(i * 65);
+            input.buttons = static_cast<std::uint16_t>(i);
+            input.echo = static_cast<std::uint32_t>(i);
+            datagrams.push_back(c.phone->Input(input));
+        }
+        const SocketAddress from = c.phone->From();
+        const std::uint64_t reportsBefore = SimulatedBus::ReportCount(serial);
+        const std::size_t linesBefore = logs.Lines().size();
+
+        const std::size_t allocated = AllocationsDuring([&] {
+            for (const Bytes& datagram : datagrams) {
+                now += 4 * Ms;
+                server->HandleDatagram(datagram.data(), static_cast<int>(datagram.size()), from, now);
+            }
+        });
+
+        EXPECT_EQ(allocated, 0u) << c.what;
+        EXPECT_EQ(SimulatedBus::ReportCount(serial) - reportsBefore, c.reports) << c.what;
+        EXPECT_EQ(logs.Lines().size(), linesBefore) << c.what;
+    }
+    // The counted path really ran through the pad: it holds the last accepted input.
+    ControllerReport report;
+    ASSERT_TRUE(SimulatedBus::LastReport(serial, report));
+    EXPECT_EQ(report.leftStickX, static_cast<std::int16_t>((Count - 1) * 31));
+
+    // And the counter sees what the server allocates: a new phone's record.
+    TestPhone newcomer("Newcomer", 3);
+    const Bytes hello = newcomer.Hello();
+    EXPECT_GT(AllocationsDuring([&] {
+                  server->HandleDatagram(hello.data(), static_cast<int>(hello.size()), newcomer.From(), now);
+              }),
+              0u);
+}
+
+} // namespace
+} // namespace Velotrix
