@@ -29,7 +29,7 @@ log_file() { printf '%s' "$WINEPREFIX"/drive_c/users/*/AppData/Local/Velotrix/se
 wait_for_log() {
   local pattern=$1 seconds=${2:-20} i
   for ((i = 0; i < seconds * 10; i++)); do
-    tr -d '\r' <"$(log_file)" 2>/dev/null | grep -qE "$pattern" && return 0
+    tr -d '\r' 2>/dev/null <"$(log_file)" | grep -qE "$pattern" && return 0
     sleep 0.1
   done
   return 1

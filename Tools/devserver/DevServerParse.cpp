@@ -38,8 +38,16 @@ bool SplitWords(std::string_view line, std::string_view* words, std::size_t capa
     }
 }
 
-// `"text"`, for error messages that quote what was typed.
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+// `"text"`, for error messages that quote what was typed. Built by appending: GCC 12 at -O3 warns of
+// an overlapping memcpy inside `"\"" + std::string(text)`.
+std::string Quoted(std::string_view text) {
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '"';
+    quoted.append(text);
+    quoted += '"';
+    return quoted;
+}
 
 } // namespace
 
