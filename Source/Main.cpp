@@ -1,65 +1,107 @@
-// The whole life of the process: the log, the phone server on its port, and the wait for the end.
-
-#include "Server/Server.h"
-#include "Shell/Log.h"
+// The whole life of the process: one copy per logon session, every long-lived object on this frame in
+// a fixed order, the message loop, and the way down in a fixed order.
 
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
-#include <cwchar>
 #include <string>
+#include <vector>
+
+#include "Server/Advertiser.h"
+#include "Server/Server.h"
+#include "Shell/CommandLine.h"
+#include "Shell/HostIdentity.h"
+#include "Shell/Log.h"
+#include "Shell/Settings.h"
+#include "Window/MainWindow.h"
 
 namespace Velotrix {
 
 namespace {
 
-struct Options {
-    bool tray = false;
-    bool demo = false;
-    int port = 0;
-};
+constexpr wchar_t InstanceMutexName[] = L"Local\\VelotrixServer";
 
-Options ParseCommandLine() {
-    Options options;
+std::vector<std::wstring> CommandLineArguments() {
+    std::vector<std::wstring> arguments;
     int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (arguments == nullptr) return options;
-    for (int i = 1; i < count; ++i) {
-        const std::wstring argument = arguments[i];
-        if (argument == L"--tray") {
-            options.tray = true;
-        } else if (argument == L"--demo") {
-            options.demo = true;
-        } else if (argument == L"--port" && i + 1 < count) {
-            options.port = _wtoi(arguments[++i]);
-        }
-    }
-    LocalFree(arguments);
-    return options;
+    LPWSTR* split = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (split == nullptr) return arguments;
+    for (int i = 0; i < count; ++i) arguments.emplace_back(split[i]);
+    LocalFree(split);
+    return arguments;
 }
 
-int Run() {
-    const Options options = ParseCommandLine();
+int Run(HINSTANCE instance) {
+    // Deliberately never closed: the handle keeps the name taken until the process ends, and a second
+    // copy only needs to see that it exists.
+    HANDLE instanceMutex = CreateMutexW(nullptr, TRUE, InstanceMutexName);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (HWND running = FindWindowW(WindowClassName, nullptr)) PostMessageW(running, WM_APP_ACTIVATE, 0, 0);
+        return 0;
+    }
+
+    // Apartment-threaded for the share sheet and the shell; S_FALSE or a failure changes nothing here.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+
+    const CommandLineOptions options = ParseCommandLine(CommandLineArguments());
     StartLog();
     Log("Velotrix server starting");
 
-    const int chosen = options.port != 0 ? options.port : 47821;
-    const auto port = static_cast<std::uint16_t>(chosen & 0xFFFF);
+    Settings settings;
+    LoadSettings(settings);
+    const std::uint16_t port = ChoosePort(options.port, settings.port);
+
     int exitCode = 0;
     {
         Server server;
-        std::string error;
-        if (!server.Start(port, error)) Log("Server: %s", error.c_str());
+        const std::wstring computerName = ComputerName();
+        server.SetHostName(ToUtf8(computerName));
+        server.SetAskFirst(settings.askFirst);
+        server.SetAllowed(settings.allowed);
 
-        MSG message{};
-        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        exitCode = static_cast<int>(message.wParam);
-        server.Stop();
-    }
+        {
+            MainWindow window(server, settings);
+            if (options.demo) window.EnableDemo();
+            server.SetOnAllowedChanged([&settings, &server] {
+                settings.allowed = server.AllowedList();
+                SaveSettings(settings);
+            });
+
+            {
+                Advertiser advertiser;
+                std::string error;
+                const bool started = server.Start(port, error);
+                if (!started) {
+                    Log("Server: %s", error.c_str());
+                    window.startError = error;
+                } else {
+                    const std::vector<LocalAddress> addresses = LocalAddresses();
+                    advertiser.Register(computerName, addresses.empty() ? std::string() : addresses.front().address,
+                                        port);
+                }
+
+                if (window.Create(instance, options.tray && started)) {
+                    MSG message{};
+                    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+                        TranslateMessage(&message);
+                        DispatchMessageW(&message);
+                    }
+                    exitCode = static_cast<int>(message.wParam);
+                }
+
+                // Nothing may call into the window or the settings from here on; the receive thread
+                // may still run until Stop.
+                server.SetOnRequest(nullptr);
+                server.SetOnChanged(nullptr);
+                server.SetOnAllowedChanged(nullptr);
+                advertiser.Deregister();
+                server.Stop();
+            } // the advertiser
+        } // the window
+    } // the server: unplugs every pad and lets the driver go
     Log("Velotrix server stopped");
+    ReleaseMutex(instanceMutex);
     return exitCode;
 }
 
@@ -67,6 +109,4 @@ int Run() {
 
 } // namespace Velotrix
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    return Velotrix::Run();
-}
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { return Velotrix::Run(instance); }

@@ -1,0 +1,27 @@
+#pragma once
+
+// The program's command line: "--tray", "--demo" and "--port N", and which UDP port that makes.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Velotrix {
+
+struct CommandLineOptions {
+    bool tray = false; // start hidden in the notification area (only if the server starts)
+    bool demo = false; // show made-up names and addresses
+    int port = 0;      // 0: not given
+};
+
+// `arguments` as CommandLineToArgvW splits them, the program path first. Options are compared whole
+// and case-sensitively; anything else is ignored. "--port" consumes the next argument, read as _wtoi
+// reads it (leading blanks, a sign, digits up to the first non-digit, 0 without digits); a later
+// "--port" wins, and one with nothing after it is ignored.
+CommandLineOptions ParseCommandLine(const std::vector<std::wstring>& arguments);
+
+// The command line's port if not 0, else the stored one if not 0, else 47821; as a UDP port, the low
+// 16 bits of it (70000 is 4464).
+std::uint16_t ChoosePort(int commandLinePort, std::uint32_t settingsPort);
+
+} // namespace Velotrix

@@ -1,0 +1,36 @@
+#include "Shell/CommandLine.h"
+
+#include <cstdlib>
+
+namespace Velotrix {
+
+namespace {
+constexpr std::uint32_t DefaultPort = 47821;
+}
+
+CommandLineOptions ParseCommandLine(const std::vector<std::wstring>& arguments) {
+    CommandLineOptions options;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::wstring& argument = arguments[i];
+        if (argument == L"--tray") {
+            options.tray = true;
+        } else if (argument == L"--demo") {
+            options.demo = true;
+        } else if (argument == L"--port" && i + 1 < arguments.size()) {
+            options.port = _wtoi(arguments[++i].c_str());
+        }
+    }
+    return options;
+}
+
+std::uint16_t ChoosePort(int commandLinePort, std::uint32_t settingsPort) {
+    std::uint32_t chosen = DefaultPort;
+    if (commandLinePort != 0) {
+        chosen = static_cast<std::uint32_t>(commandLinePort);
+    } else if (settingsPort != 0) {
+        chosen = settingsPort;
+    }
+    return static_cast<std::uint16_t>(chosen & 0xFFFF);
+}
+
+} // namespace Velotrix

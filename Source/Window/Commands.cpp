@@ -1,0 +1,81 @@
+// What a click on the painted page does: one sequence of calls per action.
+
+#include "Window/MainWindow.h"
+
+#include <shellapi.h>
+
+#include "Server/Server.h"
+#include "Share/Share.h"
+#include "Shell/Settings.h"
+#include "Shell/StartWithWindows.h"
+#include "Window/DriverInstall.h"
+#include "Window/Links.h"
+
+namespace Velotrix {
+
+namespace {
+
+// The share sheet where there is one; elsewhere the web link goes to the clipboard, and a balloon
+// says so. A clipboard that cannot be opened ends the command without a word.
+void ShareOrCopyLinks(MainWindow& window) {
+    if (ShareLinks(window.hwnd)) return;
+    if (!CopyToClipboard(window.hwnd, WebLinkWide)) return;
+    window.ShowBalloon(LinkCopiedTitle, LinkCopiedText());
+}
+
+void OpenLink(HWND owner, const wchar_t* link) {
+    ShellExecuteW(owner, L"open", link, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+} // namespace
+
+void MainWindow::OnClick(const ClickRegion& region) {
+    // The session number travels in the region as its 32 bits.
+    const auto sessionId = static_cast<std::uint32_t>(region.arg);
+    switch (static_cast<ClickAction>(region.action)) {
+    case ClickAction::InstallDriver:
+        RunDriverInstaller(hwnd);
+        break;
+    case ClickAction::AllowPhone:
+        server.Allow(sessionId);
+        // onAllowedChanged has saved the list already when the phone was admitted; saving here as well
+        // keeps the registry right even when that callback is not set, and costs one write.
+        settings.allowed = server.AllowedList();
+        SaveSettings(settings);
+        break;
+    case ClickAction::DenyPhone:
+        server.Deny(sessionId);
+        break;
+    case ClickAction::DisconnectPhone:
+        server.Disconnect(sessionId);
+        break;
+    case ClickAction::ToggleAskFirst:
+        settings.askFirst = !settings.askFirst;
+        server.SetAskFirst(settings.askFirst);
+        SaveSettings(settings);
+        break;
+    case ClickAction::ToggleStartWithWindows:
+        // The Run value is the option's only record, so the settings are not saved.
+        startWithWindows = !startWithWindows;
+        SetStartWithWindows(startWithWindows);
+        break;
+    case ClickAction::ToggleKeepInTray:
+        settings.keepInTray = !settings.keepInTray;
+        SaveSettings(settings);
+        break;
+    case ClickAction::OpenAppStore:
+        OpenLink(hwnd, StoreLinkWide);
+        break;
+    case ClickAction::OpenWebPage:
+        OpenLink(hwnd, WebLinkWide);
+        break;
+    case ClickAction::ShareAppLinks:
+        ShareOrCopyLinks(*this);
+        break;
+    default:
+        // Not an action this program draws; the click handler's repaint is all that happens.
+        break;
+    }
+}
+
+} // namespace Velotrix

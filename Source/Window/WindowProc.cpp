@@ -1,0 +1,260 @@
+// The window procedure: mouse, size and DPI, the repaint timer, closing to the notification area, the
+// icon and its menu, and the messages other threads and processes post.
+
+#include "Window/MainWindow.h"
+
+#include <windowsx.h>
+#include <shellapi.h>
+
+#include "Platform/WinHandles.h"
+#include "Server/Server.h"
+#include "Shell/HostIdentity.h"
+#include "Shell/Log.h"
+#include "Shell/Settings.h"
+#include "Window/WindowRules.h"
+
+namespace Velotrix {
+
+namespace {
+
+struct MenuTraits {
+    using Value = HMENU;
+    static Value Invalid() { return nullptr; }
+    static void Release(Value menu) { DestroyMenu(menu); }
+};
+using UniqueMenu = UniqueResource<MenuTraits>;
+
+const wchar_t StillRunningTitle[] = L"Velotrix is still running";
+const wchar_t StillRunningText[] = L"Phones can keep connecting. Quit from this icon\u2019s menu.";
+const wchar_t ApprovalTitle[] = L"A phone wants to connect";
+
+// Mouse positions are signed: on a second monitor left of the first, x is negative.
+float PointerX(LPARAM lParam) { return static_cast<float>(GET_X_LPARAM(lParam)); }
+float PointerY(LPARAM lParam) { return static_cast<float>(GET_Y_LPARAM(lParam)); }
+
+} // namespace
+
+LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    MainWindow* self = nullptr;
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        self = static_cast<MainWindow*>(create->lpCreateParams);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        self->hwnd = window;
+        self->postTarget.store(window);
+    } else {
+        self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    }
+    if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    // From here on a post would reach a dead window, or a new one that got the same handle.
+    if (message == WM_NCDESTROY) self->postTarget.store(nullptr);
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_DESTROY: {
+        NOTIFYICONDATAW data{};
+        data.cbSize = sizeof(data);
+        data.hWnd = hwnd;
+        data.uID = TrayIconId;
+        Shell_NotifyIconW(NIM_DELETE, &data);
+        PostQuitMessage(0);
+        return 0;
+    }
+    case WM_SIZE:
+        // Resize can only fail for a lost device, which the next EndDraw reports anyway.
+        if (renderTarget) renderTarget->Resize(D2D1::SizeU(LOWORD(lParam), HIWORD(lParam)));
+        Repaint();
+        return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT paint{};
+        BeginPaint(hwnd, &paint);
+        Paint();
+        EndPaint(hwnd, &paint);
+        return 0;
+    }
+    case WM_CLOSE:
+        OnClose();
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT && hoverIndex >= 0) {
+            SetCursor(LoadCursorW(nullptr, IDC_HAND));
+            return TRUE;
+        }
+        break;
+    case WM_GETMINMAXINFO: {
+        auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+        info->ptMinTrackSize.x = MinimumTrackSize(scale);
+        info->ptMinTrackSize.y = MinimumTrackSize(scale);
+        return 0;
+    }
+    case WM_TIMER:
+        OnTimer();
+        return 0;
+    case WM_MOUSEMOVE:
+        OnMouseMove(lParam);
+        return 0;
+    case WM_LBUTTONUP:
+        OnLeftButtonUp(lParam);
+        return 0;
+    case WM_MOUSEWHEEL:
+        OnMouseWheel(wParam);
+        return 0;
+    case WM_MOUSELEAVE:
+        hoverIndex = -1;
+        Repaint();
+        return 0;
+    case WM_DPICHANGED:
+        OnDpiChanged(wParam, lParam);
+        return 0;
+    case WM_APP_TRAY:
+        OnTrayEvent(lParam);
+        return 0;
+    case WM_APP_APPROVAL_REQUEST:
+        OnApprovalRequest();
+        return 0;
+    case WM_APP_REFRESH:
+        Repaint();
+        return 0;
+    case WM_APP_DRIVER_INSTALLED:
+        // ConnectBus logs its own failure; the screen then keeps offering the installation.
+        if (server.ConnectBus()) Log("Driver ready after the install");
+        Repaint();
+        return 0;
+    case WM_APP_ACTIVATE:
+        BringToFront();
+        return 0;
+    default:
+        break;
+    }
+    // Explorer announces itself with this after it (re)starts; its old icons are gone by then.
+    static const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+    if (message == taskbarCreated && taskbarCreated != 0) {
+        AddTrayIcon();
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+void MainWindow::Repaint() { InvalidateRect(hwnd, nullptr, FALSE); }
+
+void MainWindow::OnTimer() {
+    if (TimerTickRepaints(IsWindowVisible(hwnd) != FALSE, IsIconic(hwnd) != FALSE, animating, idleTicks)) Repaint();
+}
+
+void MainWindow::OnMouseMove(LPARAM lParam) {
+    const int hit = LastRegionAt(regions, PointerX(lParam), PointerY(lParam));
+    if (hit != hoverIndex) {
+        hoverIndex = hit;
+        Repaint();
+    }
+    // Asked again on every move: Windows forgets the request once it has sent WM_MOUSELEAVE.
+    TRACKMOUSEEVENT track{};
+    track.cbSize = sizeof(track);
+    track.dwFlags = TME_LEAVE;
+    track.hwndTrack = hwnd;
+    track.dwHoverTime = 0;
+    TrackMouseEvent(&track);
+}
+
+void MainWindow::OnLeftButtonUp(LPARAM lParam) {
+    const int hit = FirstRegionAt(regions, PointerX(lParam), PointerY(lParam));
+    // A copy: the command may repaint, and a paint rebuilds `regions`.
+    if (hit >= 0) OnClick(ClickRegion(regions[static_cast<std::size_t>(hit)]));
+    Repaint();
+}
+
+void MainWindow::OnMouseWheel(WPARAM wParam) {
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    const auto delta = static_cast<short>(HIWORD(wParam));
+    scrollOffset = ScrollAfterWheel(scrollOffset, delta, scale, contentHeight, static_cast<float>(client.bottom));
+    Repaint();
+}
+
+void MainWindow::OnClose() {
+    if (!settings.keepInTray) {
+        DestroyWindow(hwnd);
+        return;
+    }
+    ShowWindow(hwnd, SW_HIDE);
+    if (!trayBalloonShown) {
+        trayBalloonShown = true;
+        ShowBalloon(StillRunningTitle, StillRunningText);
+    }
+}
+
+void MainWindow::OnTrayEvent(LPARAM lParam) {
+    // With NOTIFYICON_VERSION_4 the event is the low word of lParam.
+    switch (LOWORD(lParam)) {
+    case WM_LBUTTONUP:
+    case NIN_SELECT:
+    case NIN_KEYSELECT:
+    case NIN_BALLOONUSERCLICK:
+        BringToFront();
+        break;
+    case WM_CONTEXTMENU:
+    case WM_RBUTTONUP:
+        ShowTrayMenu();
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::ShowTrayMenu() {
+    if (trayMenuOpen) return;
+    const UniqueMenu menu(CreatePopupMenu());
+    if (!menu) return;
+    AppendMenuW(menu.get(), MF_STRING, IDM_TRAY_OPEN, L"Open Velotrix");
+    AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu.get(), MF_STRING, IDM_TRAY_QUIT, L"Quit");
+    POINT point{};
+    GetCursorPos(&point);
+    // Without this the menu stays open when the user clicks elsewhere.
+    SetForegroundWindow(hwnd);
+    trayMenuOpen = true;
+    const UINT command = static_cast<UINT>(
+        TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, 0, hwnd, nullptr));
+    trayMenuOpen = false;
+    if (command == IDM_TRAY_OPEN) {
+        BringToFront();
+    } else if (command == IDM_TRAY_QUIT) {
+        DestroyWindow(hwnd);
+    }
+}
+
+void MainWindow::OnApprovalRequest() {
+    std::string name;
+    {
+        std::lock_guard lock(requestMutex);
+        name = pendingRequestName;
+    }
+    ShowBalloon(ApprovalTitle,
+                L"\u201C" + ToUtf16(name) + L"\u201D is asking to become a controller. Open Velotrix to allow it.");
+    // A minimized window counts as visible and stays minimized; a hidden one appears without taking the
+    // focus from whatever the user is doing.
+    if (!IsWindowVisible(hwnd)) ShowWindow(hwnd, SW_SHOWNOACTIVATE);
+    FLASHWINFO flash{};
+    flash.cbSize = sizeof(flash);
+    flash.hwnd = hwnd;
+    flash.dwFlags = FLASHW_ALL | FLASHW_TIMERNOFG;
+    flash.uCount = 0;
+    flash.dwTimeout = 0;
+    FlashWindowEx(&flash);
+    Repaint();
+}
+
+void MainWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
+    scale = static_cast<float>(HIWORD(wParam)) / 96.0f;
+    CreateTextFormats();
+    // The render target stays: the WM_SIZE that this move causes resizes it.
+    const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+    SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+} // namespace Velotrix

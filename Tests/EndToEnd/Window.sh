@@ -1,0 +1,181 @@
+#!/usr/bin/env bash
+# Velotrix.exe's window under Wine and Xvfb: it opens, a second copy only brings it back, "--tray"
+# starts without a window (unless the server failed), "--demo" shows the made-up PC, and "Quit" in
+# the notification-area icon's menu ends the program. Screenshots go to $VELOTRIX_SHOTS (default
+# build/windows/screenshots).
+#
+# The icon and its menu are clicked for real: Wine shows the notification area as its own small
+# window, "Wine System Tray", when no desktop tray is running, which is the case under Xvfb.
+source "$(dirname "$0")/common.bash"
+
+# For development from another build folder; scripts/test uses build/windows.
+EXE_DIR=${VELOTRIX_EXE_DIR:-$EXE_DIR}
+SHOTS=${VELOTRIX_SHOTS:-$ROOT/build/windows/screenshots}
+mkdir -p "$SHOTS"
+ACCENT='srgb(61,214,120)' # the icon's colour (#3DD678), found by its pixels in the tray
+
+# X id of the visible top-level window titled exactly "Velotrix", or nothing.
+main_window() { xdotool search --onlyvisible --name '^Velotrix$' 2>/dev/null | head -n1; }
+
+# Waits up to $1 seconds for the main window to be visible (or, with "gone", to be not visible).
+wait_for_window() {
+  local seconds=$1 want=${2:-shown} i
+  for ((i = 0; i < seconds * 10; i++)); do
+    if [ "$want" = shown ]; then [ -n "$(main_window)" ] && return 0; else [ -z "$(main_window)" ] && return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+velotrix_running() { [ -n "$VELOTRIX_PID" ] && kill -0 "$VELOTRIX_PID" 2>/dev/null; }
+
+# Waits up to $1 seconds for Velotrix.exe to end by itself.
+wait_for_exit() {
+  local seconds=$1 i
+  for ((i = 0; i < seconds * 10; i++)); do
+    velotrix_running || return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# The popup menu Velotrix opened: "id x y width height" of an unnamed velotrix.exe window larger
+# than a pixel, or nothing.
+popup_menu() {
+  xwininfo -root -tree 2>/dev/null | awk '
+    /\(has no name\): \("velotrix.exe"/ {
+      for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+$/) {
+        split($i, g, /[x+]/)
+        if (g[1] > 20 && g[2] > 20) { print $1, g[3], g[4], g[1], g[2]; exit }
+      }
+    }'
+}
+
+# Right-clicks the icon in Wine's tray window and picks "Quit", the last item of the menu. A first
+# click sometimes only activates the tray window, so it tries a few times.
+quit_from_tray() {
+  local try tray icon menu id x y w h
+  for try in 1 2 3 4 5; do
+    tray=$(xdotool search --name '^Wine System Tray$' 2>/dev/null | head -n1)
+    [ -n "$tray" ] || { sleep 1; continue; }
+    xdotool windowraise "$tray"
+    sleep 0.3
+    # The icon's first pixel of the accent colour, in the tray window's coordinates.
+    icon=$(import -window "$tray" -depth 8 txt:- 2>/dev/null | awk -F'[,: ]+' -v colour="$ACCENT" 'index($0, colour) {print $1, $2; exit}')
+    [ -n "$icon" ] || { sleep 1; continue; }
+    read -r x y <<<"$icon"
+    xdotool mousemove --window "$tray" $((x + 3)) $((y + 3)) click 3
+    for _ in $(seq 20); do
+      menu=$(popup_menu)
+      [ -n "$menu" ] && break
+      sleep 0.1
+    done
+    [ -n "$menu" ] || continue
+    import -window root "$SHOTS/tray-menu.png" 2>/dev/null
+    read -r id x y w h <<<"$menu"
+    # "Open Velotrix", a separator, "Quit": the last item sits 11 pixels above the bottom border.
+    xdotool mousemove $((x + w / 3)) $((y + h - 11)) click 1
+    return 0
+  done
+  return 1
+}
+
+screenshot() { import -window root "$SHOTS/$1.png" 2>/dev/null; }
+
+# Waits up to $1 seconds until the main window shows the page: Direct2D under Wine takes a few seconds
+# to make its first render target, and until then the window is black. The page's background is
+# #15171A, and its buttons and QR card use the accent colour.
+wait_for_paint() {
+  local seconds=$1 i window
+  for ((i = 0; i < seconds * 2; i++)); do
+    window=$(main_window)
+    if [ -n "$window" ] && import -window "$window" -depth 8 txt:- 2>/dev/null | grep -q 'srgb(21,23,26)'; then
+      return 0
+    fi
+    sleep 0.5
+  done
+  return 1
+}
+
+# The log's last line without its time stamp (and without the CR of its CRLF).
+last_log_line_is() { [ "$(tail -n1 "$(log_file)" | tr -d '\r' | cut -c14-)" = "$1" ]; }
+
+# Closing must hide the window, whatever an earlier script left in the settings. The display comes
+# first: a Wine started without one keeps its desktop off X for as long as its wineserver lives.
+start_display
+wine reg add 'HKCU\Software\Quillon\Velotrix' /v KeepInTray /t REG_DWORD /d 1 /f >/dev/null 2>&1
+
+# 1. A plain start opens the window; a second copy exits with 0 and the first one stays.
+port=$(free_port)
+start_velotrix --port "$port" || { fail "Velotrix.exe did not start"; finish; }
+check "the window opens" wait_for_window 30
+check "its title is Velotrix" test "$(xdotool getwindowname "$(main_window)")" = "Velotrix"
+check "the page is painted" wait_for_paint 30
+screenshot window
+
+# Alt+F4 closes it into the notification area (it stays running), the second copy brings it back.
+xdotool windowactivate --sync "$(main_window)" 2>/dev/null || xdotool windowfocus "$(main_window)"
+xdotool key --window "$(main_window)" alt+F4
+check "closing hides the window" wait_for_window 10 gone
+check "closing keeps the program running" velotrix_running
+(cd "$EXE_DIR" && timeout 60 wine ./Velotrix.exe --port "$port") >/dev/null 2>&1
+second=$?
+check "a second copy exits with 0" test "$second" -eq 0
+check "the second copy brings the first one's window back" wait_for_window 15
+check "the window is painted again" wait_for_paint 20
+screenshot window-again
+check "the first copy still runs" velotrix_running
+check "the second copy started nothing" test "$(grep -c 'Velotrix server starting' "$(log_file)")" -eq 1
+
+# "Quit" from the icon's menu ends the program, whatever keepInTray says.
+check "Quit is chosen from the notification-area menu" quit_from_tray
+check "Quit ends the program" wait_for_exit 30
+check "the log ends with the stop line" last_log_line_is "Velotrix server stopped"
+stop_velotrix
+
+# 2. --tray: running, but no window until asked for.
+start_velotrix --tray --port "$port" || fail "Velotrix.exe --tray did not start"
+check "--tray starts the server" wait_for_log "Server: listening on UDP $port\$" 30
+sleep 3
+check "--tray shows no window" test -z "$(main_window)"
+screenshot tray
+check "Quit is chosen from the menu of the hidden program" quit_from_tray
+check "Quit ends the hidden program" wait_for_exit 30
+check "its log ends with the stop line too" last_log_line_is "Velotrix server stopped"
+stop_velotrix
+
+# 3. --tray when the port is taken: the window opens anyway, so the user sees why nothing works.
+python3 -c "
+import socket, time
+s = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
+s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
+s.bind(('::', $port))
+time.sleep(90)" &
+HOLDER_PID=$!
+sleep 0.5
+start_velotrix --tray --port "$port" || fail "Velotrix.exe --tray did not start with the port taken"
+check "the taken port is logged" wait_for_log "Server: Port $port is in use" 30
+check "--tray with a failed server still opens the window" wait_for_window 30
+check "the failure page is painted" wait_for_paint 30
+screenshot port-taken
+stop_velotrix
+kill "$HOLDER_PID" 2>/dev/null
+wait "$HOLDER_PID" 2>/dev/null
+HOLDER_PID=""
+
+# 4. --demo: the made-up PC name and address (look at demo.png: "RACING-PC", "192.168.1.20").
+start_velotrix --demo --port "$port" || fail "Velotrix.exe --demo did not start"
+check "--demo opens the window" wait_for_window 30
+check "the demo page is painted" wait_for_paint 30
+sleep 1
+screenshot demo
+check "the demo screenshot was taken" test -s "$SHOTS/demo.png"
+# A phone's Hello becomes a card (no driver under Wine; look at demo-phone.png).
+"$PHONE" --port "$port" --name "Anna’s iPhone" --duration 0 --hello-interval 0 --no-bye --listen 1000 --quiet >/dev/null
+check "the phone's Hello reached the program" wait_for_log 'Hello from "Anna’s iPhone" \([0-9a-f]{32}\): 4$' 10
+sleep 3
+screenshot demo-phone
+check "the page with the phone was taken" test -s "$SHOTS/demo-phone.png"
+stop_velotrix
+
+finish

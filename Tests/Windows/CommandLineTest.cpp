@@ -1,0 +1,57 @@
+#include "Shell/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace Velotrix {
+namespace {
+
+TEST(CommandLineTest, OptionsAreWholeCaseSensitiveArgumentsAfterTheProgramPath) {
+    struct Case {
+        const char* what;
+        std::vector<std::wstring> arguments;
+        CommandLineOptions expected;
+    };
+    const std::vector<Case> cases = {
+        {"nothing", {L"Velotrix.exe"}, {false, false, 0}},
+        {"no arguments at all", {}, {false, false, 0}},
+        {"tray and demo", {L"Velotrix.exe", L"--demo", L"--tray"}, {true, true, 0}},
+        {"the program path is not an option", {L"--tray"}, {false, false, 0}},
+        {"other spellings do nothing", {L"Velotrix.exe", L"--Tray", L"-tray", L"--tray=1", L"--DEMO"}, {false, false, 0}},
+        {"port", {L"Velotrix.exe", L"--port", L"5000"}, {false, false, 5000}},
+        {"a later port wins", {L"Velotrix.exe", L"--port", L"5000", L"--port", L"6000"}, {false, false, 6000}},
+        {"port as the last argument is ignored", {L"Velotrix.exe", L"--port", L"5000", L"--port"}, {false, false, 5000}},
+        {"port's value is consumed, even if it looks like an option", {L"Velotrix.exe", L"--port", L"--tray"},
+         {false, false, 0}},
+        {"leading blanks, sign, digits up to the first non-digit", {L"Velotrix.exe", L"--port", L"  +123abc"},
+         {false, false, 123}},
+        {"negative", {L"Velotrix.exe", L"--port", L"-5"}, {false, false, -5}},
+        {"not a number", {L"Velotrix.exe", L"--port", L"abc", L"--demo"}, {false, true, 0}},
+        {"unknown arguments are skipped", {L"Velotrix.exe", L"hello", L"--tray", L"world"}, {true, false, 0}},
+    };
+    for (const Case& c : cases) {
+        const CommandLineOptions options = ParseCommandLine(c.arguments);
+        EXPECT_EQ(options.tray, c.expected.tray) << c.what;
+        EXPECT_EQ(options.demo, c.expected.demo) << c.what;
+        EXPECT_EQ(options.port, c.expected.port) << c.what;
+    }
+}
+
+TEST(CommandLineTest, PortComesFromTheCommandLineThenTheSettingsThenTheDefaultAsItsLow16Bits) {
+    struct Case {
+        int commandLine;
+        std::uint32_t stored;
+        std::uint16_t expected;
+    };
+    const std::vector<Case> cases = {
+        {0, 0, 47821},    {5000, 0, 5000},   {5000, 6000, 5000}, {0, 6000, 6000},
+        {70000, 0, 4464}, {0, 70000, 4464},  {65536, 0, 0},      {-5, 0, 65531},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ChoosePort(c.commandLine, c.stored), c.expected) << c.commandLine << " " << c.stored;
+}
+
+} // namespace
+} // namespace Velotrix
