@@ -1,0 +1,97 @@
+// A pretend installer. It does what the environment asks, in this order, and exits:
+//
+//   VELOTRIX_TEST_INSTALLER_LOG      a file to which it appends one line when it starts,
+//                                    "start<TAB><own path><TAB>show=<n><TAB><command line>" (n is the
+//                                    show command it was started with, -1 when none was given), and one
+//                                    when it ends, "end<TAB><own path>". UTF-8.
+//   VELOTRIX_TEST_INSTALLER_COMMAND  a command line to run and wait for (at most 60 s); the installer
+//                                    exits with its exit code. This is how a test installs a driver.
+//   VELOTRIX_TEST_INSTALLER_EVENT    the name of an event to wait for (at most 60 s) before ending,
+//                                    so a test decides when the installation is over;
+//   VELOTRIX_TEST_INSTALLER_WAIT_MS  otherwise how long to wait, 500 ms unless given.
+//
+// Without any of them it waits half a second and exits with 0, like a quick installer would.
+
+#include <windows.h>
+
+#include <cwchar>
+#include <iterator>
+#include <string>
+
+namespace {
+
+std::wstring Environment(const wchar_t* name) {
+    wchar_t buffer[4096];
+    const DWORD length = GetEnvironmentVariableW(name, buffer, static_cast<DWORD>(std::size(buffer)));
+    if (length == 0 || length >= std::size(buffer)) return {};
+    return std::wstring(buffer, length);
+}
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr,
+                        nullptr);
+    return result;
+}
+
+// One write per line, appended: several installers may log to the same file at once.
+void AppendLine(const std::wstring& path, const std::wstring& line) {
+    if (path.empty()) return;
+    const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    const std::string bytes = Utf8(line + L"\n");
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+DWORD RunCommand(std::wstring command) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return GetLastError();
+    }
+    CloseHandle(process.hThread);
+    DWORD exitCode = 1;
+    if (WaitForSingleObject(process.hProcess, 60'000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hProcess);
+    return exitCode;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    GetStartupInfoW(&startup);
+    const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 ? startup.wShowWindow : -1;
+
+    const std::wstring log = Environment(L"VELOTRIX_TEST_INSTALLER_LOG");
+    AppendLine(log, L"start\t" + std::wstring(self) + L"\tshow=" + std::to_wstring(show) + L"\t" + GetCommandLineW());
+
+    DWORD exitCode = 0;
+    const std::wstring command = Environment(L"VELOTRIX_TEST_INSTALLER_COMMAND");
+    if (!command.empty()) exitCode = RunCommand(command);
+
+    const std::wstring eventName = Environment(L"VELOTRIX_TEST_INSTALLER_EVENT");
+    if (!eventName.empty()) {
+        const HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, eventName.c_str());
+        if (event != nullptr) {
+            WaitForSingleObject(event, 60'000);
+            CloseHandle(event);
+        }
+    } else {
+        const std::wstring wait = Environment(L"VELOTRIX_TEST_INSTALLER_WAIT_MS");
+        Sleep(wait.empty() ? 500 : static_cast<DWORD>(std::wcstoul(wait.c_str(), nullptr, 10)));
+    }
+
+    AppendLine(log, L"end\t" + std::wstring(self));
+    return static_cast<int>(exitCode);
+}

@@ -1,0 +1,248 @@
+#pragma once
+
+// What the tests of the window's commands observe the outside world with: the notification area's
+// balloons, links opened by the shell, installers started, and the message loop.
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Platform/WinHandles.h"
+#include "Shell/HostIdentity.h"
+
+namespace Velotrix {
+
+// Stands in for Explorer's notification area. Wine's Shell_NotifyIconW hands every call to the first
+// window of the class "Shell_TrayWnd" as WM_COPYDATA, with the NIM_ code in dwData and the icon's data,
+// texts included, in the payload. Other test files have a recorder of their own under the same class
+// name, so the class is registered afresh with this procedure and unregistered afterwards.
+class TrayRecorder {
+public:
+    struct Call {
+        ULONG_PTR code = 0;
+        std::vector<unsigned char> data;
+        // `text` occurs in the payload, including the NUL after it when `whole` is set.
+        bool Holds(const std::wstring& text, bool whole = false) const {
+            std::wstring needle = text;
+            if (whole) needle.push_back(L'\0');
+            const auto* bytes = reinterpret_cast<const unsigned char*>(needle.data());
+            const std::size_t length = needle.size() * sizeof(wchar_t);
+            if (length == 0 || data.size() < length) return false;
+            for (std::size_t i = 0; i + length <= data.size(); i += sizeof(wchar_t))
+                if (std::memcmp(data.data() + i, bytes, length) == 0) return true;
+            return false;
+        }
+    };
+
+    TrayRecorder() {
+        const HINSTANCE instance = GetModuleHandleW(nullptr);
+        UnregisterClassW(ClassName, instance);
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof(windowClass);
+        windowClass.lpfnWndProc = &TrayRecorder::Procedure;
+        windowClass.hInstance = instance;
+        windowClass.lpszClassName = ClassName;
+        RegisterClassExW(&windowClass);
+        window = CreateWindowExW(0, ClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, instance, nullptr);
+        if (window != nullptr) SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~TrayRecorder() {
+        if (window != nullptr) DestroyWindow(window);
+        UnregisterClassW(ClassName, GetModuleHandleW(nullptr));
+    }
+    TrayRecorder(const TrayRecorder&) = delete;
+    TrayRecorder& operator=(const TrayRecorder&) = delete;
+
+    bool Ready() const { return window != nullptr && FindWindowW(ClassName, nullptr) == window; }
+
+    // Balloons: NIM_MODIFY calls that carry both texts whole.
+    int Balloons(const std::wstring& title, const std::wstring& text) const {
+        int count = 0;
+        for (const Call& call : calls)
+            count += call.code == NIM_MODIFY && call.Holds(title, true) && call.Holds(text, true) ? 1 : 0;
+        return count;
+    }
+    int Modifications() const {
+        int count = 0;
+        for (const Call& call : calls) count += call.code == NIM_MODIFY ? 1 : 0;
+        return count;
+    }
+
+    std::vector<Call> calls;
+
+private:
+    static constexpr const wchar_t* ClassName = L"Shell_TrayWnd";
+
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<TrayRecorder*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (message == WM_COPYDATA && self != nullptr) {
+            const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+            const auto* bytes = static_cast<const unsigned char*>(copy->lpData);
+            self->calls.push_back({copy->dwData, std::vector<unsigned char>(bytes, bytes + copy->cbData)});
+            return TRUE;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    HWND window = nullptr;
+};
+
+// Dispatches this thread's messages until `done` answers true or `timeout` passes; answers `done`.
+inline bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) continue;
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+// Dispatches this thread's messages for `duration`: for checking that something does NOT happen.
+inline void PumpFor(std::chrono::milliseconds duration) {
+    PumpUntil([] { return false; }, duration);
+}
+
+inline std::wstring TestInstallerPath() { return ModuleFolder() + L"\\velotrix_test_installer.exe"; }
+
+inline bool Contains(const std::wstring& text, const std::wstring& part) {
+    return text.find(part) != std::wstring::npos;
+}
+inline bool EndsWith(const std::wstring& text, const std::wstring& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Every start and end of the test installer (also in its role as a browser) while this lives: points
+// VELOTRIX_TEST_INSTALLER_LOG, which started programs inherit, at a fresh file.
+class InstallerLog {
+public:
+    struct Entry {
+        std::wstring kind; // "start" or "end"
+        std::wstring program;
+        int show = -1;
+        std::wstring commandLine;
+    };
+
+    InstallerLog() {
+        wchar_t folder[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, folder);
+        path = std::wstring(folder) + L"velotrix-installer-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+               std::to_wstring(++Counter()) + L".log";
+        DeleteFileW(path.c_str());
+        SetEnvironmentVariableW(L"VELOTRIX_TEST_INSTALLER_LOG", path.c_str());
+    }
+    ~InstallerLog() {
+        SetEnvironmentVariableW(L"VELOTRIX_TEST_INSTALLER_LOG", nullptr);
+        DeleteFileW(path.c_str());
+    }
+    InstallerLog(const InstallerLog&) = delete;
+    InstallerLog& operator=(const InstallerLog&) = delete;
+
+    std::vector<Entry> Entries() const {
+        std::vector<Entry> entries;
+        const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return entries;
+        std::string bytes;
+        char buffer[4096];
+        DWORD read = 0;
+        while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
+        std::istringstream lines(bytes);
+        std::string line;
+        while (std::getline(lines, line)) {
+            // Only whole lines: a line being written has no newline yet.
+            if (lines.eof()) break;
+            std::vector<std::wstring> fields;
+            std::size_t start = 0;
+            const std::wstring wide = ToUtf16(line);
+            for (;;) {
+                const std::size_t tab = wide.find(L'\t', start);
+                fields.push_back(wide.substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start));
+                if (tab == std::wstring::npos) break;
+                start = tab + 1;
+            }
+            Entry entry;
+            entry.kind = fields[0];
+            if (fields.size() > 1) entry.program = fields[1];
+            if (fields.size() > 2 && fields[2].rfind(L"show=", 0) == 0) entry.show = std::stoi(fields[2].substr(5));
+            if (fields.size() > 3) entry.commandLine = fields[3];
+            entries.push_back(entry);
+        }
+        return entries;
+    }
+    std::vector<Entry> Of(const std::wstring& kind) const {
+        std::vector<Entry> matching;
+        for (const Entry& entry : Entries())
+            if (entry.kind == kind) matching.push_back(entry);
+        return matching;
+    }
+    std::size_t Starts() const { return Of(L"start").size(); }
+    std::size_t Ends() const { return Of(L"end").size(); }
+
+private:
+    static int& Counter() {
+        static int counter = 0;
+        return counter;
+    }
+    std::wstring path;
+};
+
+// Makes the shell open "https" links with the test installer instead of a browser, for this process
+// only: HKEY_CLASSES_ROOT is pointed at a throwaway key whose https handler is the test installer,
+// which then logs the link in its command line to the InstallerLog.
+class BrowserSandbox {
+public:
+    BrowserSandbox()
+        : path(L"Software\\Velotrix Tests\\Classes " + std::to_wstring(GetCurrentProcessId())) {
+        HKEY root = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr) !=
+            ERROR_SUCCESS) {
+            return;
+        }
+        classes.Reset(root);
+        HKEY command = nullptr;
+        if (RegCreateKeyExW(root, L"https\\shell\\open\\command", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &command,
+                            nullptr) != ERROR_SUCCESS) {
+            return;
+        }
+        const UniqueRegistryKey commandKey(command);
+        const std::wstring line = L"\"" + TestInstallerPath() + L"\" \"%1\"";
+        if (RegSetValueExW(command, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(line.c_str()),
+                           static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) {
+            return;
+        }
+        overridden = RegOverridePredefKey(HKEY_CLASSES_ROOT, root) == ERROR_SUCCESS;
+        // The "browser" need not linger.
+        SetEnvironmentVariableW(L"VELOTRIX_TEST_INSTALLER_WAIT_MS", L"0");
+    }
+    ~BrowserSandbox() {
+        SetEnvironmentVariableW(L"VELOTRIX_TEST_INSTALLER_WAIT_MS", nullptr);
+        if (overridden) RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+        classes.Reset();
+        RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+    }
+    BrowserSandbox(const BrowserSandbox&) = delete;
+    BrowserSandbox& operator=(const BrowserSandbox&) = delete;
+
+    bool Ready() const { return overridden; }
+
+private:
+    std::wstring path;
+    UniqueRegistryKey classes;
+    bool overridden = false;
+};
+
+} // namespace Velotrix

@@ -1,0 +1,419 @@
+// Sharing the links. Wine has no share sheet, so a click on "Share" takes the clipboard fallback
+// here: the failure is logged, the web link goes to the clipboard and a balloon says so. What the
+// share sheet would be filled with is checked by handing the DataRequested handler's work a request
+// whose package records what is set on it.
+
+#include "Share/Share.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "CommandsHarness.h"
+#include "Platform/SimulatedBus.h"
+#include "Server/Server.h"
+#include "ServerFixture.h"
+#include "Shell/Settings.h"
+#include "Window/Links.h"
+#include "Window/MainWindow.h"
+
+namespace Velotrix {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::wstring WebLink = L"https://velotrix.app";
+const std::wstring StoreLink = L"https://apps.apple.com/app/id6741239571";
+
+bool WriteClipboard(const std::wstring& text) {
+    if (!OpenClipboard(nullptr)) return false;
+    EmptyClipboard();
+    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    bool put = false;
+    if (memory != nullptr) {
+        std::memcpy(GlobalLock(memory), text.c_str(), bytes);
+        GlobalUnlock(memory);
+        put = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+        if (!put) GlobalFree(memory);
+    }
+    CloseClipboard();
+    return put;
+}
+
+std::optional<std::wstring> ReadClipboard() {
+    if (!OpenClipboard(nullptr)) return std::nullopt;
+    std::optional<std::wstring> text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = std::wstring(chars);
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+std::string SystemText(unsigned code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+        reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text;
+    if (buffer != nullptr) {
+        text.assign(buffer, length);
+        LocalFree(buffer);
+    }
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) text.pop_back();
+    return ToUtf8(text);
+}
+
+class ShareTest : public testing::Test {
+protected:
+    void SetUp() override {
+        // As the program runs: a single-threaded apartment on the user-interface thread.
+        comReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+        SimulatedBus::Reset();
+        server = std::make_unique<Server>();
+        window = std::make_unique<MainWindow>(*server, settings);
+        ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), true));
+    }
+
+    void TearDown() override {
+        server->SetOnRequest(nullptr);
+        server->SetOnChanged(nullptr);
+        if (window && IsWindow(window->hwnd)) DestroyWindow(window->hwnd);
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        }
+        window.reset();
+        server.reset();
+        SimulatedBus::Reset();
+        if (comReady) CoUninitialize();
+    }
+
+    void ClickShare() {
+        window->OnClick(ClickRegion{{0, 0, 10, 10}, static_cast<std::int32_t>(ClickAction::ShareAppLinks), 0});
+    }
+
+    std::vector<std::string> ShareSheetLines() {
+        std::vector<std::string> found;
+        for (const std::string& line : logs.Lines())
+            if (line.rfind("Share sheet:", 0) == 0) found.push_back(line);
+        return found;
+    }
+
+    bool comReady = false;
+    LogCapture logs;
+    Settings settings;
+    std::unique_ptr<Server> server;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(ShareTest, WithoutAShareSheetTheWebLinkIsCopiedAndABalloonSaysSo) {
+    TrayRecorder tray;
+    ASSERT_TRUE(tray.Ready());
+    ASSERT_TRUE(WriteClipboard(L"something the user copied"));
+    const std::wstring balloonText = WebLink + L" is on the clipboard: paste it into a message or an email.";
+
+    for (int click = 1; click <= 2; ++click) {
+        ClickShare();
+
+        const auto lines = ShareSheetLines();
+        ASSERT_EQ(lines.size(), static_cast<std::size_t>(click));
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(lines.back(), match, std::regex("Share sheet: 0x([0-9a-f]{8}) (.*)")))
+            << lines.back();
+        const unsigned code = static_cast<unsigned>(std::stoul(match[1].str(), nullptr, 16));
+        EXPECT_NE(code & 0x80000000u, 0u) << "a failure code";
+        EXPECT_EQ(match[2].str(), SystemText(code)) << "the system's text for that code, on one line";
+
+        EXPECT_EQ(ReadClipboard(), std::optional<std::wstring>(WebLink));
+        EXPECT_EQ(tray.Balloons(L"Link copied", balloonText), click);
+    }
+    EXPECT_EQ(LinkCopiedText(), balloonText);
+}
+
+TEST_F(ShareTest, AClipboardHeldElsewhereEndsTheCommandWithoutABalloon) {
+    TrayRecorder tray;
+    ASSERT_TRUE(tray.Ready());
+    ASSERT_TRUE(WriteClipboard(L"something the user copied"));
+
+    // Another thread has the clipboard open for the whole click.
+    const UniqueHandle opened(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    bool holderOpened = false;
+    std::thread holder([&] {
+        holderOpened = OpenClipboard(nullptr) != FALSE;
+        SetEvent(opened.get());
+        WaitForSingleObject(release.get(), 30'000);
+        if (holderOpened) CloseClipboard();
+    });
+    WaitForSingleObject(opened.get(), 30'000);
+    ASSERT_TRUE(holderOpened);
+    tray.calls.clear();
+
+    ClickShare();
+
+    SetEvent(release.get());
+    holder.join();
+    EXPECT_EQ(ShareSheetLines().size(), 1u) << "the share sheet was tried first";
+    EXPECT_EQ(tray.Modifications(), 0) << "no balloon";
+    EXPECT_EQ(ReadClipboard(), std::optional<std::wstring>(L"something the user copied"));
+}
+
+// ---- What the share sheet is filled with ----------------------------------------------------
+
+// The string functions, looked up as the program does, to read what the handler set.
+const wchar_t* RawText(HSTRING text, UINT32* length) {
+    using GetRawBuffer = PCWSTR(WINAPI*)(HSTRING, UINT32*);
+    static const auto getRawBuffer = reinterpret_cast<GetRawBuffer>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"combase.dll"), "WindowsGetStringRawBuffer")));
+    return getRawBuffer == nullptr ? nullptr : getRawBuffer(text, length);
+}
+
+std::wstring Text(HSTRING text) {
+    UINT32 length = 0;
+    const wchar_t* chars = RawText(text, &length);
+    return chars == nullptr ? std::wstring() : std::wstring(chars, length);
+}
+
+// Windows.Foundation.Uri's own interface, only as far as its first property.
+struct UriView : IInspectable {
+    virtual HRESULT STDMETHODCALLTYPE get_AbsoluteUri(HSTRING* value) = 0;
+};
+constexpr GUID IID_UriView = {0x9e365e57, 0x48b2, 0x4160, {0x95, 0x6f, 0xc7, 0x38, 0x51, 0x20, 0xbb, 0xfc}};
+
+bool UrisCanBeMade() {
+    using GetActivationFactory = HRESULT(WINAPI*)(HSTRING, REFIID, void**);
+    using CreateString = HRESULT(WINAPI*)(LPCWSTR, UINT32, HSTRING*);
+    using DeleteString = HRESULT(WINAPI*)(HSTRING);
+    const HMODULE combase = LoadLibraryW(L"combase.dll");
+    const auto getFactory = reinterpret_cast<GetActivationFactory>(
+        reinterpret_cast<void*>(GetProcAddress(combase, "RoGetActivationFactory")));
+    const auto createString =
+        reinterpret_cast<CreateString>(reinterpret_cast<void*>(GetProcAddress(combase, "WindowsCreateString")));
+    const auto deleteString =
+        reinterpret_cast<DeleteString>(reinterpret_cast<void*>(GetProcAddress(combase, "WindowsDeleteString")));
+    if (getFactory == nullptr || createString == nullptr || deleteString == nullptr) return false;
+    HSTRING name = nullptr;
+    if (FAILED(createString(UriClass, static_cast<UINT32>(std::wcslen(UriClass)), &name))) return false;
+    IUnknown* factory = nullptr;
+    const bool made = SUCCEEDED(getFactory(name, IID_IUriRuntimeClassFactory, reinterpret_cast<void**>(&factory)));
+    if (factory != nullptr) factory->Release();
+    deleteString(name);
+    return made;
+}
+
+using Calls = std::vector<std::pair<std::string, std::wstring>>;
+
+// IUnknown and IInspectable for a fake that lives on the stack: counting references keeps COM's
+// rules, and nothing is freed.
+template <typename Interface>
+class Fake : public Interface {
+public:
+    explicit Fake(const GUID& iid) : iid(iid) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID asked, void** object) override {
+        if (IsEqualGUID(asked, IID_IUnknown) || IsEqualGUID(asked, __uuidof(IInspectable)) ||
+            IsEqualGUID(asked, iid)) {
+            *object = static_cast<Interface*>(this);
+            this->AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--references); }
+    HRESULT STDMETHODCALLTYPE GetIids(ULONG*, IID**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel*) override { return E_NOTIMPL; }
+
+    long references = 1;
+
+private:
+    GUID iid;
+};
+
+class FakeProperties : public Fake<IDataPackagePropertySet> {
+public:
+    explicit FakeProperties(Calls& calls) : Fake(IID_IDataPackagePropertySet), calls(calls) {}
+    HRESULT STDMETHODCALLTYPE get_Title(HSTRING*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Title(HSTRING value) override { return Record("title", value); }
+    HRESULT STDMETHODCALLTYPE get_Description(HSTRING*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Description(HSTRING value) override { return Record("description", value); }
+    HRESULT STDMETHODCALLTYPE get_Thumbnail(IInspectable**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Thumbnail(IInspectable*) override { return Record("thumbnail", nullptr); }
+    HRESULT STDMETHODCALLTYPE get_FileTypes(IInspectable**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_ApplicationName(HSTRING*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_ApplicationName(HSTRING value) override { return Record("application name", value); }
+    HRESULT STDMETHODCALLTYPE get_ApplicationListingUri(IUriRuntimeClass**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_ApplicationListingUri(IUriRuntimeClass*) override {
+        return Record("listing uri", nullptr);
+    }
+
+private:
+    HRESULT Record(const char* what, HSTRING value) {
+        calls.emplace_back(what, value == nullptr ? std::wstring() : Text(value));
+        return S_OK;
+    }
+    Calls& calls;
+};
+
+class FakeLinks : public Fake<IDataPackage2> {
+public:
+    explicit FakeLinks(Calls& calls) : Fake(IID_IDataPackage2), calls(calls) {}
+    HRESULT STDMETHODCALLTYPE SetApplicationLink(IUriRuntimeClass* value) override {
+        return Record("application link", value);
+    }
+    HRESULT STDMETHODCALLTYPE SetWebLink(IUriRuntimeClass* value) override { return Record("web link", value); }
+
+private:
+    HRESULT Record(const char* what, IUriRuntimeClass* uri) {
+        std::wstring text;
+        UriView* view = nullptr;
+        if (uri != nullptr && SUCCEEDED(uri->QueryInterface(IID_UriView, reinterpret_cast<void**>(&view)))) {
+            HSTRING absolute = nullptr;
+            if (SUCCEEDED(view->get_AbsoluteUri(&absolute))) text = Text(absolute);
+            view->Release();
+        }
+        calls.emplace_back(what, text);
+        return S_OK;
+    }
+    Calls& calls;
+};
+
+class FakePackage : public Fake<IDataPackage> {
+    Calls& calls;
+
+public:
+    explicit FakePackage(Calls& calls) : Fake(IID_IDataPackage), calls(calls), properties(calls), links(calls) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID asked, void** object) override {
+        if (IsEqualGUID(asked, IID_IDataPackage2)) return links.QueryInterface(asked, object);
+        return Fake::QueryInterface(asked, object);
+    }
+    HRESULT STDMETHODCALLTYPE GetView(IInspectable**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Properties(IDataPackagePropertySet** value) override {
+        properties.AddRef();
+        *value = &properties;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_RequestedOperation(UINT32*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_RequestedOperation(UINT32) override { return Record("operation"); }
+    HRESULT STDMETHODCALLTYPE add_OperationCompleted(IUnknown*, EventRegistrationToken*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE remove_OperationCompleted(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_Destroyed(IUnknown*, EventRegistrationToken*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE remove_Destroyed(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetData(HSTRING, IInspectable*) override { return Record("data"); }
+    HRESULT STDMETHODCALLTYPE SetDataProvider(HSTRING, IUnknown*) override { return Record("data provider"); }
+    HRESULT STDMETHODCALLTYPE SetText(HSTRING value) override {
+        calls.emplace_back("text", Text(value));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetUri(IUriRuntimeClass*) override { return Record("uri"); }
+    HRESULT STDMETHODCALLTYPE SetHtmlFormat(HSTRING) override { return Record("html"); }
+    HRESULT STDMETHODCALLTYPE get_ResourceMap(IInspectable**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetRtf(HSTRING) override { return Record("rtf"); }
+    HRESULT STDMETHODCALLTYPE SetBitmap(IInspectable*) override { return Record("bitmap"); }
+    HRESULT STDMETHODCALLTYPE SetStorageItemsReadOnly(IInspectable*) override { return Record("storage items"); }
+    HRESULT STDMETHODCALLTYPE SetStorageItems(IInspectable*, boolean) override { return Record("storage items"); }
+
+    FakeProperties properties;
+    FakeLinks links;
+
+private:
+    HRESULT Record(const char* what) {
+        calls.emplace_back(what, std::wstring());
+        return S_OK;
+    }
+};
+
+class FakeRequest : public Fake<IDataRequest> {
+public:
+    explicit FakeRequest(Calls& calls) : Fake(IID_IDataRequest), package(calls) {}
+    HRESULT STDMETHODCALLTYPE get_Data(IDataPackage** value) override {
+        package.AddRef();
+        *value = &package;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_Data(IDataPackage*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Deadline(INT64*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FailWithDisplayText(HSTRING) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetDeferral(IInspectable**) override { return E_NOTIMPL; }
+
+    FakePackage package;
+};
+
+class FakeArgs : public Fake<IDataRequestedEventArgs> {
+public:
+    explicit FakeArgs(Calls& calls) : Fake(IID_IDataRequestedEventArgs), request(calls) {}
+    HRESULT STDMETHODCALLTYPE get_Request(IDataRequest** value) override {
+        request.AddRef();
+        *value = &request;
+        return S_OK;
+    }
+
+    FakeRequest request;
+};
+
+TEST(ShareRequestTest, FillsTitleDescriptionWebLinkAndTextInThatOrder) {
+    Calls calls;
+    FakeArgs args(calls);
+
+    EXPECT_EQ(FillShareRequest(&args), S_OK);
+
+    const std::wstring text = L"Velotrix turns an iPhone into a racing wheel and gamepad for PC games.\n\n"
+                              L"iPhone app: " + StoreLink + L"\nWindows app: " + WebLink;
+    Calls expected = {{"title", L"Velotrix"}, {"description", L"An iPhone as a racing wheel for PC games"}};
+    // Wine has no Windows.Foundation.Uri; the link then stays out and the text still carries it.
+    if (UrisCanBeMade()) expected.emplace_back("web link", WebLink + L"/");
+    expected.emplace_back("text", text);
+    EXPECT_EQ(calls, expected);
+
+    // Every reference the handler took was given back.
+    EXPECT_EQ(args.references, 1);
+    EXPECT_EQ(args.request.references, 1);
+    EXPECT_EQ(args.request.package.references, 1);
+    EXPECT_EQ(args.request.package.properties.references, 1);
+    EXPECT_EQ(args.request.package.links.references, 1);
+}
+
+TEST(ShareRequestTest, ARequestWithoutAPackageFailsWithoutSettingAnything) {
+    class EmptyRequest : public Fake<IDataRequest> {
+    public:
+        EmptyRequest() : Fake(IID_IDataRequest) {}
+        HRESULT STDMETHODCALLTYPE get_Data(IDataPackage** value) override {
+            *value = nullptr;
+            return E_FAIL;
+        }
+        HRESULT STDMETHODCALLTYPE put_Data(IDataPackage*) override { return E_NOTIMPL; }
+        HRESULT STDMETHODCALLTYPE get_Deadline(INT64*) override { return E_NOTIMPL; }
+        HRESULT STDMETHODCALLTYPE FailWithDisplayText(HSTRING) override { return E_NOTIMPL; }
+        HRESULT STDMETHODCALLTYPE GetDeferral(IInspectable**) override { return E_NOTIMPL; }
+    };
+    class Args : public Fake<IDataRequestedEventArgs> {
+    public:
+        Args() : Fake(IID_IDataRequestedEventArgs) {}
+        HRESULT STDMETHODCALLTYPE get_Request(IDataRequest** value) override {
+            request.AddRef();
+            *value = &request;
+            return S_OK;
+        }
+        EmptyRequest request;
+    };
+    Args args;
+    EXPECT_EQ(FillShareRequest(&args), E_FAIL);
+    EXPECT_EQ(args.request.references, 1);
+    EXPECT_EQ(FillShareRequest(nullptr), E_POINTER);
+}
+
+} // namespace
+} // namespace Velotrix
