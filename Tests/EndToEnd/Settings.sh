@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Velotrix.exe under Wine takes its port from the registry unless the command line names one, and
+# announces itself by DNS-SD once it listens (through the test dnsapi.dll).
+source "$(dirname "$0")/common.bash"
+
+key='HKCU\Software\Quillon\Velotrix'
+registry_port=$(free_port)
+start_display
+wine reg add "$key" /v Port /t REG_DWORD /d "$registry_port" /f >/dev/null 2>&1
+wineserver -w
+
+start_velotrix || { fail "Velotrix.exe did not start"; finish; }
+check "the registry's port is used" wait_for_log "Server: listening on UDP $registry_port\$" 30
+check "the service is announced with the name, port and address" \
+  wait_for_log "Bonjour: advertising [^ ]+\._velotrix\._udp\.local on port $registry_port \([0-9.]*\)\$" 20
+stop_velotrix
+
+command_port=$(free_port)
+start_velotrix --port "$command_port" || fail "Velotrix.exe did not start with --port"
+check "--port wins over the registry" wait_for_log "Server: listening on UDP $command_port\$" 30
+stop_velotrix
+
+wine reg delete "$key" /v Port /f >/dev/null 2>&1
+wineserver -w
+finish
