@@ -58,6 +58,34 @@ stop_velotrix() {
   wineserver -k 2>/dev/null
 }
 
+# X id of the visible top-level window titled exactly "Velotrix", or nothing.
+main_window() { xdotool search --onlyvisible --name '^Velotrix$' 2>/dev/null | head -n1; }
+
+# Waits up to $1 seconds for the main window to be visible (or, with "gone", to be not visible).
+wait_for_window() {
+  local seconds=$1 want=${2:-shown} i
+  for ((i = 0; i < seconds * 10; i++)); do
+    if [ "$want" = shown ]; then [ -n "$(main_window)" ] && return 0; else [ -z "$(main_window)" ] && return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# Waits up to $1 seconds until the main window shows the page: Direct2D under Wine takes a few seconds
+# to make its first render target, and until then the window is black. The page's background is
+# #15171A, and its buttons and QR card use the accent colour.
+wait_for_paint() {
+  local seconds=$1 i window
+  for ((i = 0; i < seconds * 2; i++)); do
+    window=$(main_window)
+    if [ -n "$window" ] && import -window "$window" -depth 8 txt:- 2>/dev/null | grep -q 'srgb(21,23,26)'; then
+      return 0
+    fi
+    sleep 0.5
+  done
+  return 1
+}
+
 cleanup() {
   stop_velotrix
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
