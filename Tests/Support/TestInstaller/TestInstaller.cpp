@@ -37,11 +37,18 @@ std::string Utf8(const std::wstring& text) {
     return result;
 }
 
-// One write per line, appended: several installers may log to the same file at once.
+// One write per line, appended: several installers may log to the same file at once. Wine's append
+// is a seek to the end and a write, which two processes can interleave, so writers take turns by
+// opening the file without sharing it for writing.
 void AppendLine(const std::wstring& path, const std::wstring& line) {
     if (path.empty()) return;
-    const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 500 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_SHARING_VIOLATION) return;
+        if (file == INVALID_HANDLE_VALUE) Sleep(10);
+    }
     if (file == INVALID_HANDLE_VALUE) return;
     const std::string bytes = Utf8(line + L"\n");
     DWORD written = 0;
