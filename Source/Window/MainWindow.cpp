@@ -131,12 +131,12 @@ void MainWindow::CreateTextFormats() {
         {&MainWindow::smallFormat, DWRITE_FONT_WEIGHT_REGULAR, 11.5f},
         {&MainWindow::labelFormat, DWRITE_FONT_WEIGHT_BOLD, 10.5f},
     };
-    for (const FormatSpec& spec : specs) {
-        ComPtr<IDWriteTextFormat>& format = this->*spec.field;
+    for (const FormatSpec& entry : specs) {
+        ComPtr<IDWriteTextFormat>& format = this->*entry.field;
         format.Reset();
         if (!writeFactory) continue;
-        writeFactory->CreateTextFormat(L"Segoe UI", nullptr, spec.weight, DWRITE_FONT_STYLE_NORMAL,
-                                       DWRITE_FONT_STRETCH_NORMAL, spec.size * scale, L"en-us", format.Put());
+        writeFactory->CreateTextFormat(L"Segoe UI", nullptr, entry.weight, DWRITE_FONT_STYLE_NORMAL,
+                                       DWRITE_FONT_STRETCH_NORMAL, entry.size * scale, L"en-us", format.Put());
         if (format) format->SetWordWrapping(DWRITE_WORD_WRAPPING_NO_WRAP);
     }
 
