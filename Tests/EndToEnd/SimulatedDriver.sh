@@ -40,6 +40,25 @@ sent=$(grep '"type":"summary"' "$out" | jq .sent_inputs)
 reports=$(gamepad reports | jq --argjson s "$serial" '.reports[] | select(.serial == $s) | .count')
 check "every input reached the driver as a report ($reports of $sent)" test "${sent:-0}" -gt 0 -a "${reports:-0}" -eq "${sent:-0}"
 check "the phone's Bye unplugged the pad" wait_for_log 'Pad unplugged for "Anna’s iPhone"$' 10
+
+# The same phone again, on a bus where another program holds serial 1, the readiness request is not
+# offered (87) and Windows gives the user index late: it still gets a pad, and its player number
+# arrives in a later Status.
+gamepad fault serial-taken on >/dev/null
+gamepad fault ready-invalid on >/dev/null
+gamepad user-index-late on >/dev/null
+"$PHONE" --port "$port" --name "Anna’s iPhone" --id "$phone_id" --pattern still --rate 50 --duration 4 \
+  --wait-active 20 --json >"$out" &
+phone_pid=$!
+serial=$(gamepad wait-pads 1 20000 | jq '.pads[0].serial' 2>/dev/null)
+check "serial 1 being taken, the pad settles on serial 2" test "$serial" = 2
+check "a pad without a user index is logged as player 0" wait_for_log 'Pad plugged for "Anna’s iPhone", player 0$' 10
+gamepad user-index-late off >/dev/null
+wait "$phone_pid"
+check "the phone was admitted with player 0 first" grep -q '"type":"status".*"player":0,"state":0' "$out"
+check "its player number followed in a later Status" grep -q '"type":"status".*"player":1,"state":0' "$out"
+gamepad fault serial-taken off >/dev/null
+gamepad fault ready-invalid off >/dev/null
 stop_velotrix
 
 # A bus that refuses the version: the program runs without pads and says why.
