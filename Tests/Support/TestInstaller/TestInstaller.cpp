@@ -9,6 +9,7 @@
 //   VELOTRIX_TEST_INSTALLER_EVENT    the name of an event to wait for (at most 60 s) before ending,
 //                                    so a test decides when the installation is over;
 //   VELOTRIX_TEST_INSTALLER_WAIT_MS  otherwise how long to wait, 500 ms unless given.
+//   VELOTRIX_TEST_INSTALLER_DONE_FILE  after the command, wait (up to 2 minutes) until this file exists.
 //
 // Without any of them it waits half a second and exits with 0, like a quick installer would.
 
@@ -86,6 +87,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     DWORD exitCode = 0;
     const std::wstring command = Environment(L"VELOTRIX_TEST_INSTALLER_COMMAND");
     if (!command.empty()) exitCode = RunCommand(command);
+    // Wine signals a Unix program's process handle at once, so a Unix command says it is done by
+    // making this file, and the installer ends only then.
+    const std::wstring doneFile = Environment(L"VELOTRIX_TEST_INSTALLER_DONE_FILE");
+    for (int waited = 0; !doneFile.empty() && waited < 120'000; waited += 100) {
+        if (GetFileAttributesW(doneFile.c_str()) != INVALID_FILE_ATTRIBUTES) break;
+        Sleep(100);
+    }
 
     const std::wstring eventName = Environment(L"VELOTRIX_TEST_INSTALLER_EVENT");
     if (!eventName.empty()) {

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# "Install driver" in the window of a Velotrix.exe that found no driver: the installer in "Redist"
+# beside the program (the test installer) runs scripts/wine-driver install through Wine's ability to
+# start Unix programs, and ends once that is done; the program then connects without a restart.
+# "--demo" fixes the page, so the button sits where it was measured at 96 DPI.
+source "$(dirname "$0")/common.bash"
+
+INSTALL_DRIVER="106 194" # client-area pixels of the "Install driver" button
+SHOTS="$ROOT/build/windows/screenshots"
+mkdir -p "$SHOTS"
+work=$(mktemp -d)
+
+uninstall() { "$ROOT/scripts/wine-driver" remove >/dev/null 2>&1 || true; }
+trap 'cleanup; rm -rf "$EXE_DIR/Redist" "$work"; uninstall; wineserver -k 2>/dev/null; true' EXIT
+
+uninstall
+wineserver -k 2>/dev/null
+start_display
+mkdir -p "$EXE_DIR/Redist"
+cp "$EXE_DIR/Tests/velotrix_test_installer.exe" "$EXE_DIR/Redist/ViGEmBus_test_setup.exe"
+# Wine does not wait for a Unix program, so the installer waits for the file the script makes last.
+printf '#!/bin/bash\n"%s/scripts/wine-driver" install >"%s/install.log" 2>&1\ntouch "%s/done"\n' \
+  "$ROOT" "$work" "$work" >"$work/install.sh"
+export VELOTRIX_TEST_INSTALLER_COMMAND="Z:\\bin\\bash $work/install.sh"
+export VELOTRIX_TEST_INSTALLER_DONE_FILE="Z:${work//\//\\}\\done"
+
+port=$(free_port)
+start_velotrix --demo --port "$port" || { fail "Velotrix.exe did not start"; finish; }
+check "the window opens" wait_for_window 30
+check "the page is painted" wait_for_paint 60
+check "without a driver the program says so" wait_for_log 'ViGEmBus: not available \(0xE0000001\)$' 10
+read -r x y <<<"$INSTALL_DRIVER"
+xdotool mousemove --window "$(main_window)" "$x" "$y" click 1
+check "the installer's end connects the driver" wait_for_log 'ViGEmBus: connected$' 120
+check "and the log says it is ready after the install" wait_for_log 'Driver ready after the install$' 10
+sleep 3
+import -window root "$SHOTS/after-install.png" 2>/dev/null
+out=$("$PHONE" --port "$port" --name "After install" --duration 0 --hello-interval 0 --no-bye --listen 1500 --json)
+check "a phone now waits for approval instead of hearing there is no driver" \
+  test "$(grep '"type":"status"' <<<"$out" | head -n1 | jq .state)" = 1
+stop_velotrix
+finish
