@@ -10,13 +10,16 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Platform/WinHandles.h"
+#include "Server/Server.h"
 #include "Shell/HostIdentity.h"
+#include "Window/MainWindow.h"
 
 namespace Velotrix {
 
@@ -94,6 +97,22 @@ private:
 
     HWND window = nullptr;
 };
+
+// Takes a test's window and server down in the program's order: the callbacks cleared first, then the
+// window (it holds the server by reference) with its pending messages, then the server.
+inline void DropWindowAndServer(std::unique_ptr<MainWindow>& window, std::unique_ptr<Server>& server) {
+    if (server) {
+        server->SetOnRequest(nullptr);
+        server->SetOnChanged(nullptr);
+        server->SetOnAllowedChanged(nullptr);
+    }
+    if (window && IsWindow(window->hwnd)) DestroyWindow(window->hwnd);
+    MSG message{};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    window.reset();
+    server.reset();
+}
 
 // Dispatches this thread's messages until `done` answers true or `timeout` passes; answers `done`.
 inline bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

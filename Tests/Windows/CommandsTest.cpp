@@ -64,19 +64,7 @@ protected:
     }
 
     // The window first: it holds the server by reference.
-    void Drop() {
-        if (server) {
-            server->SetOnRequest(nullptr);
-            server->SetOnChanged(nullptr);
-            server->SetOnAllowedChanged(nullptr);
-        }
-        if (window && IsWindow(window->hwnd)) DestroyWindow(window->hwnd);
-        MSG message{};
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        }
-        window.reset();
-        server.reset();
-    }
+    void Drop() { DropWindowAndServer(window, server); }
 
     // A new server and window, as at the program's start; the registry stays.
     void Restart() {

@@ -109,14 +109,7 @@ protected:
         PumpUntil([&] { return installers.Ends() >= installers.Starts(); }, 30s);
         PumpFor(100ms);
         SetEnvironmentVariableW(L"VELOTRIX_TEST_INSTALLER_EVENT", nullptr);
-        server->SetOnRequest(nullptr);
-        server->SetOnChanged(nullptr);
-        if (window && IsWindow(window->hwnd)) DestroyWindow(window->hwnd);
-        MSG message{};
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        }
-        window.reset();
-        server.reset();
+        DropWindowAndServer(window, server);
         SimulatedBus::Reset();
     }
 

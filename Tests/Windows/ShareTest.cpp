@@ -88,14 +88,7 @@ protected:
     }
 
     void TearDown() override {
-        server->SetOnRequest(nullptr);
-        server->SetOnChanged(nullptr);
-        if (window && IsWindow(window->hwnd)) DestroyWindow(window->hwnd);
-        MSG message{};
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        }
-        window.reset();
-        server.reset();
+        DropWindowAndServer(window, server);
         SimulatedBus::Reset();
         if (comReady) CoUninitialize();
     }
