@@ -9,6 +9,9 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko download dialogs: neither is needed and there is no network to fetch them.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 JOBS=${JOBS:-$(nproc)}
+# Paths below the checkout are hashed relative to it, so two checkouts share one compiler cache.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$ROOT}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 
 log() { printf '%s\n' "$*" >&2; }
 
