@@ -59,7 +59,8 @@ private:
 // Rules store the program as typed, sometimes with "%ProgramFiles%" and in any letter case.
 bool SameProgram(const std::wstring& ruleProgram, const std::wstring& programPath) {
     wchar_t expanded[MAX_PATH * 2] = {};
-    const DWORD length = ExpandEnvironmentStringsW(ruleProgram.c_str(), expanded, static_cast<DWORD>(std::size(expanded)));
+    const DWORD length =
+        ExpandEnvironmentStringsW(ruleProgram.c_str(), expanded, static_cast<DWORD>(std::size(expanded)));
     const std::wstring path = length > 0 && length <= std::size(expanded) ? std::wstring(expanded) : ruleProgram;
     return CompareStringOrdinal(path.c_str(), -1, programPath.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
@@ -270,7 +271,8 @@ FirewallSeam WindowsFirewall() {
     // VELOTRIX_TEST_FIREWALL=no-rule pretends a Private network with the firewall on and no rule,
     // =public the same on a Public network. Only the probe's answer is made up.
     wchar_t value[16] = {};
-    const DWORD length = GetEnvironmentVariableW(L"VELOTRIX_TEST_FIREWALL", value, static_cast<DWORD>(std::size(value)));
+    const DWORD length =
+        GetEnvironmentVariableW(L"VELOTRIX_TEST_FIREWALL", value, static_cast<DWORD>(std::size(value)));
     const std::wstring pretend = length > 0 && length < std::size(value) ? std::wstring(value) : std::wstring();
     if (pretend == L"no-rule" || pretend == L"public") {
         const unsigned profile = pretend == L"public" ? FirewallPublic : FirewallPrivate;

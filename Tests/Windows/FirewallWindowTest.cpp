@@ -13,6 +13,7 @@
 #include "CommandsHarness.h"
 #include "Server/Server.h"
 #include "ServerFixture.h"
+#include "Shell/CommandLine.h"
 #include "Shell/Settings.h"
 #include "TestPhone.h"
 #include "Window/MainWindow.h"
@@ -182,6 +183,13 @@ TEST_F(FirewallWindowTest, PeriodicChecksLogAFindingOnceAndStopWhileAPhoneIsList
     PumpFor(200ms);
     EXPECT_EQ(Count(&FakeFirewall::probes), 4);
     EXPECT_TRUE(FirewallButtons().empty()) << "a listed phone got through";
+}
+
+// A copy that missed its option would only wake the running one and exit 0, as if the rule were added.
+TEST(FirewallOptionTest, OnlyTheWholeOptionMakesTheRuleAddingCopy) {
+    EXPECT_TRUE(ParseCommandLine({L"Velotrix.exe", AddFirewallRuleOption}).addFirewallRule);
+    EXPECT_FALSE(ParseCommandLine({L"Velotrix.exe", L"--add-firewall"}).addFirewallRule);
+    EXPECT_FALSE(ParseCommandLine({L"Velotrix.exe", L"--tray"}).addFirewallRule);
 }
 
 } // namespace
