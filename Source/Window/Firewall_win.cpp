@@ -101,22 +101,24 @@ HRESULT ReadProfile(INetFwPolicy2* policy, NET_FW_PROFILE_TYPE2 type, FirewallPr
     VARIANT_BOOL blockAll = VARIANT_FALSE;
     NET_FW_ACTION inbound = NET_FW_ACTION_BLOCK;
     HRESULT hr = policy->get_FirewallEnabled(type, &enabled);
-    if (SUCCEEDED(hr)) hr = policy->get_BlockAllInboundTraffic(type, &blockAll);
-    if (SUCCEEDED(hr)) hr = policy->get_DefaultInboundAction(type, &inbound);
+    if (FAILED(hr)) return hr;
+    hr = policy->get_BlockAllInboundTraffic(type, &blockAll);
+    if (FAILED(hr)) return hr;
+    hr = policy->get_DefaultInboundAction(type, &inbound);
+    if (FAILED(hr)) return hr;
     profile.enabled = enabled != VARIANT_FALSE;
     profile.blockAllInbound = blockAll != VARIANT_FALSE;
     profile.inboundAllowedByDefault = inbound == NET_FW_ACTION_ALLOW;
-    return hr;
+    return S_OK;
 }
 
 HRESULT ReadRule(INetFwRule* rule, const std::wstring& programPath, FirewallFacts& facts) {
     NET_FW_RULE_DIRECTION direction = NET_FW_RULE_DIR_OUT;
     HRESULT hr = rule->get_Direction(&direction);
     if (FAILED(hr) || direction != NET_FW_RULE_DIR_IN) return hr;
-    UniqueBstr program;
     BSTR text = nullptr;
     hr = rule->get_ApplicationName(&text);
-    program.Reset(text);
+    const UniqueBstr program(text);
     if (FAILED(hr)) return hr;
     FirewallRule read;
     const std::wstring programText = TextOf(program);
@@ -155,25 +157,23 @@ HRESULT OpenPolicy(ComPtr<INetFwPolicy2>& policy, ComPtr<INetFwRules>& rules) {
     return hr;
 }
 
-FirewallFacts Probe(std::uint16_t port) {
-    FirewallFacts facts;
-    facts.port = port;
+HRESULT ReadFacts(FirewallFacts& facts) {
     ComPtr<INetFwPolicy2> policy;
     ComPtr<INetFwRules> rules;
     HRESULT hr = OpenPolicy(policy, rules);
+    if (FAILED(hr)) return hr;
     LONG current = 0;
-    if (SUCCEEDED(hr)) hr = policy->get_CurrentProfileTypes(&current);
-    if (SUCCEEDED(hr)) hr = ReadProfile(policy.get(), NET_FW_PROFILE2_DOMAIN, facts.domain);
-    if (SUCCEEDED(hr)) hr = ReadProfile(policy.get(), NET_FW_PROFILE2_PRIVATE, facts.privateProfile);
-    if (SUCCEEDED(hr)) hr = ReadProfile(policy.get(), NET_FW_PROFILE2_PUBLIC, facts.publicProfile);
-    if (SUCCEEDED(hr)) {
-        const std::wstring programPath = ModulePath();
-        hr = ForEachRule(rules.get(), [&](INetFwRule* rule) { return ReadRule(rule, programPath, facts); });
-    }
+    hr = policy->get_CurrentProfileTypes(&current);
+    if (FAILED(hr)) return hr;
     facts.currentProfiles = static_cast<unsigned>(current);
-    facts.known = SUCCEEDED(hr);
-    facts.failure = SUCCEEDED(hr) ? 0 : static_cast<std::uint32_t>(hr);
-    return facts;
+    hr = ReadProfile(policy.get(), NET_FW_PROFILE2_DOMAIN, facts.domain);
+    if (FAILED(hr)) return hr;
+    hr = ReadProfile(policy.get(), NET_FW_PROFILE2_PRIVATE, facts.privateProfile);
+    if (FAILED(hr)) return hr;
+    hr = ReadProfile(policy.get(), NET_FW_PROFILE2_PUBLIC, facts.publicProfile);
+    if (FAILED(hr)) return hr;
+    const std::wstring programPath = ModulePath();
+    return ForEachRule(rules.get(), [&](INetFwRule* rule) { return ReadRule(rule, programPath, facts); });
 }
 
 // Windows' first-start prompt leaves block rules for the program when it is dismissed; they win over
@@ -203,7 +203,12 @@ void OpenBlockRules(INetFwRules* rules, const std::wstring& programPath) {
 
 FirewallFacts ProbeFirewall(std::uint16_t port) {
     const ComScope com(COINIT_MULTITHREADED);
-    return Probe(port);
+    FirewallFacts facts;
+    facts.port = port;
+    const HRESULT hr = ReadFacts(facts);
+    facts.known = SUCCEEDED(hr);
+    facts.failure = SUCCEEDED(hr) ? 0 : static_cast<std::uint32_t>(hr);
+    return facts;
 }
 
 bool AddFirewallRule(const std::wstring& programPath) {
