@@ -14,6 +14,7 @@
 #include "Shell/HostIdentity.h"
 #include "Shell/Log.h"
 #include "Shell/Settings.h"
+#include "Window/Firewall.h"
 #include "Window/MainWindow.h"
 
 namespace Velotrix {
@@ -33,6 +34,13 @@ std::vector<std::wstring> CommandLineArguments() {
 }
 
 int Run(HINSTANCE instance) {
+    // The copy the window starts elevated: the running copy holds the mutex, so this one must not look.
+    const CommandLineOptions options = ParseCommandLine(CommandLineArguments());
+    if (options.addFirewallRule) {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+        return AddFirewallRule(ModulePath()) ? 0 : 1;
+    }
+
     // Deliberately never closed: the handle keeps the name taken until the process ends, and a second
     // copy only needs to see that it exists.
     HANDLE instanceMutex = CreateMutexW(nullptr, TRUE, InstanceMutexName);
@@ -44,7 +52,6 @@ int Run(HINSTANCE instance) {
     // Apartment-threaded for the share sheet and the shell; S_FALSE or a failure changes nothing here.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
-    const CommandLineOptions options = ParseCommandLine(CommandLineArguments());
     StartLog();
     Log("Velotrix server starting");
 
@@ -63,6 +70,7 @@ int Run(HINSTANCE instance) {
         {
             MainWindow window(server, settings);
             if (options.demo) window.EnableDemo();
+            window.firewall = WindowsFirewall();
             server.SetOnAllowedChanged([&settings, &server] {
                 settings.allowed = server.AllowedList();
                 SaveSettings(settings);

@@ -1,6 +1,7 @@
 #pragma once
 
-// The program's command line: "--tray", "--demo" and "--port N", and which UDP port that makes.
+// The program's command line: "--tray", "--demo", "--port N" and "--add-firewall-rule", and which UDP
+// port that makes.
 
 #include <cstdint>
 #include <string>
@@ -12,6 +13,7 @@ struct CommandLineOptions {
     bool tray = false; // start hidden in the notification area (only if the server starts)
     bool demo = false; // show made-up names and addresses
     int port = 0;      // 0: not given
+    bool addFirewallRule = false; // this copy runs elevated only to add the firewall rule, then exits
 };
 
 // `arguments` as CommandLineToArgvW splits them, the program path first. Options are compared whole

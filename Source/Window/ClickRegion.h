@@ -18,6 +18,8 @@ enum class ClickAction : std::int32_t {
     OpenAppStore = 8,
     OpenWebPage = 9,
     ShareAppLinks = 10,
+    AddFirewallRule = 11,     // the firewall drops phones: add the program's rule, then check again
+    OpenNetworkSettings = 12, // the network is marked Public: where the user can make it Private
 };
 
 // In client pixels exactly as drawn, scrolling included.

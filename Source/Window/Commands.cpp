@@ -23,6 +23,9 @@ void ShareOrCopyLinks(MainWindow& window) {
     window.ShowBalloon(LinkCopiedTitle, LinkCopiedText());
 }
 
+// The page where Windows lets the user mark the current network Private.
+constexpr wchar_t NetworkSettingsLink[] = L"ms-settings:network-status";
+
 void OpenLink(HWND owner, const wchar_t* link) {
     ShellExecuteW(owner, L"open", link, nullptr, nullptr, SW_SHOWNORMAL);
 }
@@ -71,6 +74,12 @@ void MainWindow::OnClick(const ClickRegion& region) {
         break;
     case ClickAction::ShareAppLinks:
         ShareOrCopyLinks(*this);
+        break;
+    case ClickAction::AddFirewallRule:
+        if (!ruleRequestOut) CheckFirewall(true);
+        break;
+    case ClickAction::OpenNetworkSettings:
+        OpenLink(hwnd, NetworkSettingsLink);
         break;
     default:
         // Not an action this program draws; the click handler's repaint is all that happens.

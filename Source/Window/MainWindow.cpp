@@ -115,6 +115,11 @@ bool MainWindow::Create(HINSTANCE instance, bool startHidden) {
     ApplyTitleBarTheme();
     AddTrayIcon();
     SetTimer(hwnd, RepaintTimerId, 33, nullptr);
+    // Only while the server runs: a server that could not start gets no phone anyway.
+    if (firewall.probe && startError.empty()) {
+        SetTimer(hwnd, FirewallTimerId, FirewallCheckPeriodMs, nullptr);
+        CheckFirewall(false);
+    }
     if (!startHidden) {
         ShowWindow(hwnd, SW_SHOW);
         UpdateWindow(hwnd);
@@ -249,6 +254,7 @@ void MainWindow::Paint() {
     input.startWithWindows = startWithWindows;
     input.demo = demo;
     input.phones = server.Snapshot();
+    if (input.phones.empty()) input.firewall = firewallVerdict;
 
     PaintContext context;
     context.target = renderTarget.get();

@@ -17,6 +17,7 @@
 #include "Shell/AddressOrder.h"
 #include "Window/ClickRegion.h"
 #include "Window/ComPtr.h"
+#include "Window/Firewall.h"
 
 namespace Velotrix {
 
@@ -34,6 +35,8 @@ inline constexpr wchar_t WindowClassName[] = L"VelotrixServer";
 inline constexpr wchar_t WindowTitle[] = L"Velotrix";
 inline constexpr UINT TrayIconId = 1;
 inline constexpr UINT_PTR RepaintTimerId = 1;
+inline constexpr UINT_PTR FirewallTimerId = 2;
+inline constexpr UINT FirewallCheckPeriodMs = 10'000;
 inline constexpr UINT IDM_TRAY_OPEN = 100;
 inline constexpr UINT IDM_TRAY_QUIT = 101;
 
@@ -102,6 +105,12 @@ public:
     std::wstring computerName;
     std::vector<LocalAddress> addresses;
     bool demo = false;
+    // The connection check. Set `firewall` before Create; without a probe nothing is checked.
+    FirewallSeam firewall;
+    FirewallVerdict firewallVerdict = FirewallVerdict::CannotTell; // the last check's, as painted
+    int firewallChecksOut = 0;    // checks started whose verdict has not arrived
+    bool ruleRequestOut = false;  // an elevation prompt may be up; a second click waits for it
+    int loggedFirewallVerdict = -1; // a verdict is logged when it differs from the last one logged
 
 private:
     // hwnd as the server's thread reads it: the server may already call back while the window is being
@@ -112,7 +121,9 @@ private:
     bool trayMenuOpen = false;
 
     void Repaint();
-    void OnTimer();
+    void OnTimer(WPARAM timer);
+    void CheckFirewall(bool requestRule);
+    void OnFirewallVerdict(WPARAM wParam, LPARAM lParam);
     void OnMouseMove(LPARAM lParam);
     void OnLeftButtonUp(LPARAM lParam);
     void OnMouseWheel(WPARAM wParam);

@@ -61,18 +61,44 @@ void DrawHeader(PaintContext& context, float top, const PageFrame& frame) {
                0, Palette::Control, Palette::Text, ShareGlyph);
 }
 
+struct FirewallWarning {
+    const wchar_t* line = nullptr; // null: nothing to say
+    const wchar_t* button = nullptr;
+    ClickAction action = ClickAction::AddFirewallRule;
+};
+
+FirewallWarning WarningOf(FirewallVerdict verdict) {
+    switch (verdict) {
+    case FirewallVerdict::RuleMissing:
+        return {L"Windows Firewall may be blocking your phone.", L"Allow phones",
+                ClickAction::AddFirewallRule};
+    case FirewallVerdict::PublicNetwork:
+        return {L"Phones may be blocked on a Public network.", L"Network settings",
+                ClickAction::OpenNetworkSettings};
+    case FirewallVerdict::CannotTell:
+    case FirewallVerdict::Open:
+        break;
+    }
+    return {};
+}
+
 // Answers the card's bottom.
 float DrawStatusCard(PaintContext& context, const PageInput& input, float y0, const PageFrame& frame) {
     const float s = context.scale;
     const ServerCondition condition = ConditionOf(input);
     const StatusTexts texts = TextsOf(condition, input);
     const bool driverMissing = condition == ServerCondition::DriverMissing;
+    const FirewallWarning warning =
+        condition == ServerCondition::Failed ? FirewallWarning{} : WarningOf(input.firewall);
 
     const float textWidth = frame.contentW - 32 * s;
     const float eh = MeasureWrappedHeight(context, texts.explanation, textWidth, context.bodyFormat);
     const std::size_t extraLines = input.addresses.size() >= 2 ? std::min<std::size_t>(input.addresses.size() - 1, 3) : 0;
     const float buttonSpace = driverMissing ? 42 * s : 0;
-    const float height = 116 * s + eh + buttonSpace + 20 * s * static_cast<float>(extraLines);
+    const float warningHeight =
+        warning.line != nullptr ? MeasureWrappedHeight(context, warning.line, textWidth, context.bodyFormat) : 0;
+    const float warningSpace = warning.line != nullptr ? warningHeight + 52 * s : 0;
+    const float height = 116 * s + eh + buttonSpace + warningSpace + 20 * s * static_cast<float>(extraLines);
     FillRounded(context, ClickRect{frame.pad, y0, frame.contentW, height}, 12 * s, Palette::Card);
 
     FillCircle(context, frame.pad + 21 * s, y0 + 26 * s, 5 * s, texts.dot);
@@ -84,6 +110,14 @@ float DrawStatusCard(PaintContext& context, const PageInput& input, float y0, co
         DrawButton(context, ClickRect{frame.pad + 16 * s, yb + 10 * s, 140 * s, 32 * s}, L"Install driver",
                    ClickAction::InstallDriver, 0, Palette::Accent, Palette::OnAccent);
         yb += 42 * s;
+    }
+    if (warning.line != nullptr) {
+        DrawWrappedText(context, warning.line, frame.pad + 16 * s, yb + 12 * s, textWidth, context.bodyFormat,
+                        Palette::Warning);
+        const float width = MeasureTextWidth(context, warning.button, context.buttonFormat) + 28 * s;
+        DrawButton(context, ClickRect{frame.pad + 16 * s, yb + warningHeight + 20 * s, width, 32 * s}, warning.button,
+                   warning.action, 0, Palette::Control, Palette::Text);
+        yb += warningSpace;
     }
 
     const float labelX = frame.pad + 16 * s;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Server/Server.h"
+#include "Shell/FirewallCheck.h"
 #include "Shell/AddressOrder.h"
 #include "Window/ClickRegion.h"
 
@@ -50,6 +51,7 @@ struct PageInput {
     bool startWithWindows = false;
     bool demo = false;
     std::vector<PhoneView> phones; // Server::Snapshot(), in table order
+    FirewallVerdict firewall = FirewallVerdict::CannotTell; // RuleMissing and PublicNetwork show a warning
 };
 
 struct PageResult {

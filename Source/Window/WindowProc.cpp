@@ -92,7 +92,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case WM_TIMER:
-        OnTimer();
+        OnTimer(wParam);
         return 0;
     case WM_MOUSEMOVE:
         OnMouseMove(lParam);
@@ -127,6 +127,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_APP_ACTIVATE:
         BringToFront();
         return 0;
+    case WM_APP_FIREWALL:
+        OnFirewallVerdict(wParam, lParam);
+        return 0;
     default:
         break;
     }
@@ -141,8 +144,33 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void MainWindow::Repaint() { InvalidateRect(hwnd, nullptr, FALSE); }
 
-void MainWindow::OnTimer() {
+void MainWindow::OnTimer(WPARAM timer) {
+    if (timer == FirewallTimerId) {
+        // Once a phone is listed, phones evidently get through.
+        if (firewallChecksOut == 0 && server.Snapshot().empty()) CheckFirewall(false);
+        return;
+    }
     if (TimerTickRepaints(IsWindowVisible(hwnd) != FALSE, IsIconic(hwnd) != FALSE, animating, idleTicks)) Repaint();
+}
+
+void MainWindow::CheckFirewall(bool requestRule) {
+    if (StartFirewallCheck(hwnd, firewall, server.Port(), requestRule)) {
+        ++firewallChecksOut;
+        ruleRequestOut = ruleRequestOut || requestRule;
+    }
+}
+
+void MainWindow::OnFirewallVerdict(WPARAM wParam, LPARAM lParam) {
+    if (firewallChecksOut > 0) --firewallChecksOut;
+    if ((wParam & FirewallAfterRuleRequest) != 0) ruleRequestOut = false;
+    const auto verdict = static_cast<FirewallVerdict>(wParam & ~FirewallAfterRuleRequest);
+    // Every 10 s the same answer comes again; the log hears of it only when it changes.
+    if (static_cast<int>(verdict) != loggedFirewallVerdict) {
+        loggedFirewallVerdict = static_cast<int>(verdict);
+        Log("%s", FirewallVerdictText(verdict, static_cast<std::uint32_t>(lParam)).c_str());
+    }
+    firewallVerdict = verdict;
+    Repaint();
 }
 
 void MainWindow::OnMouseMove(LPARAM lParam) {

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# The connection check of a real Velotrix.exe under Wine. Wine's firewall cannot be asked, so the
+# check cannot tell and the status card stays as it was. With the test switch
+# VELOTRIX_TEST_FIREWALL=no-rule the check pretends that no rule lets phones in: the card shows the
+# warning, and "Allow phones" runs the program's own elevated copy, whose rule Wine accepts.
+source "$(dirname "$0")/common.bash"
+
+ALLOW_PHONES="95 277" # client-area pixels of "Allow phones" below the missing driver's button at 96 DPI
+
+# Pixels in the warning's orange (#FFBA4D) in the main window.
+warning_pixels() { import -window "$(main_window)" -depth 8 txt:- 2>/dev/null | grep -c 'srgb(255,186,77)'; }
+# Nothing orange for three seconds: the page repaints at least once a second.
+no_warning_for_a_while() {
+  local i
+  for ((i = 0; i < 6; i++)); do [ "$(warning_pixels)" -eq 0 ] || return 1; sleep 0.5; done
+}
+wait_for_warning() {
+  local i
+  for ((i = 0; i < 60; i++)); do [ "$(warning_pixels)" -gt 0 ] && return 0; sleep 0.5; done
+  return 1
+}
+
+"$ROOT/scripts/wine-driver" remove >/dev/null 2>&1 || true
+wineserver -k 2>/dev/null
+start_display
+port=$(free_port)
+
+start_velotrix --demo --port "$port" || { fail "Velotrix.exe did not start"; finish; }
+check "the page is painted" wait_for_paint 60
+check "Wine's firewall cannot tell" wait_for_log 'Firewall check: cannot tell \(0x80004001\)$' 60
+check "and the card shows no warning" no_warning_for_a_while
+stop_velotrix
+
+export VELOTRIX_TEST_FIREWALL=no-rule
+start_velotrix --demo --port "$port" || { fail "Velotrix.exe did not start with the test switch"; finish; }
+unset VELOTRIX_TEST_FIREWALL
+check "a missing rule is logged" \
+  wait_for_log 'Firewall check: no inbound rule lets Velotrix receive UDP; phones may be blocked$' 60
+check "and the card warns" wait_for_warning
+read -r x y <<<"$ALLOW_PHONES"
+xdotool mousemove --window "$(main_window)" "$x" "$y" click 1
+check "\"Allow phones\" adds the rule through the elevated copy" wait_for_log 'Firewall rule "Velotrix" added$' 60
+stop_velotrix
+finish
