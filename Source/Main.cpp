@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/WinHandles.h"
 #include "Server/Advertiser.h"
 #include "Server/Server.h"
 #include "Shell/CommandLine.h"
@@ -21,6 +22,9 @@ namespace Velotrix {
 namespace {
 
 constexpr wchar_t InstanceMutexName[] = L"Local\\VelotrixServer";
+// How long "--quit" waits for the running copy to end: its shutdown takes well under a second, so
+// this only bounds an installer that would otherwise wait on a copy that hangs.
+constexpr DWORD QuitWaitMilliseconds = 15'000;
 
 std::vector<std::wstring> CommandLineArguments() {
     std::vector<std::wstring> arguments;
@@ -32,7 +36,25 @@ std::vector<std::wstring> CommandLineArguments() {
     return arguments;
 }
 
+// "--quit": the installer and the uninstaller end a running copy this way before they touch its files.
+// Only the window is looked for, never the mutex, so this copy stands in the way of no copy that is
+// starting. Exit code 0 whether or not a copy ran.
+int QuitRunningCopy() {
+    const HWND running = FindWindowW(WindowClassName, nullptr);
+    if (running == nullptr) return 0;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(running, &processId);
+    // Opened before the request, so that the handle still names that process once it has ended.
+    const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    PostMessageW(running, WM_APP_QUIT, 0, 0);
+    if (process) WaitForSingleObject(process.get(), QuitWaitMilliseconds);
+    return 0;
+}
+
 int Run(HINSTANCE instance) {
+    const CommandLineOptions options = ParseCommandLine(CommandLineArguments());
+    if (options.quit) return QuitRunningCopy();
+
     // Deliberately never closed: the handle keeps the name taken until the process ends, and a second
     // copy only needs to see that it exists.
     HANDLE instanceMutex = CreateMutexW(nullptr, TRUE, InstanceMutexName);
@@ -44,7 +66,6 @@ int Run(HINSTANCE instance) {
     // Apartment-threaded for the share sheet and the shell; S_FALSE or a failure changes nothing here.
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
-    const CommandLineOptions options = ParseCommandLine(CommandLineArguments());
     StartLog();
     Log("Velotrix server starting");
 

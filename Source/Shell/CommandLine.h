@@ -1,6 +1,6 @@
 #pragma once
 
-// The program's command line: "--tray", "--demo" and "--port N", and which UDP port that makes.
+// The program's command line: "--tray", "--demo", "--port N" and "--quit", and which UDP port that makes.
 
 #include <cstdint>
 #include <string>
@@ -12,6 +12,7 @@ struct CommandLineOptions {
     bool tray = false; // start hidden in the notification area (only if the server starts)
     bool demo = false; // show made-up names and addresses
     int port = 0;      // 0: not given
+    bool quit = false; // ask the running copy to quit, wait for it to end, and start nothing
 };
 
 // `arguments` as CommandLineToArgvW splits them, the program path first. Options are compared whole

@@ -16,6 +16,8 @@ CommandLineOptions ParseCommandLine(const std::vector<std::wstring>& arguments) 
             options.tray = true;
         } else if (argument == L"--demo") {
             options.demo = true;
+        } else if (argument == L"--quit") {
+            options.quit = true;
         } else if (argument == L"--port" && i + 1 < arguments.size()) {
             options.port = _wtoi(arguments[++i].c_str());
         }

@@ -127,6 +127,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_APP_ACTIVATE:
         BringToFront();
         return 0;
+    case WM_APP_QUIT:
+        Quit();
+        return 0;
     default:
         break;
     }
@@ -223,9 +226,11 @@ void MainWindow::ShowTrayMenu() {
     if (command == IDM_TRAY_OPEN) {
         BringToFront();
     } else if (command == IDM_TRAY_QUIT) {
-        DestroyWindow(hwnd);
+        Quit();
     }
 }
+
+void MainWindow::Quit() { DestroyWindow(hwnd); }
 
 void MainWindow::OnApprovalRequest() {
     std::string name;
