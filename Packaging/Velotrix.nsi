@@ -221,8 +221,9 @@ Section "un.Velotrix" SectionUninstallProgram
 
   nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${RULE_NAME}"'
   Pop $0
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
   DeleteRegValue HKCU "${RUN_KEY}" "Velotrix"
+  ; Last: while the entry is there, the uninstall can be run again to finish what failed.
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
 
 ; Unticked unless the user ticks it, and so kept by a silent uninstall.
