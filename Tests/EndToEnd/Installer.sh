@@ -48,7 +48,7 @@ ms, ls = struct.unpack_from("<II", data, at + 8)
 print(f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}")
 EOF
 }
-rules() { cat "$work/rules.txt" 2>/dev/null; }
+rules() { tr -d '\r' <"$work/rules.txt" 2>/dev/null; }
 # Starts an installed or unpacked Velotrix.exe and waits until it listens.
 start_program() { # exe (Unix path), port
   rm -f "$(log_file)"
@@ -131,8 +131,8 @@ check "Apps & features: icon" test "$(reg_value "$entry" DisplayIcon)" = 'C:\Pro
 check "Apps & features: uninstall" test "$(reg_value "$entry" UninstallString)" = '"C:\Program Files\Velotrix\Uninstall.exe"'
 check "Apps & features: quiet uninstall" \
   test "$(reg_value "$entry" QuietUninstallString)" = '"C:\Program Files\Velotrix\Uninstall.exe" /S'
-size=$(reg_value "$entry" EstimatedSize)
-check "Apps & features: size in KB ($size)" test $((size)) -ge 400
+size=$(($(reg_value "$entry" EstimatedSize)))
+check "Apps & features: size in KB ($size)" test "$size" -ge 400
 check "the firewall was asked to replace the rule, exactly" diff <(tr -d '\r' <"$work/netsh.log") - <<'EOF'
 "C:\windows\system32\netsh.exe" advfirewall firewall delete rule name="Velotrix"
 "C:\windows\system32\netsh.exe" advfirewall firewall add rule name="Velotrix" dir=in action=allow protocol=UDP program="C:\Program Files\Velotrix\Velotrix.exe" profile=private,domain enable=yes
@@ -159,12 +159,12 @@ fi
 check "one firewall rule is left, the right one" test "$(rules)" = \
   "$(printf 'name=Velotrix\tdir=in\taction=allow\tprotocol=UDP\tprogram=C:\\Program Files\\Velotrix\\Velotrix.exe\tprofile=private,domain\tenable=yes')"
 
-# --- Silent uninstall. It copies itself to a temporary folder and goes on from there, so its end is
-# waited for by what it removes.
+# --- Silent uninstall. It copies itself to a temporary folder and goes on from there; the entry is
+# the last thing it removes, so its end is waited for by that.
 check "the uninstaller starts silently" wine "$program_dir/Uninstall.exe" /S
-check "no program folder is left" wait_until 60 gone "$program_dir"
+check "no Apps & features entry is left" wait_until 60 bash -c "! wine reg query '$entry' >/dev/null 2>&1"
+check "no program folder is left" gone "$program_dir"
 check "no shortcut is left" gone "$shortcut"
-check "no Apps & features entry is left" wait_until 20 bash -c "! wine reg query '$entry' >/dev/null 2>&1"
 check "no firewall rule is left" test -z "$(rules)"
 check "no Run value is left" test -z "$(reg_value "$run_key" Velotrix)"
 check "the settings are kept" test "$(reg_value "$settings_key" Allowed)" = "$phone_id"
