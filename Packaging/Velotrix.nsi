@@ -62,7 +62,9 @@ Var StartAtSignIn
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
+!define MUI_COMPONENTSPAGE_NODESC
 
+!define MUI_WELCOMEPAGE_TEXT "Velotrix turns up to four iPhones on your Wi-Fi into Xbox 360 controllers for your games.$\r$\n$\r$\nSetup installs it for everyone on this PC and lets the phones reach it through Windows Defender Firewall on private networks. If Velotrix is running, Setup ends it first.$\r$\n$\r$\nClick Next to continue."
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
@@ -77,7 +79,7 @@ Var StartAtSignIn
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE FinishPageLeave
 !insertmacro MUI_PAGE_FINISH
 
-!define MUI_UNCONFIRMPAGE_TEXT_TOP "Velotrix will be removed from this PC. The ViGEmBus controller driver stays: other programs may use it. Remove it from Apps & features yourself if nothing needs it any more."
+!define MUI_UNCONFIRMPAGE_TEXT_TOP "Velotrix will be removed from this PC. The ViGEmBus controller driver stays: other programs may use it. Remove it from Apps && features yourself if nothing needs it any more."
 !insertmacro MUI_UNPAGE_CONFIRM
 !define MUI_COMPONENTSPAGE_TEXT_TOP "Your settings are the approved phones and the options of the window. Keep them to find everything as it was after installing Velotrix again."
 !insertmacro MUI_UNPAGE_COMPONENTS
