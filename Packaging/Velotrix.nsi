@@ -113,6 +113,13 @@ Var StartAtSignIn
 !macroend
 
 Function .onInit
+!ifdef WRITE_UNINSTALLER_TO
+  ; A build whose only work is to write the uninstaller, so that scripts/package can sign it before
+  ; the real build takes it in as SIGNED_UNINSTALLER.
+  WriteUninstaller "${WRITE_UNINSTALLER_TO}"
+  SetErrorLevel 0
+  Quit
+!endif
   SetShellVarContext all
   SetRegView 64
   StrCpy $StartAtSignIn 1
@@ -147,7 +154,11 @@ Section "Velotrix" SectionProgram
 
   SetOutPath "$INSTDIR"
   File "${EXE}"
+!ifdef SIGNED_UNINSTALLER
+  File "/oname=Uninstall.exe" "${SIGNED_UNINSTALLER}"
+!else
   WriteUninstaller "$INSTDIR\Uninstall.exe"
+!endif
   CreateShortcut "$SMPROGRAMS\Velotrix.lnk" "$INSTDIR\Velotrix.exe" "" "$INSTDIR\Velotrix.exe" 0
 
   !insertmacro ReplaceFirewallRule

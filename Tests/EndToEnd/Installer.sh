@@ -61,6 +61,16 @@ phone_state() { # port: the state of the first Status a phone gets
     grep '"type":"status"' | head -n1 | jq .state
 }
 
+# --- A fresh prefix with the stand-ins, and the simulated driver so that phones become Active. First,
+# since the package signs its uninstaller by running a build of the setup under Wine.
+start_display
+wineboot -i >/dev/null 2>&1
+cp "$NETSH" "$WINEPREFIX/drive_c/windows/system32/netsh.exe"
+cp "$TEST_DNSAPI" "$WINEPREFIX/drive_c/windows/system32/dnsapi.dll"
+"$ROOT/scripts/wine-driver" install >/dev/null 2>&1 || fail "the simulated driver did not install"
+# Settings of an earlier use: this phone is allowed; they must survive the uninstall.
+wine reg add "$settings_key" /v Allowed /t REG_MULTI_SZ /d "$phone_id" /f >/dev/null 2>&1
+
 # --- The package
 driver_installer="$work/ViGEmBus_1.22.0_x64_x86_arm64.exe"
 cp "$STAND_IN_INSTALLER" "$driver_installer"
@@ -87,21 +97,16 @@ unzip -q "$zip" -d "$work/unpacked"
 check "the zip holds the program, the README and the driver installer" \
   test "$(cd "$work/unpacked" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = \
   "./README.txt ./Redist/ViGEmBus_1.22.0_x64_x86_arm64.exe ./Velotrix.exe "
-for signed in "$setup" "$work/unpacked/Velotrix.exe"; do
-  check "$(basename "$signed") carries the signature" bash -c \
-    "osslsigncode extract-signature -in '$signed' -out '$work/signature.der' >/dev/null 2>&1 &&
-     openssl pkcs7 -inform DER -in '$work/signature.der' -print_certs -noout | grep -q 'CN = Velotrix test signing'"
+signed() { # file: carries a signature by the throwaway certificate
+  osslsigncode extract-signature -in "$1" -out "$work/signature.der" >/dev/null 2>&1 &&
+    openssl pkcs7 -inform DER -in "$work/signature.der" -print_certs -noout | grep -q 'CN = Velotrix test signing'
+  local result=$?
   rm -f "$work/signature.der"
+  return $result
+}
+for signed in "$setup" "$work/unpacked/Velotrix.exe"; do
+  check "$(basename "$signed") carries the signature" signed "$signed"
 done
-
-# --- A fresh prefix with the stand-ins, and the simulated driver so that phones become Active
-start_display
-wineboot -i >/dev/null 2>&1
-cp "$NETSH" "$WINEPREFIX/drive_c/windows/system32/netsh.exe"
-cp "$TEST_DNSAPI" "$WINEPREFIX/drive_c/windows/system32/dnsapi.dll"
-"$ROOT/scripts/wine-driver" install >/dev/null 2>&1 || fail "the simulated driver did not install"
-# Settings of an earlier use: this phone is allowed; they must survive the uninstall.
-wine reg add "$settings_key" /v Allowed /t REG_MULTI_SZ /d "$phone_id" /f >/dev/null 2>&1
 
 port=$(free_port)
 if start_program "$work/unpacked/Velotrix.exe" "$port"; then
@@ -119,6 +124,7 @@ check "--quit with nothing running returns 0" wine "$work/unpacked/Velotrix.exe"
 check "the setup installs silently" wine "$setup" /S
 check "the program, the uninstaller and Redist are in Program Files\\Velotrix" test -f "$program_dir/Velotrix.exe" \
   -a -f "$program_dir/Uninstall.exe" -a -f "$program_dir/Redist/ViGEmBus_1.22.0_x64_x86_arm64.exe"
+check "the installed uninstaller carries the signature" signed "$program_dir/Uninstall.exe"
 check "the installed program is the zip's" cmp -s "$program_dir/Velotrix.exe" "$work/unpacked/Velotrix.exe"
 check "the Start-menu shortcut leads to it" bash -c \
   "test -f '$shortcut' && LC_ALL=C grep -qaF 'Program Files\\Velotrix\\Velotrix.exe' <(tr -d '\\000' <'$shortcut')"
