@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/WinHandles.h"
 #include "Server/Advertiser.h"
 #include "Server/Server.h"
 #include "Shell/CommandLine.h"
@@ -22,6 +23,9 @@ namespace Velotrix {
 namespace {
 
 constexpr wchar_t InstanceMutexName[] = L"Local\\VelotrixServer";
+// How long "--quit" waits for the running copy to end: its shutdown takes well under a second, so
+// this only bounds an installer that would otherwise wait on a copy that hangs.
+constexpr DWORD QuitWaitMilliseconds = 15'000;
 
 std::vector<std::wstring> CommandLineArguments() {
     std::vector<std::wstring> arguments;
@@ -33,6 +37,21 @@ std::vector<std::wstring> CommandLineArguments() {
     return arguments;
 }
 
+// "--quit": the installer and the uninstaller end a running copy this way before they touch its files.
+// Only the window is looked for, never the mutex, so this copy stands in the way of no copy that is
+// starting. Exit code 0 whether or not a copy ran.
+int QuitRunningCopy() {
+    const HWND running = FindWindowW(WindowClassName, nullptr);
+    if (running == nullptr) return 0;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(running, &processId);
+    // Opened before the request, so that the handle still names that process once it has ended.
+    const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    PostMessageW(running, WM_APP_QUIT, 0, 0);
+    if (process) WaitForSingleObject(process.get(), QuitWaitMilliseconds);
+    return 0;
+}
+
 int Run(HINSTANCE instance) {
     // The copy the window starts elevated: the running copy holds the mutex, so this one must not look.
     const CommandLineOptions options = ParseCommandLine(CommandLineArguments());
@@ -40,6 +59,7 @@ int Run(HINSTANCE instance) {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
         return AddFirewallRule(ModulePath()) ? 0 : 1;
     }
+    if (options.quit) return QuitRunningCopy();
 
     // Deliberately never closed: the handle keeps the name taken until the process ends, and a second
     // copy only needs to see that it exists.

@@ -1,7 +1,7 @@
 #pragma once
 
-// The program's command line: "--tray", "--demo", "--port N" and "--add-firewall-rule", and which UDP
-// port that makes.
+// The program's command line: "--tray", "--demo", "--port N", "--quit" and "--add-firewall-rule", and
+// which UDP port that makes.
 
 #include <cstdint>
 #include <string>
@@ -14,6 +14,7 @@ struct CommandLineOptions {
     bool demo = false; // show made-up names and addresses
     int port = 0;      // 0: not given
     bool addFirewallRule = false; // this copy runs elevated only to add the firewall rule, then exits
+    bool quit = false; // ask the running copy to quit, wait for it to end, and start nothing
 };
 
 // `arguments` as CommandLineToArgvW splits them, the program path first. Options are compared whole

@@ -30,6 +30,7 @@ inline constexpr UINT WM_APP_APPROVAL_REQUEST = WM_APP + 2; // a phone waits; it
 inline constexpr UINT WM_APP_REFRESH = WM_APP + 3;          // the server's phone table changed
 inline constexpr UINT WM_APP_DRIVER_INSTALLED = WM_APP + 4; // a driver installer started by the window ended
 inline constexpr UINT WM_APP_ACTIVATE = WM_APP + 10;        // a second copy of the program was started
+inline constexpr UINT WM_APP_QUIT = WM_APP + 11;            // "Velotrix.exe --quit": end as the menu's Quit does
 
 inline constexpr wchar_t WindowClassName[] = L"VelotrixServer";
 inline constexpr wchar_t WindowTitle[] = L"Velotrix";
@@ -130,6 +131,9 @@ private:
     void OnClose();
     void OnTrayEvent(LPARAM lParam);
     void ShowTrayMenu();
+    // The way out for the menu's "Quit" and a quit request alike: the message loop ends, and wWinMain
+    // takes the server down (phones told, pads unplugged, the announcement withdrawn).
+    void Quit();
     void OnApprovalRequest();
     void OnDpiChanged(WPARAM wParam, LPARAM lParam);
     void ApplyTitleBarTheme();

@@ -5,6 +5,7 @@
 
 #include "Server/Protocol.h"
 #include "Shell/HostIdentity.h"
+#include "Version.h"
 #include "Window/Links.h"
 #include "Window/Palette.h"
 #include "Window/PhoneRows.h"
@@ -207,8 +208,8 @@ float DrawOptions(PaintContext& context, const PageInput& input, float y4, const
 
 void DrawFooter(PaintContext& context, float yf, const PageFrame& frame) {
     const float s = context.scale;
-    DrawTextAt(context, L"Quillon  \u00B7  version 1.0", frame.pad + 2 * s, yf, context.smallFormat,
-               Palette::MutedText);
+    DrawTextAt(context, L"Quillon  \u00B7  version " VELOTRIX_DISPLAY_VERSION, frame.pad + 2 * s, yf,
+               context.smallFormat, Palette::MutedText);
     const float lw = MeasureTextWidth(context, WebLinkText, context.smallFormat);
     DrawTextAt(context, WebLinkText, frame.right - lw, yf, context.smallFormat, Palette::Accent);
     if (NextRegionHovered(context)) {

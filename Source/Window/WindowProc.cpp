@@ -130,6 +130,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_APP_FIREWALL:
         OnFirewallVerdict(wParam, lParam);
         return 0;
+    case WM_APP_QUIT:
+        Quit();
+        return 0;
     default:
         break;
     }
@@ -251,9 +254,11 @@ void MainWindow::ShowTrayMenu() {
     if (command == IDM_TRAY_OPEN) {
         BringToFront();
     } else if (command == IDM_TRAY_QUIT) {
-        DestroyWindow(hwnd);
+        Quit();
     }
 }
+
+void MainWindow::Quit() { DestroyWindow(hwnd); }
 
 void MainWindow::OnApprovalRequest() {
     std::string name;

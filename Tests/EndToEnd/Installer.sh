@@ -1,0 +1,179 @@
+#!/usr/bin/env bash
+# What users download, as they would use it, in a Wine prefix of its own: scripts/package (signed
+# with a throwaway certificate, with a driver installer in Redist) refuses the driver versions that
+# carry an auto-updater; the zip's Velotrix.exe answers a phone; the setup installs silently with
+# its files, shortcut, Apps & features entry, firewall rule and Run value; a second install ends the
+# running program cleanly and leaves one rule; the uninstaller takes everything away but the settings.
+source "$(dirname "$0")/common.bash"
+
+NETSH="$ROOT/build/windows/Tests/netsh.exe"
+TEST_DNSAPI="$ROOT/build/windows/Tests/dnsapi.dll"
+STAND_IN_INSTALLER="$ROOT/build/windows/Tests/velotrix_test_installer.exe"
+work=$(mktemp -d "$ROOT/build/installer-test.XXXXXX")
+trap 'cleanup; rm -rf "$work"' EXIT
+
+# Its own prefix and wineserver: the project's prefix is not touched. No menu entries on this
+# machine from the shortcut; the test DNS API and netsh from system32 instead of Wine's.
+export WINEPREFIX="$work/prefix"
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;dnsapi=n,b;netsh.exe=n"
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+export VELOTRIX_TEST_NETSH_LOG VELOTRIX_TEST_NETSH_RULES VELOTRIX_TEST_INSTALLER_LOG
+VELOTRIX_TEST_NETSH_LOG=$(windows_path "$work/netsh.log")
+VELOTRIX_TEST_NETSH_RULES=$(windows_path "$work/rules.txt")
+VELOTRIX_TEST_INSTALLER_LOG=$(windows_path "$work/driver-installer.log")
+
+program_dir="$WINEPREFIX/drive_c/Program Files/Velotrix"
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Velotrix.lnk"
+entry='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Velotrix'
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+settings_key='HKCU\Software\Quillon\Velotrix'
+phone_id=00112233445566778899aabbccddeeff
+
+# The data of one registry value, or nothing when it is missing.
+reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
+# Waits up to $2 seconds for a command ($3...) to succeed.
+wait_until() {
+  local seconds=$1 i; shift
+  for ((i = 0; i < seconds * 10; i++)); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+gone() { [ ! -e "$1" ]; }
+# The fixed file version of an exe's version resource, as major.minor.patch.
+exe_version() {
+  python3 - "$1" <<'EOF'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+at = data.find(struct.pack("<I", 0xFEEF04BD))
+ms, ls = struct.unpack_from("<II", data, at + 8)
+print(f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}")
+EOF
+}
+rules() { tr -d '\r' <"$work/rules.txt" 2>/dev/null; }
+# Starts an installed or unpacked Velotrix.exe and waits until it listens.
+start_program() { # exe (Unix path), port
+  rm -f "$(log_file)"
+  wine "$1" --port "$2" >/dev/null 2>&1 &
+  VELOTRIX_PID=$!
+  wait_for_log "Server: listening on UDP $2\$" 40
+}
+phone_state() { # port: the state of the first Status a phone gets
+  "$PHONE" --port "$1" --id "$phone_id" --duration 0 --hello-interval 0 --no-bye --listen 2000 --json |
+    grep '"type":"status"' | head -n1 | jq .state
+}
+
+# --- A fresh prefix with the stand-ins, and the simulated driver so that phones become Active. First,
+# since the package signs its uninstaller by running a build of the setup under Wine.
+start_display
+wineboot -i >/dev/null 2>&1
+cp "$NETSH" "$WINEPREFIX/drive_c/windows/system32/netsh.exe"
+cp "$TEST_DNSAPI" "$WINEPREFIX/drive_c/windows/system32/dnsapi.dll"
+"$ROOT/scripts/wine-driver" install >/dev/null 2>&1 || fail "the simulated driver did not install"
+# Settings of an earlier use: this phone is allowed; they must survive the uninstall.
+wine reg add "$settings_key" /v Allowed /t REG_MULTI_SZ /d "$phone_id" /f >/dev/null 2>&1
+
+# --- The package
+driver_installer="$work/ViGEmBus_1.22.0_x64_x86_arm64.exe"
+cp "$STAND_IN_INSTALLER" "$driver_installer"
+cp "$STAND_IN_INSTALLER" "$work/ViGEmBus_1.19.151_x64_x86_arm64.exe"
+refusal=$("$ROOT/scripts/package" --redist "$work/ViGEmBus_1.19.151_x64_x86_arm64.exe" --out "$work/refused" 2>&1)
+check "a driver with the auto-updater is refused, saying why" \
+  grep -q 'refusing ViGEmBus 1.19.151: versions 1.18 to 1.21 carry an auto-updater' <<<"$refusal"
+check "nothing is packaged then" gone "$work/refused"
+
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Velotrix test signing" \
+  -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1
+openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout pass:throwaway \
+  -out "$work/sign.pfx" >/dev/null 2>&1
+release="$work/release"
+VELOTRIX_SIGN_PFX="$work/sign.pfx" VELOTRIX_SIGN_PASSWORD=throwaway \
+  "$ROOT/scripts/package" --redist "$driver_installer" --out "$release" >/dev/null 2>&1 ||
+  { fail "scripts/package failed"; finish; }
+version=$(sed -n 's/^project(Velotrix VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
+zip="$release/Velotrix-$version-win64.zip"
+setup="$release/Velotrix-$version-setup.exe"
+check "the zip, the setup and SHA256SUMS are made" test -f "$zip" -a -f "$setup" -a -f "$release/SHA256SUMS"
+check "SHA256SUMS holds both and both match" bash -c "cd '$release' && test \$(wc -l <SHA256SUMS) -eq 2 && sha256sum -c --quiet SHA256SUMS"
+unzip -q "$zip" -d "$work/unpacked"
+check "the zip holds the program, the README and the driver installer" \
+  test "$(cd "$work/unpacked" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = \
+  "./README.txt ./Redist/ViGEmBus_1.22.0_x64_x86_arm64.exe ./Velotrix.exe "
+signed() { # file: carries a signature by the throwaway certificate
+  osslsigncode extract-signature -in "$1" -out "$work/signature.der" >/dev/null 2>&1 &&
+    openssl pkcs7 -inform DER -in "$work/signature.der" -print_certs -noout | grep -q 'CN = Velotrix test signing'
+  local result=$?
+  rm -f "$work/signature.der"
+  return $result
+}
+for signed in "$setup" "$work/unpacked/Velotrix.exe"; do
+  check "$(basename "$signed") carries the signature" signed "$signed"
+done
+
+port=$(free_port)
+if start_program "$work/unpacked/Velotrix.exe" "$port"; then
+  check "the unpacked Velotrix.exe answers a phone" test "$(phone_state "$port")" = 0
+else
+  fail "the unpacked Velotrix.exe did not start"
+fi
+wine "$work/unpacked/Velotrix.exe" --quit
+check "--quit ends it with its stop line" wait_for_log "Velotrix server stopped" 20
+wait "$VELOTRIX_PID" 2>/dev/null
+VELOTRIX_PID=""
+check "--quit with nothing running returns 0" wine "$work/unpacked/Velotrix.exe" --quit
+
+# --- Silent install
+check "the setup installs silently" wine "$setup" /S
+check "the program, the uninstaller and Redist are in Program Files\\Velotrix" test -f "$program_dir/Velotrix.exe" \
+  -a -f "$program_dir/Uninstall.exe" -a -f "$program_dir/Redist/ViGEmBus_1.22.0_x64_x86_arm64.exe"
+check "the installed uninstaller carries the signature" signed "$program_dir/Uninstall.exe"
+check "the installed program is the zip's" cmp -s "$program_dir/Velotrix.exe" "$work/unpacked/Velotrix.exe"
+check "the Start-menu shortcut leads to it" bash -c \
+  "test -f '$shortcut' && LC_ALL=C grep -qaF 'Program Files\\Velotrix\\Velotrix.exe' <(tr -d '\\000' <'$shortcut')"
+exe_v=$(exe_version "$program_dir/Velotrix.exe")
+check "the exe's version is the project's ($exe_v)" test "$exe_v" = "$version"
+check "Apps & features: name" test "$(reg_value "$entry" DisplayName)" = "Velotrix"
+check "Apps & features: the exe's version" test "$(reg_value "$entry" DisplayVersion)" = "$exe_v"
+check "Apps & features: publisher" test "$(reg_value "$entry" Publisher)" = "Quillon"
+check "Apps & features: icon" test "$(reg_value "$entry" DisplayIcon)" = 'C:\Program Files\Velotrix\Velotrix.exe,0'
+check "Apps & features: uninstall" test "$(reg_value "$entry" UninstallString)" = '"C:\Program Files\Velotrix\Uninstall.exe"'
+check "Apps & features: quiet uninstall" \
+  test "$(reg_value "$entry" QuietUninstallString)" = '"C:\Program Files\Velotrix\Uninstall.exe" /S'
+size=$(($(reg_value "$entry" EstimatedSize)))
+check "Apps & features: size in KB ($size)" test "$size" -ge 400
+check "the firewall was asked to replace the rule, exactly" diff <(tr -d '\r' <"$work/netsh.log") - <<'EOF'
+"C:\windows\system32\netsh.exe" advfirewall firewall delete rule name="Velotrix"
+"C:\windows\system32\netsh.exe" advfirewall firewall add rule name="Velotrix" dir=in action=allow protocol=UDP program="C:\Program Files\Velotrix\Velotrix.exe" profile=private,domain enable=yes
+EOF
+check "the Run value is the program's own" \
+  test "$(reg_value "$run_key" Velotrix)" = '"C:\Program Files\Velotrix\Velotrix.exe" --tray'
+check "a silent install does not start the driver installer" gone "$work/driver-installer.log"
+
+# --- The installed program answers a phone; a second install ends it cleanly
+if start_program "$program_dir/Velotrix.exe" "$port"; then
+  "$PHONE" --port "$port" --id "$phone_id" --rate 20 --duration 120 --wait-active 20 --json >"$work/phone.json" &
+  phone_pid=$!
+  check "the installed program admits the phone" wait_until 20 grep -q '"type":"status".*"state":0' "$work/phone.json"
+  check "a second silent install succeeds" wine "$setup" /S
+  check "the running program was ended with its stop line" wait_for_log "Velotrix server stopped" 5
+  check "the phone was told (Refused)" grep -q '"type":"status".*"state":2' "$work/phone.json"
+  kill "$phone_pid" 2>/dev/null
+  wait "$phone_pid" 2>/dev/null
+  wait "$VELOTRIX_PID" 2>/dev/null
+  VELOTRIX_PID=""
+else
+  fail "the installed Velotrix.exe did not start"
+fi
+check "one firewall rule is left, the right one" test "$(rules)" = \
+  "$(printf 'name=Velotrix\tdir=in\taction=allow\tprotocol=UDP\tprogram=C:\\Program Files\\Velotrix\\Velotrix.exe\tprofile=private,domain\tenable=yes')"
+
+# --- Silent uninstall. It copies itself to a temporary folder and goes on from there; the entry is
+# the last thing it removes, so its end is waited for by that.
+check "the uninstaller starts silently" wine "$program_dir/Uninstall.exe" /S
+check "no Apps & features entry is left" wait_until 60 bash -c "! wine reg query '$entry' >/dev/null 2>&1"
+check "no program folder is left" gone "$program_dir"
+check "no shortcut is left" gone "$shortcut"
+check "no firewall rule is left" test -z "$(rules)"
+check "no Run value is left" test -z "$(reg_value "$run_key" Velotrix)"
+check "the settings are kept" test "$(reg_value "$settings_key" Allowed)" = "$phone_id"
+
+"$ROOT/scripts/wine-driver" remove >/dev/null 2>&1 || true
+finish

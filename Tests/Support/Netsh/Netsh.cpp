@@ -1,0 +1,94 @@
+// A pretend netsh.exe for the firewall requests "advfirewall firewall add rule name=N ..." and
+// "advfirewall firewall delete rule name=N". Environment:
+//
+//   VELOTRIX_TEST_NETSH_LOG    a file to which it appends its whole command line as it was given,
+//                              one line per run, UTF-8;
+//   VELOTRIX_TEST_NETSH_RULES  the rule table, one rule a line: the arguments after "add rule",
+//                              as the command line splits them, separated by tabs. "add" appends a
+//                              line; "delete" removes every line whose first argument is its
+//                              "name=N", as netsh removes every rule of that name.
+//
+// It answers 0, and 1 with "No rules match the specified criteria." for a delete that found none,
+// as netsh does.
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Environment(const wchar_t* name) {
+    wchar_t buffer[4096];
+    const DWORD length = GetEnvironmentVariableW(name, buffer, 4096);
+    if (length == 0 || length >= 4096) return {};
+    return std::wstring(buffer, length);
+}
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr,
+                        nullptr);
+    return result;
+}
+
+std::vector<std::string> ReadLines(const std::wstring& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path.c_str());
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+void WriteLines(const std::wstring& path, const std::vector<std::string>& lines) {
+    std::ofstream out(path.c_str(), std::ios::trunc);
+    for (const std::string& line : lines) out << line << '\n';
+}
+
+} // namespace
+
+int wmain() {
+    const std::wstring logPath = Environment(L"VELOTRIX_TEST_NETSH_LOG");
+    if (!logPath.empty()) std::ofstream(logPath.c_str(), std::ios::app) << Utf8(GetCommandLineW()) << '\n';
+
+    int count = 0;
+    LPWSTR* split = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (split == nullptr) return 1;
+    std::vector<std::string> arguments;
+    for (int i = 1; i < count; ++i) arguments.push_back(Utf8(split[i]));
+    LocalFree(split);
+
+    const std::wstring rulesPath = Environment(L"VELOTRIX_TEST_NETSH_RULES");
+    if (arguments.size() < 5 || arguments[0] != "advfirewall" || arguments[1] != "firewall" ||
+        arguments[3] != "rule" || rulesPath.empty()) {
+        return 1;
+    }
+    std::vector<std::string> rules = ReadLines(rulesPath);
+    if (arguments[2] == "add") {
+        std::string rule;
+        for (std::size_t i = 4; i < arguments.size(); ++i) rule += (i > 4 ? "\t" : "") + arguments[i];
+        rules.push_back(rule);
+        WriteLines(rulesPath, rules);
+        std::puts("Ok.");
+        return 0;
+    }
+    if (arguments[2] == "delete") {
+        std::vector<std::string> kept;
+        for (const std::string& rule : rules)
+            if (rule.substr(0, rule.find('\t')) != arguments[4]) kept.push_back(rule);
+        const std::size_t deleted = rules.size() - kept.size();
+        WriteLines(rulesPath, kept);
+        if (deleted == 0) {
+            std::puts("No rules match the specified criteria.");
+            return 1;
+        }
+        std::printf("Deleted %zu rule(s).\nOk.\n", deleted);
+        return 0;
+    }
+    return 1;
+}
