@@ -125,7 +125,8 @@ private:
     PageInput GatherPage();
     void OnPaint();
     void OnTimer();
-    void OnKeyDown(WPARAM key);
+    // False for a key that does not scroll, which then gets the default processing.
+    bool OnKeyDown(WPARAM key);
     void OnMouseMove(LPARAM lParam);
     void OnLeftButtonUp(LPARAM lParam);
     void OnMouseWheel(WPARAM wParam);

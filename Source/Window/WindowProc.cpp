@@ -111,8 +111,8 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnMouseWheel(wParam);
         return 0;
     case WM_KEYDOWN:
-        OnKeyDown(wParam);
-        return 0;
+        if (OnKeyDown(wParam)) return 0;
+        break;
     case WM_MOUSELEAVE:
         page.hoverIndex = -1;
         Repaint();
@@ -167,7 +167,7 @@ void MainWindow::OnTimer() {
     Repaint();
 }
 
-void MainWindow::OnKeyDown(WPARAM key) {
+bool MainWindow::OnKeyDown(WPARAM key) {
     ScrollKey scroll;
     switch (key) {
     case VK_UP: scroll = ScrollKey::LineUp; break;
@@ -176,13 +176,14 @@ void MainWindow::OnKeyDown(WPARAM key) {
     case VK_NEXT: scroll = ScrollKey::PageDown; break;
     case VK_HOME: scroll = ScrollKey::Home; break;
     case VK_END: scroll = ScrollKey::End; break;
-    default: return;
+    default: return false;
     }
     RECT client{};
     GetClientRect(hwnd, &client);
     page.scrollOffset =
         ScrollAfterKey(scroll, page.scrollOffset, scale, page.contentHeight, static_cast<float>(client.bottom));
     Repaint();
+    return true;
 }
 
 void MainWindow::OnMouseMove(LPARAM lParam) {
