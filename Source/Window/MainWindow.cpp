@@ -9,9 +9,7 @@
 #include "Shell/HostIdentity.h"
 #include "Shell/Settings.h"
 #include "Shell/StartWithWindows.h"
-#include "Window/Page.h"
 #include "Window/Palette.h"
-#include "Window/WindowRules.h"
 
 namespace Velotrix {
 
@@ -28,14 +26,7 @@ constexpr DWORD CaptionColorAttribute = 35; // DWMWA_CAPTION_COLOR
 // The page's background, Palette::Background, as a COLORREF (0x00BBGGRR).
 constexpr COLORREF CaptionColor = 0x001A1715;
 
-struct FormatSpec {
-    ComPtr<IDWriteTextFormat> MainWindow::*field;
-    DWRITE_FONT_WEIGHT weight;
-    float size;
-};
-
-// The icon fonts, newest first; Windows 11 has the first, Windows 10 the second.
-constexpr const wchar_t* IconFontFamilies[] = {L"Segoe Fluent Icons", L"Segoe MDL2 Assets"};
+PixelRect ToPixelRect(const RECT& rect) { return {rect.left, rect.top, rect.right, rect.bottom}; }
 
 } // namespace
 
@@ -51,6 +42,13 @@ RECT InitialWindowRect(UINT dpi, const RECT* workArea) {
         if (rect.bottom - rect.top > available) rect.bottom = rect.top + available;
     }
     return rect;
+}
+
+RECT PlacedWindowRect(UINT dpi, const RECT& opened, const RECT& workArea) {
+    const RECT size = InitialWindowRect(dpi, &workArea);
+    const PixelRect placed =
+        FitInside({opened.left, opened.top, opened.left + size.right, opened.top + size.bottom}, ToPixelRect(workArea));
+    return RECT{placed.left, placed.top, placed.right, placed.bottom};
 }
 
 void CopyToField(wchar_t* field, std::size_t capacity, const std::wstring& text) {
@@ -102,19 +100,17 @@ bool MainWindow::Create(HINSTANCE instance, bool startHidden) {
                         rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr, instance, this) == nullptr) {
         return false;
     }
-    // hwnd was set at WM_NCCREATE. The window may have opened on a monitor of another DPI; its size is
-    // left as it is, but everything drawn from now on follows that monitor.
+    // hwnd was set at WM_NCCREATE. The window may have opened on a monitor of another DPI; everything
+    // drawn from now on follows that monitor, and so do its size and place.
     scale = static_cast<float>(GetDpiForWindow(hwnd)) / 96.0f;
+    PlaceInWorkArea();
 
-    D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
-                      reinterpret_cast<void**>(d2dFactory.Put()));
-    DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
-                        reinterpret_cast<IUnknown**>(writeFactory.Put()));
-    CreateTextFormats();
+    // Painting needs them all; without them each paint draws nothing, which is all that can be done.
+    static_cast<void>(CreateDeviceIndependentResources(drawing, scale));
     startWithWindows = IsStartWithWindows();
     ApplyTitleBarTheme();
     AddTrayIcon();
-    SetTimer(hwnd, RepaintTimerId, 33, nullptr);
+    SetTimer(hwnd, RepaintTimerId, RepaintPeriodMs, nullptr);
     // Only while the server runs: a server that could not start gets no phone anyway.
     if (firewall.probe && startError.empty()) {
         SetTimer(hwnd, FirewallTimerId, FirewallCheckPeriodMs, nullptr);
@@ -127,37 +123,19 @@ bool MainWindow::Create(HINSTANCE instance, bool startHidden) {
     return true;
 }
 
-void MainWindow::CreateTextFormats() {
-    static constexpr FormatSpec specs[] = {
-        {&MainWindow::titleFormat, DWRITE_FONT_WEIGHT_BOLD, 20.0f},
-        {&MainWindow::buttonFormat, DWRITE_FONT_WEIGHT_BOLD, 12.0f},
-        {&MainWindow::bodyFormat, DWRITE_FONT_WEIGHT_REGULAR, 13.0f},
-        {&MainWindow::headingFormat, DWRITE_FONT_WEIGHT_SEMI_BOLD, 14.0f},
-        {&MainWindow::smallFormat, DWRITE_FONT_WEIGHT_REGULAR, 11.5f},
-        {&MainWindow::labelFormat, DWRITE_FONT_WEIGHT_BOLD, 10.5f},
-    };
-    for (const FormatSpec& entry : specs) {
-        ComPtr<IDWriteTextFormat>& format = this->*entry.field;
-        format.Reset();
-        if (!writeFactory) continue;
-        writeFactory->CreateTextFormat(L"Segoe UI", nullptr, entry.weight, DWRITE_FONT_STYLE_NORMAL,
-                                       DWRITE_FONT_STRETCH_NORMAL, entry.size * scale, L"en-us", format.Put());
-        if (format) format->SetWordWrapping(DWRITE_WORD_WRAPPING_NO_WRAP);
-    }
+void MainWindow::CreateTextFormats() { Velotrix::CreateTextFormats(drawing, scale); }
 
-    iconFormat.Reset();
-    if (!writeFactory) return;
-    ComPtr<IDWriteFontCollection> fonts;
-    if (FAILED(writeFactory->GetSystemFontCollection(fonts.Put(), FALSE)) || !fonts) return;
-    for (const wchar_t* family : IconFontFamilies) {
-        UINT32 index = 0;
-        BOOL found = FALSE;
-        if (FAILED(fonts->FindFamilyName(family, &index, &found)) || !found) continue;
-        writeFactory->CreateTextFormat(family, nullptr, DWRITE_FONT_WEIGHT_REGULAR, DWRITE_FONT_STYLE_NORMAL,
-                                       DWRITE_FONT_STRETCH_NORMAL, 13.0f * scale, L"en-us", iconFormat.Put());
-        if (iconFormat) iconFormat->SetWordWrapping(DWRITE_WORD_WRAPPING_NO_WRAP);
+void MainWindow::PlaceInWorkArea() {
+    // CW_USEDEFAULT places the window for the primary screen's size at the system DPI; on a small
+    // screen, or a monitor of another DPI, its bottom would then lie beyond the taskbar or the screen.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    RECT opened{};
+    if (!GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor) || !GetWindowRect(hwnd, &opened))
         return;
-    }
+    const RECT placed = PlacedWindowRect(GetDpiForWindow(hwnd), opened, monitor.rcWork);
+    SetWindowPos(hwnd, nullptr, placed.left, placed.top, placed.right - placed.left, placed.bottom - placed.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void MainWindow::EnableDemo() {
@@ -214,36 +192,13 @@ void MainWindow::BringToFront() {
     SetForegroundWindow(hwnd);
 }
 
-void MainWindow::Paint() {
+PageInput MainWindow::GatherPage() {
     RECT client{};
     GetClientRect(hwnd, &client);
-    const UINT width = static_cast<UINT>(std::max<LONG>(1, client.right));
-    const UINT height = static_cast<UINT>(std::max<LONG>(1, client.bottom));
-
-    if (!renderTarget) {
-        if (!d2dFactory) return;
-        // At 96 DPI one drawing unit is one physical pixel; the layout scales itself by `scale`.
-        const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties(
-            D2D1_RENDER_TARGET_TYPE_DEFAULT, D2D1::PixelFormat(DXGI_FORMAT_UNKNOWN, D2D1_ALPHA_MODE_UNKNOWN), 96.0f,
-            96.0f);
-        const D2D1_HWND_RENDER_TARGET_PROPERTIES windowProperties =
-            D2D1::HwndRenderTargetProperties(hwnd, D2D1::SizeU(width, height));
-        if (FAILED(d2dFactory->CreateHwndRenderTarget(&properties, &windowProperties, renderTarget.Put()))) {
-            renderTarget.Reset();
-            return;
-        }
-        if (FAILED(renderTarget->CreateSolidColorBrush(MakeColor(Palette::Text), brush.Put()))) {
-            brush.Reset();
-            renderTarget.Reset();
-            return;
-        }
-        renderTarget->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_CLEARTYPE);
-    }
-
     PageInput input;
-    input.width = static_cast<float>(width);
-    input.height = static_cast<float>(height);
-    input.scrollOffset = scrollOffset;
+    input.width = static_cast<float>(std::max<LONG>(1, client.right));
+    input.height = static_cast<float>(std::max<LONG>(1, client.bottom));
+    input.scrollOffset = page.scrollOffset;
     input.startError = startError;
     input.busConnected = server.BusConnected();
     input.port = server.Port();
@@ -255,31 +210,31 @@ void MainWindow::Paint() {
     input.demo = demo;
     input.phones = server.Snapshot();
     if (input.phones.empty()) input.firewall = firewallVerdict;
+    return input;
+}
 
-    PaintContext context;
-    context.target = renderTarget.get();
-    context.brush = brush.get();
-    context.writeFactory = writeFactory.get();
-    context.titleFormat = titleFormat.get();
-    context.buttonFormat = buttonFormat.get();
-    context.bodyFormat = bodyFormat.get();
-    context.headingFormat = headingFormat.get();
-    context.smallFormat = smallFormat.get();
-    context.labelFormat = labelFormat.get();
-    context.iconFormat = iconFormat.get();
-    context.scale = scale;
-    context.hoverIndex = hoverIndex;
-    context.regions = &regions;
+void MainWindow::Paint() {
+    PageInput input = GatherPage();
+    const auto size = D2D1::SizeU(static_cast<UINT32>(input.width), static_cast<UINT32>(input.height));
+    if (!EnsureDeviceResources(device, drawing.d2dFactory.get(), hwnd, size)) return;
 
-    renderTarget->BeginDraw();
-    renderTarget->SetTransform(D2D1::Matrix3x2F::Identity());
+    PaintContext context = MakePaintContext(drawing, device.renderTarget.get(), device.brush.get(), scale);
+    context.hoverIndex = page.hoverIndex;
+    context.regions = &page.regions;
+
+    device.renderTarget->BeginDraw();
+    device.renderTarget->SetTransform(D2D1::Matrix3x2F::Identity());
     const PageResult result = PaintPage(context, input);
-    contentHeight = result.contentHeight;
-    animating = result.animating;
-    if (renderTarget->EndDraw() == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
-        // The device was lost: the next paint makes a new target and brush.
-        brush.Reset();
-        renderTarget.Reset();
+    page.contentHeight = result.contentHeight;
+    page.animating = result.animating;
+    page.lastPainted = std::move(input);
+    if (device.renderTarget->EndDraw() == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
+        // The device was lost and this frame with it: drop the target and brush, and paint again at
+        // once on new ones instead of leaving the old frame until the timer's next paint.
+        device.brush.Reset();
+        device.renderTarget.Reset();
+        page.lastPainted = PageInput{};
+        Repaint();
     }
 }
 

@@ -18,6 +18,9 @@
 #include "Window/ClickRegion.h"
 #include "Window/ComPtr.h"
 #include "Window/Firewall.h"
+#include "Window/DrawingResources.h"
+#include "Window/Page.h"
+#include "Window/WindowRules.h"
 
 namespace Velotrix {
 
@@ -45,6 +48,30 @@ inline constexpr UINT IDM_TRAY_QUIT = 101;
 // window's frame at `dpi`; its height is cut to the work area's height when `workArea` is given and
 // lower. The width is never cut.
 RECT InitialWindowRect(UINT dpi, const RECT* workArea);
+
+// Where the window opens: sized for `dpi`, the DPI of the monitor it opened on, and moved from
+// `opened` (where Windows put it) so that it lies wholly inside that monitor's work area.
+RECT PlacedWindowRect(UINT dpi, const RECT& opened, const RECT& workArea);
+
+// What the page shows and where the user is on it; the paint writes what it measured.
+struct PageState {
+    float scrollOffset = 0;
+    float contentHeight = 0;
+    std::vector<ClickRegion> regions; // of the last paint, in drawing order
+    int hoverIndex = -1;
+    bool animating = false; // live input is on screen
+    int idleTicks = 0;
+    PaintPacing pacing;
+    PageInput lastPainted; // what the last paint drew, so that the timer skips a repeat of it
+};
+
+// The notification-area icon's state.
+struct TrayState {
+    bool balloonShown = false; // the "still running" balloon, once per run
+    // A right click gives both WM_RBUTTONUP and WM_CONTEXTMENU. Wine's shell sends them, so the second
+    // arrives inside the first menu's modal loop; a nested menu there swallows the WM_QUIT of "Quit".
+    bool menuOpen = false;
+};
 
 // Copies `text` into a fixed field of `capacity` characters, cut to fit and always terminated.
 void CopyToField(wchar_t* field, std::size_t capacity, const std::wstring& text);
@@ -82,25 +109,11 @@ public:
     HWND hwnd = nullptr;
     HICON icon = nullptr; // from the program's resources; never destroyed
     float scale = 1.0f;   // the window's DPI / 96
-    float scrollOffset = 0;
-    float contentHeight = 0;
-    std::vector<ClickRegion> regions; // of the last paint, in drawing order
-    int hoverIndex = -1;
-    bool trayBalloonShown = false;
     bool startWithWindows = false;
-    ComPtr<ID2D1Factory> d2dFactory;
-    ComPtr<IDWriteFactory> writeFactory;
-    ComPtr<ID2D1HwndRenderTarget> renderTarget;
-    ComPtr<ID2D1SolidColorBrush> brush;
-    ComPtr<IDWriteTextFormat> titleFormat;
-    ComPtr<IDWriteTextFormat> buttonFormat;
-    ComPtr<IDWriteTextFormat> bodyFormat;
-    ComPtr<IDWriteTextFormat> headingFormat;
-    ComPtr<IDWriteTextFormat> smallFormat;
-    ComPtr<IDWriteTextFormat> labelFormat;
-    ComPtr<IDWriteTextFormat> iconFormat; // null without an icon font
-    bool animating = false;
-    int idleTicks = 0;
+    DrawingResources drawing;
+    DeviceResources device;
+    PageState page;
+    TrayState tray;
     std::mutex requestMutex;
     std::string pendingRequestName; // guarded by requestMutex; the server's thread writes it
     std::wstring computerName;
@@ -117,25 +130,27 @@ private:
     // hwnd as the server's thread reads it: the server may already call back while the window is being
     // created on this thread.
     std::atomic<HWND> postTarget{nullptr};
-    // A right click gives both WM_RBUTTONUP and WM_CONTEXTMENU. Wine's shell sends them, so the second
-    // arrives inside the first menu's modal loop; a nested menu there swallows the WM_QUIT of "Quit".
-    bool trayMenuOpen = false;
 
     void Repaint();
+    PageInput GatherPage();
+    void OnPaint();
     void OnTimer(WPARAM timer);
+    // False for a key that does not scroll, which then gets the default processing.
+    bool OnKeyDown(WPARAM key);
     void CheckFirewall(bool requestRule);
     void OnFirewallVerdict(WPARAM wParam, LPARAM lParam);
     void OnMouseMove(LPARAM lParam);
     void OnLeftButtonUp(LPARAM lParam);
     void OnMouseWheel(WPARAM wParam);
     void OnClose();
-    void OnTrayEvent(LPARAM lParam);
-    void ShowTrayMenu();
+    void OnTrayEvent(WPARAM wParam, LPARAM lParam);
+    void ShowTrayMenu(POINT at);
     // The way out for the menu's "Quit" and a quit request alike: the message loop ends, and wWinMain
     // takes the server down (phones told, pads unplugged, the announcement withdrawn).
     void Quit();
     void OnApprovalRequest();
     void OnDpiChanged(WPARAM wParam, LPARAM lParam);
+    void PlaceInWorkArea();
     void ApplyTitleBarTheme();
 };
 

@@ -10,6 +10,7 @@
 #include "Window/Palette.h"
 #include "Window/PhoneRows.h"
 #include "Window/Primitives.h"
+#include "Window/WindowRules.h"
 
 namespace Velotrix {
 
@@ -218,7 +219,32 @@ void DrawFooter(PaintContext& context, float yf, const PageFrame& frame) {
     RecordRegion(context, ClickRect{frame.right - lw, yf - 3 * s, lw, 21 * s}, ClickAction::OpenWebPage, 0);
 }
 
+bool SameInput(const InputState& a, const InputState& b) {
+    // The echo and the session are not drawn: a phone that sends the same controls again looks the same.
+    return a.leftX == b.leftX && a.rightX == b.rightX && a.rightY == b.rightY && a.leftTrigger == b.leftTrigger &&
+           a.rightTrigger == b.rightTrigger && a.buttons == b.buttons;
+}
+
+bool SameView(const PhoneView& a, const PhoneView& b) {
+    return a.sessionId == b.sessionId && a.name == b.name && a.address == b.address && a.state == b.state &&
+           a.player == b.player && SameInput(a.input, b.input) && a.idle == b.idle && a.inputRate == b.inputRate &&
+           (a.rumbleLarge != 0 || a.rumbleSmall != 0) == (b.rumbleLarge != 0 || b.rumbleSmall != 0);
+}
+
+bool SameAddress(const LocalAddress& a, const LocalAddress& b) {
+    return a.address == b.address && a.interfaceName == b.interfaceName;
+}
+
 } // namespace
+
+bool PaintsTheSame(const PageInput& a, const PageInput& b) {
+    return a.width == b.width && a.height == b.height && a.scrollOffset == b.scrollOffset &&
+           a.startError == b.startError && a.busConnected == b.busConnected && a.port == b.port &&
+           a.computerName == b.computerName && a.askFirst == b.askFirst && a.keepInTray == b.keepInTray &&
+           a.startWithWindows == b.startWithWindows && a.demo == b.demo && a.firewall == b.firewall &&
+           std::equal(a.addresses.begin(), a.addresses.end(), b.addresses.begin(), b.addresses.end(), SameAddress) &&
+           std::equal(a.phones.begin(), a.phones.end(), b.phones.begin(), b.phones.end(), SameView);
+}
 
 PageResult PaintPage(PaintContext& context, const PageInput& input) {
     PageResult result;
@@ -265,6 +291,12 @@ PageResult PaintPage(PaintContext& context, const PageInput& input) {
     const float yf = DrawOptions(context, input, y + 10 * s, frame);
     DrawFooter(context, yf, frame);
     result.contentHeight = yf + input.scrollOffset + 40 * s;
+    // Drawn last, over the page: without it nothing says that the options lie below the fold.
+    const ScrollThumb thumb = ScrollThumbOf(input.scrollOffset, s, result.contentHeight, width, input.height);
+    if (thumb.visible) {
+        FillRounded(context, ClickRect{thumb.x, thumb.y, thumb.width, thumb.height}, thumb.width * 0.5f,
+                    Palette::MutedText, 160);
+    }
     return result;
 }
 

@@ -59,6 +59,10 @@ struct PageResult {
     bool animating = false;  // live input is on screen: repaint at every timer tick
 };
 
+// Whether two inputs give the same picture: everything drawn is equal (an input's echo, say, is not
+// drawn). The timer skips a paint that would only repeat the last one.
+bool PaintsTheSame(const PageInput& a, const PageInput& b);
+
 // Draws the whole page; call between BeginDraw and EndDraw. Missing text formats or layouts leave
 // their texts out and never fail the paint.
 PageResult PaintPage(PaintContext& context, const PageInput& input);

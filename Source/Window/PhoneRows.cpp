@@ -71,9 +71,11 @@ void DrawLiveView(PaintContext& context, const PhoneView& view, float y, const P
     FillCircle(context, stickX + 9 * s * static_cast<float>(input.rightX / 32767.0),
                stickY - 9 * s * static_cast<float>(input.rightY / 32767.0), 4 * s, Palette::Text);
 
-    DrawTextAt(context, StatusLineOf(view, demo), frame.pad + 14 * s, y + 122 * s, context.smallFormat,
-               Palette::MutedText);
-    DrawButton(context, ClickRect{frame.right - 14 * s - 104 * s, y + 118 * s, 104 * s, 26 * s}, L"Disconnect",
+    const float disconnectX = frame.right - 14 * s - 104 * s;
+    const float lineX = frame.pad + 14 * s;
+    DrawTrimmedText(context, StatusLineOf(view, demo), lineX, y + 122 * s, disconnectX - 8 * s - lineX,
+                    context.smallFormat, Palette::MutedText);
+    DrawButton(context, ClickRect{disconnectX, y + 118 * s, 104 * s, 26 * s}, L"Disconnect",
                ClickAction::DisconnectPhone, static_cast<std::int32_t>(view.sessionId), Palette::Control,
                Palette::Text);
 }
@@ -134,12 +136,12 @@ float DrawPhoneCard(PaintContext& context, const PhoneView& view, float y, const
     const float h = CardHeightOf(view.state) * s;
     FillRounded(context, ClickRect{frame.pad, y, frame.contentW, h}, 12 * s, Palette::Card);
 
-    DrawTextAt(context, view.name.empty() ? std::wstring(L"iPhone") : ToUtf16(view.name), frame.pad + 14 * s,
-               y + 13 * s, context.headingFormat, Palette::Text);
-
     const PhonePill pill = PillOf(view);
     const float pw = MeasureTextWidth(context, pill.text, context.labelFormat) + 18 * s;
     const ClickRect pillRect{frame.right - 14 * s - pw, y + 13 * s, pw, 20 * s};
+    const float nameX = frame.pad + 14 * s;
+    DrawTrimmedText(context, view.name.empty() ? std::wstring(L"iPhone") : ToUtf16(view.name), nameX, y + 13 * s,
+                    pillRect.x - 8 * s - nameX, context.headingFormat, Palette::Text);
     FillRounded(context, pillRect, 10 * s, pill.rgb, 40);
     DrawCenteredText(context, pill.text, pillRect, context.labelFormat, pill.rgb);
 

@@ -66,6 +66,27 @@ void DrawTextAt(PaintContext& context, std::wstring_view text, float x, float y,
                              D2D1_DRAW_TEXT_OPTIONS_NONE, DWRITE_MEASURING_MODE_NATURAL);
 }
 
+void DrawTrimmedText(PaintContext& context, std::wstring_view text, float x, float y, float maxWidth,
+                     IDWriteTextFormat* format, std::uint32_t rgb) {
+    if (text.empty() || maxWidth <= 0) {
+        return;
+    }
+    ComPtr<IDWriteTextLayout> layout = MakeLayout(context, text, format, maxWidth, Unlimited);
+    if (!layout) {
+        return;
+    }
+    ComPtr<IDWriteInlineObject> ellipsis;
+    // Without the sign the text is still cut at the edge, only without its "…".
+    if (SUCCEEDED(context.writeFactory->CreateEllipsisTrimmingSign(format, ellipsis.Put()))) {
+        const DWRITE_TRIMMING trimming{DWRITE_TRIMMING_GRANULARITY_CHARACTER, 0, 0};
+        layout->SetTrimming(&trimming, ellipsis.get());
+    }
+    // The layout box alone does not stop glyphs at its edge; the clip does.
+    context.target->PushAxisAlignedClip(D2D1::RectF(x, y, x + maxWidth, y + Unlimited), D2D1_ANTIALIAS_MODE_ALIASED);
+    context.target->DrawTextLayout(D2D1::Point2F(x, y), layout.get(), Brush(context, rgb), D2D1_DRAW_TEXT_OPTIONS_NONE);
+    context.target->PopAxisAlignedClip();
+}
+
 float MeasureTextWidth(PaintContext& context, std::wstring_view text, IDWriteTextFormat* format) {
     ComPtr<IDWriteTextLayout> layout = MakeLayout(context, text, format, Unlimited, Unlimited);
     DWRITE_TEXT_METRICS metrics{};

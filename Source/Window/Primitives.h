@@ -15,6 +15,10 @@ namespace Velotrix {
 
 void DrawTextAt(PaintContext& context, std::wstring_view text, float x, float y, IDWriteTextFormat* format,
                 std::uint32_t rgb);
+// On one line at most `maxWidth` wide: a longer text is cut at a character and ends in an ellipsis
+// ("…"), so that it never runs under what stands to its right. Nothing is drawn without room.
+void DrawTrimmedText(PaintContext& context, std::wstring_view text, float x, float y, float maxWidth,
+                     IDWriteTextFormat* format, std::uint32_t rgb);
 // Includes trailing blanks.
 float MeasureTextWidth(PaintContext& context, std::wstring_view text, IDWriteTextFormat* format);
 float MeasureWrappedHeight(PaintContext& context, std::wstring_view text, float maxWidth, IDWriteTextFormat* format);

@@ -6,6 +6,8 @@
 #include <windowsx.h>
 #include <shellapi.h>
 
+#include <chrono>
+
 #include "Platform/WinHandles.h"
 #include "Server/Server.h"
 #include "Shell/HostIdentity.h"
@@ -27,6 +29,11 @@ using UniqueMenu = UniqueResource<MenuTraits>;
 const wchar_t StillRunningTitle[] = L"Velotrix is still running";
 const wchar_t StillRunningText[] = L"Phones can keep connecting. Quit from this icon\u2019s menu.";
 const wchar_t ApprovalTitle[] = L"A phone wants to connect";
+
+std::int64_t SteadyNow() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // Mouse positions are signed: on a second monitor left of the first, x is negative.
 float PointerX(LPARAM lParam) { return static_cast<float>(GET_X_LPARAM(lParam)); }
@@ -64,13 +71,13 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_SIZE:
         // Resize can only fail for a lost device, which the next EndDraw reports anyway.
-        if (renderTarget) renderTarget->Resize(D2D1::SizeU(LOWORD(lParam), HIWORD(lParam)));
+        if (device.renderTarget) device.renderTarget->Resize(D2D1::SizeU(LOWORD(lParam), HIWORD(lParam)));
         Repaint();
         return 0;
     case WM_PAINT: {
         PAINTSTRUCT paint{};
         BeginPaint(hwnd, &paint);
-        Paint();
+        OnPaint();
         EndPaint(hwnd, &paint);
         return 0;
     }
@@ -80,7 +87,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_ERASEBKGND:
         return 1;
     case WM_SETCURSOR:
-        if (LOWORD(lParam) == HTCLIENT && hoverIndex >= 0) {
+        if (LOWORD(lParam) == HTCLIENT && page.hoverIndex >= 0) {
             SetCursor(LoadCursorW(nullptr, IDC_HAND));
             return TRUE;
         }
@@ -103,15 +110,18 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_MOUSEWHEEL:
         OnMouseWheel(wParam);
         return 0;
+    case WM_KEYDOWN:
+        if (OnKeyDown(wParam)) return 0;
+        break;
     case WM_MOUSELEAVE:
-        hoverIndex = -1;
+        page.hoverIndex = -1;
         Repaint();
         return 0;
     case WM_DPICHANGED:
         OnDpiChanged(wParam, lParam);
         return 0;
     case WM_APP_TRAY:
-        OnTrayEvent(lParam);
+        OnTrayEvent(wParam, lParam);
         return 0;
     case WM_APP_APPROVAL_REQUEST:
         OnApprovalRequest();
@@ -147,13 +157,44 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void MainWindow::Repaint() { InvalidateRect(hwnd, nullptr, FALSE); }
 
+void MainWindow::OnPaint() {
+    const std::int64_t start = SteadyNow();
+    Paint();
+    // Whatever made this paint, the next timer paint waits by what it cost.
+    page.pacing = PaintPacing{start, SteadyNow() - start, true};
+}
+
 void MainWindow::OnTimer(WPARAM timer) {
     if (timer == FirewallTimerId) {
         // Once a phone is listed, phones evidently get through.
         if (firewallChecksOut == 0 && server.Snapshot().empty()) CheckFirewall(false);
         return;
     }
-    if (TimerTickRepaints(IsWindowVisible(hwnd) != FALSE, IsIconic(hwnd) != FALSE, animating, idleTicks)) Repaint();
+    if (!PaintDue(page.pacing, SteadyNow())) return;
+    if (!TimerTickRepaints(IsWindowVisible(hwnd) != FALSE, IsIconic(hwnd) != FALSE, page.animating, page.idleTicks))
+        return;
+    // A paint that would draw what is on screen already is skipped: an idle page costs no paint at all.
+    if (PaintsTheSame(GatherPage(), page.lastPainted)) return;
+    Repaint();
+}
+
+bool MainWindow::OnKeyDown(WPARAM key) {
+    ScrollKey scroll;
+    switch (key) {
+    case VK_UP: scroll = ScrollKey::LineUp; break;
+    case VK_DOWN: scroll = ScrollKey::LineDown; break;
+    case VK_PRIOR: scroll = ScrollKey::PageUp; break;
+    case VK_NEXT: scroll = ScrollKey::PageDown; break;
+    case VK_HOME: scroll = ScrollKey::Home; break;
+    case VK_END: scroll = ScrollKey::End; break;
+    default: return false;
+    }
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    page.scrollOffset =
+        ScrollAfterKey(scroll, page.scrollOffset, scale, page.contentHeight, static_cast<float>(client.bottom));
+    Repaint();
+    return true;
 }
 
 void MainWindow::CheckFirewall(bool requestRule) {
@@ -177,9 +218,9 @@ void MainWindow::OnFirewallVerdict(WPARAM wParam, LPARAM lParam) {
 }
 
 void MainWindow::OnMouseMove(LPARAM lParam) {
-    const int hit = LastRegionAt(regions, PointerX(lParam), PointerY(lParam));
-    if (hit != hoverIndex) {
-        hoverIndex = hit;
+    const int hit = LastRegionAt(page.regions, PointerX(lParam), PointerY(lParam));
+    if (hit != page.hoverIndex) {
+        page.hoverIndex = hit;
         Repaint();
     }
     // Asked again on every move: Windows forgets the request once it has sent WM_MOUSELEAVE.
@@ -192,9 +233,9 @@ void MainWindow::OnMouseMove(LPARAM lParam) {
 }
 
 void MainWindow::OnLeftButtonUp(LPARAM lParam) {
-    const int hit = FirstRegionAt(regions, PointerX(lParam), PointerY(lParam));
-    // A copy: the command may repaint, and a paint rebuilds `regions`.
-    if (hit >= 0) OnClick(ClickRegion(regions[static_cast<std::size_t>(hit)]));
+    const int hit = FirstRegionAt(page.regions, PointerX(lParam), PointerY(lParam));
+    // A copy: the command may repaint, and a paint rebuilds the regions.
+    if (hit >= 0) OnClick(ClickRegion(page.regions[static_cast<std::size_t>(hit)]));
     Repaint();
 }
 
@@ -202,7 +243,8 @@ void MainWindow::OnMouseWheel(WPARAM wParam) {
     RECT client{};
     GetClientRect(hwnd, &client);
     const auto delta = static_cast<short>(HIWORD(wParam));
-    scrollOffset = ScrollAfterWheel(scrollOffset, delta, scale, contentHeight, static_cast<float>(client.bottom));
+    page.scrollOffset =
+        ScrollAfterWheel(page.scrollOffset, delta, scale, page.contentHeight, static_cast<float>(client.bottom));
     Repaint();
 }
 
@@ -212,14 +254,15 @@ void MainWindow::OnClose() {
         return;
     }
     ShowWindow(hwnd, SW_HIDE);
-    if (!trayBalloonShown) {
-        trayBalloonShown = true;
+    if (!tray.balloonShown) {
+        tray.balloonShown = true;
         ShowBalloon(StillRunningTitle, StillRunningText);
     }
 }
 
-void MainWindow::OnTrayEvent(LPARAM lParam) {
-    // With NOTIFYICON_VERSION_4 the event is the low word of lParam.
+void MainWindow::OnTrayEvent(WPARAM wParam, LPARAM lParam) {
+    // With NOTIFYICON_VERSION_4 the event is the low word of lParam, and wParam holds the icon's anchor
+    // point in screen coordinates.
     switch (LOWORD(lParam)) {
     case WM_LBUTTONUP:
     case NIN_SELECT:
@@ -228,29 +271,34 @@ void MainWindow::OnTrayEvent(LPARAM lParam) {
         BringToFront();
         break;
     case WM_CONTEXTMENU:
-    case WM_RBUTTONUP:
-        ShowTrayMenu();
+        // Also opened from the keyboard (Shift+F10, the menu key), when the pointer may be anywhere:
+        // the menu belongs at the icon.
+        ShowTrayMenu(POINT{GET_X_LPARAM(wParam), GET_Y_LPARAM(wParam)});
         break;
+    case WM_RBUTTONUP: {
+        POINT pointer{};
+        GetCursorPos(&pointer);
+        ShowTrayMenu(pointer);
+        break;
+    }
     default:
         break;
     }
 }
 
-void MainWindow::ShowTrayMenu() {
-    if (trayMenuOpen) return;
+void MainWindow::ShowTrayMenu(POINT at) {
+    if (tray.menuOpen) return;
     const UniqueMenu menu(CreatePopupMenu());
     if (!menu) return;
     AppendMenuW(menu.get(), MF_STRING, IDM_TRAY_OPEN, L"Open Velotrix");
     AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu.get(), MF_STRING, IDM_TRAY_QUIT, L"Quit");
-    POINT point{};
-    GetCursorPos(&point);
     // Without this the menu stays open when the user clicks elsewhere.
     SetForegroundWindow(hwnd);
-    trayMenuOpen = true;
-    const UINT command = static_cast<UINT>(
-        TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, point.x, point.y, 0, hwnd, nullptr));
-    trayMenuOpen = false;
+    tray.menuOpen = true;
+    const UINT command =
+        static_cast<UINT>(TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd, nullptr));
+    tray.menuOpen = false;
     if (command == IDM_TRAY_OPEN) {
         BringToFront();
     } else if (command == IDM_TRAY_QUIT) {

@@ -12,6 +12,12 @@ constexpr int MinimumSide = 420;
 constexpr float WheelNotch = 120.0f;
 constexpr float PixelsPerNotch = 48.0f;
 constexpr int IdleTicksPerRepaint = 30;
+constexpr std::int64_t NanosecondsPerMs = 1'000'000;
+// A paint may take a quarter of the time between paints: at most a quarter of a core for the window.
+constexpr std::int64_t PaintCostShare = 4;
+constexpr float ThumbWidth = 4.0f;
+constexpr float ThumbMargin = 2.0f;
+constexpr float ShortestThumb = 24.0f;
 
 int Scaled(int designPixels, float scale) {
     // A cast truncates toward zero, which is the rule: 460 x 110/96 is 527, not 528.
@@ -56,6 +62,49 @@ bool TimerTickRepaints(bool visible, bool minimized, bool animating, int& idleTi
     }
     idleTicks = 0;
     return true;
+}
+
+bool PaintDue(const PaintPacing& pacing, std::int64_t now) {
+    if (!pacing.painted) return true;
+    const std::int64_t interval = std::max<std::int64_t>(RepaintPeriodMs * NanosecondsPerMs, pacing.lastCost * PaintCostShare);
+    return now - pacing.lastStart >= interval;
+}
+
+float ScrollAfterKey(ScrollKey key, float scrollOffset, float scale, float contentHeight, float clientHeight) {
+    const float line = PixelsPerNotch * scale;
+    const float largest = std::max(0.0f, contentHeight - clientHeight);
+    float wanted = scrollOffset;
+    switch (key) {
+    case ScrollKey::LineUp: wanted -= line; break;
+    case ScrollKey::LineDown: wanted += line; break;
+    case ScrollKey::PageUp: wanted -= std::max(line, clientHeight - line); break;
+    case ScrollKey::PageDown: wanted += std::max(line, clientHeight - line); break;
+    case ScrollKey::Home: wanted = 0; break;
+    case ScrollKey::End: wanted = largest; break;
+    }
+    return std::clamp(wanted, 0.0f, largest);
+}
+
+ScrollThumb ScrollThumbOf(float scrollOffset, float scale, float contentHeight, float clientWidth, float clientHeight) {
+    ScrollThumb thumb;
+    if (contentHeight <= clientHeight || clientHeight <= 0) return thumb;
+    const float track = clientHeight - 2 * ThumbMargin * scale;
+    thumb.visible = true;
+    thumb.width = ThumbWidth * scale;
+    thumb.x = clientWidth - thumb.width - ThumbMargin * scale;
+    thumb.height = std::min(track, std::max(ShortestThumb * scale, track * clientHeight / contentHeight));
+    // The paint does not clamp the offset after the window grew; the thumb does.
+    const float travelled = std::clamp(scrollOffset / (contentHeight - clientHeight), 0.0f, 1.0f);
+    thumb.y = ThumbMargin * scale + (track - thumb.height) * travelled;
+    return thumb;
+}
+
+PixelRect FitInside(PixelRect window, PixelRect area) {
+    const int width = window.right - window.left;
+    const int height = std::min(window.bottom - window.top, area.bottom - area.top);
+    const int left = std::max(area.left, std::min(window.left, area.right - width));
+    const int top = std::max(area.top, std::min(window.top, area.bottom - height));
+    return {left, top, left + width, top + height};
 }
 
 } // namespace Velotrix

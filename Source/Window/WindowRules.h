@@ -4,6 +4,7 @@
 // where the wheel leaves the scroll offset, and when the timer repaints. The window procedure calls
 // these; tests call them directly with made-up numbers.
 
+#include <cstdint>
 #include <vector>
 
 #include "Window/ClickRegion.h"
@@ -33,9 +34,53 @@ int LastRegionAt(const std::vector<ClickRegion>& regions, float x, float y);
 // the content fits).
 float ScrollAfterWheel(float scrollOffset, int wheelDelta, float scale, float contentHeight, float clientHeight);
 
-// One tick of the 33 ms timer: true when the window should repaint now. Hidden or minimized windows
-// never repaint; an animating one repaints every tick; otherwise every 30th tick, counted in
-// `idleTicks`.
+// The repaint timer's period. Windows fires periodic timers on its 15.6 ms tick, so 31 ms comes every
+// second tick (about 30 paints a second) where 33 ms would come every third (about 21).
+inline constexpr unsigned RepaintPeriodMs = 31;
+
+// One tick of the repaint timer: true when the window should repaint now. Hidden or minimized windows
+// never repaint; an animating one repaints every tick; otherwise every 30th tick (about once a
+// second), counted in `idleTicks`.
 bool TimerTickRepaints(bool visible, bool minimized, bool animating, int& idleTicks);
+
+// When the last paint started and what it cost, in nanoseconds of the steady clock.
+struct PaintPacing {
+    std::int64_t lastStart = 0;
+    std::int64_t lastCost = 0;
+    bool painted = false;
+};
+
+// Whether a timer tick at `now` may paint, so that painting never takes more than a quarter of the
+// time (of one core) from the game: a paint costing more than a quarter of the period stretches the
+// time until the next one to four times its cost. Before the first paint, always.
+bool PaintDue(const PaintPacing& pacing, std::int64_t now);
+
+enum class ScrollKey { LineUp, LineDown, PageUp, PageDown, Home, End };
+
+// The scroll offset after a key: a line is one wheel notch (48 x `scale`), a page the client height
+// less one line, Home and End the two ends; the result stays within the content as with the wheel.
+float ScrollAfterKey(ScrollKey key, float scrollOffset, float scale, float contentHeight, float clientHeight);
+
+// The scroll indicator at the right edge: where its thumb is, in client pixels. `visible` only while
+// the content is taller than the client area.
+struct ScrollThumb {
+    bool visible = false;
+    float x = 0;
+    float y = 0;
+    float width = 0;
+    float height = 0;
+};
+ScrollThumb ScrollThumbOf(float scrollOffset, float scale, float contentHeight, float clientWidth, float clientHeight);
+
+struct PixelRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+};
+
+// `window` moved (and its height cut) so that it lies inside `area`, the work area of its monitor.
+// The width is never cut: a window wider than the area starts at its left edge.
+PixelRect FitInside(PixelRect window, PixelRect area);
 
 } // namespace Velotrix

@@ -312,10 +312,10 @@ TEST_F(CommandsTest, ADoubleClickOnAnOptionRowLeavesItAsItWas) {
         const StoredState decoy = Stored();
 
         // Two releases on the same row, as the window receives a double click.
-        window->regions = {ClickRegion{{20, 40, 300, 32}, static_cast<std::int32_t>(action), 0}};
+        window->page.regions = {ClickRegion{{20, 40, 300, 32}, static_cast<std::int32_t>(action), 0}};
         const LPARAM point = MAKELPARAM(100, 50);
         SendMessageW(window->hwnd, WM_LBUTTONUP, 0, point);
-        window->regions = {ClickRegion{{20, 40, 300, 32}, static_cast<std::int32_t>(action), 0}};
+        window->page.regions = {ClickRegion{{20, 40, 300, 32}, static_cast<std::int32_t>(action), 0}};
         SendMessageW(window->hwnd, WM_LBUTTONUP, 0, point);
 
         const int which = static_cast<int>(action);
@@ -369,7 +369,7 @@ TEST_F(CommandsTest, AnUnknownActionOnlyRepaints) {
         const bool askFirst = settings.askFirst;
         const bool keepInTray = settings.keepInTray;
         const auto allowed = settings.allowed;
-        window->regions = {ClickRegion{{20, 40, 100, 30}, action, static_cast<std::int32_t>(session)}};
+        window->page.regions = {ClickRegion{{20, 40, 100, 30}, action, static_cast<std::int32_t>(session)}};
         ValidateRect(window->hwnd, nullptr);
 
         SendMessageW(window->hwnd, WM_LBUTTONUP, 0, MAKELPARAM(50, 50));

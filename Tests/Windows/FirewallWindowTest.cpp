@@ -93,7 +93,7 @@ protected:
         InvalidateRect(window->hwnd, nullptr, FALSE);
         UpdateWindow(window->hwnd);
         std::vector<ClickAction> found;
-        for (const ClickRegion& region : window->regions) {
+        for (const ClickRegion& region : window->page.regions) {
             const auto action = static_cast<ClickAction>(region.action);
             if (action == ClickAction::AddFirewallRule || action == ClickAction::OpenNetworkSettings)
                 found.push_back(action);

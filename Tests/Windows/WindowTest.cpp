@@ -370,13 +370,13 @@ TEST_F(WindowTest, OpensAsAResizableVelotrixWindowWithTheRequestedClientArea) {
     EXPECT_EQ(client.right, expected.width);
     EXPECT_EQ(client.bottom, expected.height);
 
-    EXPECT_NE(main.d2dFactory.get(), nullptr);
-    EXPECT_NE(main.writeFactory.get(), nullptr);
+    EXPECT_NE(main.drawing.d2dFactory.get(), nullptr);
+    EXPECT_NE(main.drawing.writeFactory.get(), nullptr);
     // Shown windows are painted at once: the render target exists and the page left its regions.
-    EXPECT_NE(main.renderTarget.get(), nullptr);
-    EXPECT_NE(main.brush.get(), nullptr);
-    EXPECT_FALSE(main.regions.empty());
-    EXPECT_GT(main.contentHeight, 0.0f);
+    EXPECT_NE(main.device.renderTarget.get(), nullptr);
+    EXPECT_NE(main.device.brush.get(), nullptr);
+    EXPECT_FALSE(main.page.regions.empty());
+    EXPECT_GT(main.page.contentHeight, 0.0f);
     // Timer 1 runs: it can be killed exactly once.
     EXPECT_TRUE(KillTimer(Hwnd(), 1));
     EXPECT_FALSE(KillTimer(Hwnd(), 1));
@@ -400,12 +400,12 @@ TEST_F(WindowTest, CreatesTheSevenTextFormatsWithoutIconFontUnderWine) {
         DWRITE_FONT_WEIGHT weight;
     };
     const std::vector<Case> cases = {
-        {main.titleFormat.get(), 20, DWRITE_FONT_WEIGHT_BOLD},
-        {main.buttonFormat.get(), 12, DWRITE_FONT_WEIGHT_BOLD},
-        {main.bodyFormat.get(), 13, DWRITE_FONT_WEIGHT_REGULAR},
-        {main.headingFormat.get(), 14, DWRITE_FONT_WEIGHT_SEMI_BOLD},
-        {main.smallFormat.get(), 11.5f, DWRITE_FONT_WEIGHT_REGULAR},
-        {main.labelFormat.get(), 10.5f, DWRITE_FONT_WEIGHT_BOLD},
+        {main.drawing.titleFormat.get(), 20, DWRITE_FONT_WEIGHT_BOLD},
+        {main.drawing.buttonFormat.get(), 12, DWRITE_FONT_WEIGHT_BOLD},
+        {main.drawing.bodyFormat.get(), 13, DWRITE_FONT_WEIGHT_REGULAR},
+        {main.drawing.headingFormat.get(), 14, DWRITE_FONT_WEIGHT_SEMI_BOLD},
+        {main.drawing.smallFormat.get(), 11.5f, DWRITE_FONT_WEIGHT_REGULAR},
+        {main.drawing.labelFormat.get(), 10.5f, DWRITE_FONT_WEIGHT_BOLD},
     };
     for (const Case& c : cases) {
         ASSERT_NE(c.format, nullptr);
@@ -417,15 +417,15 @@ TEST_F(WindowTest, CreatesTheSevenTextFormatsWithoutIconFontUnderWine) {
         EXPECT_EQ(std::wstring(family), L"Segoe UI");
     }
     // Wine has neither icon font; the page then leaves every glyph out.
-    EXPECT_EQ(main.iconFormat.get(), nullptr);
+    EXPECT_EQ(main.drawing.iconFormat.get(), nullptr);
 }
 
 TEST_F(WindowTest, DpiChangeRecreatesEveryTextFormatForTheNewScaleAndMovesTheWindow) {
     MainWindow& main = MakeWindow(false);
     // Held here, so that a released format cannot come back at the same address and pass for new.
     std::vector<ComPtr<IDWriteTextFormat>> before;
-    for (IDWriteTextFormat* format : {main.titleFormat.get(), main.buttonFormat.get(), main.bodyFormat.get(),
-                                      main.headingFormat.get(), main.smallFormat.get(), main.labelFormat.get()}) {
+    for (IDWriteTextFormat* format : {main.drawing.titleFormat.get(), main.drawing.buttonFormat.get(), main.drawing.bodyFormat.get(),
+                                      main.drawing.headingFormat.get(), main.drawing.smallFormat.get(), main.drawing.labelFormat.get()}) {
         ASSERT_NE(format, nullptr);
         format->AddRef();
         before.emplace_back(format);
@@ -434,9 +434,9 @@ TEST_F(WindowTest, DpiChangeRecreatesEveryTextFormatForTheNewScaleAndMovesTheWin
     RECT suggested{100, 50, 100 + 700, 50 + 900};
     Send(WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
     EXPECT_FLOAT_EQ(main.scale, 1.5f);
-    const std::vector<IDWriteTextFormat*> after = {main.titleFormat.get(), main.buttonFormat.get(),
-                                                   main.bodyFormat.get(),  main.headingFormat.get(),
-                                                   main.smallFormat.get(), main.labelFormat.get()};
+    const std::vector<IDWriteTextFormat*> after = {main.drawing.titleFormat.get(), main.drawing.buttonFormat.get(),
+                                                   main.drawing.bodyFormat.get(),  main.drawing.headingFormat.get(),
+                                                   main.drawing.smallFormat.get(), main.drawing.labelFormat.get()};
     const float sizes[] = {20, 12, 13, 14, 11.5f, 10.5f};
     for (std::size_t i = 0; i < after.size(); ++i) {
         ASSERT_NE(after[i], nullptr);
@@ -473,7 +473,7 @@ TEST_F(WindowTest, MinimumTrackSizeLeavesTheMaximumAsProposed) {
 
 TEST_F(WindowTest, HoverFollowsTheLastRegionUnderThePointerAndRepaintsOnlyOnChange) {
     MainWindow& main = MakeWindow(false);
-    main.regions = {{{10, 10, 100, 20}, 5, 0}, {{60, 10, 100, 20}, 6, 0}, {{10, 100, 50, 20}, 7, 0}};
+    main.page.regions = {{{10, 10, 100, 20}, 5, 0}, {{60, 10, 100, 20}, 6, 0}, {{10, 100, 50, 20}, 7, 0}};
     struct Step {
         const char* what;
         int x;
@@ -494,23 +494,23 @@ TEST_F(WindowTest, HoverFollowsTheLastRegionUnderThePointerAndRepaintsOnlyOnChan
     for (const Step& step : steps) {
         Validate();
         Send(WM_MOUSEMOVE, 0, Point(step.x, step.y));
-        EXPECT_EQ(main.hoverIndex, step.hover) << step.what;
+        EXPECT_EQ(main.page.hoverIndex, step.hover) << step.what;
         EXPECT_EQ(Invalidated(), step.repaint) << step.what;
     }
 
-    main.hoverIndex = 2;
+    main.page.hoverIndex = 2;
     Validate();
     Send(WM_MOUSELEAVE);
-    EXPECT_EQ(main.hoverIndex, -1);
+    EXPECT_EQ(main.page.hoverIndex, -1);
     EXPECT_TRUE(Invalidated());
 }
 
 TEST_F(WindowTest, HandCursorOnlyOverARegion) {
     MainWindow& main = MakeWindow(false);
-    main.hoverIndex = 0;
+    main.page.hoverIndex = 0;
     EXPECT_EQ(Send(WM_SETCURSOR, reinterpret_cast<WPARAM>(Hwnd()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), TRUE);
     EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
-    main.hoverIndex = -1;
+    main.page.hoverIndex = -1;
     Send(WM_SETCURSOR, reinterpret_cast<WPARAM>(Hwnd()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
     EXPECT_NE(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
 }
@@ -539,7 +539,7 @@ TEST_F(WindowTest, ClickActsOnTheFirstRegionUnderThePointerAndAlwaysRepaints) {
     for (const Step& step : steps) {
         settings.keepInTray = true;
         settings.askFirst = true;
-        main.regions = regions;
+        main.page.regions = regions;
         Validate();
         Send(WM_LBUTTONUP, 0, Point(step.x, step.y));
         EXPECT_EQ(settings.keepInTray, step.keepInTray) << step.what;
@@ -549,9 +549,9 @@ TEST_F(WindowTest, ClickActsOnTheFirstRegionUnderThePointerAndAlwaysRepaints) {
 
     // A double click arrives as two releases and flips the option twice.
     settings.keepInTray = true;
-    main.regions = regions;
+    main.page.regions = regions;
     Send(WM_LBUTTONUP, 0, Point(20, 15));
-    main.regions = regions;
+    main.page.regions = regions;
     Send(WM_LBUTTONUP, 0, Point(20, 15));
     EXPECT_TRUE(settings.keepInTray);
 }
@@ -560,8 +560,8 @@ TEST_F(WindowTest, WheelScrollsWithinTheContentAndRepaints) {
     MainWindow& main = MakeWindow(false);
     RECT client{};
     GetClientRect(Hwnd(), &client);
-    main.contentHeight = static_cast<float>(client.bottom) + 100.0f;
-    main.scrollOffset = 0;
+    main.page.contentHeight = static_cast<float>(client.bottom) + 100.0f;
+    main.page.scrollOffset = 0;
     struct Step {
         short delta;
         float offset;
@@ -573,15 +573,15 @@ TEST_F(WindowTest, WheelScrollsWithinTheContentAndRepaints) {
     for (const Step& step : steps) {
         Validate();
         Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(step.delta)), Point(10, 10));
-        EXPECT_FLOAT_EQ(main.scrollOffset, step.offset) << step.delta;
+        EXPECT_FLOAT_EQ(main.page.scrollOffset, step.offset) << step.delta;
         EXPECT_TRUE(Invalidated());
     }
 
     // Shorter content: the next wheel event brings the offset back into range.
-    main.scrollOffset = 100;
-    main.contentHeight = 10;
+    main.page.scrollOffset = 100;
+    main.page.contentHeight = 10;
     Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), Point(10, 10));
-    EXPECT_FLOAT_EQ(main.scrollOffset, 0);
+    EXPECT_FLOAT_EQ(main.page.scrollOffset, 0);
 }
 
 TEST_F(WindowTest, TimerRepaintsEveryTickWhileAnimatingAndEveryThirtiethWhenIdle) {
@@ -596,27 +596,30 @@ TEST_F(WindowTest, TimerRepaintsEveryTickWhileAnimatingAndEveryThirtiethWhenIdle
         return repaints;
     };
 
-    main.animating = false;
-    main.idleTicks = 0;
+    // As if nothing had been painted: no paint to pace by, none whose picture a tick would repeat.
+    main.page.pacing = PaintPacing{};
+    main.page.lastPainted = PageInput{};
+    main.page.animating = false;
+    main.page.idleTicks = 0;
     EXPECT_EQ(ticks(29), 0);
     EXPECT_EQ(ticks(1), 1);
     EXPECT_EQ(ticks(60), 2);
 
-    main.animating = true;
+    main.page.animating = true;
     EXPECT_EQ(ticks(5), 5);
 
     ShowWindow(Hwnd(), SW_MINIMIZE);
     ASSERT_TRUE(IsIconic(Hwnd()));
-    main.idleTicks = 0;
-    main.animating = false;
+    main.page.idleTicks = 0;
+    main.page.animating = false;
     ticks(40);
-    EXPECT_EQ(main.idleTicks, 0) << "a minimized window counts no ticks";
+    EXPECT_EQ(main.page.idleTicks, 0) << "a minimized window counts no ticks";
 
     ShowWindow(Hwnd(), SW_HIDE);
     ShowWindow(Hwnd(), SW_RESTORE);
     ShowWindow(Hwnd(), SW_HIDE);
     ticks(40);
-    EXPECT_EQ(main.idleTicks, 0) << "a hidden window counts no ticks";
+    EXPECT_EQ(main.page.idleTicks, 0) << "a hidden window counts no ticks";
 }
 
 TEST_F(WindowTest, ClosingWithKeepInTrayHidesAndShowsTheBalloonOnce) {
@@ -629,7 +632,7 @@ TEST_F(WindowTest, ClosingWithKeepInTrayHidesAndShowsTheBalloonOnce) {
     Send(WM_CLOSE);
     EXPECT_TRUE(IsWindow(Hwnd()));
     EXPECT_FALSE(IsWindowVisible(Hwnd()));
-    EXPECT_TRUE(main.trayBalloonShown);
+    EXPECT_TRUE(main.tray.balloonShown);
     EXPECT_EQ(tray.Count(NIM_MODIFY, StillRunningTitle), 1);
     EXPECT_EQ(tray.Count(NIM_MODIFY, StillRunningText), 1);
 
@@ -650,7 +653,7 @@ TEST_F(WindowTest, ClosingWithoutKeepInTrayEndsTheProgramAndRemovesTheIcon) {
     MainWindow& main = MakeWindow(false);
     Send(WM_CLOSE);
     EXPECT_FALSE(IsWindow(Hwnd()));
-    EXPECT_FALSE(main.trayBalloonShown);
+    EXPECT_FALSE(main.tray.balloonShown);
     EXPECT_EQ(tray.Count(NIM_MODIFY, StillRunningTitle), 0);
     ASSERT_FALSE(tray.calls.empty());
     EXPECT_EQ(tray.calls.back().code, static_cast<ULONG_PTR>(NIM_DELETE));
@@ -692,7 +695,7 @@ TEST_F(WindowTest, TwoApprovalRequestsShowTwoBalloonsNamingTheLaterPhoneWithoutT
     EXPECT_NE(GetForegroundWindow(), Hwnd());
     // The window painted both phones, waiting with their Allow and Deny buttons.
     int allowButtons = 0;
-    for (const ClickRegion& region : main.regions)
+    for (const ClickRegion& region : main.page.regions)
         allowButtons += region.action == static_cast<std::int32_t>(ClickAction::AllowPhone) ? 1 : 0;
     EXPECT_EQ(allowButtons, 2);
     DestroyWindow(other);
@@ -901,7 +904,7 @@ TEST(WindowAtSystemDpiChild, ClientAreaAndHeightFollowTheSystemDpi) {
     MINMAXINFO info{};
     SendMessageW(window.hwnd, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
     EXPECT_EQ(info.ptMinTrackSize.x, static_cast<LONG>(420 * dpi / 96));
-    EXPECT_FLOAT_EQ(window.bodyFormat->GetFontSize(), 13.0f * static_cast<float>(dpi) / 96.0f);
+    EXPECT_FLOAT_EQ(window.drawing.bodyFormat->GetFontSize(), 13.0f * static_cast<float>(dpi) / 96.0f);
 
     server.SetOnRequest(nullptr);
     server.SetOnChanged(nullptr);
