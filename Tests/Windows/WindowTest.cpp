@@ -592,17 +592,5 @@ TEST_F(WindowTest, DriverInstalledConnectsTheBusAndRepaints) {
     EXPECT_EQ(logs.Count("Driver ready after the install"), 1);
 }
 
-TEST_F(WindowTest, DemoModeReplacesThisPcsNameAndAddresses) {
-    window = std::make_unique<MainWindow>(*server, settings);
-    EXPECT_FALSE(window->demo);
-    window->EnableDemo();
-    EXPECT_TRUE(window->demo);
-    EXPECT_EQ(window->computerName, L"RACING-PC");
-    ASSERT_EQ(window->addresses.size(), 1u);
-    EXPECT_EQ(window->addresses[0].address, "192.168.1.20");
-    EXPECT_EQ(window->addresses[0].interfaceName, L"Wi-Fi");
-    EXPECT_TRUE(window->addresses[0].best);
-}
-
 } // namespace
 } // namespace Velotrix
