@@ -11,6 +11,7 @@
 #include "Platform/WinHandles.h"
 #include "Server/Advertiser.h"
 #include "Server/Server.h"
+#include "Share/Share.h"
 #include "Shell/CommandLine.h"
 #include "Shell/HostIdentity.h"
 #include "Shell/Log.h"
@@ -69,8 +70,9 @@ int Run(HINSTANCE instance) {
         return 0;
     }
 
-    // Apartment-threaded for the share sheet and the shell; S_FALSE or a failure changes nothing here.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    // Apartment-threaded for the share sheet and the shell. S_FALSE (already initialised) still needs
+    // its CoUninitialize; only a failure does not.
+    const bool comReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
 
     StartLog();
     Log("Velotrix server starting");
@@ -93,7 +95,7 @@ int Run(HINSTANCE instance) {
             window.firewall = WindowsFirewall();
             server.SetOnAllowedChanged([&settings, &server] {
                 settings.allowed = server.AllowedList();
-                SaveSettings(settings);
+                if (!SaveSettings(settings)) Log("Settings: could not save the allowed phones");
             });
 
             {
@@ -129,6 +131,8 @@ int Run(HINSTANCE instance) {
         } // the window
     } // the server: unplugs every pad and lets the driver go
     Log("Velotrix server stopped");
+    EndSharing();
+    if (comReady) CoUninitialize();
     ReleaseMutex(instanceMutex);
     return exitCode;
 }

@@ -13,8 +13,9 @@ namespace Velotrix {
 class Advertiser {
 public:
     // `library` is the DLL to take the DNS-SD functions from. Windows 10 1809 and older lack them;
-    // the advertiser then runs unannounced. Tests name another library to see that happen.
-    explicit Advertiser(std::wstring library = L"dnsapi.dll");
+    // the advertiser then runs unannounced. Tests name another library to see that happen, and a
+    // shorter `completionWaitMs` so as not to sit out Windows's silence.
+    explicit Advertiser(std::wstring library = L"dnsapi.dll", std::uint32_t completionWaitMs = 2000);
     ~Advertiser(); // Deregisters.
 
     Advertiser(const Advertiser&) = delete;
@@ -26,8 +27,8 @@ public:
     // refused it. Failures are logged; the caller need not act on the result.
     bool Register(const std::wstring& computerName, const std::string& address, std::uint16_t port);
 
-    // Withdraws the registration, waiting at most 2000 ms for the registration to complete and 2000
-    // ms more for the withdrawal. Safe to call without a registration, and more than once.
+    // Withdraws the registration, waiting at most `completionWaitMs` for the registration to complete
+    // and as long again for the withdrawal. Safe to call without a registration, and more than once.
     void Deregister();
 
 private:
@@ -35,6 +36,7 @@ private:
     struct Registration;
 
     std::wstring library;
+    std::uint32_t completionWaitMs;
     std::unique_ptr<DnsSd> dnsSd;               // looked up at the first Register
     std::unique_ptr<Registration> registration; // present while a request is accepted
 };

@@ -20,8 +20,6 @@ namespace Velotrix {
 
 namespace {
 
-constexpr DWORD completionWaitMs = 2000;
-
 using ConstructInstanceFunction = decltype(&DnsServiceConstructInstance);
 using FreeInstanceFunction = decltype(&DnsServiceFreeInstance);
 using RegisterFunction = decltype(&DnsServiceRegister);
@@ -67,7 +65,8 @@ struct Advertiser::Registration {
     }
 };
 
-Advertiser::Advertiser(std::wstring library) : library(std::move(library)) {}
+Advertiser::Advertiser(std::wstring library, std::uint32_t completionWaitMs)
+    : library(std::move(library)), completionWaitMs(completionWaitMs) {}
 
 Advertiser::~Advertiser() {
     Deregister();

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <cwctype>
+#include <utility>
 
 #include "Shell/HostIdentity.h"
 #include "Shell/Log.h"
@@ -122,11 +123,11 @@ public:
 
 DataRequestedHandler dataRequestedHandler;
 
-// Made on first use and kept, deliberately never released: they outlive the COM apartment, and a
-// release at static destruction would run after CoUninitialize.
+// Made on first use and kept until EndSharing, which runs before COM is uninitialised: a release at
+// static destruction would come too late.
 struct ShareState {
-    IDataTransferManagerInterop* interop = nullptr;
-    IDataTransferManager* manager = nullptr;
+    ComPtr<IDataTransferManagerInterop> interop;
+    ComPtr<IDataTransferManager> manager;
 };
 ShareState share;
 
@@ -162,34 +163,35 @@ std::wstring LinkCopiedText() {
 }
 
 bool ShareLinks(HWND window) {
-    if (share.interop == nullptr) {
-        const HRESULT activated =
-            GetFactory(DataTransferManagerClass, __uuidof(IDataTransferManagerInterop),
-                       reinterpret_cast<void**>(&share.interop));
+    if (!share.interop) {
+        const HRESULT activated = GetFactory(DataTransferManagerClass, __uuidof(IDataTransferManagerInterop),
+                                             reinterpret_cast<void**>(share.interop.Put()));
         if (FAILED(activated)) {
-            share.interop = nullptr;
+            share.interop.Reset();
             return ShareFailed(activated);
         }
     }
 
-    if (share.manager == nullptr) {
-        IDataTransferManager* manager = nullptr;
+    if (!share.manager) {
+        ComPtr<IDataTransferManager> manager;
         const HRESULT obtained =
-            share.interop->GetForWindow(window, IID_IDataTransferManager, reinterpret_cast<void**>(&manager));
+            share.interop->GetForWindow(window, IID_IDataTransferManager, reinterpret_cast<void**>(manager.Put()));
         if (FAILED(obtained)) return ShareFailed(obtained);
         EventRegistrationToken token{};
         const HRESULT added = manager->add_DataRequested(&dataRequestedHandler, &token);
-        if (FAILED(added)) {
-            // Not kept: the next click asks for the manager again and adds the handler to it then.
-            manager->Release();
-            return ShareFailed(added);
-        }
-        share.manager = manager;
+        // Not kept on failure: the next click asks for the manager again and adds the handler to it then.
+        if (FAILED(added)) return ShareFailed(added);
+        share.manager = std::move(manager);
     }
 
     const HRESULT shown = share.interop->ShowShareUIForWindow(window);
     if (FAILED(shown)) return ShareFailed(shown);
     return true;
+}
+
+void EndSharing() {
+    share.manager.Reset();
+    share.interop.Reset();
 }
 
 HRESULT FillShareRequest(IDataRequestedEventArgs* args) {

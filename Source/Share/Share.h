@@ -21,10 +21,13 @@ std::wstring ShareText();
 std::wstring LinkCopiedText();
 
 // Opens the share sheet for `window`, filled by the DataRequested handler. The sheet's factory and
-// the window's manager are kept for the rest of the process, and the handler is added once. True when
+// the window's manager are kept until EndSharing, and the handler is added once. True when
 // the sheet was shown; otherwise logs "Share sheet: 0x%08x %s" with the failing call's code and the
 // system's text for it, and answers false (a manager that was not obtained is asked for next time).
 [[nodiscard]] bool ShareLinks(HWND window);
+
+// Gives back what ShareLinks kept; call it before COM is uninitialised on this thread.
+void EndSharing();
 
 // What the DataRequested handler does with a request: the package's title, description, web link and
 // text, in that order. The web link is left out when no Windows.Foundation.Uri can be made. Answers

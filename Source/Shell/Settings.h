@@ -20,7 +20,8 @@ struct Settings {
 // the stored phones are added to `allowed`.
 void LoadSettings(Settings& settings);
 
-// Writes every field. An unwritable key leaves the registry as it was; nothing is reported.
-void SaveSettings(const Settings& settings);
+// Writes every field. True when every value was written; an unwritable key leaves the registry as it
+// was and answers false.
+[[nodiscard]] bool SaveSettings(const Settings& settings);
 
 } // namespace Velotrix

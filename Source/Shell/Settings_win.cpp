@@ -51,8 +51,9 @@ void ReadAllowed(HKEY key, std::set<std::string>& allowed) {
     }
 }
 
-void WriteDword(HKEY key, const wchar_t* name, DWORD value) {
-    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+bool WriteDword(HKEY key, const wchar_t* name, DWORD value) {
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
+           ERROR_SUCCESS;
 }
 
 } // namespace
@@ -69,17 +70,17 @@ void LoadSettings(Settings& settings) {
     ReadAllowed(key.get(), settings.allowed);
 }
 
-void SaveSettings(const Settings& settings) {
+bool SaveSettings(const Settings& settings) {
     HKEY created = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, settingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
                         &created, nullptr) != ERROR_SUCCESS) {
-        return;
+        return false;
     }
     const UniqueRegistryKey key(created);
 
-    WriteDword(key.get(), L"AskFirst", settings.askFirst ? 1 : 0);
-    WriteDword(key.get(), L"KeepInTray", settings.keepInTray ? 1 : 0);
-    WriteDword(key.get(), L"Port", settings.port);
+    bool written = WriteDword(key.get(), L"AskFirst", settings.askFirst ? 1 : 0);
+    written = WriteDword(key.get(), L"KeepInTray", settings.keepInTray ? 1 : 0) && written;
+    written = WriteDword(key.get(), L"Port", settings.port) && written;
 
     std::wstring multiString;
     for (const std::string& entry : settings.allowed) {
@@ -87,8 +88,9 @@ void SaveSettings(const Settings& settings) {
         multiString.push_back(L'\0');
     }
     multiString.push_back(L'\0');
-    RegSetValueExW(key.get(), L"Allowed", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multiString.data()),
-                   static_cast<DWORD>(multiString.size() * sizeof(wchar_t)));
+    return RegSetValueExW(key.get(), L"Allowed", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multiString.data()),
+                          static_cast<DWORD>(multiString.size() * sizeof(wchar_t))) == ERROR_SUCCESS &&
+           written;
 }
 
 } // namespace Velotrix

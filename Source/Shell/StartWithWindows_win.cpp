@@ -21,19 +21,19 @@ bool IsStartWithWindows() {
            ERROR_SUCCESS;
 }
 
-void SetStartWithWindows(bool enabled) {
+bool SetStartWithWindows(bool enabled) {
     HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, runKey, 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, runKey, 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS) return false;
     const UniqueRegistryKey key(opened);
 
     if (!enabled) {
-        RegDeleteValueW(key.get(), valueName);
-        return;
+        const LSTATUS deleted = RegDeleteValueW(key.get(), valueName);
+        return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
     }
     // Quoted, so that a path with spaces still starts the program and not its first word.
     const std::wstring command = L"\"" + ModulePath() + L"\" --tray";
-    RegSetValueExW(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
-                   static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+    return RegSetValueExW(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                          static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 } // namespace Velotrix

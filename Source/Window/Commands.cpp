@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include "Server/Server.h"
+#include "Shell/Log.h"
 #include "Share/Share.h"
 #include "Shell/Settings.h"
 #include "Shell/StartWithWindows.h"
@@ -37,14 +38,15 @@ void MainWindow::OnClick(const ClickRegion& region) {
     const auto sessionId = static_cast<std::uint32_t>(region.arg);
     switch (static_cast<ClickAction>(region.action)) {
     case ClickAction::InstallDriver:
-        RunDriverInstaller(hwnd);
+        // The installer or the browser shows itself; a failure to start either has nothing to show.
+        (void)RunDriverInstaller(hwnd);
         break;
     case ClickAction::AllowPhone:
         server.Allow(sessionId);
         // onAllowedChanged has saved the list already when the phone was admitted; saving here as well
         // keeps the registry right even when that callback is not set, and costs one write.
         settings.allowed = server.AllowedList();
-        SaveSettings(settings);
+        if (!SaveSettings(settings)) Log("Settings: could not save the allowed phones");
         break;
     case ClickAction::DenyPhone:
         server.Deny(sessionId);
@@ -52,19 +54,30 @@ void MainWindow::OnClick(const ClickRegion& region) {
     case ClickAction::DisconnectPhone:
         server.Disconnect(sessionId);
         break;
+    // An option shows its new position only once it is stored: after a failed write it stays as it
+    // was, so the window never shows a choice the next start would not find.
     case ClickAction::ToggleAskFirst:
         settings.askFirst = !settings.askFirst;
+        if (!SaveSettings(settings)) {
+            settings.askFirst = !settings.askFirst;
+            Log("Settings: could not save AskFirst");
+        }
         server.SetAskFirst(settings.askFirst);
-        SaveSettings(settings);
         break;
     case ClickAction::ToggleStartWithWindows:
         // The Run value is the option's only record, so the settings are not saved.
-        startWithWindows = !startWithWindows;
-        SetStartWithWindows(startWithWindows);
+        if (SetStartWithWindows(!startWithWindows)) {
+            startWithWindows = !startWithWindows;
+        } else {
+            Log("Start with Windows: could not change the Run value");
+        }
         break;
     case ClickAction::ToggleKeepInTray:
         settings.keepInTray = !settings.keepInTray;
-        SaveSettings(settings);
+        if (!SaveSettings(settings)) {
+            settings.keepInTray = !settings.keepInTray;
+            Log("Settings: could not save KeepInTray");
+        }
         break;
     case ClickAction::OpenAppStore:
         OpenLink(hwnd, StoreLinkWide);

@@ -12,7 +12,7 @@
 
 namespace Velotrix {
 
-void RunDriverInstaller(HWND window) {
+DriverInstallerRun RunDriverInstaller(HWND window) {
     const std::wstring folder = ModuleFolder() + L"\\Redist\\";
     const std::wstring pattern = folder + L"ViGEmBus_*.exe";
     WIN32_FIND_DATAW found{};
@@ -20,7 +20,7 @@ void RunDriverInstaller(HWND window) {
     if (search == INVALID_HANDLE_VALUE) {
         // A driver installed from there is picked up at the program's next start.
         ShellExecuteW(window, L"open", DriverReleasePage, nullptr, nullptr, SW_SHOWNORMAL);
-        return;
+        return DriverInstallerRun::PageOpened;
     }
     FindClose(search);
     // The first match the search returned, whatever the others are called.
@@ -33,7 +33,7 @@ void RunDriverInstaller(HWND window) {
     execute.lpVerb = L"open";
     execute.lpFile = installer.c_str();
     execute.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&execute) || execute.hProcess == nullptr) return;
+    if (!ShellExecuteExW(&execute) || execute.hProcess == nullptr) return DriverInstallerRun::NotStarted;
     UniqueHandle process(execute.hProcess);
 
     try {
@@ -43,9 +43,11 @@ void RunDriverInstaller(HWND window) {
             // Fails harmlessly when the user quit meanwhile and the window is gone.
             PostMessageW(window, WM_APP_DRIVER_INSTALLED, 0, 0);
         }).detach();
+        return DriverInstallerRun::Waiting;
     } catch (const std::exception&) {
         // No thread (or no memory for one): the installer runs on, its handle is closed with the lambda, and the driver it
         // installs is found at the program's next start.
+        return DriverInstallerRun::NotStarted;
     }
 }
 

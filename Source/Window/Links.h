@@ -6,7 +6,7 @@
 namespace Velotrix {
 
 // The phone app's store page. Kept short on purpose: the QR code is version 3 (29 × 29) at error
-// correction level M, which holds at most 42 bytes; QrMatrixTest checks the stored matrix against it.
+// correction level M, which holds at most 42 bytes; scripts/make-qr makes the matrix from it.
 inline constexpr char StoreLink[] = "https://apps.apple.com/app/id6741239571";
 inline constexpr wchar_t StoreLinkWide[] = L"https://apps.apple.com/app/id6741239571";
 

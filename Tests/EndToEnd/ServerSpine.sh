@@ -41,7 +41,7 @@ s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
 s.bind(('::', $port))
 time.sleep(60)" &
 HOLDER_PID=$!
-sleep 0.5
+check "another program holds the port" wait_until 10 port_taken "$port"
 start_velotrix --port "$port" || fail "Velotrix.exe did not start the second time"
 check "a taken port is reported" wait_for_log "Server: Port $port is in use\. Is the server already running\?" 20
 finish

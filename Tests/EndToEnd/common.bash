@@ -35,6 +35,61 @@ wait_for_log() {
   return 1
 }
 
+# Runs the command every tenth of a second until it succeeds, for at most $1 seconds.
+wait_until() {
+  local seconds=$1 i
+  shift
+  for ((i = 0; i < seconds * 10; i++)); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+port_taken() { ss -uln | awk '{print $4}' | grep -q ":$1\$"; }
+
+# The buttons a user's eye would find in window $1: one "x y width height" line (x y: the centre, in
+# the window's coordinates) per connected patch of the colour $2 (RRGGBB, each channel within $5,
+# default 0) at least $3 by $4 pixels, top to bottom. Buttons are drawn slightly translucent until
+# hovered, so they are looked for with a tolerance.
+find_boxes() {
+  import -window "$1" -depth 8 ppm:- 2>/dev/null | python3 -c '
+import sys
+data = sys.stdin.buffer.read()
+colour, minw, minh, tol = bytes.fromhex(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+fields = data.split(maxsplit=4)
+if len(fields) < 5: sys.exit(0)
+w, h, pixels = int(fields[1]), int(fields[2]), fields[4]
+near = [bytes(1 if abs(v - c) <= tol else 0 for v in range(256)) for c in colour]
+# One byte per pixel, 1 where all three channels are near the colour.
+planes = [int.from_bytes(pixels[k:3 * w * h:3].translate(near[k]), "big") for k in range(3)]
+mask = bytearray((planes[0] & planes[1] & planes[2]).to_bytes(w * h, "big"))
+boxes = []
+start = mask.find(1)
+while start >= 0:
+    mask[start] = 0
+    stack, x0, y0, x1, y1 = [start], w, h, 0, 0
+    while stack:
+        i = stack.pop()
+        x, y = i % w, i // w
+        x0, y0, x1, y1 = min(x0, x), min(y0, y), max(x1, x), max(y1, y)
+        for j in (i - 1 if x > 0 else -1, i + 1 if x < w - 1 else -1, i - w, i + w):
+            if 0 <= j < w * h and mask[j]:
+                mask[j] = 0
+                stack.append(j)
+    start = mask.find(1, start)
+    if x1 - x0 + 1 >= minw and y1 - y0 + 1 >= minh: boxes.append((y0, x0, x1 - x0 + 1, y1 - y0 + 1))
+for y0, x0, bw, bh in sorted(boxes): print(x0 + bw // 2, y0 + bh // 2, bw, bh)
+' "$2" "$3" "$4" "${5:-0}"
+}
+
+# Clicks the centre of the box that find_boxes printed ("x y width height") in window $1.
+click_box() {
+  local x y
+  read -r x y _ <<<"$2"
+  [ -n "$x" ] && xdotool mousemove --window "$1" "$x" "$y" click 1
+}
+
 start_display() {
   if [ -z "${XVFB_PID:-}" ]; then start_xvfb || { log "Xvfb did not start"; exit 1; }; fi
 }
@@ -73,18 +128,13 @@ wait_for_window() {
 
 # Waits up to $1 seconds until the main window shows the page: Direct2D under Wine takes a few seconds
 # to make its first render target, and until then the window is black. The page's background is
-# #15171A, and its buttons and QR card use the accent colour.
-wait_for_paint() {
-  local seconds=$1 i window
-  for ((i = 0; i < seconds * 2; i++)); do
-    window=$(main_window)
-    if [ -n "$window" ] && import -window "$window" -depth 8 txt:- 2>/dev/null | grep -q 'srgb(21,23,26)'; then
-      return 0
-    fi
-    sleep 0.5
-  done
-  return 1
+# #15171A.
+page_painted() {
+  local window
+  window=$(main_window)
+  [ -n "$window" ] && import -window "$window" -depth 8 txt:- 2>/dev/null | grep -q 'srgb(21,23,26)'
 }
+wait_for_paint() { wait_until "$1" page_painted; }
 
 cleanup() {
   stop_velotrix

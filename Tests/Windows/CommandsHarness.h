@@ -25,8 +25,8 @@ namespace Velotrix {
 
 // Stands in for Explorer's notification area. Wine's Shell_NotifyIconW hands every call to the first
 // window of the class "Shell_TrayWnd" as WM_COPYDATA, with the NIM_ code in dwData and the icon's data,
-// texts included, in the payload. Other test files have a recorder of their own under the same class
-// name, so the class is registered afresh with this procedure and unregistered afterwards.
+// texts included, in the payload. Each test makes its own, so the class is registered afresh with this
+// procedure and unregistered afterwards.
 class TrayRecorder {
 public:
     struct Call {
@@ -71,6 +71,11 @@ public:
         int count = 0;
         for (const Call& call : calls)
             count += call.code == NIM_MODIFY && call.Holds(title, true) && call.Holds(text, true) ? 1 : 0;
+        return count;
+    }
+    int Count(ULONG_PTR code, const std::wstring& text) const {
+        int count = 0;
+        for (const Call& call : calls) count += call.code == code && call.Holds(text) ? 1 : 0;
         return count;
     }
     int Modifications() const {
@@ -128,11 +133,6 @@ inline bool PumpUntil(const std::function<bool()>& done, std::chrono::millisecon
         if (std::chrono::steady_clock::now() >= end) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
-}
-
-// Dispatches this thread's messages for `duration`: for checking that something does NOT happen.
-inline void PumpFor(std::chrono::milliseconds duration) {
-    PumpUntil([] { return false; }, duration);
 }
 
 inline std::wstring TestInstallerPath() { return ModuleFolder() + L"\\velotrix_test_installer.exe"; }

@@ -154,32 +154,12 @@ public:
                SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
     }
 
-    // Measured directly with DirectWrite, apart from the code under test; -1 on failure.
-    float TextWidth(const std::wstring& text, IDWriteTextFormat* format) const {
-        return Measure(text, 10000, DWRITE_WORD_WRAPPING_NO_WRAP, format).widthIncludingTrailingWhitespace;
-    }
-    float WrappedHeight(const std::wstring& text, float width, IDWriteTextFormat* format) const {
-        return Measure(text, width, DWRITE_WORD_WRAPPING_WRAP, format).height;
-    }
-
     std::vector<ClickRegion> regions;
     std::string failure; // what the last failing step was
     float scale = 1;
     ComPtr<IDWriteTextFormat> title, button, body, heading, small, label, icon;
 
 private:
-    DWRITE_TEXT_METRICS Measure(const std::wstring& text, float width, DWRITE_WORD_WRAPPING wrapping,
-                                IDWriteTextFormat* format) const {
-        ComPtr<IDWriteTextLayout> layout;
-        DWRITE_TEXT_METRICS metrics{};
-        if (FAILED(write->CreateTextLayout(text.c_str(), static_cast<UINT32>(text.size()), format, width, 10000,
-                                           layout.Put())) ||
-            FAILED(layout->SetWordWrapping(wrapping)) || FAILED(layout->GetMetrics(&metrics))) {
-            metrics.widthIncludingTrailingWhitespace = metrics.height = -1;
-        }
-        return metrics;
-    }
-
     bool Format(const wchar_t* family, DWRITE_FONT_WEIGHT weight, float size, ComPtr<IDWriteTextFormat>& format) {
         format.Reset();
         if (FAILED(write->CreateTextFormat(family, nullptr, weight, DWRITE_FONT_STYLE_NORMAL, DWRITE_FONT_STRETCH_NORMAL,

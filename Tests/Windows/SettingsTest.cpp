@@ -127,7 +127,7 @@ TEST_F(SettingsTest, SavesEveryValueByteForByte) {
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         RegDeleteTreeW(sandbox.Root(), settingsKey);
-        SaveSettings(test.settings);
+        EXPECT_TRUE(SaveSettings(test.settings));
         EXPECT_EQ(Stored(L"AskFirst"), test.askFirst);
         EXPECT_EQ(Stored(L"KeepInTray"), test.keepInTray);
         EXPECT_EQ(Stored(L"Port"), test.port);
@@ -140,8 +140,8 @@ TEST_F(SettingsTest, SavesEveryValueByteForByte) {
 }
 
 TEST_F(SettingsTest, SavingOverwritesTheEarlierValues) {
-    SaveSettings({false, false, {phoneA, phoneB}, 6000});
-    SaveSettings({true, true, {}, 0});
+    EXPECT_TRUE(SaveSettings({false, false, {phoneA, phoneB}, 6000}));
+    EXPECT_TRUE(SaveSettings({true, true, {}, 0}));
     Settings loaded{false, false, {}, 1};
     LoadSettings(loaded);
     ExpectSettings(loaded, Settings{true, true, {}, 0});

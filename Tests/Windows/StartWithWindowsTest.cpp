@@ -34,16 +34,16 @@ std::wstring ThisProgram() {
 TEST_F(StartWithWindowsTest, OnWritesTheQuotedPathWithTrayAndOffRemovesIt) {
     EXPECT_FALSE(IsStartWithWindows());
 
-    SetStartWithWindows(true);
+    EXPECT_TRUE(SetStartWithWindows(true));
     RawValue value;
     ASSERT_TRUE(RunValue(value));
     EXPECT_EQ(value, Utf16Value(REG_SZ, L"\"" + ThisProgram() + L"\" --tray\0"s));
     EXPECT_TRUE(IsStartWithWindows());
 
-    SetStartWithWindows(false);
+    EXPECT_TRUE(SetStartWithWindows(false));
     EXPECT_FALSE(RunValue(value));
     EXPECT_FALSE(IsStartWithWindows());
-    SetStartWithWindows(false);
+    EXPECT_TRUE(SetStartWithWindows(false));
     EXPECT_FALSE(IsStartWithWindows());
 
     RawValue other;
@@ -71,8 +71,8 @@ TEST_F(StartWithWindowsTest, AnyStringValueCountsAsOnWithoutCheckingThePath) {
     }
 
     // Turning it off and on again replaces the stale path with this program's.
-    SetStartWithWindows(false);
-    SetStartWithWindows(true);
+    EXPECT_TRUE(SetStartWithWindows(false));
+    EXPECT_TRUE(SetStartWithWindows(true));
     RawValue value;
     ASSERT_TRUE(RunValue(value));
     EXPECT_EQ(value, Utf16Value(REG_SZ, L"\"" + ThisProgram() + L"\" --tray\0"s));
@@ -80,7 +80,7 @@ TEST_F(StartWithWindowsTest, AnyStringValueCountsAsOnWithoutCheckingThePath) {
 
 TEST_F(StartWithWindowsTest, AMissingRunKeyIsNotCreated) {
     ASSERT_EQ(RegDeleteTreeW(sandbox.Root(), runKey), ERROR_SUCCESS);
-    SetStartWithWindows(true);
+    EXPECT_FALSE(SetStartWithWindows(true)) << "the failure is reported";
     EXPECT_FALSE(IsStartWithWindows());
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExW(sandbox.Root(), runKey, 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);

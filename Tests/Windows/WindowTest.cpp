@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "CommandsHarness.h"
 #include "Platform/SimulatedBus.h"
 #include "RegistrySandbox.h"
 #include "Server/Server.h"
@@ -231,63 +232,6 @@ TEST(WindowComPtrTest, ReleasesEachReferenceExactlyOnceAndOnlyMoves) {
 
 // ---- A real window ---------------------------------------------------------------------------
 
-// Stands in for Explorer's notification area. Wine's Shell_NotifyIconW hands every call to the first
-// window of the class "Shell_TrayWnd" as WM_COPYDATA, the NIM_ code in dwData and the icon's data,
-// texts included, in the payload; this one keeps them so a test can read the balloons back.
-class FakeNotificationArea {
-public:
-    struct Call {
-        ULONG_PTR code = 0;
-        std::vector<unsigned char> data;
-        bool Holds(const std::wstring& text) const {
-            const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-            const std::size_t length = text.size() * sizeof(wchar_t);
-            if (length == 0 || data.size() < length) return false;
-            for (std::size_t i = 0; i + length <= data.size(); ++i)
-                if (std::memcmp(data.data() + i, bytes, length) == 0) return true;
-            return false;
-        }
-    };
-
-    FakeNotificationArea() {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof(windowClass);
-        windowClass.lpfnWndProc = &FakeNotificationArea::Procedure;
-        windowClass.hInstance = GetModuleHandleW(nullptr);
-        windowClass.lpszClassName = L"Shell_TrayWnd";
-        RegisterClassExW(&windowClass);
-        window = CreateWindowExW(0, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    }
-    ~FakeNotificationArea() { DestroyWindow(window); }
-    FakeNotificationArea(const FakeNotificationArea&) = delete;
-    FakeNotificationArea& operator=(const FakeNotificationArea&) = delete;
-
-    bool Ready() const { return window != nullptr && FindWindowW(L"Shell_TrayWnd", nullptr) == window; }
-    std::vector<Call> calls;
-
-    int Count(ULONG_PTR code, const std::wstring& text) const {
-        int count = 0;
-        for (const Call& call : calls) count += call.code == code && call.Holds(text) ? 1 : 0;
-        return count;
-    }
-
-private:
-    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-        auto* self = reinterpret_cast<FakeNotificationArea*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (message == WM_COPYDATA && self != nullptr) {
-            const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-            const auto* bytes = static_cast<const unsigned char*>(copy->lpData);
-            self->calls.push_back({copy->dwData, std::vector<unsigned char>(bytes, bytes + copy->cbData)});
-            return TRUE;
-        }
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-
-    HWND window = nullptr;
-};
-
 const std::wstring StillRunningTitle = L"Velotrix is still running";
 const std::wstring StillRunningText = L"Phones can keep connecting. Quit from this icon\u2019s menu.";
 
@@ -392,56 +336,28 @@ TEST_F(WindowTest, StartsHiddenWithItsTimerAndReadsTheStartWithWindowsValue) {
     EXPECT_TRUE(KillTimer(Hwnd(), 1));
 }
 
-TEST_F(WindowTest, CreatesTheSevenTextFormatsWithoutIconFontUnderWine) {
-    MainWindow& main = MakeWindow(true);
-    struct Case {
-        IDWriteTextFormat* format;
-        float size;
-        DWRITE_FONT_WEIGHT weight;
-    };
-    const std::vector<Case> cases = {
-        {main.drawing.titleFormat.get(), 20, DWRITE_FONT_WEIGHT_BOLD},
-        {main.drawing.buttonFormat.get(), 12, DWRITE_FONT_WEIGHT_BOLD},
-        {main.drawing.bodyFormat.get(), 13, DWRITE_FONT_WEIGHT_REGULAR},
-        {main.drawing.headingFormat.get(), 14, DWRITE_FONT_WEIGHT_SEMI_BOLD},
-        {main.drawing.smallFormat.get(), 11.5f, DWRITE_FONT_WEIGHT_REGULAR},
-        {main.drawing.labelFormat.get(), 10.5f, DWRITE_FONT_WEIGHT_BOLD},
-    };
-    for (const Case& c : cases) {
-        ASSERT_NE(c.format, nullptr);
-        EXPECT_FLOAT_EQ(c.format->GetFontSize(), c.size * main.scale);
-        EXPECT_EQ(c.format->GetFontWeight(), c.weight);
-        EXPECT_EQ(c.format->GetWordWrapping(), DWRITE_WORD_WRAPPING_NO_WRAP);
-        wchar_t family[32] = {};
-        c.format->GetFontFamilyName(family, 32);
-        EXPECT_EQ(std::wstring(family), L"Segoe UI");
-    }
-    // Wine has neither icon font; the page then leaves every glyph out.
-    EXPECT_EQ(main.drawing.iconFormat.get(), nullptr);
-}
-
 TEST_F(WindowTest, DpiChangeRecreatesEveryTextFormatForTheNewScaleAndMovesTheWindow) {
     MainWindow& main = MakeWindow(false);
+    const auto formats = [&main] {
+        return std::vector<IDWriteTextFormat*>{main.drawing.titleFormat.get(), main.drawing.buttonFormat.get(), main.drawing.bodyFormat.get(),
+                                               main.drawing.headingFormat.get(), main.drawing.smallFormat.get(), main.drawing.labelFormat.get()};
+    };
     // Held here, so that a released format cannot come back at the same address and pass for new.
     std::vector<ComPtr<IDWriteTextFormat>> before;
-    for (IDWriteTextFormat* format : {main.drawing.titleFormat.get(), main.drawing.buttonFormat.get(), main.drawing.bodyFormat.get(),
-                                      main.drawing.headingFormat.get(), main.drawing.smallFormat.get(), main.drawing.labelFormat.get()}) {
+    for (IDWriteTextFormat* format : formats()) {
         ASSERT_NE(format, nullptr);
         format->AddRef();
         before.emplace_back(format);
     }
-
+    const float oldScale = main.scale;
     RECT suggested{100, 50, 100 + 700, 50 + 900};
     Send(WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
     EXPECT_FLOAT_EQ(main.scale, 1.5f);
-    const std::vector<IDWriteTextFormat*> after = {main.drawing.titleFormat.get(), main.drawing.buttonFormat.get(),
-                                                   main.drawing.bodyFormat.get(),  main.drawing.headingFormat.get(),
-                                                   main.drawing.smallFormat.get(), main.drawing.labelFormat.get()};
-    const float sizes[] = {20, 12, 13, 14, 11.5f, 10.5f};
+    const std::vector<IDWriteTextFormat*> after = formats();
     for (std::size_t i = 0; i < after.size(); ++i) {
         ASSERT_NE(after[i], nullptr);
-        for (const auto& old : before) EXPECT_NE(after[i], old.get()) << i;
-        EXPECT_FLOAT_EQ(after[i]->GetFontSize(), sizes[i] * 1.5f) << i;
+        EXPECT_NE(after[i], before[i].get()) << i;
+        EXPECT_FLOAT_EQ(after[i]->GetFontSize() * oldScale, before[i]->GetFontSize() * 1.5f) << i;
     }
     RECT placed{};
     GetWindowRect(Hwnd(), &placed);
@@ -450,180 +366,82 @@ TEST_F(WindowTest, DpiChangeRecreatesEveryTextFormatForTheNewScaleAndMovesTheWin
     EXPECT_EQ(placed.right - placed.left, 700);
     EXPECT_EQ(placed.bottom - placed.top, 900);
 
-    // The smallest drag size follows the new scale.
-    MINMAXINFO info{};
-    Send(WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
-    EXPECT_EQ(info.ptMinTrackSize.x, 630);
-    EXPECT_EQ(info.ptMinTrackSize.y, 630);
-}
-
-TEST_F(WindowTest, MinimumTrackSizeLeavesTheMaximumAsProposed) {
-    MakeWindow(true);
+    // The smallest drag size follows the new scale, and the maximum stays as proposed.
     MINMAXINFO info{};
     info.ptMaxTrackSize = {12345, 6789};
-    info.ptMaxSize = {1111, 2222};
     EXPECT_EQ(Send(WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info)), 0);
-    EXPECT_EQ(info.ptMinTrackSize.x, MinimumTrackSize(window->scale));
-    EXPECT_EQ(info.ptMinTrackSize.y, MinimumTrackSize(window->scale));
+    EXPECT_EQ(info.ptMinTrackSize.x, MinimumTrackSize(1.5f));
+    EXPECT_EQ(info.ptMinTrackSize.y, MinimumTrackSize(1.5f));
     EXPECT_EQ(info.ptMaxTrackSize.x, 12345);
     EXPECT_EQ(info.ptMaxTrackSize.y, 6789);
-    EXPECT_EQ(info.ptMaxSize.x, 1111);
-    EXPECT_EQ(info.ptMaxSize.y, 2222);
 }
 
-TEST_F(WindowTest, HoverFollowsTheLastRegionUnderThePointerAndRepaintsOnlyOnChange) {
+// The rules themselves are tested above; these prove each message reaches them, reading positions with sign.
+TEST_F(WindowTest, PointerMessagesReachTheHoverClickAndCursorRules) {
     MainWindow& main = MakeWindow(false);
-    main.page.regions = {{{10, 10, 100, 20}, 5, 0}, {{60, 10, 100, 20}, 6, 0}, {{10, 100, 50, 20}, 7, 0}};
-    struct Step {
-        const char* what;
-        int x;
-        int y;
-        int hover;
-        bool repaint;
-    };
-    const std::vector<Step> steps = {
-        {"into the first", 20, 15, 0, true},
-        {"within the first", 30, 20, 0, false},
-        {"into the overlap: the later region", 60, 15, 1, true},
-        {"on the first's right edge: still the second", 110, 15, 1, false},
-        {"on the second's right edge: nothing", 160, 15, -1, true},
-        {"on the third's bottom edge: nothing", 20, 120, -1, false},
-        {"third's last row", 20, 119, 2, true},
-        {"negative coordinates are not huge ones", -3, -3, -1, true},
-    };
-    for (const Step& step : steps) {
-        Validate();
-        Send(WM_MOUSEMOVE, 0, Point(step.x, step.y));
-        EXPECT_EQ(main.page.hoverIndex, step.hover) << step.what;
-        EXPECT_EQ(Invalidated(), step.repaint) << step.what;
-    }
-
-    main.page.hoverIndex = 2;
+    const auto keepInTray = static_cast<std::int32_t>(ClickAction::ToggleKeepInTray);
+    const auto askFirst = static_cast<std::int32_t>(ClickAction::ToggleAskFirst);
+    // Overlapping: hover takes the later region, a click the first.
+    const std::vector<ClickRegion> regions = {{{10, 10, 100, 20}, keepInTray, 0}, {{60, 10, 100, 20}, askFirst, 0}};
+    main.page.regions = regions;
+    Validate();
+    Send(WM_MOUSEMOVE, 0, Point(60, 15));
+    EXPECT_EQ(main.page.hoverIndex, 1);
+    EXPECT_TRUE(Invalidated());
+    EXPECT_EQ(Send(WM_SETCURSOR, reinterpret_cast<WPARAM>(Hwnd()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), TRUE);
+    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
+    Validate();
+    Send(WM_MOUSEMOVE, 0, Point(61, 16));
+    EXPECT_FALSE(Invalidated()) << "same region: no repaint";
+    Send(WM_MOUSEMOVE, 0, Point(-3, -3));
+    EXPECT_EQ(main.page.hoverIndex, -1) << "negative coordinates are not huge ones";
+    Send(WM_SETCURSOR, reinterpret_cast<WPARAM>(Hwnd()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_NE(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
+    main.page.hoverIndex = 1;
     Validate();
     Send(WM_MOUSELEAVE);
     EXPECT_EQ(main.page.hoverIndex, -1);
     EXPECT_TRUE(Invalidated());
+
+    settings.keepInTray = settings.askFirst = true;
+    Validate();
+    Send(WM_LBUTTONUP, 0, Point(60, 15));
+    EXPECT_FALSE(settings.keepInTray);
+    EXPECT_TRUE(settings.askFirst);
+    EXPECT_TRUE(Invalidated());
 }
 
-TEST_F(WindowTest, HandCursorOnlyOverARegion) {
-    MainWindow& main = MakeWindow(false);
-    main.page.hoverIndex = 0;
-    EXPECT_EQ(Send(WM_SETCURSOR, reinterpret_cast<WPARAM>(Hwnd()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), TRUE);
-    EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
-    main.page.hoverIndex = -1;
-    Send(WM_SETCURSOR, reinterpret_cast<WPARAM>(Hwnd()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
-    EXPECT_NE(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
-}
-
-TEST_F(WindowTest, ClickActsOnTheFirstRegionUnderThePointerAndAlwaysRepaints) {
-    MainWindow& main = MakeWindow(false);
-    const auto keepInTray = static_cast<std::int32_t>(ClickAction::ToggleKeepInTray);
-    const auto askFirst = static_cast<std::int32_t>(ClickAction::ToggleAskFirst);
-    // Overlapping on purpose: a click in the overlap must act on the first one only.
-    const std::vector<ClickRegion> regions = {{{10, 10, 100, 20}, keepInTray, 0}, {{60, 10, 100, 20}, askFirst, 0}};
-    struct Step {
-        const char* what;
-        int x;
-        int y;
-        bool keepInTray;
-        bool askFirst;
-    };
-    // Each step starts from both options on.
-    const std::vector<Step> steps = {
-        {"overlap: the first region", 60, 15, false, true},
-        {"first region's right edge belongs to the second", 110, 15, true, false},
-        {"second region's right edge: nothing", 160, 15, true, true},
-        {"bottom edge: nothing", 20, 30, true, true},
-        {"top-left corner is inside", 10, 10, false, true},
-    };
-    for (const Step& step : steps) {
-        settings.keepInTray = true;
-        settings.askFirst = true;
-        main.page.regions = regions;
-        Validate();
-        Send(WM_LBUTTONUP, 0, Point(step.x, step.y));
-        EXPECT_EQ(settings.keepInTray, step.keepInTray) << step.what;
-        EXPECT_EQ(settings.askFirst, step.askFirst) << step.what;
-        EXPECT_TRUE(Invalidated()) << step.what;
-    }
-
-    // A double click arrives as two releases and flips the option twice.
-    settings.keepInTray = true;
-    main.page.regions = regions;
-    Send(WM_LBUTTONUP, 0, Point(20, 15));
-    main.page.regions = regions;
-    Send(WM_LBUTTONUP, 0, Point(20, 15));
-    EXPECT_TRUE(settings.keepInTray);
-}
-
-TEST_F(WindowTest, WheelScrollsWithinTheContentAndRepaints) {
+TEST_F(WindowTest, WheelAndTimerMessagesReachTheirRules) {
     MainWindow& main = MakeWindow(false);
     RECT client{};
     GetClientRect(Hwnd(), &client);
-    main.page.contentHeight = static_cast<float>(client.bottom) + 100.0f;
+    main.page.contentHeight = static_cast<float>(client.bottom) + 1000.0f;
     main.page.scrollOffset = 0;
-    struct Step {
-        short delta;
-        float offset;
-    };
-    const float notch = 48.0f * main.scale;
-    const std::vector<Step> steps = {
-        {-120, notch}, {-120, std::min(100.0f, 2 * notch)}, {-1200, 100}, {120, 100 - notch}, {1200, 0}, {120, 0},
-    };
-    for (const Step& step : steps) {
-        Validate();
-        Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(step.delta)), Point(10, 10));
-        EXPECT_FLOAT_EQ(main.page.scrollOffset, step.offset) << step.delta;
-        EXPECT_TRUE(Invalidated());
-    }
-
-    // Shorter content: the next wheel event brings the offset back into range.
-    main.page.scrollOffset = 100;
-    main.page.contentHeight = 10;
+    Validate();
     Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), Point(10, 10));
-    EXPECT_FLOAT_EQ(main.page.scrollOffset, 0);
-}
-
-TEST_F(WindowTest, TimerRepaintsEveryTickWhileAnimatingAndEveryThirtiethWhenIdle) {
-    MainWindow& main = MakeWindow(false);
-    auto ticks = [&](int count) {
-        int repaints = 0;
-        for (int i = 0; i < count; ++i) {
-            Validate();
-            Send(WM_TIMER, 1);
-            repaints += Invalidated() ? 1 : 0;
-        }
-        return repaints;
-    };
-
-    // As if nothing had been painted: no paint to pace by, none whose picture a tick would repeat.
-    main.page.pacing = PaintPacing{};
-    main.page.lastPainted = PageInput{};
-    main.page.animating = false;
-    main.page.idleTicks = 0;
-    EXPECT_EQ(ticks(29), 0);
-    EXPECT_EQ(ticks(1), 1);
-    EXPECT_EQ(ticks(60), 2);
+    EXPECT_FLOAT_EQ(main.page.scrollOffset, ScrollAfterWheel(0, -120, main.scale, main.page.contentHeight,
+                                                         static_cast<float>(client.bottom)));
+    EXPECT_GT(main.page.scrollOffset, 0);
+    EXPECT_TRUE(Invalidated());
 
     main.page.animating = true;
-    EXPECT_EQ(ticks(5), 5);
-
+    Validate();
+    Send(WM_TIMER, 1);
+    EXPECT_TRUE(Invalidated());
+    main.page.animating = false;
+    main.page.idleTicks = 0;
+    Send(WM_TIMER, 1);
+    EXPECT_EQ(main.page.idleTicks, 1);
     ShowWindow(Hwnd(), SW_MINIMIZE);
     ASSERT_TRUE(IsIconic(Hwnd()));
     main.page.idleTicks = 0;
-    main.page.animating = false;
-    ticks(40);
+    Send(WM_TIMER, 1);
     EXPECT_EQ(main.page.idleTicks, 0) << "a minimized window counts no ticks";
-
-    ShowWindow(Hwnd(), SW_HIDE);
-    ShowWindow(Hwnd(), SW_RESTORE);
-    ShowWindow(Hwnd(), SW_HIDE);
-    ticks(40);
-    EXPECT_EQ(main.page.idleTicks, 0) << "a hidden window counts no ticks";
 }
 
+
 TEST_F(WindowTest, ClosingWithKeepInTrayHidesAndShowsTheBalloonOnce) {
-    FakeNotificationArea tray;
+    TrayRecorder tray;
     ASSERT_TRUE(tray.Ready());
     MainWindow& main = MakeWindow(false);
     EXPECT_EQ(tray.Count(NIM_ADD, L"Velotrix"), 1) << "the icon with its tip";
@@ -647,7 +465,7 @@ TEST_F(WindowTest, ClosingWithKeepInTrayHidesAndShowsTheBalloonOnce) {
 }
 
 TEST_F(WindowTest, ClosingWithoutKeepInTrayEndsTheProgramAndRemovesTheIcon) {
-    FakeNotificationArea tray;
+    TrayRecorder tray;
     ASSERT_TRUE(tray.Ready());
     settings.keepInTray = false;
     MainWindow& main = MakeWindow(false);
@@ -662,7 +480,7 @@ TEST_F(WindowTest, ClosingWithoutKeepInTrayEndsTheProgramAndRemovesTheIcon) {
 }
 
 TEST_F(WindowTest, TwoApprovalRequestsShowTwoBalloonsNamingTheLaterPhoneWithoutTakingTheFocus) {
-    FakeNotificationArea tray;
+    TrayRecorder tray;
     ASSERT_TRUE(tray.Ready());
     std::string error;
     ASSERT_TRUE(server->OpenSocket(0, error)) << error;
@@ -741,7 +559,7 @@ TEST_F(WindowTest, SecondCopyAndTrayClicksBringTheWindowBack) {
 }
 
 TEST_F(WindowTest, TaskbarCreatedAddsTheIconAgain) {
-    FakeNotificationArea tray;
+    TrayRecorder tray;
     ASSERT_TRUE(tray.Ready());
     MakeWindow(true);
     tray.calls.clear();
@@ -772,146 +590,6 @@ TEST_F(WindowTest, DriverInstalledConnectsTheBusAndRepaints) {
     EXPECT_TRUE(server->BusConnected());
     EXPECT_TRUE(Invalidated());
     EXPECT_EQ(logs.Count("Driver ready after the install"), 1);
-}
-
-TEST_F(WindowTest, DemoModeReplacesThisPcsNameAndAddresses) {
-    window = std::make_unique<MainWindow>(*server, settings);
-    EXPECT_FALSE(window->demo);
-    window->EnableDemo();
-    EXPECT_TRUE(window->demo);
-    EXPECT_EQ(window->computerName, L"RACING-PC");
-    ASSERT_EQ(window->addresses.size(), 1u);
-    EXPECT_EQ(window->addresses[0].address, "192.168.1.20");
-    EXPECT_EQ(window->addresses[0].interfaceName, L"Wi-Fi");
-    EXPECT_TRUE(window->addresses[0].best);
-}
-
-// ---- The window at other DPIs ------------------------------------------------------------------
-//
-// Windows (and Wine) fix a process's system DPI when it starts, so each DPI needs a process of its own:
-// the parent sets the user's DPI, starts a copy of this program that runs only the child test, and puts
-// the DPI back.
-
-constexpr wchar_t ChildDpiVariable[] = L"VELOTRIX_WINDOW_TEST_DPI";
-
-// Sets HKCU\Control Panel\Desktop\LogPixels for its lifetime (not through the registry sandbox:
-// the child process must see it).
-class SystemDpiOverride {
-public:
-    explicit SystemDpiOverride(DWORD dpi) {
-        HKEY created = nullptr;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &created, nullptr) != ERROR_SUCCESS) {
-            return;
-        }
-        owner.Reset(created);
-        const HKEY key = created;
-        DWORD size = sizeof(previous);
-        DWORD type = 0;
-        hadPrevious = RegQueryValueExW(key, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&previous),
-                                       &size) == ERROR_SUCCESS &&
-                      type == REG_DWORD;
-        ready = RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi)) ==
-                ERROR_SUCCESS;
-    }
-    ~SystemDpiOverride() {
-        if (!owner) return;
-        if (hadPrevious) {
-            RegSetValueExW(owner.get(), L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&previous),
-                           sizeof(previous));
-        } else {
-            RegDeleteValueW(owner.get(), L"LogPixels");
-        }
-    }
-    SystemDpiOverride(const SystemDpiOverride&) = delete;
-    SystemDpiOverride& operator=(const SystemDpiOverride&) = delete;
-    bool Ready() const { return ready; }
-
-private:
-    UniqueRegistryKey owner;
-    DWORD previous = 0;
-    bool hadPrevious = false;
-    bool ready = false;
-};
-
-// Runs this program again with only the child test; answers its exit code, or -1.
-int RunChild(unsigned dpi) {
-    SetEnvironmentVariableW(ChildDpiVariable, std::to_wstring(dpi).c_str());
-    std::wstring commandLine = L"\"" + ModulePath() + L"\" --gtest_filter=WindowAtSystemDpiChild.*";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                        &startup, &process);
-    SetEnvironmentVariableW(ChildDpiVariable, nullptr);
-    if (!started) return -1;
-    const UniqueHandle processHandle(process.hProcess);
-    const UniqueHandle threadHandle(process.hThread);
-    if (WaitForSingleObject(process.hProcess, 120'000) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 1);
-        return -1;
-    }
-    DWORD exitCode = 1;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    return static_cast<int>(exitCode);
-}
-
-TEST(WindowDpiTest, WindowIsSizedForTheSystemDpiAndCutToTheWorkArea) {
-    for (unsigned dpi : {110u, 144u}) {
-        SystemDpiOverride override(dpi);
-        ASSERT_TRUE(override.Ready());
-        EXPECT_EQ(RunChild(dpi), 0) << "the window at " << dpi << " DPI; the child's output is above";
-    }
-}
-
-// Only as the child of the test above; in a plain run there is no DPI to check.
-TEST(WindowAtSystemDpiChild, ClientAreaAndHeightFollowTheSystemDpi) {
-    const char* dpiText = std::getenv("VELOTRIX_WINDOW_TEST_DPI");
-    if (dpiText == nullptr) GTEST_SKIP() << "started by WindowDpiTest only";
-    const auto dpi = static_cast<UINT>(std::atoi(dpiText));
-    // Per-monitor awareness is what the program's manifest declares; a DPI-unaware process would see 96
-    // whatever is set. (Wine 8 starts this test program per-monitor aware already, and refuses a change.)
-    if (GetAwarenessFromDpiAwarenessContext(GetThreadDpiAwarenessContext()) == DPI_AWARENESS_UNAWARE) {
-        ASSERT_TRUE(SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2) ||
-                    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE));
-    }
-    ASSERT_EQ(GetDpiForSystem(), dpi) << "the system DPI did not reach this process";
-
-    SimulatedBus::Reset();
-    Server server;
-    Settings settings;
-    MainWindow window(server, settings);
-    ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), false));
-    EXPECT_FLOAT_EQ(window.scale, static_cast<float>(dpi) / 96.0f);
-
-    RECT workArea{};
-    ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0));
-    const LONG available = workArea.bottom - workArea.top;
-    RECT outer{};
-    GetWindowRect(window.hwnd, &outer);
-    RECT client{};
-    GetClientRect(window.hwnd, &client);
-    const PixelSize wanted = InitialClientSize(dpi);
-    EXPECT_EQ(client.right, wanted.width);
-    const RECT unlimited = InitialWindowRect(dpi, nullptr);
-    if (unlimited.bottom > available) {
-        EXPECT_EQ(outer.bottom - outer.top, available) << "cut to the work area";
-        EXPECT_LT(client.bottom, wanted.height);
-    } else {
-        EXPECT_EQ(client.bottom, wanted.height);
-    }
-    // 420 x scale, truncated: 481 at 110 DPI, 630 at 144.
-    MINMAXINFO info{};
-    SendMessageW(window.hwnd, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
-    EXPECT_EQ(info.ptMinTrackSize.x, static_cast<LONG>(420 * dpi / 96));
-    EXPECT_FLOAT_EQ(window.drawing.bodyFormat->GetFontSize(), 13.0f * static_cast<float>(dpi) / 96.0f);
-
-    server.SetOnRequest(nullptr);
-    server.SetOnChanged(nullptr);
-    DestroyWindow(window.hwnd);
-    MSG message{};
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    }
 }
 
 } // namespace
