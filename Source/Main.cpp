@@ -37,7 +37,14 @@ int Run(HINSTANCE instance) {
     // copy only needs to see that it exists.
     HANDLE instanceMutex = CreateMutexW(nullptr, TRUE, InstanceMutexName);
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        if (HWND running = FindWindowW(WindowClassName, nullptr)) PostMessageW(running, WM_APP_ACTIVATE, 0, 0);
+        if (HWND running = FindWindowW(WindowClassName, nullptr)) {
+            // Windows lets only the process that received the last input take the foreground: this
+            // copy, which the user just started, may pass that right on; without it the first copy's
+            // SetForegroundWindow only flashes its taskbar button. (Wine does not enforce the lock.)
+            DWORD runningProcess = 0;
+            if (GetWindowThreadProcessId(running, &runningProcess) != 0) AllowSetForegroundWindow(runningProcess);
+            PostMessageW(running, WM_APP_ACTIVATE, 0, 0);
+        }
         return 0;
     }
 
