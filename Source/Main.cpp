@@ -13,6 +13,7 @@
 #include "Shell/CommandLine.h"
 #include "Shell/HostIdentity.h"
 #include "Shell/Log.h"
+#include "Shell/NetworkWatch.h"
 #include "Shell/Settings.h"
 #include "Window/MainWindow.h"
 
@@ -60,6 +61,7 @@ int Run(HINSTANCE instance) {
     const std::uint16_t port = ChoosePort(options.port, settings.port);
 
     int exitCode = 0;
+    bool sessionEnded = false; // the way down already ran when Windows ended the session
     {
         Server server;
         const std::wstring computerName = ComputerName();
@@ -88,7 +90,33 @@ int Run(HINSTANCE instance) {
                                         port);
                 }
 
+                if (started) {
+                    window.onAddressChanged = [&advertiser, &computerName, port](const std::string& address) {
+                        advertiser.Register(computerName, address, port);
+                    };
+                }
+                // Safe to run twice: after the session ended, the way down after the loop finds
+                // nothing left to do.
+                const auto stopServing = [&server, &advertiser] {
+                    // Nothing may call into the window or the settings from here on; the receive
+                    // thread may still run until Stop.
+                    server.SetOnRequest(nullptr);
+                    server.SetOnChanged(nullptr);
+                    server.SetOnAllowedChanged(nullptr);
+                    advertiser.Deregister();
+                    server.Stop();
+                };
+                window.onEndSession = [&] {
+                    if (sessionEnded) return;
+                    stopServing();
+                    server.Shutdown();
+                    Log("Velotrix server stopped");
+                    sessionEnded = true;
+                };
+
                 if (window.Create(instance, options.tray && started)) {
+                    // Started only now, so that every notification finds the window to post to.
+                    const NetworkWatch networkWatch([&window] { window.PostNetworkChanged(); });
                     MSG message{};
                     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
                         TranslateMessage(&message);
@@ -96,18 +124,11 @@ int Run(HINSTANCE instance) {
                     }
                     exitCode = static_cast<int>(message.wParam);
                 }
-
-                // Nothing may call into the window or the settings from here on; the receive thread
-                // may still run until Stop.
-                server.SetOnRequest(nullptr);
-                server.SetOnChanged(nullptr);
-                server.SetOnAllowedChanged(nullptr);
-                advertiser.Deregister();
-                server.Stop();
+                stopServing();
             } // the advertiser
         } // the window
     } // the server: unplugs every pad and lets the driver go
-    Log("Velotrix server stopped");
+    if (!sessionEnded) Log("Velotrix server stopped");
     ReleaseMutex(instanceMutex);
     return exitCode;
 }

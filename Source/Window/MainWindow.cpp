@@ -62,7 +62,8 @@ void CopyToField(wchar_t* field, std::size_t capacity, const std::wstring& text)
 
 MainWindow::MainWindow(Server& server, Settings& settings) : server(server), settings(settings) {
     computerName = ComputerName();
-    addresses = LocalAddresses();
+    readAddresses = &LocalAddresses;
+    addresses = readAddresses();
     // Both may run on the server's receive thread: they only hand the name over and post. Before the
     // window exists the message is dropped (a null window would post to the calling thread's queue); the
     // server keeps the phone, and the first paint shows it.

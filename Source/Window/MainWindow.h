@@ -10,6 +10,7 @@
 #include <dwrite.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,6 +30,7 @@ inline constexpr UINT WM_APP_APPROVAL_REQUEST = WM_APP + 2; // a phone waits; it
 inline constexpr UINT WM_APP_REFRESH = WM_APP + 3;          // the server's phone table changed
 inline constexpr UINT WM_APP_DRIVER_INSTALLED = WM_APP + 4; // a driver installer started by the window ended
 inline constexpr UINT WM_APP_ACTIVATE = WM_APP + 10;        // a second copy of the program was started
+inline constexpr UINT WM_APP_NETWORK_CHANGED = WM_APP + 13; // this PC's addresses may have changed
 
 inline constexpr wchar_t WindowClassName[] = L"VelotrixServer";
 inline constexpr wchar_t WindowTitle[] = L"Velotrix";
@@ -67,6 +69,10 @@ public:
     void ShowBalloon(const std::wstring& title, const std::wstring& text);
     void BringToFront();
 
+    // Posts WM_APP_NETWORK_CHANGED from any thread; does nothing before the window exists or after it
+    // is gone.
+    void PostNetworkChanged();
+
     // Carries out what a click on `region` does.
     void OnClick(const ClickRegion& region);
     void Paint();
@@ -102,6 +108,13 @@ public:
     std::wstring computerName;
     std::vector<LocalAddress> addresses;
     bool demo = false;
+    // Reads this PC's addresses again after a network change (LocalAddresses; tests replace it).
+    std::function<std::vector<LocalAddress>()> readAddresses;
+    // Called with the new first address when a network change moved it, to announce the server there.
+    std::function<void(const std::string& address)> onAddressChanged;
+    // The program's way down, run when Windows ends the session: Windows may end the process as soon
+    // as WM_ENDSESSION is answered, long before the message loop would have ended.
+    std::function<void()> onEndSession;
 
 private:
     // hwnd as the server's thread reads it: the server may already call back while the window is being
@@ -121,6 +134,8 @@ private:
     void ShowTrayMenu();
     void OnApprovalRequest();
     void OnDpiChanged(WPARAM wParam, LPARAM lParam);
+    void OnNetworkChanged();
+    void OnEndSession(bool ending);
     void ApplyTitleBarTheme();
 };
 

@@ -127,6 +127,18 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_APP_ACTIVATE:
         BringToFront();
         return 0;
+    case WM_APP_NETWORK_CHANGED:
+        OnNetworkChanged();
+        return 0;
+    case WM_POWERBROADCAST:
+        // Back from sleep the PC may be on another network, and a change while asleep went unheard.
+        if (wParam == PBT_APMRESUMEAUTOMATIC) OnNetworkChanged();
+        return TRUE;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        OnEndSession(wParam != FALSE);
+        return 0;
     default:
         break;
     }
