@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <utility>
 
 #include "Server/Server.h"
 #include "Shell/HostIdentity.h"
@@ -106,6 +107,8 @@ bool MainWindow::Create(HINSTANCE instance, bool startHidden) {
     // hwnd was set at WM_NCCREATE. The window may have opened on a monitor of another DPI; its size is
     // left as it is, but everything drawn from now on follows that monitor.
     scale = static_cast<float>(GetDpiForWindow(hwnd)) / 96.0f;
+    LoadWindowIcons(GetDpiForWindow(hwnd));
+    trayIcon.Reset(LoadIconAtSide(instance, SmallIconSide(GetDpiForSystem())));
 
     D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
                       reinterpret_cast<void**>(d2dFactory.Put()));
@@ -178,6 +181,15 @@ void MainWindow::ApplyTitleBarTheme() {
     setAttribute(hwnd, CaptionColorAttribute, &caption, sizeof(caption));
 }
 
+void MainWindow::LoadWindowIcons(UINT dpi) {
+    // The class's icon is the 32-pixel frame, which Windows would shrink for the caption; these come
+    // from the icon's own frames for the DPI. The old ones go only once the window no longer uses them.
+    ProgramIcons icons = LoadProgramIcons(reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd, GWLP_HINSTANCE)), dpi);
+    if (icons.smallIcon) SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons.smallIcon.get()));
+    if (icons.bigIcon) SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons.bigIcon.get()));
+    windowIcons = std::move(icons);
+}
+
 void MainWindow::AddTrayIcon() {
     NOTIFYICONDATAW data{};
     data.cbSize = sizeof(data);
@@ -185,7 +197,7 @@ void MainWindow::AddTrayIcon() {
     data.uID = TrayIconId;
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
     data.uCallbackMessage = WM_APP_TRAY;
-    data.hIcon = icon;
+    data.hIcon = trayIcon ? trayIcon.get() : icon;
     CopyToField(data.szTip, std::size(data.szTip), WindowTitle);
     Shell_NotifyIconW(NIM_ADD, &data);
     data.uVersion = NOTIFYICON_VERSION_4;

@@ -18,6 +18,7 @@
 #include "Shell/AddressOrder.h"
 #include "Window/ClickRegion.h"
 #include "Window/ComPtr.h"
+#include "Window/Icons.h"
 
 namespace Velotrix {
 
@@ -83,6 +84,8 @@ public:
     std::string startError; // UTF-8; set by wWinMain when the server could not start
     HWND hwnd = nullptr;
     HICON icon = nullptr; // from the program's resources; never destroyed
+    ProgramIcons windowIcons; // at the window's DPI; the caption, the taskbar and Alt+Tab show these
+    UniqueIcon trayIcon;      // the small icon at the system DPI, the notification area's
     float scale = 1.0f;   // the window's DPI / 96
     float scrollOffset = 0;
     float contentHeight = 0;
@@ -137,6 +140,7 @@ private:
     void OnNetworkChanged();
     void OnEndSession(bool ending);
     void ApplyTitleBarTheme();
+    void LoadWindowIcons(UINT dpi);
 };
 
 } // namespace Velotrix

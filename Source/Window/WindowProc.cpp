@@ -263,6 +263,7 @@ void MainWindow::OnApprovalRequest() {
 void MainWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
     scale = static_cast<float>(HIWORD(wParam)) / 96.0f;
     CreateTextFormats();
+    LoadWindowIcons(HIWORD(wParam));
     // The render target stays: the WM_SIZE that this move causes resizes it.
     const auto* suggested = reinterpret_cast<const RECT*>(lParam);
     SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,

@@ -45,15 +45,15 @@ std::uint32_t BigEndian32(const std::vector<std::uint8_t>& bytes, std::size_t at
            static_cast<std::uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3];
 }
 
-TEST_F(WindowResourcesTest, IconGroupOneHoldsSevenPngImagesFrom16To256) {
+TEST_F(WindowResourcesTest, IconGroupOneHoldsEightPngImagesFrom16To256) {
     const std::vector<std::uint8_t> group = Resource(RT_GROUP_ICON, 1);
     ASSERT_GE(group.size(), 6u);
     EXPECT_EQ(Word(group, 2), 1) << "an icon, not a cursor";
     const int count = Word(group, 4);
-    ASSERT_EQ(count, 7);
-    ASSERT_EQ(group.size(), 6u + 14u * 7u);
+    ASSERT_EQ(count, 8);
+    ASSERT_EQ(group.size(), 6u + 14u * 8u);
 
-    const int sizes[] = {16, 24, 32, 48, 64, 128, 256};
+    const int sizes[] = {16, 20, 24, 32, 48, 64, 128, 256};
     for (int i = 0; i < count; ++i) {
         const std::size_t entry = 6 + 14 * static_cast<std::size_t>(i);
         const int side = group[entry] == 0 ? 256 : group[entry];
