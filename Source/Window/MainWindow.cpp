@@ -185,8 +185,9 @@ void MainWindow::LoadWindowIcons(UINT dpi) {
     // The class's icon is the 32-pixel frame, which Windows would shrink for the caption; these come
     // from the icon's own frames for the DPI. The old ones go only once the window no longer uses them.
     ProgramIcons icons = LoadProgramIcons(reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd, GWLP_HINSTANCE)), dpi);
-    if (icons.smallIcon) SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons.smallIcon.get()));
-    if (icons.bigIcon) SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons.bigIcon.get()));
+    if (!icons.smallIcon || !icons.bigIcon) return;
+    SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons.smallIcon.get()));
+    SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons.bigIcon.get()));
     windowIcons = std::move(icons);
 }
 
