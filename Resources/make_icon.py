@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Draws the program's icon, a steering wheel in the accent green on transparent, and packs it into
-Velotrix.ico: seven sizes from 16 to 256 pixels, 32 bits per pixel, each stored as PNG.
+Velotrix.ico: eight sizes from 16 to 256 pixels, 32 bits per pixel, each stored as PNG.
 
 Only the standard library is used, so the icon can be redrawn anywhere:
     python3 Resources/make_icon.py            # writes Resources/Velotrix.ico
@@ -13,7 +13,9 @@ import os
 import struct
 import zlib
 
-SIZES = (16, 24, 32, 48, 64, 128, 256)
+# 16, 20 and 24 are the small icon at 100, 125 and 150 % scaling; each gets a frame of its own, as a
+# larger frame shrunk by Windows looks blurred.
+SIZES = (16, 20, 24, 32, 48, 64, 128, 256)
 ACCENT = (0x3D, 0xD6, 0x78)  # the palette's Accent, #3DD678
 SAMPLES = 4  # per axis; 16 samples a pixel give smooth edges at every size
 

@@ -15,6 +15,7 @@
 #include "Shell/CommandLine.h"
 #include "Shell/HostIdentity.h"
 #include "Shell/Log.h"
+#include "Shell/NetworkWatch.h"
 #include "Shell/Settings.h"
 #include "Window/Firewall.h"
 #include "Window/MainWindow.h"
@@ -57,8 +58,10 @@ int Run(HINSTANCE instance) {
     // The copy the window starts elevated: the running copy holds the mutex, so this one must not look.
     const CommandLineOptions options = ParseCommandLine(CommandLineArguments());
     if (options.addFirewallRule) {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-        return AddFirewallRule(ModulePath()) ? 0 : 1;
+        const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+        const bool added = AddFirewallRule(ModulePath());
+        if (com) CoUninitialize();
+        return added ? 0 : 1;
     }
     if (options.quit) return QuitRunningCopy();
 
@@ -66,7 +69,14 @@ int Run(HINSTANCE instance) {
     // copy only needs to see that it exists.
     HANDLE instanceMutex = CreateMutexW(nullptr, TRUE, InstanceMutexName);
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        if (HWND running = FindWindowW(WindowClassName, nullptr)) PostMessageW(running, WM_APP_ACTIVATE, 0, 0);
+        if (HWND running = FindWindowW(WindowClassName, nullptr)) {
+            // Windows lets only the process that received the last input take the foreground: this
+            // copy, which the user just started, may pass that right on; without it the first copy's
+            // SetForegroundWindow only flashes its taskbar button. (Wine does not enforce the lock.)
+            DWORD runningProcess = 0;
+            if (GetWindowThreadProcessId(running, &runningProcess) != 0) AllowSetForegroundWindow(runningProcess);
+            PostMessageW(running, WM_APP_ACTIVATE, 0, 0);
+        }
         return 0;
     }
 
@@ -82,6 +92,7 @@ int Run(HINSTANCE instance) {
     const std::uint16_t port = ChoosePort(options.port, settings.port);
 
     int exitCode = 0;
+    bool sessionEnded = false; // the way down already ran when Windows ended the session
     {
         Server server;
         const std::wstring computerName = ComputerName();
@@ -111,7 +122,33 @@ int Run(HINSTANCE instance) {
                                         port);
                 }
 
+                if (started) {
+                    window.onAddressChanged = [&advertiser, &computerName, port](const std::string& address) {
+                        advertiser.Register(computerName, address, port);
+                    };
+                }
+                // Safe to run twice: after the session ended, the way down after the loop finds
+                // nothing left to do.
+                const auto stopServing = [&server, &advertiser] {
+                    // Nothing may call into the window or the settings from here on; the receive
+                    // thread may still run until Stop.
+                    server.SetOnRequest(nullptr);
+                    server.SetOnChanged(nullptr);
+                    server.SetOnAllowedChanged(nullptr);
+                    advertiser.Deregister();
+                    server.Stop();
+                };
+                window.onEndSession = [&] {
+                    if (sessionEnded) return;
+                    stopServing();
+                    server.Shutdown();
+                    Log("Velotrix server stopped");
+                    sessionEnded = true;
+                };
+
                 if (window.Create(instance, options.tray && started)) {
+                    // Started only now, so that every notification finds the window to post to.
+                    const NetworkWatch networkWatch([&window] { window.PostNetworkChanged(); });
                     MSG message{};
                     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
                         TranslateMessage(&message);
@@ -119,18 +156,11 @@ int Run(HINSTANCE instance) {
                     }
                     exitCode = static_cast<int>(message.wParam);
                 }
-
-                // Nothing may call into the window or the settings from here on; the receive thread
-                // may still run until Stop.
-                server.SetOnRequest(nullptr);
-                server.SetOnChanged(nullptr);
-                server.SetOnAllowedChanged(nullptr);
-                advertiser.Deregister();
-                server.Stop();
+                stopServing();
             } // the advertiser
         } // the window
     } // the server: unplugs every pad and lets the driver go
-    Log("Velotrix server stopped");
+    if (!sessionEnded) Log("Velotrix server stopped");
     EndSharing();
     if (comReady) CoUninitialize();
     ReleaseMutex(instanceMutex);

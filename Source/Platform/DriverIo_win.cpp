@@ -93,6 +93,8 @@ std::uint32_t DriverRequest(DriverHandle device, std::uint32_t code, std::span<c
         // never signals the event; waiting for it would hang forever.
         if (error != ERROR_IO_PENDING) return error;
     }
+    // Pending, or completed on the spot (TRUE): either way the record and its event are filled in by
+    // the end, so one wait reads the outcome and the byte count of both.
     if (!GetOverlappedResult(AsHandle(device), &overlapped, &transferred, TRUE)) return GetLastError();
     bytesReturned = transferred;
     return 0;

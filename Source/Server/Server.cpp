@@ -20,7 +20,9 @@ Server::Server() {
     (void)ConnectBusLocked();
 }
 
-Server::~Server() {
+Server::~Server() { Shutdown(); }
+
+void Server::Shutdown() {
     Stop();
     std::lock_guard lock(mutex);
     for (auto& phone : phones) UnplugPad(*phone);

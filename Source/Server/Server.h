@@ -88,6 +88,9 @@ public:
     [[nodiscard]] bool Start(std::uint16_t port, std::string& error);
     // Ends the thread, tells every Active phone it is refused, closes the socket. Safe to call twice.
     void Stop();
+    // Stop, then unplugs every pad, forgets the phones and lets the driver go: what the destructor
+    // does, for a process that Windows may end before its destructors run. Safe to call twice.
+    void Shutdown();
 
     // The socket alone, without the receive thread: tests drive HandleDatagram and Tick with a clock
     // of their own and read the server's answers on their own sockets.

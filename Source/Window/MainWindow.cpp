@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <utility>
 
 #include "Server/Server.h"
 #include "Shell/HostIdentity.h"
@@ -60,7 +61,8 @@ void CopyToField(wchar_t* field, std::size_t capacity, const std::wstring& text)
 
 MainWindow::MainWindow(Server& server, Settings& settings) : server(server), settings(settings) {
     computerName = ComputerName();
-    addresses = LocalAddresses();
+    readAddresses = &LocalAddresses;
+    addresses = readAddresses();
     // Both may run on the server's receive thread: they only hand the name over and post. Before the
     // window exists the message is dropped (a null window would post to the calling thread's queue); the
     // server keeps the phone, and the first paint shows it.
@@ -104,6 +106,8 @@ bool MainWindow::Create(HINSTANCE instance, bool startHidden) {
     // drawn from now on follows that monitor, and so do its size and place.
     scale = static_cast<float>(GetDpiForWindow(hwnd)) / 96.0f;
     PlaceInWorkArea();
+    LoadWindowIcons(GetDpiForWindow(hwnd));
+    trayIcon.Reset(LoadIconAtSide(instance, SmallIconSide(GetDpiForSystem())));
 
     // Painting needs them all; without them each paint draws nothing, which is all that can be done.
     static_cast<void>(CreateDeviceIndependentResources(drawing, scale));
@@ -160,6 +164,16 @@ void MainWindow::ApplyTitleBarTheme() {
     setAttribute(hwnd, CaptionColorAttribute, &caption, sizeof(caption));
 }
 
+void MainWindow::LoadWindowIcons(UINT dpi) {
+    // The class's icon is the 32-pixel frame, which Windows would shrink for the caption; these come
+    // from the icon's own frames for the DPI. The old ones go only once the window no longer uses them.
+    ProgramIcons icons = LoadProgramIcons(reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(hwnd, GWLP_HINSTANCE)), dpi);
+    if (!icons.smallIcon || !icons.bigIcon) return;
+    SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons.smallIcon.get()));
+    SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons.bigIcon.get()));
+    windowIcons = std::move(icons);
+}
+
 void MainWindow::AddTrayIcon() {
     NOTIFYICONDATAW data{};
     data.cbSize = sizeof(data);
@@ -167,7 +181,7 @@ void MainWindow::AddTrayIcon() {
     data.uID = TrayIconId;
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
     data.uCallbackMessage = WM_APP_TRAY;
-    data.hIcon = icon;
+    data.hIcon = trayIcon ? trayIcon.get() : icon;
     CopyToField(data.szTip, std::size(data.szTip), WindowTitle);
     Shell_NotifyIconW(NIM_ADD, &data);
     data.uVersion = NOTIFYICON_VERSION_4;

@@ -10,6 +10,7 @@
 #include <dwrite.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "Window/DrawingResources.h"
 #include "Window/Page.h"
 #include "Window/WindowRules.h"
+#include "Window/Icons.h"
 
 namespace Velotrix {
 
@@ -34,6 +36,7 @@ inline constexpr UINT WM_APP_REFRESH = WM_APP + 3;          // the server's phon
 inline constexpr UINT WM_APP_DRIVER_INSTALLED = WM_APP + 4; // a driver installer started by the window ended
 inline constexpr UINT WM_APP_ACTIVATE = WM_APP + 10;        // a second copy of the program was started
 inline constexpr UINT WM_APP_QUIT = WM_APP + 11;            // "Velotrix.exe --quit": end as the menu's Quit does
+inline constexpr UINT WM_APP_NETWORK_CHANGED = WM_APP + 13; // this PC's addresses may have changed
 
 inline constexpr wchar_t WindowClassName[] = L"VelotrixServer";
 inline constexpr wchar_t WindowTitle[] = L"Velotrix";
@@ -98,6 +101,10 @@ public:
     void ShowBalloon(const std::wstring& title, const std::wstring& text);
     void BringToFront();
 
+    // Posts WM_APP_NETWORK_CHANGED from any thread; does nothing before the window exists or after it
+    // is gone.
+    void PostNetworkChanged();
+
     // Carries out what a click on `region` does.
     void OnClick(const ClickRegion& region);
     void Paint();
@@ -108,6 +115,8 @@ public:
     std::string startError; // UTF-8; set by wWinMain when the server could not start
     HWND hwnd = nullptr;
     HICON icon = nullptr; // from the program's resources; never destroyed
+    ProgramIcons windowIcons; // at the window's DPI; the caption, the taskbar and Alt+Tab show these
+    UniqueIcon trayIcon;      // the small icon at the system DPI, the notification area's
     float scale = 1.0f;   // the window's DPI / 96
     bool startWithWindows = false;
     DrawingResources drawing;
@@ -125,6 +134,13 @@ public:
     int firewallChecksOut = 0;    // checks started whose verdict has not arrived
     bool ruleRequestOut = false;  // an elevation prompt may be up; a second click waits for it
     int loggedFirewallVerdict = -1; // a verdict is logged when it differs from the last one logged
+    // Reads this PC's addresses again after a network change (LocalAddresses; tests replace it).
+    std::function<std::vector<LocalAddress>()> readAddresses;
+    // Called with the new first address when a network change moved it, to announce the server there.
+    std::function<void(const std::string& address)> onAddressChanged;
+    // The program's way down, run when Windows ends the session: Windows may end the process as soon
+    // as WM_ENDSESSION is answered, long before the message loop would have ended.
+    std::function<void()> onEndSession;
 
 private:
     // hwnd as the server's thread reads it: the server may already call back while the window is being
@@ -151,7 +167,10 @@ private:
     void OnApprovalRequest();
     void OnDpiChanged(WPARAM wParam, LPARAM lParam);
     void PlaceInWorkArea();
+    void OnNetworkChanged();
+    void OnEndSession(bool ending);
     void ApplyTitleBarTheme();
+    void LoadWindowIcons(UINT dpi);
 };
 
 } // namespace Velotrix

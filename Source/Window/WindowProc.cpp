@@ -143,6 +143,18 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_APP_QUIT:
         Quit();
         return 0;
+    case WM_APP_NETWORK_CHANGED:
+        OnNetworkChanged();
+        return 0;
+    case WM_POWERBROADCAST:
+        // Back from sleep the PC may be on another network, and a change while asleep went unheard.
+        if (wParam == PBT_APMRESUMEAUTOMATIC) OnNetworkChanged();
+        return TRUE;
+    case WM_QUERYENDSESSION:
+        return TRUE;
+    case WM_ENDSESSION:
+        OnEndSession(wParam != FALSE);
+        return 0;
     default:
         break;
     }
@@ -332,6 +344,7 @@ void MainWindow::OnApprovalRequest() {
 void MainWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
     scale = static_cast<float>(HIWORD(wParam)) / 96.0f;
     CreateTextFormats();
+    LoadWindowIcons(HIWORD(wParam));
     // The render target stays: the WM_SIZE that this move causes resizes it.
     const auto* suggested = reinterpret_cast<const RECT*>(lParam);
     SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,

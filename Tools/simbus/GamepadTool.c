@@ -22,6 +22,7 @@ static const FaultName faultNames[] = {
   {"user-index-late", SIMBUS_FAULT_USER_INDEX_LATE},
   {"plug-refused", SIMBUS_FAULT_PLUG_REFUSED},
   {"ready-fails", SIMBUS_FAULT_READY_FAILS},
+  {"all-pending", SIMBUS_FAULT_ALL_PENDING},
 };
 #define FAULT_COUNT (sizeof(faultNames) / sizeof(faultNames[0]))
 
@@ -43,7 +44,7 @@ static int Usage(void)
           "  user-index SERIAL N|none        give the pad user index N (0-3), or withhold it\n"
           "  user-index-late on|off          no pad has a user index while on\n"
           "  fault NAME on|off               version-refused, serial-taken, ready-invalid, user-index-late,\n"
-          "                                  plug-refused, ready-fails\n"
+          "                                  plug-refused, ready-fails, all-pending\n"
           "  wait-pads N [MS]                wait until at least N pads are plugged (default 5000 ms)\n"
           "  reset                           faults off, counters 0, unplugged pads forgotten\n");
   return 2;
@@ -102,12 +103,16 @@ static int Status(HANDLE control)
       separator = ",";
     }
   }
-  printf("],\"plugged\":%lu,\"known\":%lu,\"cleanups\":%lu,\"closes\":%lu,\"cancels\":%lu,\"aborted\":%lu}\n",
+  printf("],\"plugged\":%lu,\"known\":%lu,\"cleanups\":%lu,\"closes\":%lu,\"cancels\":%lu,\"aborted\":%lu,"
+         "\"atOnce\":%lu,\"refusedAtOnce\":%lu,\"pended\":%lu}\n",
          (unsigned long)plugged, (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_TOTAL),
          (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_CLEANUPS),
          (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_CLOSES),
          (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_CANCELS),
-         (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_ABORTED));
+         (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_ABORTED),
+         (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_AT_ONCE),
+         (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_REFUSED),
+         (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_PENDED));
   return 0;
 }
 

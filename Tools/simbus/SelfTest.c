@@ -201,6 +201,11 @@ static BOOL StartNotification(Notification* notification, HANDLE bus, uint32_t s
 /* The notification must still be pending; reports a failure (and cancels it) when it ended. */
 static BOOL CheckPending(Notification* notification, HANDLE bus, const char* name)
 {
+  if (notification->request.immediate != ERROR_IO_PENDING) {
+    Check(FALSE, name, "the notification was not pended: answered %lu", (unsigned long)notification->request.immediate);
+    SimBusCancel(&notification->request, bus);
+    return FALSE;
+  }
   DWORD result = SimBusWait(&notification->request, bus, PENDING_PROBE_MS, NULL);
   Check(result == SIMBUS_TIMED_OUT, name, "the notification ended early with Windows error %lu", (unsigned long)result);
   return result == SIMBUS_TIMED_OUT;
@@ -256,6 +261,45 @@ static BOOL ReadPad(uint32_t serial, unsigned char* record)
   }
   CloseHandle(control);
   return found;
+}
+
+/* Sends check version and answers what DeviceIoControl itself said (0 for completed on the spot,
+ * ERROR_IO_PENDING, or a refusal's error); the request's outcome lands in *result. */
+static DWORD VersionAnswer(HANDLE bus, uint32_t version, DWORD* result)
+{
+  unsigned char input[SIMBUS_CHECK_VERSION_SIZE];
+  SimBusPutU32(input, 0, SIMBUS_CHECK_VERSION_SIZE);
+  SimBusPutU32(input, 4, version);
+  SimBusRequest request;
+  if (!SimBusStart(&request, bus, SIMBUS_IOCTL_CHECK_VERSION, input, sizeof(input), NULL, 0)) {
+    *result = GetLastError();
+    return *result;
+  }
+  *result = SimBusWait(&request, bus, COMPLETION_LIMIT_MS, NULL);
+  if (*result == SIMBUS_TIMED_OUT) {
+    SimBusCancel(&request, bus);
+  }
+  SimBusFinish(&request);
+  return request.immediate;
+}
+
+static void AnswerChecks(HANDLE bus)
+{
+  DWORD result = 0;
+  DWORD immediate = VersionAnswer(bus, 1, &result);
+  Check(immediate == 0 && result == 0, "an accepted request completes on the spot", "answered %lu, ended %lu",
+        (unsigned long)immediate, (unsigned long)result);
+  immediate = VersionAnswer(bus, 2, &result);
+  Check(immediate == ERROR_NOT_SUPPORTED && result == ERROR_NOT_SUPPORTED, "a refused request fails on the spot",
+        "answered %lu, ended %lu", (unsigned long)immediate, (unsigned long)result);
+  Tool("fault all-pending on");
+  immediate = VersionAnswer(bus, 1, &result);
+  Check(immediate == ERROR_IO_PENDING && result == 0, "all-pending: an accepted request is pended",
+        "answered %lu, ended %lu", (unsigned long)immediate, (unsigned long)result);
+  immediate = VersionAnswer(bus, 2, &result);
+  Check(immediate == ERROR_IO_PENDING && result == ERROR_NOT_SUPPORTED, "all-pending: a refusal is pended too",
+        "answered %lu, ended %lu", (unsigned long)immediate, (unsigned long)result);
+  Tool("fault all-pending off");
 }
 
 static void VersionChecks(HANDLE bus)
@@ -483,6 +527,7 @@ int main(int argc, char** argv)
     return 1;
   }
   Tool("reset");
+  AnswerChecks(bus);
   VersionChecks(bus);
   PlugChecks(bus);
   ReportChecks(bus);

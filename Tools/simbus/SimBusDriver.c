@@ -3,8 +3,10 @@
  * the real bus driver on Windows; a second, control device lets tests play the game's part (rumble,
  * LED, user indices) and switch the bus's failures on and off.
  *
- * Every request is marked pending before it is answered: under Wine, a request failed without that
- * never signals the caller's OVERLAPPED event, and GetOverlappedResult then waits for ever. */
+ * Like real bus drivers, it answers every request on the spot (success, or a refusal with its error)
+ * and marks only the notification requests that wait for the game pending. A request refused on the
+ * spot never signals the caller's OVERLAPPED event, so the caller must take the refusal from
+ * DeviceIoControl itself; the fault SIMBUS_FAULT_ALL_PENDING pends every bus request instead. */
 #include <ntddk.h>
 
 #include "SimBusProtocol.h"
@@ -39,6 +41,9 @@ typedef struct Bus {
   ULONG closes;
   ULONG cancels;
   ULONG aborted;
+  ULONG answeredAtOnce;
+  ULONG refusedAtOnce;
+  ULONG pended;
   ULONG64 unplugSequence;
   PDEVICE_OBJECT busDevice;
   PDEVICE_OBJECT controlDevice;
@@ -329,7 +334,9 @@ static BOOLEAN BusRequest(PIRP irp, NTSTATUS* status, ULONG_PTR* information, LI
       *status = STATUS_CANCELLED;
       return TRUE;
     }
-    /* Queued also when cancelling has begun: the running cancel routine then finds it in the list. */
+    /* Queued also when cancelling has begun: the running cancel routine then finds it in the list.
+     * Marked pending before the lock goes: from then on another request may complete it. */
+    IoMarkIrpPending(irp);
     InsertTailList(&pad->waiting, &irp->Tail.Overlay.ListEntry);
     return FALSE;
 
@@ -378,6 +385,9 @@ static ULONG_PTR ListPads(unsigned char* buffer, ULONG outputLength)
   SimBusPutU32(buffer, SIMBUS_LIST_HEADER_CLOSES, bus.closes);
   SimBusPutU32(buffer, SIMBUS_LIST_HEADER_CANCELS, bus.cancels);
   SimBusPutU32(buffer, SIMBUS_LIST_HEADER_ABORTED, bus.aborted);
+  SimBusPutU32(buffer, SIMBUS_LIST_HEADER_AT_ONCE, bus.answeredAtOnce);
+  SimBusPutU32(buffer, SIMBUS_LIST_HEADER_REFUSED, bus.refusedAtOnce);
+  SimBusPutU32(buffer, SIMBUS_LIST_HEADER_PENDED, bus.pended);
   return SIMBUS_LIST_HEADER_SIZE + (ULONG_PTR)count * SIMBUS_PAD_RECORD_SIZE;
 }
 
@@ -457,6 +467,7 @@ static NTSTATUS ControlRequest(PIRP irp, ULONG_PTR* information, LIST_ENTRY* ans
   case SIMBUS_CONTROL_RESET:
     bus.faults = 0;
     bus.cleanups = bus.closes = bus.cancels = bus.aborted = 0;
+    bus.answeredAtOnce = bus.refusedAtOnce = bus.pended = 0;
     for (int i = 0; i < SIMBUS_PAD_SLOTS; ++i) {
       if (bus.pads[i].known && !bus.pads[i].plugged) {
         bus.pads[i].known = FALSE;
@@ -492,12 +503,12 @@ static NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp)
   NTSTATUS status = STATUS_SUCCESS;
   ULONG_PTR information = 0;
   BOOLEAN complete = TRUE;
+  BOOLEAN pending = FALSE;
   LIST_ENTRY aborted;
   LIST_ENTRY answered;
   InitializeListHead(&aborted);
   InitializeListHead(&answered);
 
-  IoMarkIrpPending(irp);
   KIRQL irql;
   KeAcquireSpinLock(&bus.lock, &irql);
   switch (stack->MajorFunction) {
@@ -518,7 +529,19 @@ static NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp)
     break;
   case IRP_MJ_DEVICE_CONTROL:
     if (isBus) {
+      if (bus.faults & SIMBUS_FAULT_ALL_PENDING) {
+        IoMarkIrpPending(irp);
+        pending = TRUE;
+      }
       complete = BusRequest(irp, &status, &information, &aborted);
+      pending = pending || !complete;
+      if (pending) {
+        ++bus.pended;
+      } else if (NT_SUCCESS(status)) {
+        ++bus.answeredAtOnce;
+      } else {
+        ++bus.refusedAtOnce;
+      }
     } else {
       status = ControlRequest(irp, &information, &answered);
     }
@@ -538,7 +561,8 @@ static NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp)
   if (complete) {
     Finish(irp, status, information);
   }
-  return STATUS_PENDING;
+  /* A request answered on the spot returns its own status: that is what DeviceIoControl reports. */
+  return pending ? STATUS_PENDING : status;
 }
 
 static VOID NTAPI Unload(PDRIVER_OBJECT driver)

@@ -17,11 +17,18 @@ BOOL SimBusStart(SimBusRequest* request, HANDLE device, DWORD code, const void* 
   }
   request->overlapped.hEvent = request->event;
   request->code = code;
-  /* Like the program, the immediate answer is not looked at: the outcome is whatever completes the
-   * OVERLAPPED record. A driver that fails a request at once, without pending it, never signals the
-   * event, and the wait that follows shows it. */
-  DeviceIoControl(device, code, (void*)input, inputSize, output, outputSize, NULL, &request->overlapped);
+  /* Like the program, a refusal on the spot is taken from here: the driver never signals the event
+   * of a request it did not pend. A request completed on the spot does signal it. */
+  request->immediate = 0;
+  if (!DeviceIoControl(device, code, (void*)input, inputSize, output, outputSize, NULL, &request->overlapped)) {
+    request->immediate = GetLastError();
+  }
   return TRUE;
+}
+
+static BOOL RefusedAtOnce(const SimBusRequest* request)
+{
+  return request->immediate != 0 && request->immediate != ERROR_IO_PENDING;
 }
 
 DWORD SimBusWait(SimBusRequest* request, HANDLE device, DWORD milliseconds, DWORD* transferred)
@@ -31,6 +38,9 @@ DWORD SimBusWait(SimBusRequest* request, HANDLE device, DWORD milliseconds, DWOR
     transferred = &ignored;
   }
   *transferred = 0;
+  if (RefusedAtOnce(request)) {
+    return request->immediate;
+  }
   if (WaitForSingleObject(request->event, milliseconds) != WAIT_OBJECT_0) {
     return SIMBUS_TIMED_OUT;
   }
@@ -42,6 +52,9 @@ DWORD SimBusWait(SimBusRequest* request, HANDLE device, DWORD milliseconds, DWOR
 
 DWORD SimBusCancel(SimBusRequest* request, HANDLE device)
 {
+  if (RefusedAtOnce(request)) {
+    return request->immediate;
+  }
   CancelIoEx(device, &request->overlapped);
   if (WaitForSingleObject(request->event, SIMBUS_CALL_TIMEOUT_MS) != WAIT_OBJECT_0) {
     /* The driver lost the request: it may still write into buffers that belong to the caller's

@@ -11,19 +11,23 @@ typedef struct SimBusRequest {
   OVERLAPPED overlapped;
   HANDLE event;
   DWORD code;
+  /* What DeviceIoControl answered: 0 when the driver completed the request on the spot,
+   * ERROR_IO_PENDING while it is in flight, or the error the driver refused it with on the spot. */
+  DWORD immediate;
 } SimBusRequest;
 
 #define SIMBUS_TIMED_OUT 0xFFFFFFFFu
 /* The exit code of a program whose request the driver never completed, not even when cancelled. */
 #define SIMBUS_LOST_REQUEST_EXIT 3
 
-/* Issues `code` without looking at the immediate answer, as the program does; answers FALSE (and
+/* Issues `code` and keeps DeviceIoControl's own answer in `immediate`; answers FALSE (and
  * GetLastError) only when no event could be made. */
 BOOL SimBusStart(SimBusRequest* request, HANDLE device, DWORD code, const void* input, DWORD inputSize,
                  void* output, DWORD outputSize);
 
 /* Waits at most `milliseconds` for the request; answers 0 or the Windows error it ended with, or
- * SIMBUS_TIMED_OUT with the request still in flight (the caller then cancels it or waits again). */
+ * SIMBUS_TIMED_OUT with the request still in flight (the caller then cancels it or waits again). A
+ * request refused on the spot answers its error at once: its event is never signalled. */
 DWORD SimBusWait(SimBusRequest* request, HANDLE device, DWORD milliseconds, DWORD* transferred);
 
 /* Cancels a request that is still in flight and waits for its end. Answers what it ended with. When

@@ -51,7 +51,7 @@
 
 /* SIMBUS_CONTROL_LIST answers a header, then one record per pad the bus knows (plugged, or unplugged
  * and still remembered with its last report). */
-#define SIMBUS_LIST_HEADER_SIZE 28u
+#define SIMBUS_LIST_HEADER_SIZE 40u
 #define SIMBUS_LIST_HEADER_FAULTS 0u     /* u32, SIMBUS_FAULT_* bits */
 #define SIMBUS_LIST_HEADER_COUNT 4u      /* u32, records that follow */
 #define SIMBUS_LIST_HEADER_TOTAL 8u      /* u32, records the bus holds (more than fit when the buffer is short) */
@@ -59,6 +59,12 @@
 #define SIMBUS_LIST_HEADER_CLOSES 16u    /* u32, close requests seen on the bus device */
 #define SIMBUS_LIST_HEADER_CANCELS 20u   /* u32, notification requests ended by their cancel routine */
 #define SIMBUS_LIST_HEADER_ABORTED 24u   /* u32, notification requests ended by unplug or cleanup */
+/* How the bus device answered its requests: completed on the spot (the caller's DeviceIoControl
+ * answers TRUE), failed on the spot (FALSE with the error itself), or marked pending and completed
+ * later (FALSE with ERROR_IO_PENDING). */
+#define SIMBUS_LIST_HEADER_AT_ONCE 28u   /* u32 */
+#define SIMBUS_LIST_HEADER_REFUSED 32u   /* u32 */
+#define SIMBUS_LIST_HEADER_PENDED 36u    /* u32 */
 
 #define SIMBUS_PAD_RECORD_SIZE 48u
 #define SIMBUS_PAD_SERIAL 0u        /* u32 */
@@ -96,7 +102,8 @@
 #define SIMBUS_FAULT_USER_INDEX_LATE 0x8u  /* no pad has a user index yet (650) */
 #define SIMBUS_FAULT_PLUG_REFUSED 0x10u    /* every plug in fails (31), whatever the serial */
 #define SIMBUS_FAULT_READY_FAILS 0x20u     /* wait until ready fails (31) for a pad that is plugged */
-#define SIMBUS_FAULT_ALL 0x3Fu
+#define SIMBUS_FAULT_ALL_PENDING 0x40u     /* every bus request is marked pending, none answered on the spot */
+#define SIMBUS_FAULT_ALL 0x7Fu
 
 static inline uint16_t SimBusGetU16(const unsigned char* bytes, uint32_t offset)
 {

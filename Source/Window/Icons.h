@@ -1,0 +1,35 @@
+#pragma once
+
+// The program's icon at the sizes Windows shows it for a DPI, each taken from the icon's own frame of
+// that size rather than a larger frame shrunk.
+
+#include <windows.h>
+
+#include "Common/UniqueResource.h"
+
+namespace Velotrix {
+
+struct IconTraits {
+    using Value = HICON;
+    static Value Invalid() { return nullptr; }
+    static void Release(Value icon) { DestroyIcon(icon); }
+};
+using UniqueIcon = UniqueResource<IconTraits>;
+
+// Sides in pixels at `dpi`: the small icon (caption, taskbar, notification area) and the big one
+// (Alt+Tab), as Windows' metrics give them for that DPI.
+int SmallIconSide(UINT dpi);
+int BigIconSide(UINT dpi);
+
+// Icon resource 1 of `module` at `side` × `side` pixels; null when the module has none.
+using IconLoader = HICON (*)(HINSTANCE module, int side);
+HICON LoadIconAtSide(HINSTANCE module, int side);
+
+struct ProgramIcons {
+    UniqueIcon smallIcon;
+    UniqueIcon bigIcon;
+};
+// Both icons for a window at `dpi`; either may be null.
+ProgramIcons LoadProgramIcons(HINSTANCE module, UINT dpi, IconLoader load = &LoadIconAtSide);
+
+} // namespace Velotrix

@@ -1,0 +1,137 @@
+// A network change under the running window (Wi-Fi switched, VPN up, back from sleep elsewhere): the
+// window reads this PC's addresses again and shows them, and the server is announced again, through
+// the real advertiser and the test dnsapi.dll, when the first address moved.
+
+#include "Window/MainWindow.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Platform/SimulatedBus.h"
+#include "RegistrySandbox.h"
+#include "Server/Advertiser.h"
+#include "Server/Server.h"
+#include "Shell/Settings.h"
+
+namespace Velotrix {
+namespace {
+
+using CallsFunction = DWORD(WINAPI*)(char*, DWORD);
+using ResetFunction = VOID(WINAPI*)();
+
+class NetworkChangeTest : public testing::Test {
+protected:
+    void SetUp() override {
+        HMODULE dnsApi = LoadLibraryW(L"dnsapi.dll");
+        ASSERT_NE(dnsApi, nullptr);
+        calls = reinterpret_cast<CallsFunction>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Calls")));
+        reset = reinterpret_cast<ResetFunction>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Reset")));
+        ASSERT_TRUE(calls && reset) << "the test dnsapi.dll is not in use (WINEDLLOVERRIDES=dnsapi=n,b)";
+        ASSERT_TRUE(sandbox.Ready());
+        SimulatedBus::Reset();
+    }
+
+    void TearDown() override {
+        if (window.hwnd != nullptr && IsWindow(window.hwnd)) DestroyWindow(window.hwnd);
+        // The window's WM_DESTROY posts WM_QUIT to this thread; it must not reach the next test.
+        Pump();
+    }
+
+    std::string Calls() {
+        std::string text(calls(nullptr, 0) + 1, '\0');
+        text.resize(calls(text.data(), static_cast<DWORD>(text.size())));
+        return text;
+    }
+
+    static void Pump() {
+        MSG message{};
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+
+    CallsFunction calls = nullptr;
+    ResetFunction reset = nullptr;
+    RegistrySandbox sandbox;
+    Server server;
+    Settings settings;
+    MainWindow window{server, settings};
+};
+
+TEST_F(NetworkChangeTest, ANewFirstAddressIsShownAndAnnouncedAgain) {
+    std::vector<LocalAddress> current = {{"192.168.1.20", L"Wi-Fi", true}};
+    window.readAddresses = [&current] { return current; };
+    Advertiser advertiser;
+    window.onAddressChanged = [&advertiser](const std::string& address) {
+        advertiser.Register(L"RACING-PC", address, 47821);
+    };
+    window.addresses = current;
+    ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), false));
+
+    const LocalAddress wifi2{"10.0.0.7", L"Wi-Fi 2", true};
+    const LocalAddress vpn{"172.16.0.5", L"VPN", true};
+    const LocalAddress ethernet{"192.168.56.1", L"Ethernet", false};
+    struct Case {
+        const char* what;
+        std::vector<LocalAddress> addresses;
+        UINT message; // 0: the network watch's post
+        WPARAM wParam;
+        const char* shown;     // the first address the window holds afterwards, "" for none
+        const char* announced; // the address of a new registration, nullptr for none
+    };
+    const std::vector<Case> cases = {
+        {"Wi-Fi switched", {wifi2}, 0, 0, "10.0.0.7", "10.0.0.7"},
+        {"another adapter behind the same first address", {wifi2, ethernet}, 0, 0, "10.0.0.7", nullptr},
+        {"a VPN takes the route to the internet", {vpn, wifi2}, 0, 0, "172.16.0.5", "172.16.0.5"},
+        {"going to sleep is no change", {wifi2}, WM_POWERBROADCAST, PBT_APMSUSPEND, "172.16.0.5", nullptr},
+        {"back from sleep on another network", {wifi2}, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, "10.0.0.7",
+         "10.0.0.7"},
+        {"no network at all", {}, 0, 0, "", "none"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        reset();
+        current = c.addresses;
+        ValidateRect(window.hwnd, nullptr);
+        if (c.message == 0) {
+            window.PostNetworkChanged();
+            // Only the posted message: a paint would take the invalidation away before it is seen.
+            MSG message{};
+            while (PeekMessageW(&message, nullptr, WM_APP_NETWORK_CHANGED, WM_APP_NETWORK_CHANGED, PM_REMOVE))
+                DispatchMessageW(&message);
+        } else {
+            SendMessageW(window.hwnd, c.message, c.wParam, 0);
+        }
+        EXPECT_EQ(window.addresses.empty() ? std::string() : window.addresses.front().address, c.shown);
+        const bool reread = c.message == 0 || c.wParam == PBT_APMRESUMEAUTOMATIC;
+        EXPECT_EQ(GetUpdateRect(window.hwnd, nullptr, FALSE) != FALSE, reread) << "the status card is painted again";
+        // Line starts only: a completion of the case before may still be recorded late.
+        const std::string record = "\n" + Calls();
+        if (c.announced == nullptr) {
+            EXPECT_EQ(record.find("\nregister "), std::string::npos) << record;
+            continue;
+        }
+        EXPECT_NE(record.find("\nconstruct instance=RACING-PC._velotrix._udp.local host=RACING-PC.local ip4=" +
+                              std::string(c.announced) + " ip6=none port=47821"),
+                  std::string::npos)
+            << record;
+        EXPECT_NE(record.find("\nregister version=1"), std::string::npos) << record;
+    }
+}
+
+TEST_F(NetworkChangeTest, DemoModeKeepsItsMadeUpAddress) {
+    window.EnableDemo();
+    bool announced = false;
+    window.readAddresses = [] { return std::vector<LocalAddress>{{"10.0.0.7", L"Wi-Fi", true}}; };
+    window.onAddressChanged = [&announced](const std::string&) { announced = true; };
+    ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), true));
+    window.PostNetworkChanged();
+    Pump();
+    EXPECT_EQ(window.addresses.front().address, "192.168.1.20");
+    EXPECT_FALSE(announced);
+}
+
+} // namespace
+} // namespace Velotrix
