@@ -23,10 +23,10 @@ bool Counts(PhoneState state, bool countWaiting) {
 
 } // namespace
 
-void Server::HandleHello(std::unique_lock<std::mutex>& lock, const std::uint8_t* data, int length,
-                         const SocketAddress& from, std::int64_t now) {
+void Server::HandleHello(std::unique_lock<std::mutex>& lock, DatagramBytes datagram, const SocketAddress& from,
+                         std::int64_t now) {
     HelloDatagram hello;
-    if (!ReadHello(data, length, hello)) return;
+    if (!ReadHello(datagram, hello)) return;
 
     bool changed = false;
     Phone* phone = FindById(hello.id);

@@ -110,7 +110,9 @@ void Server::ReceiveLoop() {
 }
 
 void Server::HandleDatagram(const std::uint8_t* data, int length, const SocketAddress& from, std::int64_t now) {
-    const Receipt receipt = CheckDatagram(data, length);
+    if (length <= 0) return;
+    const DatagramBytes datagram(data, static_cast<std::size_t>(length));
+    const Receipt receipt = CheckDatagram(datagram);
     if (receipt == Receipt::Drop) return;
     std::unique_lock lock(mutex);
     switch (receipt) {
@@ -118,22 +120,22 @@ void Server::HandleDatagram(const std::uint8_t* data, int length, const SocketAd
         SendStatusTo(from, 0, 0, PhoneState::OtherVersion);
         return;
     case Receipt::Hello:
-        HandleHello(lock, data, length, from, now);
+        HandleHello(lock, datagram, from, now);
         return;
     case Receipt::Input:
-        HandleInput(data, length, from, now);
+        HandleInput(datagram, from, now);
         return;
     case Receipt::Bye:
-        HandleBye(lock, data, length);
+        HandleBye(lock, datagram);
         return;
     case Receipt::Drop:
         return;
     }
 }
 
-void Server::HandleBye(std::unique_lock<std::mutex>& lock, const std::uint8_t* data, int length) {
+void Server::HandleBye(std::unique_lock<std::mutex>& lock, DatagramBytes datagram) {
     std::uint32_t sessionId = 0;
-    if (!ReadBye(data, length, sessionId)) return;
+    if (!ReadBye(datagram, sessionId)) return;
     auto found = std::find_if(phones.begin(), phones.end(),
                               [&](const auto& phone) { return phone->sessionId == sessionId; });
     if (found != phones.end()) {
@@ -155,7 +157,7 @@ void Server::SendStatusTo(const SocketAddress& to, std::uint32_t sessionId, std:
 }
 
 void Server::Send(const std::uint8_t* data, int length, const SocketAddress& to) {
-    socket.SendTo(data, length, to);
+    if (length > 0) socket.SendTo(data, length, to);
 }
 
 Phone* Server::FindBySession(std::uint32_t sessionId) {

@@ -20,19 +20,6 @@
 
 namespace Velotrix {
 
-// A phone's last applied input, as received.
-struct InputState {
-    std::uint32_t sessionId = 0;
-    std::int16_t leftX = 0;
-    std::int16_t leftY = 0;
-    std::int16_t rightX = 0;
-    std::int16_t rightY = 0;
-    std::uint16_t leftTrigger = 0;
-    std::uint16_t rightTrigger = 0;
-    std::uint16_t buttons = 0;
-    std::uint32_t echo = 0;
-};
-
 struct Pad;
 struct BusConnection;
 
@@ -127,14 +114,15 @@ public:
 
 private:
     void ReceiveLoop();
-    void HandleHello(std::unique_lock<std::mutex>& lock, const std::uint8_t* data, int length,
-                     const SocketAddress& from, std::int64_t now);
-    void HandleInput(const std::uint8_t* data, int length, const SocketAddress& from, std::int64_t now);
-    void HandleBye(std::unique_lock<std::mutex>& lock, const std::uint8_t* data, int length);
+    void HandleHello(std::unique_lock<std::mutex>& lock, DatagramBytes datagram, const SocketAddress& from,
+                     std::int64_t now);
+    void HandleInput(DatagramBytes datagram, const SocketAddress& from, std::int64_t now);
+    void HandleBye(std::unique_lock<std::mutex>& lock, DatagramBytes datagram);
 
     // Callers hold the mutex.
     void SendStatus(const Phone& phone);
     void SendStatusTo(const SocketAddress& to, std::uint32_t sessionId, std::uint8_t player, PhoneState state);
+    // A length of 0 (a builder that found its buffer too small) sends nothing.
     void Send(const std::uint8_t* data, int length, const SocketAddress& to);
     Phone* FindBySession(std::uint32_t sessionId);
     Phone* FindById(const PhoneId& id);
