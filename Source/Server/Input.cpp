@@ -12,6 +12,11 @@ void Server::HandleInput(DatagramBytes bytes, const SocketAddress& from, std::in
     if (!ReadInput(bytes, datagram)) return;
     Phone* phone = FindBySession(datagram.state.sessionId);
     if (phone == nullptr) {
+        // Each answer is a send: a stream of made-up session numbers gets a few, then silence.
+        if (!senderLimits.Take(from, SenderLimit::UnknownAnswer, now) || !unknownAnswers.Take(UnknownAnswersOverall, now)) {
+            Refuse(from, now);
+            return;
+        }
         std::uint8_t out[UnknownSessionSize];
         Send(out, BuildUnknownSession(out, ++sendSequence), from);
         return;

@@ -2,6 +2,7 @@
 
 #include "Controllers/BusClient.h"
 #include "Platform/Os.h"
+#include "Platform/Random.h"
 #include "Shell/Log.h"
 
 #include <algorithm>
@@ -14,7 +15,7 @@ constexpr std::int64_t TickPeriod = 10'000'000;
 
 } // namespace
 
-Server::Server() {
+Server::Server() : randomSource(&SecureRandom) {
     std::lock_guard lock(mutex);
     // A missing driver is no error here: phones are told "no driver" until ConnectBus succeeds.
     (void)ConnectBusLocked();
@@ -73,6 +74,11 @@ void Server::SetHostName(const std::string& name) {
     if (&name != &hostName) hostName = name;
 }
 
+void Server::SetRandomSource(RandomSource source) {
+    std::lock_guard lock(mutex);
+    randomSource = source;
+}
+
 void Server::SetOnRequest(RequestCallback callback) {
     std::lock_guard lock(mutex);
     onRequest = std::move(callback);
@@ -126,23 +132,29 @@ void Server::HandleDatagram(const std::uint8_t* data, int length, const SocketAd
         HandleInput(datagram, from, now);
         return;
     case Receipt::Bye:
-        HandleBye(lock, datagram);
+        HandleBye(lock, datagram, from, now);
         return;
     case Receipt::Drop:
         return;
     }
 }
 
-void Server::HandleBye(std::unique_lock<std::mutex>& lock, DatagramBytes datagram) {
+void Server::HandleBye(std::unique_lock<std::mutex>& lock, DatagramBytes datagram, const SocketAddress& from,
+                       std::int64_t now) {
     std::uint32_t sessionId = 0;
     if (!ReadBye(datagram, sessionId)) return;
     auto found = std::find_if(phones.begin(), phones.end(),
                               [&](const auto& phone) { return phone->sessionId == sessionId; });
-    if (found != phones.end()) {
-        Log("Bye from \"%s\"", (*found)->name.c_str());
-        UnplugPad(**found);
-        phones.erase(found);
+    if (found == phones.end()) {
+        // Nothing to show changed; a stream of these must not repaint the window.
+        Refuse(from, now);
+        return;
     }
+    Log("Bye from \"%s\"", (*found)->name.c_str());
+    // It was announced already; should it come back at once, it is not announced again.
+    recentlyLeft.Remember((*found)->id, (*found)->state == PhoneState::Waiting, now);
+    UnplugPad(**found);
+    phones.erase(found);
     Notify(lock, &Server::onChanged);
 }
 
@@ -158,6 +170,17 @@ void Server::SendStatusTo(const SocketAddress& to, std::uint32_t sessionId, std:
 
 void Server::Send(const std::uint8_t* data, int length, const SocketAddress& to) {
     if (length > 0) socket.SendTo(data, length, to);
+}
+
+void Server::Refuse(const SocketAddress& from, std::int64_t now) { refusals.Count(from, now); }
+
+bool Server::NewIdRefused(const PhoneId& id, const SocketAddress& from, std::int64_t now) {
+    if (phones.size() < MaxPhones &&
+        (recentlyLeft.Knows(id, now) ||
+         (senderLimits.Take(from, SenderLimit::NewId, now) && newIds.Take(NewIdsOverall, now))))
+        return false;
+    Refuse(from, now);
+    return true;
 }
 
 Phone* Server::FindBySession(std::uint32_t sessionId) {
