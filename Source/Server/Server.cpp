@@ -6,6 +6,7 @@
 #include "Shell/Log.h"
 
 #include <algorithm>
+#include <new>
 
 namespace Velotrix {
 
@@ -102,11 +103,15 @@ void Server::Notify(std::unique_lock<std::mutex>& lock, Callback Server::*callba
 
 void Server::ReceiveLoop() {
     RaiseCurrentThreadPriority();
-    std::uint8_t buffer[MaxDatagram];
-    SocketAddress from;
+    // Made once: the loop itself allocates nothing per datagram.
+    std::unique_ptr<ReceiveBatch> batch(new (std::nothrow) ReceiveBatch);
+    if (!batch) return;
     while (running.load()) {
-        const int received = socket.Receive(buffer, sizeof buffer, from);
-        if (received > 0 && received <= MaxDatagram) HandleDatagram(buffer, received, from, SteadyNow());
+        const int count = socket.ReceiveMany(*batch);
+        for (int i = 0; i < count; ++i) {
+            const int length = batch->lengths[i];
+            if (length > 0 && length <= MaxDatagram) HandleDatagram(batch->buffers[i], length, batch->from[i], SteadyNow());
+        }
         const std::int64_t now = SteadyNow();
         if (now - lastTick >= TickPeriod) {
             lastTick = now;
