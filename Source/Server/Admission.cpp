@@ -23,8 +23,9 @@ void Server::HandleHello(std::unique_lock<std::mutex>& lock, DatagramBytes datag
         std::uint32_t sessionId = 0;
         if (NewIdRefused(hello.id, from, now) ||
             !DrawSessionId(randomSource, [this](std::uint32_t id) { return FindBySession(id) != nullptr; }, sessionId)) {
-            // No record, no log line, no repaint: all it costs is this answer, and it may ask again.
-            SendStatusTo(from, 0, 0, PhoneState::NoRoom);
+            // No record, no log line, no repaint, and an answer only while the sender's answers last:
+            // it may ask again.
+            if (MayAnswer(from, now)) SendStatusTo(from, 0, 0, PhoneState::NoRoom);
             return;
         }
         int taken = 0;

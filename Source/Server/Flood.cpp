@@ -47,7 +47,7 @@ bool SenderLimiter::Take(const SocketAddress& from, SenderLimit limit, std::int6
     }
     slot->lastSeen = now;
     return limit == SenderLimit::NewId ? slot->newIds.Take(NewIdsPerSender, now)
-                                       : slot->unknownAnswers.Take(UnknownAnswersPerSender, now);
+                                       : slot->refusalAnswers.Take(RefusalAnswersPerSender, now);
 }
 
 void RefusalCount::Count(const SocketAddress& from, std::int64_t now) {

@@ -29,9 +29,10 @@ struct Rate {
 // a sender needs a new one only when it is a new phone: two at once, then one per silence time.
 inline constexpr Rate NewIdsPerSender{15'000'000'000, 2};
 inline constexpr Rate NewIdsOverall{1'000'000'000, 8};
-// Answers to an Input with an unknown session number: one tells a phone to say Hello again.
-inline constexpr Rate UnknownAnswersPerSender{1'000'000'000, 2};
-inline constexpr Rate UnknownAnswersOverall{10'000'000, 16};
+// Answers that cost a send but change nothing: UnknownSession to an Input with a session number no
+// phone has, and NoRoom to a Hello refused without a record. One such answer is all a phone needs.
+inline constexpr Rate RefusalAnswersPerSender{1'000'000'000, 2};
+inline constexpr Rate RefusalAnswersOverall{10'000'000, 16};
 // Virtual pads plugged: each is a new device for Windows to enumerate, so never in a storm.
 inline constexpr Rate PadPlugs{500'000'000, 4};
 // The refused traffic is told at most once per this period.
@@ -48,7 +49,7 @@ private:
     std::int64_t due = std::numeric_limits<std::int64_t>::min();
 };
 
-enum class SenderLimit { NewId, UnknownAnswer };
+enum class SenderLimit { NewId, RefusalAnswer };
 
 // One pair of buckets per sender address (address and port), in a fixed table: a sender not seen
 // lately takes the place of the one heard least recently among the few slots its address hashes
@@ -64,7 +65,7 @@ private:
         bool used = false;
         std::int64_t lastSeen = 0;
         TokenBucket newIds;
-        TokenBucket unknownAnswers;
+        TokenBucket refusalAnswers;
     };
     static constexpr std::size_t Slots = 256;
     static constexpr std::size_t Ways = 4;

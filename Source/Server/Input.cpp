@@ -13,7 +13,7 @@ void Server::HandleInput(DatagramBytes bytes, const SocketAddress& from, std::in
     Phone* phone = FindBySession(datagram.state.sessionId);
     if (phone == nullptr) {
         // Each answer is a send: a stream of made-up session numbers gets a few, then silence.
-        if (!senderLimits.Take(from, SenderLimit::UnknownAnswer, now) || !unknownAnswers.Take(UnknownAnswersOverall, now)) {
+        if (!MayAnswer(from, now)) {
             Refuse(from, now);
             return;
         }

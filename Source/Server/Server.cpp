@@ -179,6 +179,10 @@ void Server::Send(const std::uint8_t* data, int length, const SocketAddress& to)
 
 void Server::Refuse(const SocketAddress& from, std::int64_t now) { refusals.Count(from, now); }
 
+bool Server::MayAnswer(const SocketAddress& from, std::int64_t now) {
+    return senderLimits.Take(from, SenderLimit::RefusalAnswer, now) && refusalAnswers.Take(RefusalAnswersOverall, now);
+}
+
 bool Server::NewIdRefused(const PhoneId& id, const SocketAddress& from, std::int64_t now) {
     if (phones.size() < MaxPhones &&
         (recentlyLeft.Knows(id, now) ||

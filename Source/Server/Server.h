@@ -131,6 +131,8 @@ private:
     void Send(const std::uint8_t* data, int length, const SocketAddress& to);
     // Counts a datagram refused by the limits; the summary line is written by Tick.
     void Refuse(const SocketAddress& from, std::int64_t now);
+    // Whether a refused sender may still be answered (each answer is a send).
+    bool MayAnswer(const SocketAddress& from, std::int64_t now);
     // A Hello from an id not listed that gets no record: the table is full, or the id is new and its
     // sender (or everyone together) asks too often.
     bool NewIdRefused(const PhoneId& id, const SocketAddress& from, std::int64_t now);
@@ -164,7 +166,7 @@ private:
     RandomSource randomSource;
     SenderLimiter senderLimits;
     TokenBucket newIds;
-    TokenBucket unknownAnswers;
+    TokenBucket refusalAnswers;
     TokenBucket padPlugs;
     RefusalCount refusals;
     RecentlyLeft recentlyLeft;

@@ -99,6 +99,7 @@ public:
     int idleTicks = 0;
     std::mutex requestMutex;
     std::string pendingRequestName; // guarded by requestMutex; the server's thread writes it
+    ULONGLONG lastApprovalPrompt = 0; // GetTickCount64 of the last balloon and flash; 0 before the first
     std::wstring computerName;
     std::vector<LocalAddress> addresses;
     bool demo = false;

@@ -92,8 +92,8 @@ TEST_F(FloodTest, UnknownSessionAnswersStopAfterTheBurstAndResumeWithTheRate) {
         return count;
     };
     EXPECT_EQ(answers(Second) + answers(Second) + answers(Second), 2);
-    EXPECT_EQ(answers(Second + UnknownAnswersPerSender.period - 1), 0);
-    EXPECT_EQ(answers(Second + UnknownAnswersPerSender.period), 1);
+    EXPECT_EQ(answers(Second + RefusalAnswersPerSender.period - 1), 0);
+    EXPECT_EQ(answers(Second + RefusalAnswersPerSender.period), 1);
 }
 
 TEST_F(FloodTest, RefusedTrafficIsSummedUpOnceASecond) {
