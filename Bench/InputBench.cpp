@@ -27,7 +27,7 @@ std::vector<std::uint32_t> Admit(Server& server, int count, std::vector<SocketAd
         PhoneId id;
         id.bytes[0] = static_cast<std::uint8_t>(phone + 1);
         std::array<std::uint8_t, HelloMinimum + MaxNameLength> hello{};
-        const int length = BuildHello(hello.data(), ProtocolVersion, 0, id, "Phone " + std::to_string(phone));
+        const int length = BuildHello(hello, ProtocolVersion, 0, id, "Phone " + std::to_string(phone));
         addresses.push_back(MapToIpv6(LoopbackAddress(false, static_cast<std::uint16_t>(50000 + phone))));
         server.HandleDatagram(hello.data(), length, addresses.back(), 0);
     }
@@ -40,12 +40,12 @@ struct InputBytes {
     std::array<std::uint8_t, InputSize> bytes{};
     void Make(std::uint32_t session) {
         InputDatagram input;
-        input.sessionId = session;
-        input.leftX = -12000;
-        input.rightTrigger = 40000;
-        input.buttons = 0x0301;
-        input.echo = 42;
-        BuildInput(bytes.data(), ProtocolVersion, input);
+        input.state.sessionId = session;
+        input.state.leftX = -12000;
+        input.state.rightTrigger = 40000;
+        input.state.buttons = 0x0301;
+        input.state.echo = 42;
+        BuildInput(bytes, ProtocolVersion, input);
     }
     void SetSequence(std::uint16_t sequence) {
         bytes[6] = static_cast<std::uint8_t>(sequence);

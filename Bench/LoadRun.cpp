@@ -66,7 +66,7 @@ bool AdmitPhone(UdpSocket& socket, int index, std::uint16_t port, std::uint32_t&
     PhoneId id;
     id.bytes[0] = static_cast<std::uint8_t>(index + 1);
     std::array<std::uint8_t, HelloMinimum + MaxNameLength> hello{};
-    const int length = BuildHello(hello.data(), ProtocolVersion, 0, id, "Load phone " + std::to_string(index + 1));
+    const int length = BuildHello(hello, ProtocolVersion, 0, id, "Load phone " + std::to_string(index + 1));
     const SocketAddress server = LoopbackAddress(false, port);
     std::array<std::uint8_t, MaxDatagram> reply{};
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -74,7 +74,7 @@ bool AdmitPhone(UdpSocket& socket, int index, std::uint16_t port, std::uint32_t&
         SocketAddress from;
         const int received = socket.Receive(reply.data(), static_cast<int>(reply.size()), from);
         StatusDatagram status;
-        if (received > 0 && ReadStatus(reply.data(), received, status) &&
+        if (received > 0 && ReadStatus({reply.data(), static_cast<std::size_t>(received)}, status) &&
             status.state == static_cast<std::uint8_t>(PhoneState::Active)) {
             session = status.sessionId;
             return true;
@@ -124,16 +124,16 @@ int RunLatency(double seconds) {
             const auto index = static_cast<std::size_t>(phone);
             const SocketAddress to = LoopbackAddress(false, server.Port());
             InputDatagram input;
-            input.sessionId = sessions[index];
-            input.rightX = static_cast<std::int16_t>(phone + 1);
+            input.state.sessionId = sessions[index];
+            input.state.rightX = static_cast<std::int16_t>(phone + 1);
             std::array<std::uint8_t, InputSize> bytes{};
             // The phones are spread over the period, as independent phones would be.
             for (std::int64_t next = start + phone * Period / Phones; next < end; next += Period) {
                 SleepUntil(next);
                 ++input.sequence;
-                input.leftY = static_cast<std::int16_t>(input.sequence);
-                input.echo = input.sequence;
-                BuildInput(bytes.data(), ProtocolVersion, input);
+                input.state.leftY = static_cast<std::int16_t>(input.sequence);
+                input.state.echo = input.sequence;
+                BuildInput(bytes, ProtocolVersion, input);
                 const std::int64_t now = SteadyNow();
                 recorder->sentAt[index][input.sequence].store(now, std::memory_order_relaxed);
                 if (now >= recordFrom) ++sentWhileRecording[index];

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 namespace Velotrix {
@@ -15,6 +16,7 @@ namespace Velotrix {
 class ByteReader {
 public:
     ByteReader(const std::uint8_t* data, std::size_t size) : data(data), size(size) {}
+    explicit ByteReader(std::span<const std::uint8_t> bytes) : data(bytes.data()), size(bytes.size()) {}
 
     std::size_t Size() const { return size; }
     bool Has(std::size_t offset, std::size_t count) const { return offset <= size && count <= size - offset; }
@@ -64,6 +66,7 @@ private:
 class ByteWriter {
 public:
     ByteWriter(std::uint8_t* data, std::size_t size) : data(data), size(size) {}
+    explicit ByteWriter(std::span<std::uint8_t> bytes) : data(bytes.data()), size(bytes.size()) {}
 
     bool Ok() const { return ok; }
     std::size_t Size() const { return size; }

@@ -89,6 +89,7 @@ void RunNotifications(std::shared_ptr<BusDevice> shared, BusConnection* bus, Pad
         if (failedBefore) std::this_thread::sleep_for(RepeatedFailurePause);
         failedBefore = true;
     }
+    target->notifying.store(false);
     NotificationThreadEnded(*shared);
 }
 
@@ -258,6 +259,7 @@ BusResult RegisterNotification(BusConnection* bus, PadTarget* target, Notificati
 
     target->context.store(context);
     target->callback.store(callback);
+    target->notifying.store(true);
     BusDevice& shared = *bus->device;
     {
         std::lock_guard<std::mutex> lock(shared.threadsMutex);
@@ -270,6 +272,7 @@ BusResult RegisterNotification(BusConnection* bus, PadTarget* target, Notificati
     } catch (const std::exception&) {
         target->callback.store(nullptr);
         target->context.store(nullptr);
+        target->notifying.store(false);
         NotificationThreadEnded(shared);
         return ErrBadTarget;
     }

@@ -92,6 +92,9 @@ struct PadTarget {
     // Read by the notification thread for every completion while the caller may clear them.
     std::atomic<NotificationCallback> callback{nullptr};
     std::atomic<void*> context{nullptr};
+    // Set by RegisterNotification, cleared by the notification thread as its very last use of the
+    // target: once clear, the target may be released or plugged again under a new registration.
+    std::atomic<bool> notifying{false};
 };
 
 // Button bits of ControllerReport::buttons; 0x0800 is never set.

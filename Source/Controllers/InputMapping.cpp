@@ -1,6 +1,6 @@
 #include "Controllers/InputMapping.h"
 
-#include "Server/Server.h"
+#include "Common/PhoneInput.h"
 
 namespace Velotrix {
 
@@ -12,24 +12,22 @@ struct ButtonPair {
 };
 
 constexpr ButtonPair ButtonTable[] = {
-    {0x0001, 0x1000}, // A
-    {0x0002, 0x2000}, // B
-    {0x0004, 0x4000}, // X
-    {0x0008, 0x8000}, // Y
-    {0x0010, 0x0100}, // left shoulder
-    {0x0020, 0x0200}, // right shoulder
-    {0x0040, 0x0020}, // back (View)
-    {0x0080, 0x0010}, // start (Menu)
-    {0x0100, 0x0001}, // d-pad up
-    {0x0200, 0x0002}, // d-pad down
-    {0x0400, 0x0004}, // d-pad left
-    {0x0800, 0x0008}, // d-pad right
-    {0x1000, 0x0040}, // left stick press
-    {0x2000, 0x0080}, // right stick press
-    {0x4000, 0x0400}, // guide
+    {PhoneButtonA, ButtonA},
+    {PhoneButtonB, ButtonB},
+    {PhoneButtonX, ButtonX},
+    {PhoneButtonY, ButtonY},
+    {PhoneButtonLeftShoulder, ButtonLeftShoulder},
+    {PhoneButtonRightShoulder, ButtonRightShoulder},
+    {PhoneButtonView, ButtonBack},
+    {PhoneButtonMenu, ButtonStart},
+    {PhoneButtonDpadUp, ButtonDpadUp},
+    {PhoneButtonDpadDown, ButtonDpadDown},
+    {PhoneButtonDpadLeft, ButtonDpadLeft},
+    {PhoneButtonDpadRight, ButtonDpadRight},
+    {PhoneButtonLeftThumb, ButtonLeftThumb},
+    {PhoneButtonRightThumb, ButtonRightThumb},
+    {PhoneButtonGuide, ButtonGuide},
 };
-
-constexpr std::uint16_t DpadUp = 0x0001, DpadDown = 0x0002, DpadLeft = 0x0004, DpadRight = 0x0008;
 
 } // namespace
 
@@ -38,8 +36,10 @@ std::uint16_t MapButtons(std::uint16_t phoneButtons) {
     for (const auto& pair : ButtonTable)
         if (phoneButtons & pair.phone) buttons |= pair.controller;
     // A game given both directions of an axis at once behaves unpredictably; neither is pressed.
-    if ((buttons & (DpadUp | DpadDown)) == (DpadUp | DpadDown)) buttons &= ~(DpadUp | DpadDown);
-    if ((buttons & (DpadLeft | DpadRight)) == (DpadLeft | DpadRight)) buttons &= ~(DpadLeft | DpadRight);
+    constexpr std::uint16_t upDown = ButtonDpadUp | ButtonDpadDown;
+    constexpr std::uint16_t leftRight = ButtonDpadLeft | ButtonDpadRight;
+    if ((buttons & upDown) == upDown) buttons &= ~upDown;
+    if ((buttons & leftRight) == leftRight) buttons &= ~leftRight;
     return buttons;
 }
 

@@ -2,13 +2,12 @@
 
 // Turns a phone's input into an Xbox 360 controller report.
 
+#include "Common/PhoneInput.h"
 #include "Controllers/BusClient.h"
 
 #include <cstdint>
 
 namespace Velotrix {
-
-struct InputState;
 
 // The phone's button bits as controller buttons, contradictory d-pad directions cancelled.
 std::uint16_t MapButtons(std::uint16_t phoneButtons);

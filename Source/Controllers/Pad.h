@@ -6,18 +6,31 @@
 #include "Controllers/BusClient.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 namespace Velotrix {
 
 // Pads and their targets are never freed while the process runs: the notification thread may be
-// about to call OnPadNotification with them even after the pad was unplugged.
+// about to call OnPadNotification with them even after the pad was unplugged. They are lent again
+// instead, once that thread has ended, so a long life or a plug/unplug loop does not grow them.
 struct Pad {
     PadTarget* target = nullptr;
     // Byte 0 large motor, byte 1 small motor, byte 2 LED number, byte 3 zero.
     std::atomic<std::uint32_t> rumble{0};
     std::atomic<bool> rumblePending{false};
+    // Lent to a phone; guarded by the pads' own mutex.
+    bool lent = false;
 };
+
+// A pad for a new plug: one given back whose notification thread has ended and whose target is not
+// plugged, with its rumble cleared, or else a new pad with a new target ready to plug. Null when
+// memory ran out. Thread-safe.
+[[nodiscard]] Pad* LendPad();
+// Gives back a pad after its target was unplugged and its notification unregistered.
+void GiveBackPad(Pad* pad);
+// How many pads were ever made in this process (the pads' memory is bounded by this).
+std::size_t PadsMade();
 
 // The notification callback; `context` is the phone's Pad. Runs on the pad's notification thread
 // without any lock: it only stores, rumble first, then the pending flag.

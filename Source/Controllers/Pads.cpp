@@ -1,9 +1,7 @@
-// The server's side of the virtual pads: connecting the bus, plugging and unplugging a phone's pad,
-// and the rumble hand-over from the notification thread.
+// Every pad ever made, lent to a phone while it is plugged and lent again once its notification thread
+// has ended; and the rumble hand-over from that thread.
 
 #include "Controllers/Pad.h"
-#include "Server/Server.h"
-#include "Shell/Log.h"
 
 #include <memory>
 #include <mutex>
@@ -14,19 +12,56 @@ namespace Velotrix {
 
 namespace {
 
-// Every pad ever plugged, kept reachable until the process ends (see Pad.h); reachable rather than
-// leaked, so leak checkers stay quiet.
-Pad* KeepPad() {
-    static std::mutex keptMutex;
-    static auto* kept = new std::vector<std::unique_ptr<Pad>>;
-    auto pad = std::unique_ptr<Pad>(new (std::nothrow) Pad);
-    if (!pad) return nullptr;
-    std::lock_guard lock(keptMutex);
-    kept->push_back(std::move(pad));
-    return kept->back().get();
+struct Pads {
+    std::mutex mutex;
+    // Reachable until the process ends rather than leaked, so leak checkers stay quiet.
+    std::vector<std::unique_ptr<Pad>> all;
+};
+
+Pads& ThePads() {
+    static auto* pads = new Pads;
+    return *pads;
+}
+
+bool Reusable(const Pad& pad) {
+    return !pad.lent && !pad.target->notifying.load() && pad.target->state != TargetPlugged;
 }
 
 } // namespace
+
+Pad* LendPad() {
+    Pads& pads = ThePads();
+    std::lock_guard lock(pads.mutex);
+    for (auto& pad : pads.all) {
+        if (!Reusable(*pad)) continue;
+        pad->rumble.store(0);
+        pad->rumblePending.store(false);
+        pad->lent = true;
+        return pad.get();
+    }
+    try {
+        pads.all.reserve(pads.all.size() + 1);
+        auto pad = std::make_unique<Pad>();
+        pad->target = AllocTarget();
+        if (pad->target == nullptr) return nullptr;
+        pads.all.push_back(std::move(pad));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    pads.all.back()->lent = true;
+    return pads.all.back().get();
+}
+
+void GiveBackPad(Pad* pad) {
+    if (pad == nullptr) return;
+    std::lock_guard lock(ThePads().mutex);
+    pad->lent = false;
+}
+
+std::size_t PadsMade() {
+    std::lock_guard lock(ThePads().mutex);
+    return ThePads().all.size();
+}
 
 void OnPadNotification(BusConnection*, PadTarget*, std::uint8_t largeMotor, std::uint8_t smallMotor,
                        std::uint8_t led, void* context) {
@@ -34,69 +69,6 @@ void OnPadNotification(BusConnection*, PadTarget*, std::uint8_t largeMotor, std:
     pad->rumble.exchange(static_cast<std::uint32_t>(largeMotor) | static_cast<std::uint32_t>(smallMotor) << 8 |
                          static_cast<std::uint32_t>(led) << 16);
     pad->rumblePending.exchange(true);
-}
-
-bool Server::ConnectBus() {
-    std::lock_guard lock(mutex);
-    return ConnectBusLocked();
-}
-
-bool Server::ConnectBusLocked() {
-    if (busConnected.load()) return true;
-    if (!bus) {
-        bus.reset(new (std::nothrow) BusConnection);
-        if (!bus) return false;
-    }
-    const BusResult result = Open(bus.get());
-    if (result != ResultOk) {
-        Log("ViGEmBus: not available (0x%08X)", static_cast<unsigned>(result));
-        return false;
-    }
-    busConnected.exchange(true);
-    Log("ViGEmBus: connected");
-    return true;
-}
-
-void Server::DisconnectBus() {
-    if (!bus) return;
-    Close(bus.get());
-    bus.reset();
-}
-
-void Server::PlugPad(Phone& phone) {
-    if (phone.pad != nullptr) return;
-    PadTarget* target = AllocTarget();
-    const BusResult plugged = target != nullptr ? PlugTarget(bus.get(), target) : ErrBadTarget;
-    if (plugged != ResultOk) {
-        Log("ViGEmBus: could not plug a pad (0x%08X)", static_cast<unsigned>(plugged));
-        FreeTarget(target);
-        phone.state = PhoneState::NoDriver;
-        return;
-    }
-    Pad* pad = KeepPad();
-    if (pad == nullptr) {
-        (void)UnplugTarget(bus.get(), target);
-        phone.state = PhoneState::NoDriver;
-        return;
-    }
-    pad->target = target;
-    (void)RegisterNotification(bus.get(), target, &OnPadNotification, pad);
-    phone.pad = pad;
-    phone.state = PhoneState::Active;
-    phone.player = 0;
-    std::uint32_t index = 0;
-    if (GetUserIndex(bus.get(), target, &index) == ResultOk) phone.player = static_cast<std::int32_t>(index) + 1;
-    Log("Pad plugged for \"%s\", player %d", phone.name.c_str(), phone.player);
-}
-
-void Server::UnplugPad(Phone& phone) {
-    if (phone.pad == nullptr) return;
-    UnregisterNotification(phone.pad->target);
-    (void)UnplugTarget(bus.get(), phone.pad->target);
-    // The Pad and its target stay allocated: see Pad.h.
-    phone.pad = nullptr;
-    phone.player = 0;
-    Log("Pad unplugged for \"%s\"", phone.name.c_str());
 }
 
 } // namespace Velotrix

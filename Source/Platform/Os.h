@@ -30,5 +30,8 @@ void RaiseCurrentThreadPriority();
 // Opens `folder`/server.log for writing, truncated, readable but not writable by others while open.
 // Null on failure.
 std::FILE* OpenSharedLogFile(const std::wstring& folder);
+// Renames `folder`/server.log (closed) to server.old.log, replacing an older one. A failure is not
+// reported: the next OpenSharedLogFile then truncates server.log, which bounds the log all the same.
+void MoveLogAside(const std::wstring& folder);
 
 } // namespace Velotrix

@@ -38,6 +38,12 @@ std::FILE* OpenSharedLogFile(const std::wstring& folder) {
     return std::fopen(path.c_str(), "w");
 }
 
+void MoveLogAside(const std::wstring& folder) {
+    std::error_code ignored;
+    std::filesystem::rename(std::filesystem::path(folder) / "server.log", std::filesystem::path(folder) / "server.old.log",
+                            ignored);
+}
+
 std::wstring LogFolder() {
     const char* configured = std::getenv("VELOTRIX_LOG_DIR");
     if (configured == nullptr || *configured == '\0') return {};

@@ -40,6 +40,12 @@ std::FILE* OpenSharedLogFile(const std::wstring& folder) {
     return _wfsopen(path.c_str(), L"w", _SH_DENYWR);
 }
 
+void MoveLogAside(const std::wstring& folder) {
+    const std::wstring from = folder + L"\\server.log";
+    const std::wstring to = folder + L"\\server.old.log";
+    MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
 std::wstring LogFolder() {
     PWSTR known = nullptr;
     if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &known))) {

@@ -17,6 +17,21 @@ struct SocketAddress {
 
 enum class SocketResult { Ok, NoSocket, BindFailed };
 
+// The server's receive buffer: a burst of datagrams from a misbehaving sender waits in the kernel
+// instead of pushing a player's input out.
+inline constexpr int ServerReceiveBuffer = 1 << 20;
+
+// Datagrams received in one call where the OS offers it. Made once per receive thread.
+struct ReceiveBatch {
+    static constexpr int Count = 16;
+    // One more than the largest datagram processed, so a longer one is recognisable.
+    static constexpr int BufferSize = 1501;
+    std::uint8_t buffers[Count][BufferSize];
+    // The datagram's real length (more than BufferSize - 1 when it was cut).
+    int lengths[Count];
+    SocketAddress from[Count];
+};
+
 class UdpSocket {
 public:
     UdpSocket() = default;
@@ -27,7 +42,8 @@ public:
     UdpSocket& operator=(UdpSocket&& other) noexcept;
 
     // The server's socket: dual-stack IPv6 (IPV6_V6ONLY off), ICMP resets off on Windows, a 10 ms
-    // receive time-out, bound to the wildcard address and `port` (0 picks a free one).
+    // receive time-out, a receive buffer of ServerReceiveBuffer bytes (as far as the OS grants it),
+    // bound to the wildcard address and `port` (0 picks a free one).
     [[nodiscard]] SocketResult OpenServer(std::uint16_t port);
     // A client socket of one family on a free port, with the same receive time-out.
     [[nodiscard]] SocketResult OpenClient(bool ipv6);
@@ -39,6 +55,12 @@ public:
 
     // Bytes received (at most `size`; a longer datagram is cut), or -1 on time-out or error.
     int Receive(std::uint8_t* buffer, int size, SocketAddress& from);
+    // Waits like Receive for the first datagram, then takes those already queued behind it without
+    // waiting (recvmmsg on Linux; Windows has no such call for plain sockets, so there it is one).
+    // Answers how many were received, 0 on time-out or error.
+    int ReceiveMany(ReceiveBatch& batch);
+    // The receive buffer the OS granted, in bytes (Linux reports twice what it accounts).
+    int ReceiveBufferSize() const;
     // The result is deliberately not reported: a phone that went away must not disturb the sender.
     void SendTo(const std::uint8_t* data, int size, const SocketAddress& to);
 

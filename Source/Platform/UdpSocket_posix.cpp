@@ -30,6 +30,10 @@ SocketResult UdpSocket::OpenServer(std::uint16_t port) {
     setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
     handle = fd;
     SetReceiveTimeout(10);
+    int size = ServerReceiveBuffer;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    // SO_RCVBUF is capped by net.core.rmem_max (often 208 KiB); a privileged process may go past it.
+    if (ReceiveBufferSize() < ServerReceiveBuffer) setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
     sockaddr_in6 local{};
     local.sin6_family = AF_INET6;
     local.sin6_addr = in6addr_any;
@@ -88,6 +92,34 @@ int UdpSocket::Receive(std::uint8_t* buffer, int size, SocketAddress& from) {
     from.length = static_cast<std::int32_t>(length);
     // MSG_TRUNC reports the datagram's real length, so an oversized one is recognisable, as on Windows.
     return static_cast<int>(received);
+}
+
+int UdpSocket::ReceiveMany(ReceiveBatch& batch) {
+    mmsghdr messages[ReceiveBatch::Count];
+    iovec vectors[ReceiveBatch::Count];
+    for (int i = 0; i < ReceiveBatch::Count; ++i) {
+        vectors[i] = {batch.buffers[i], ReceiveBatch::BufferSize};
+        messages[i] = {};
+        messages[i].msg_hdr.msg_name = batch.from[i].bytes;
+        messages[i].msg_hdr.msg_namelen = sizeof batch.from[i].bytes;
+        messages[i].msg_hdr.msg_iov = &vectors[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    const int received = recvmmsg(static_cast<int>(handle), messages, ReceiveBatch::Count, MSG_WAITFORONE, nullptr);
+    if (received <= 0) return 0;
+    for (int i = 0; i < received; ++i) {
+        batch.from[i].length = static_cast<std::int32_t>(messages[i].msg_hdr.msg_namelen);
+        const bool cut = (messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
+        batch.lengths[i] = cut ? ReceiveBatch::BufferSize + 1 : static_cast<int>(messages[i].msg_len);
+    }
+    return received;
+}
+
+int UdpSocket::ReceiveBufferSize() const {
+    int size = 0;
+    socklen_t length = sizeof size;
+    if (getsockopt(static_cast<int>(handle), SOL_SOCKET, SO_RCVBUF, &size, &length) != 0) return 0;
+    return size;
 }
 
 void UdpSocket::SendTo(const std::uint8_t* data, int size, const SocketAddress& to) {

@@ -44,6 +44,8 @@ SocketResult UdpSocket::OpenServer(std::uint16_t port) {
     DWORD returned = 0;
     WSAIoctl(raw, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
     SetReceiveTimeout(10);
+    int size = ServerReceiveBuffer;
+    setsockopt(raw, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
     sockaddr_in6 local{};
     local.sin6_family = AF_INET6;
     local.sin6_addr = in6addr_any;
@@ -115,6 +117,21 @@ int UdpSocket::Receive(std::uint8_t* buffer, int size, SocketAddress& from) {
     }
     from.length = length;
     return received;
+}
+
+int UdpSocket::ReceiveMany(ReceiveBatch& batch) {
+    // Winsock's batched receive needs Registered I/O, a different socket model; one at a time here.
+    const int received = Receive(batch.buffers[0], ReceiveBatch::BufferSize, batch.from[0]);
+    if (received <= 0) return 0;
+    batch.lengths[0] = received;
+    return 1;
+}
+
+int UdpSocket::ReceiveBufferSize() const {
+    int size = 0;
+    int length = sizeof size;
+    if (getsockopt(Raw(handle), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&size), &length) != 0) return 0;
+    return size;
 }
 
 void UdpSocket::SendTo(const std::uint8_t* data, int size, const SocketAddress& to) {

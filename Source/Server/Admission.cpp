@@ -2,20 +2,9 @@
 
 #include "Shell/Log.h"
 
-#include <random>
-
 namespace Velotrix {
 
 namespace {
-
-// One generator for the whole process; a function-local static is made once even when two threads
-// arrive together.
-std::uint32_t NextRandom() {
-    static std::mutex generatorMutex;
-    static std::mt19937 generator{std::random_device{}()};
-    std::lock_guard lock(generatorMutex);
-    return static_cast<std::uint32_t>(generator());
-}
 
 bool Counts(PhoneState state, bool countWaiting) {
     return state == PhoneState::Active || (countWaiting && state == PhoneState::Waiting);
@@ -23,24 +12,29 @@ bool Counts(PhoneState state, bool countWaiting) {
 
 } // namespace
 
-void Server::HandleHello(std::unique_lock<std::mutex>& lock, const std::uint8_t* data, int length,
-                         const SocketAddress& from, std::int64_t now) {
+void Server::HandleHello(std::unique_lock<std::mutex>& lock, DatagramBytes datagram, const SocketAddress& from,
+                         std::int64_t now) {
     HelloDatagram hello;
-    if (!ReadHello(data, length, hello)) return;
+    if (!ReadHello(datagram, hello)) return;
 
     bool changed = false;
     Phone* phone = FindById(hello.id);
     if (phone == nullptr) {
+        std::uint32_t sessionId = 0;
+        if (NewIdRefused(hello.id, from, now) ||
+            !DrawSessionId(randomSource, [this](std::uint32_t id) { return FindBySession(id) != nullptr; }, sessionId)) {
+            // No record, no log line, no repaint, and an answer only while the sender's answers last:
+            // it may ask again.
+            if (MayAnswer(from, now)) SendStatusTo(from, 0, 0, PhoneState::NoRoom);
+            return;
+        }
         int taken = 0;
         for (const auto& other : phones) taken += Counts(other->state, true) ? 1 : 0;
 
         auto created = std::make_unique<Phone>();
         created->id = hello.id;
         created->name.assign(hello.name);
-        created->state = PhoneState::Waiting;
-        do {
-            created->sessionId = NextRandom();
-        } while (created->sessionId == 0 || FindBySession(created->sessionId) != nullptr);
+        created->sessionId = sessionId;
         created->lastHeard = now;
         created->rateStart = now;
         phone = created.get();
@@ -52,13 +46,15 @@ void Server::HandleHello(std::unique_lock<std::mutex>& lock, const std::uint8_t*
         else if (!busConnected.load())
             phone->state = PhoneState::NoDriver;
         else if (!askFirst || allowed.count(idText) != 0)
-            phone->state = PhoneState::Active;
+            // Every plug is a new device for Windows; beyond the rate the phone hears "no room" and
+            // is decided again at its next Hello.
+            phone->state = padPlugs.Take(PadPlugs, now) ? PhoneState::Active : PhoneState::NoRoom;
         else
             phone->state = PhoneState::Waiting;
         Log("Hello from \"%s\" (%s): %d", phone->name.c_str(), idText.c_str(), static_cast<int>(phone->state));
 
         if (phone->state == PhoneState::Active) PlugPad(*phone);
-        if (phone->state == PhoneState::Waiting && onRequest) {
+        if (phone->state == PhoneState::Waiting && onRequest && !recentlyLeft.Announced(hello.id, now)) {
             RequestCallback request = onRequest;
             const std::string name = phone->name;
             lock.unlock();
@@ -73,8 +69,8 @@ void Server::HandleHello(std::unique_lock<std::mutex>& lock, const std::uint8_t*
                (phone->state == PhoneState::NoDriver && busConnected.load())) {
         int active = 0;
         for (const auto& other : phones) active += Counts(other->state, false) ? 1 : 0;
-        if (active < 4 && busConnected.load()) {
-            const bool admit = !askFirst || allowed.count(PhoneIdText(phone->id)) != 0;
+        const bool admit = !askFirst || allowed.count(PhoneIdText(phone->id)) != 0;
+        if (active < 4 && busConnected.load() && (!admit || padPlugs.Take(PadPlugs, now))) {
             phone->state = admit ? PhoneState::Active : PhoneState::Waiting;
             if (admit) PlugPad(*phone);
             changed = true;
@@ -137,6 +133,8 @@ void Server::Disconnect(std::uint32_t sessionId) {
         UnplugPad(phone);
         phone.state = PhoneState::Refused;
         SendStatus(phone);
+        // The user's own click: should it say Hello again at once, it is not a new id.
+        recentlyLeft.Remember(phone.id, false, phone.lastHeard);
         phones.erase(it);
         return;
     }

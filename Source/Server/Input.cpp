@@ -7,11 +7,16 @@
 
 namespace Velotrix {
 
-void Server::HandleInput(const std::uint8_t* data, int length, const SocketAddress& from, std::int64_t now) {
+void Server::HandleInput(DatagramBytes bytes, const SocketAddress& from, std::int64_t now) {
     InputDatagram datagram;
-    if (!ReadInput(data, length, datagram)) return;
-    Phone* phone = FindBySession(datagram.sessionId);
+    if (!ReadInput(bytes, datagram)) return;
+    Phone* phone = FindBySession(datagram.state.sessionId);
     if (phone == nullptr) {
+        // Each answer is a send: a stream of made-up session numbers gets a few, then silence.
+        if (!MayAnswer(from, now)) {
+            Refuse(from, now);
+            return;
+        }
         std::uint8_t out[UnknownSessionSize];
         Send(out, BuildUnknownSession(out, ++sendSequence), from);
         return;
@@ -25,21 +30,12 @@ void Server::HandleInput(const std::uint8_t* data, int length, const SocketAddre
     phone->lastSequence = datagram.sequence;
     phone->address = from;
 
-    InputState& input = phone->input;
-    input.sessionId = datagram.sessionId;
-    input.leftX = datagram.leftX;
-    input.leftY = datagram.leftY;
-    input.rightX = datagram.rightX;
-    input.rightY = datagram.rightY;
-    input.leftTrigger = datagram.leftTrigger;
-    input.rightTrigger = datagram.rightTrigger;
-    input.buttons = datagram.buttons;
-    input.echo = datagram.echo;
+    phone->input = datagram.state;
     phone->lastInput = now;
     phone->idle = false;
     ++phone->inputCount;
 
-    (void)SubmitReport(bus.get(), phone->pad->target, MapInput(input));
+    (void)SubmitReport(bus.get(), phone->pad->target, MapInput(phone->input));
 }
 
 } // namespace Velotrix

@@ -10,8 +10,13 @@ namespace {
 
 constexpr std::uint8_t Magic[4] = {'V', 'L', 'T', 'X'};
 
-bool HasMagic(const std::uint8_t* data, int length) {
-    return length >= HeaderSize && std::equal(Magic, Magic + 4, data);
+bool HasMagic(DatagramBytes datagram) {
+    return datagram.size() >= HeaderSize && std::equal(Magic, Magic + 4, datagram.data());
+}
+
+// The length the builder meant to write, or 0 when the buffer refused a byte of it.
+int Written(const ByteWriter& writer, std::size_t length) {
+    return writer.Ok() && length <= writer.Size() ? static_cast<int>(length) : 0;
 }
 
 void WriteHeader(ByteWriter& out, std::uint8_t version, DatagramType type, std::uint16_t sequence) {
@@ -53,46 +58,62 @@ bool ParsePhoneIdText(std::string_view text, PhoneId& out) {
     return true;
 }
 
-Receipt CheckDatagram(const std::uint8_t* data, int length) {
-    if (length > MaxDatagram || !HasMagic(data, length)) return Receipt::Drop;
-    if (data[4] != ProtocolVersion) return Receipt::OtherVersion;
-    switch (static_cast<DatagramType>(data[5])) {
-    case DatagramType::Hello:
-        if (length < HelloMinimum || data[24] > MaxNameLength || length < HelloMinimum + data[24]) return Receipt::Drop;
+Receipt CheckDatagram(DatagramBytes datagram) {
+    if (datagram.size() > MaxDatagram || !HasMagic(datagram)) return Receipt::Drop;
+    const ByteReader in(datagram);
+    std::uint8_t version = 0, type = 0;
+    if (!in.U8(4, version) || !in.U8(5, type)) return Receipt::Drop;
+    if (version != ProtocolVersion) return Receipt::OtherVersion;
+    switch (static_cast<DatagramType>(type)) {
+    case DatagramType::Hello: {
+        std::uint8_t nameLength = 0;
+        if (!in.U8(24, nameLength) || nameLength > MaxNameLength || !in.Has(HelloMinimum, nameLength))
+            return Receipt::Drop;
         return Receipt::Hello;
+    }
     case DatagramType::Input:
-        return length >= InputSize ? Receipt::Input : Receipt::Drop;
+        return in.Has(0, InputSize) ? Receipt::Input : Receipt::Drop;
     case DatagramType::Bye:
-        return length >= ByeSize ? Receipt::Bye : Receipt::Drop;
+        return in.Has(0, ByeSize) ? Receipt::Bye : Receipt::Drop;
     default:
         return Receipt::Drop;
     }
 }
 
-bool ReadHeader(const std::uint8_t* data, int length, Header& out) {
-    if (!HasMagic(data, length)) return false;
-    ByteReader in(data, static_cast<std::size_t>(length));
-    return in.U8(4, out.version) && in.U8(5, out.type) && in.U16(6, out.sequence);
+bool ReadHeader(DatagramBytes datagram, Header& out) {
+    if (!HasMagic(datagram)) return false;
+    const ByteReader in(datagram);
+    Header header;
+    if (!in.U8(4, header.version) || !in.U8(5, header.type) || !in.U16(6, header.sequence)) return false;
+    out = header;
+    return true;
 }
 
-bool ReadHello(const std::uint8_t* data, int length, HelloDatagram& out) {
-    ByteReader in(data, static_cast<std::size_t>(std::max(length, 0)));
+bool ReadHello(DatagramBytes datagram, HelloDatagram& out) {
+    const ByteReader in(datagram);
+    HelloDatagram hello;
     std::uint8_t nameLength = 0;
-    if (!in.Bytes(8, out.id.bytes.data(), out.id.bytes.size()) || !in.U8(24, nameLength)) return false;
-    if (nameLength > MaxNameLength) return false;
-    return in.Text(25, nameLength, out.name);
+    if (!in.Bytes(8, hello.id.bytes.data(), hello.id.bytes.size()) || !in.U8(24, nameLength)) return false;
+    if (nameLength > MaxNameLength || !in.Text(25, nameLength, hello.name)) return false;
+    out = hello;
+    return true;
 }
 
-bool ReadInput(const std::uint8_t* data, int length, InputDatagram& out) {
-    ByteReader in(data, static_cast<std::size_t>(std::max(length, 0)));
-    return in.U16(6, out.sequence) && in.U32(8, out.sessionId) && in.I16(12, out.leftX) && in.I16(14, out.leftY) &&
-           in.I16(16, out.rightX) && in.I16(18, out.rightY) && in.U16(20, out.leftTrigger) &&
-           in.U16(22, out.rightTrigger) && in.U16(24, out.buttons) && in.U32(26, out.echo);
+bool ReadInput(DatagramBytes datagram, InputDatagram& out) {
+    const ByteReader in(datagram);
+    InputDatagram input;
+    InputState& state = input.state;
+    if (!in.U16(6, input.sequence) || !in.U32(8, state.sessionId) || !in.I16(12, state.leftX) ||
+        !in.I16(14, state.leftY) || !in.I16(16, state.rightX) || !in.I16(18, state.rightY) ||
+        !in.U16(20, state.leftTrigger) || !in.U16(22, state.rightTrigger) || !in.U16(24, state.buttons) ||
+        !in.U32(26, state.echo))
+        return false;
+    out = input;
+    return true;
 }
 
-bool ReadBye(const std::uint8_t* data, int length, std::uint32_t& sessionId) {
-    ByteReader in(data, static_cast<std::size_t>(std::max(length, 0)));
-    return in.U32(8, sessionId);
+bool ReadBye(DatagramBytes datagram, std::uint32_t& sessionId) {
+    return ByteReader(datagram).U32(8, sessionId);
 }
 
 std::size_t ShortenedNameLength(std::string_view name) {
@@ -105,22 +126,22 @@ bool IsNewerSequence(std::uint16_t next, std::uint16_t last) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(next - last)) > 0;
 }
 
-int BuildStatus(std::uint8_t* out, std::uint16_t sequence, std::uint32_t sessionId, std::uint8_t player,
+int BuildStatus(DatagramBuffer out, std::uint16_t sequence, std::uint32_t sessionId, std::uint8_t player,
                 PhoneState state, std::string_view hostName) {
     const std::size_t nameLength = ShortenedNameLength(hostName);
-    ByteWriter writer(out, StatusMinimum + nameLength);
+    ByteWriter writer(out);
     WriteHeader(writer, ProtocolVersion, DatagramType::Status, sequence);
     writer.U32(8, sessionId);
     writer.U8(12, player);
     writer.U8(13, static_cast<std::uint8_t>(state));
     writer.U8(14, static_cast<std::uint8_t>(nameLength));
     writer.Bytes(15, hostName.data(), nameLength);
-    return static_cast<int>(StatusMinimum + nameLength);
+    return Written(writer, StatusMinimum + nameLength);
 }
 
-int BuildFeedback(std::uint8_t* out, std::uint16_t sequence, std::uint32_t sessionId, std::uint8_t largeMotor,
+int BuildFeedback(DatagramBuffer out, std::uint16_t sequence, std::uint32_t sessionId, std::uint8_t largeMotor,
                   std::uint8_t smallMotor, std::uint8_t led, std::uint32_t echo) {
-    ByteWriter writer(out, FeedbackSize);
+    ByteWriter writer(out);
     WriteHeader(writer, ProtocolVersion, DatagramType::Feedback, sequence);
     writer.U32(8, sessionId);
     writer.U8(12, largeMotor);
@@ -128,67 +149,75 @@ int BuildFeedback(std::uint8_t* out, std::uint16_t sequence, std::uint32_t sessi
     writer.U8(14, led);
     writer.U8(15, 0);
     writer.U32(16, echo);
-    return FeedbackSize;
+    return Written(writer, FeedbackSize);
 }
 
-int BuildUnknownSession(std::uint8_t* out, std::uint16_t sequence) {
-    ByteWriter writer(out, UnknownSessionSize);
+int BuildUnknownSession(DatagramBuffer out, std::uint16_t sequence) {
+    ByteWriter writer(out);
     WriteHeader(writer, ProtocolVersion, DatagramType::UnknownSession, sequence);
-    return UnknownSessionSize;
+    return Written(writer, UnknownSessionSize);
 }
 
-int BuildHello(std::uint8_t* out, std::uint8_t version, std::uint16_t sequence, const PhoneId& id,
+int BuildHello(DatagramBuffer out, std::uint8_t version, std::uint16_t sequence, const PhoneId& id,
                std::string_view name) {
     const std::size_t nameLength = ShortenedNameLength(name);
-    ByteWriter writer(out, HelloMinimum + nameLength);
+    ByteWriter writer(out);
     WriteHeader(writer, version, DatagramType::Hello, sequence);
     writer.Bytes(8, id.bytes.data(), id.bytes.size());
     writer.U8(24, static_cast<std::uint8_t>(nameLength));
     writer.Bytes(25, name.data(), nameLength);
-    return static_cast<int>(HelloMinimum + nameLength);
+    return Written(writer, HelloMinimum + nameLength);
 }
 
-int BuildInput(std::uint8_t* out, std::uint8_t version, const InputDatagram& input) {
-    ByteWriter writer(out, InputSize);
+int BuildInput(DatagramBuffer out, std::uint8_t version, const InputDatagram& input) {
+    const InputState& state = input.state;
+    ByteWriter writer(out);
     WriteHeader(writer, version, DatagramType::Input, input.sequence);
-    writer.U32(8, input.sessionId);
-    writer.I16(12, input.leftX);
-    writer.I16(14, input.leftY);
-    writer.I16(16, input.rightX);
-    writer.I16(18, input.rightY);
-    writer.U16(20, input.leftTrigger);
-    writer.U16(22, input.rightTrigger);
-    writer.U16(24, input.buttons);
-    writer.U32(26, input.echo);
-    return InputSize;
+    writer.U32(8, state.sessionId);
+    writer.I16(12, state.leftX);
+    writer.I16(14, state.leftY);
+    writer.I16(16, state.rightX);
+    writer.I16(18, state.rightY);
+    writer.U16(20, state.leftTrigger);
+    writer.U16(22, state.rightTrigger);
+    writer.U16(24, state.buttons);
+    writer.U32(26, state.echo);
+    return Written(writer, InputSize);
 }
 
-int BuildBye(std::uint8_t* out, std::uint8_t version, std::uint16_t sequence, std::uint32_t sessionId) {
-    ByteWriter writer(out, ByeSize);
+int BuildBye(DatagramBuffer out, std::uint8_t version, std::uint16_t sequence, std::uint32_t sessionId) {
+    ByteWriter writer(out);
     WriteHeader(writer, version, DatagramType::Bye, sequence);
     writer.U32(8, sessionId);
-    return ByeSize;
+    return Written(writer, ByeSize);
 }
 
-bool ReadStatus(const std::uint8_t* data, int length, StatusDatagram& out) {
+bool ReadStatus(DatagramBytes datagram, StatusDatagram& out) {
     Header header;
-    if (!ReadHeader(data, length, header) || header.type != static_cast<std::uint8_t>(DatagramType::Status))
-        return false;
-    ByteReader in(data, static_cast<std::size_t>(length));
+    if (!ReadHeader(datagram, header) || header.type != static_cast<std::uint8_t>(DatagramType::Status)) return false;
+    const ByteReader in(datagram);
+    StatusDatagram status;
     std::uint8_t nameLength = 0;
-    out.sequence = header.sequence;
-    return in.U32(8, out.sessionId) && in.U8(12, out.player) && in.U8(13, out.state) && in.U8(14, nameLength) &&
-           in.Text(15, nameLength, out.hostName);
+    status.sequence = header.sequence;
+    if (!in.U32(8, status.sessionId) || !in.U8(12, status.player) || !in.U8(13, status.state) ||
+        !in.U8(14, nameLength) || !in.Text(15, nameLength, status.hostName))
+        return false;
+    out = status;
+    return true;
 }
 
-bool ReadFeedback(const std::uint8_t* data, int length, FeedbackDatagram& out) {
+bool ReadFeedback(DatagramBytes datagram, FeedbackDatagram& out) {
     Header header;
-    if (!ReadHeader(data, length, header) || header.type != static_cast<std::uint8_t>(DatagramType::Feedback))
+    if (!ReadHeader(datagram, header) || header.type != static_cast<std::uint8_t>(DatagramType::Feedback))
         return false;
-    ByteReader in(data, static_cast<std::size_t>(length));
-    out.sequence = header.sequence;
-    return in.U32(8, out.sessionId) && in.U8(12, out.largeMotor) && in.U8(13, out.smallMotor) && in.U8(14, out.led) &&
-           in.U32(16, out.echo);
+    const ByteReader in(datagram);
+    FeedbackDatagram feedback;
+    feedback.sequence = header.sequence;
+    if (!in.U32(8, feedback.sessionId) || !in.U8(12, feedback.largeMotor) || !in.U8(13, feedback.smallMotor) ||
+        !in.U8(14, feedback.led) || !in.U32(16, feedback.echo))
+        return false;
+    out = feedback;
+    return true;
 }
 
 const char* PhoneStateName(std::uint8_t state) {

@@ -4,9 +4,12 @@
 // both directions (the server builds Status, Feedback and UnknownSession; the phone simulator and the
 // tests build Hello, Input and Bye and read the server's answers with the same code).
 
+#include "Common/PhoneInput.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -59,33 +62,28 @@ struct Header {
     std::uint16_t sequence = 0;
 };
 
+using DatagramBytes = std::span<const std::uint8_t>;
+using DatagramBuffer = std::span<std::uint8_t>;
+
 // What the receipt checks make of a datagram, in their order: too long, too short or a foreign magic
 // is Drop; another version is OtherVersion whatever its type; then each type's length rules.
 enum class Receipt { Drop, OtherVersion, Hello, Input, Bye };
-Receipt CheckDatagram(const std::uint8_t* data, int length);
+Receipt CheckDatagram(DatagramBytes datagram);
 
-// Readers for datagrams that passed CheckDatagram (they check bounds again and answer false when the
-// bytes do not hold what they ask for). The name is a view into `data`.
+// Readers answer false when the bytes do not hold what they ask for, and then leave nothing half
+// read that the caller could mistake for a datagram. Views (a name) point into the datagram.
 struct HelloDatagram {
     PhoneId id;
     std::string_view name;
 };
 struct InputDatagram {
     std::uint16_t sequence = 0;
-    std::uint32_t sessionId = 0;
-    std::int16_t leftX = 0;
-    std::int16_t leftY = 0;
-    std::int16_t rightX = 0;
-    std::int16_t rightY = 0;
-    std::uint16_t leftTrigger = 0;
-    std::uint16_t rightTrigger = 0;
-    std::uint16_t buttons = 0;
-    std::uint32_t echo = 0;
+    InputState state;
 };
-[[nodiscard]] bool ReadHeader(const std::uint8_t* data, int length, Header& out);
-[[nodiscard]] bool ReadHello(const std::uint8_t* data, int length, HelloDatagram& out);
-[[nodiscard]] bool ReadInput(const std::uint8_t* data, int length, InputDatagram& out);
-[[nodiscard]] bool ReadBye(const std::uint8_t* data, int length, std::uint32_t& sessionId);
+[[nodiscard]] bool ReadHeader(DatagramBytes datagram, Header& out);
+[[nodiscard]] bool ReadHello(DatagramBytes datagram, HelloDatagram& out);
+[[nodiscard]] bool ReadInput(DatagramBytes datagram, InputDatagram& out);
+[[nodiscard]] bool ReadBye(DatagramBytes datagram, std::uint32_t& sessionId);
 
 // How many bytes of `name` a Status carries: at most 63, never splitting a UTF-8 character.
 std::size_t ShortenedNameLength(std::string_view name);
@@ -94,19 +92,20 @@ std::size_t ShortenedNameLength(std::string_view name);
 // signed 16-bit number, is greater than 0.
 bool IsNewerSequence(std::uint16_t next, std::uint16_t last);
 
-// Builders write into `out` (MaxOutgoing bytes is always enough) and answer the datagram's length.
-int BuildStatus(std::uint8_t* out, std::uint16_t sequence, std::uint32_t sessionId, std::uint8_t player,
+// Builders write into `out` and answer the datagram's length, or 0 when `out` is too small for it
+// (MaxOutgoing bytes always suffice for what the server sends).
+int BuildStatus(DatagramBuffer out, std::uint16_t sequence, std::uint32_t sessionId, std::uint8_t player,
                 PhoneState state, std::string_view hostName);
-int BuildFeedback(std::uint8_t* out, std::uint16_t sequence, std::uint32_t sessionId, std::uint8_t largeMotor,
+int BuildFeedback(DatagramBuffer out, std::uint16_t sequence, std::uint32_t sessionId, std::uint8_t largeMotor,
                   std::uint8_t smallMotor, std::uint8_t led, std::uint32_t echo);
-int BuildUnknownSession(std::uint8_t* out, std::uint16_t sequence);
+int BuildUnknownSession(DatagramBuffer out, std::uint16_t sequence);
 
-// The phone's side. `out` needs HelloMinimum + 63 bytes for a Hello; a longer name is cut to 63
-// bytes, like the server cuts its own.
-int BuildHello(std::uint8_t* out, std::uint8_t version, std::uint16_t sequence, const PhoneId& id,
+// The phone's side. A Hello needs HelloMinimum + 63 bytes at most; a longer name is cut to 63 bytes,
+// like the server cuts its own.
+int BuildHello(DatagramBuffer out, std::uint8_t version, std::uint16_t sequence, const PhoneId& id,
                std::string_view name);
-int BuildInput(std::uint8_t* out, std::uint8_t version, const InputDatagram& input);
-int BuildBye(std::uint8_t* out, std::uint8_t version, std::uint16_t sequence, std::uint32_t sessionId);
+int BuildInput(DatagramBuffer out, std::uint8_t version, const InputDatagram& input);
+int BuildBye(DatagramBuffer out, std::uint8_t version, std::uint16_t sequence, std::uint32_t sessionId);
 
 struct StatusDatagram {
     std::uint16_t sequence = 0;
@@ -123,8 +122,8 @@ struct FeedbackDatagram {
     std::uint8_t led = 0;
     std::uint32_t echo = 0;
 };
-[[nodiscard]] bool ReadStatus(const std::uint8_t* data, int length, StatusDatagram& out);
-[[nodiscard]] bool ReadFeedback(const std::uint8_t* data, int length, FeedbackDatagram& out);
+[[nodiscard]] bool ReadStatus(DatagramBytes datagram, StatusDatagram& out);
+[[nodiscard]] bool ReadFeedback(DatagramBytes datagram, FeedbackDatagram& out);
 
 const char* PhoneStateName(std::uint8_t state);
 

@@ -2,9 +2,11 @@
 
 #include "Controllers/BusClient.h"
 #include "Platform/Os.h"
+#include "Platform/Random.h"
 #include "Shell/Log.h"
 
 #include <algorithm>
+#include <new>
 
 namespace Velotrix {
 
@@ -14,7 +16,7 @@ constexpr std::int64_t TickPeriod = 10'000'000;
 
 } // namespace
 
-Server::Server() {
+Server::Server() : randomSource(&SecureRandom) {
     std::lock_guard lock(mutex);
     // A missing driver is no error here: phones are told "no driver" until ConnectBus succeeds.
     (void)ConnectBusLocked();
@@ -75,6 +77,11 @@ void Server::SetHostName(const std::string& name) {
     if (&name != &hostName) hostName = name;
 }
 
+void Server::SetRandomSource(RandomSource source) {
+    std::lock_guard lock(mutex);
+    randomSource = source;
+}
+
 void Server::SetOnRequest(RequestCallback callback) {
     std::lock_guard lock(mutex);
     onRequest = std::move(callback);
@@ -98,11 +105,15 @@ void Server::Notify(std::unique_lock<std::mutex>& lock, Callback Server::*callba
 
 void Server::ReceiveLoop() {
     RaiseCurrentThreadPriority();
-    std::uint8_t buffer[MaxDatagram];
-    SocketAddress from;
+    // Made once: the loop itself allocates nothing per datagram.
+    std::unique_ptr<ReceiveBatch> batch(new (std::nothrow) ReceiveBatch);
+    if (!batch) return;
     while (running.load()) {
-        const int received = socket.Receive(buffer, sizeof buffer, from);
-        if (received > 0 && received <= MaxDatagram) HandleDatagram(buffer, received, from, SteadyNow());
+        const int count = socket.ReceiveMany(*batch);
+        for (int i = 0; i < count; ++i) {
+            const int length = batch->lengths[i];
+            if (length > 0 && length <= MaxDatagram) HandleDatagram(batch->buffers[i], length, batch->from[i], SteadyNow());
+        }
         const std::int64_t now = SteadyNow();
         if (now - lastTick >= TickPeriod) {
             lastTick = now;
@@ -112,7 +123,9 @@ void Server::ReceiveLoop() {
 }
 
 void Server::HandleDatagram(const std::uint8_t* data, int length, const SocketAddress& from, std::int64_t now) {
-    const Receipt receipt = CheckDatagram(data, length);
+    if (length <= 0) return;
+    const DatagramBytes datagram(data, static_cast<std::size_t>(length));
+    const Receipt receipt = CheckDatagram(datagram);
     if (receipt == Receipt::Drop) return;
     std::unique_lock lock(mutex);
     switch (receipt) {
@@ -120,29 +133,35 @@ void Server::HandleDatagram(const std::uint8_t* data, int length, const SocketAd
         SendStatusTo(from, 0, 0, PhoneState::OtherVersion);
         return;
     case Receipt::Hello:
-        HandleHello(lock, data, length, from, now);
+        HandleHello(lock, datagram, from, now);
         return;
     case Receipt::Input:
-        HandleInput(data, length, from, now);
+        HandleInput(datagram, from, now);
         return;
     case Receipt::Bye:
-        HandleBye(lock, data, length);
+        HandleBye(lock, datagram, from, now);
         return;
     case Receipt::Drop:
         return;
     }
 }
 
-void Server::HandleBye(std::unique_lock<std::mutex>& lock, const std::uint8_t* data, int length) {
+void Server::HandleBye(std::unique_lock<std::mutex>& lock, DatagramBytes datagram, const SocketAddress& from,
+                       std::int64_t now) {
     std::uint32_t sessionId = 0;
-    if (!ReadBye(data, length, sessionId)) return;
+    if (!ReadBye(datagram, sessionId)) return;
     auto found = std::find_if(phones.begin(), phones.end(),
                               [&](const auto& phone) { return phone->sessionId == sessionId; });
-    if (found != phones.end()) {
-        Log("Bye from \"%s\"", (*found)->name.c_str());
-        UnplugPad(**found);
-        phones.erase(found);
+    if (found == phones.end()) {
+        // Nothing to show changed; a stream of these must not repaint the window.
+        Refuse(from, now);
+        return;
     }
+    Log("Bye from \"%s\"", (*found)->name.c_str());
+    // It was announced already; should it come back at once, it is not announced again.
+    recentlyLeft.Remember((*found)->id, (*found)->state == PhoneState::Waiting, now);
+    UnplugPad(**found);
+    phones.erase(found);
     Notify(lock, &Server::onChanged);
 }
 
@@ -157,7 +176,22 @@ void Server::SendStatusTo(const SocketAddress& to, std::uint32_t sessionId, std:
 }
 
 void Server::Send(const std::uint8_t* data, int length, const SocketAddress& to) {
-    socket.SendTo(data, length, to);
+    if (length > 0) socket.SendTo(data, length, to);
+}
+
+void Server::Refuse(const SocketAddress& from, std::int64_t now) { refusals.Count(from, now); }
+
+bool Server::MayAnswer(const SocketAddress& from, std::int64_t now) {
+    return senderLimits.Take(from, SenderLimit::RefusalAnswer, now) && refusalAnswers.Take(RefusalAnswersOverall, now);
+}
+
+bool Server::NewIdRefused(const PhoneId& id, const SocketAddress& from, std::int64_t now) {
+    if (phones.size() < MaxPhones &&
+        (recentlyLeft.Knows(id, now) ||
+         (senderLimits.Take(from, SenderLimit::NewId, now) && newIds.Take(NewIdsOverall, now))))
+        return false;
+    Refuse(from, now);
+    return true;
 }
 
 Phone* Server::FindBySession(std::uint32_t sessionId) {

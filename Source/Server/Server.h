@@ -6,6 +6,7 @@
 // held while a callback runs.
 
 #include "Platform/UdpSocket.h"
+#include "Server/Flood.h"
 #include "Server/Protocol.h"
 
 #include <atomic>
@@ -19,19 +20,6 @@
 #include <vector>
 
 namespace Velotrix {
-
-// A phone's last applied input, as received.
-struct InputState {
-    std::uint32_t sessionId = 0;
-    std::int16_t leftX = 0;
-    std::int16_t leftY = 0;
-    std::int16_t rightX = 0;
-    std::int16_t rightY = 0;
-    std::uint16_t leftTrigger = 0;
-    std::uint16_t rightTrigger = 0;
-    std::uint16_t buttons = 0;
-    std::uint32_t echo = 0;
-};
 
 struct Pad;
 struct BusConnection;
@@ -128,17 +116,29 @@ public:
     void HandleDatagram(const std::uint8_t* data, int length, const SocketAddress& from, std::int64_t now);
     void Tick(std::int64_t now);
 
+    // Where session numbers come from; the OS's cryptographic generator unless a test says otherwise.
+    void SetRandomSource(RandomSource source);
+
 private:
     void ReceiveLoop();
-    void HandleHello(std::unique_lock<std::mutex>& lock, const std::uint8_t* data, int length,
-                     const SocketAddress& from, std::int64_t now);
-    void HandleInput(const std::uint8_t* data, int length, const SocketAddress& from, std::int64_t now);
-    void HandleBye(std::unique_lock<std::mutex>& lock, const std::uint8_t* data, int length);
+    void HandleHello(std::unique_lock<std::mutex>& lock, DatagramBytes datagram, const SocketAddress& from,
+                     std::int64_t now);
+    void HandleInput(DatagramBytes datagram, const SocketAddress& from, std::int64_t now);
+    void HandleBye(std::unique_lock<std::mutex>& lock, DatagramBytes datagram, const SocketAddress& from,
+                   std::int64_t now);
 
     // Callers hold the mutex.
     void SendStatus(const Phone& phone);
     void SendStatusTo(const SocketAddress& to, std::uint32_t sessionId, std::uint8_t player, PhoneState state);
+    // A length of 0 (a builder that found its buffer too small) sends nothing.
     void Send(const std::uint8_t* data, int length, const SocketAddress& to);
+    // Counts a datagram refused by the limits; the summary line is written by Tick.
+    void Refuse(const SocketAddress& from, std::int64_t now);
+    // Whether a refused sender may still be answered (each answer is a send).
+    bool MayAnswer(const SocketAddress& from, std::int64_t now);
+    // A Hello from an id not listed that gets no record: the table is full, or the id is new and its
+    // sender (or everyone together) asks too often.
+    bool NewIdRefused(const PhoneId& id, const SocketAddress& from, std::int64_t now);
     Phone* FindBySession(std::uint32_t sessionId);
     Phone* FindById(const PhoneId& id);
     bool ConnectBusLocked();
@@ -166,6 +166,13 @@ private:
     std::thread thread;
     std::uint16_t sendSequence = 0;
     std::int64_t lastTick = 0;
+    RandomSource randomSource;
+    SenderLimiter senderLimits;
+    TokenBucket newIds;
+    TokenBucket refusalAnswers;
+    TokenBucket padPlugs;
+    RefusalCount refusals;
+    RecentlyLeft recentlyLeft;
 };
 
 } // namespace Velotrix

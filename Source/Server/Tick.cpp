@@ -67,6 +67,9 @@ void Server::Tick(std::int64_t now) {
         }
         ++it;
     }
+    std::uint32_t refused = 0, senders = 0;
+    if (refusals.TakeSummary(now, refused, senders))
+        Log("Refused %u datagrams from %u senders", static_cast<unsigned>(refused), static_cast<unsigned>(senders));
     if (changed) Notify(lock, &Server::onChanged);
 }
 

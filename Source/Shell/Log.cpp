@@ -3,6 +3,7 @@
 #include "Platform/Os.h"
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 namespace Velotrix {
@@ -14,6 +15,9 @@ namespace {
 struct LogState {
     std::mutex mutex;
     std::FILE* file = nullptr;
+    std::wstring folder;
+    std::uint64_t written = 0;
+    std::uint64_t rotateAt = LogRotationBytes;
     LogSink sink = nullptr;
     void* sinkContext = nullptr;
 };
@@ -40,13 +44,17 @@ int FormatLogLine(char* buffer, int size, int hour, int minute, int second, int 
     return stamp + message < size ? stamp + message : size - 1;
 }
 
-void StartLog() {
+void StartLog(std::uint64_t rotateAt) {
     const std::wstring folder = LogFolder();
     if (folder.empty()) return;
     std::FILE* file = OpenSharedLogFile(folder);
     LogState& state = State();
     std::lock_guard lock(state.mutex);
+    if (state.file != nullptr) std::fclose(state.file);
     state.file = file;
+    state.folder = folder;
+    state.written = 0;
+    state.rotateAt = rotateAt;
 }
 
 void Log(const char* format, ...) {
@@ -65,6 +73,14 @@ void Log(const char* format, ...) {
         std::fputs(line, state.file);
         std::fputs("\n", state.file);
         std::fflush(state.file);
+        // Counted as on Windows, where text mode ends each line in CR LF.
+        state.written += std::strlen(line) + 2;
+        if (state.written >= state.rotateAt) {
+            std::fclose(state.file);
+            MoveLogAside(state.folder);
+            state.file = OpenSharedLogFile(state.folder);
+            state.written = 0;
+        }
     }
     if (state.sink != nullptr) state.sink(state.sinkContext, line);
 }

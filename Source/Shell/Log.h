@@ -4,13 +4,19 @@
 // server.log. Text is UTF-8 throughout.
 
 #include <cstdarg>
+#include <cstdint>
 #include <string>
 
 namespace Velotrix {
 
+// A long flood or a long life must not fill the disk: once server.log holds this many bytes it
+// becomes server.old.log (replacing the one before) and a new server.log begins. About 60,000 lines.
+inline constexpr std::uint64_t LogRotationBytes = 4u << 20;
+
 // Makes the log folder and opens server.log in it, truncating an earlier run's file. Other programs
 // may read the file while it is open, but not write it. A failure leaves only the debugger output.
-void StartLog();
+// `rotateAt` is the size at which the file is set aside (smaller in tests).
+void StartLog(std::uint64_t rotateAt = LogRotationBytes);
 
 // printf-style; safe from any thread, before or after StartLog, and while holding the server's mutex.
 // A line longer than 1023 bytes is cut. Never fails its caller.

@@ -125,6 +125,7 @@ public:
     TrayState tray;
     std::mutex requestMutex;
     std::string pendingRequestName; // guarded by requestMutex; the server's thread writes it
+    ULONGLONG lastApprovalPrompt = 0; // GetTickCount64 of the last balloon and flash; 0 before the first
     std::wstring computerName;
     std::vector<LocalAddress> addresses;
     bool demo = false;

@@ -19,20 +19,20 @@ struct ButtonIndicator {
     const wchar_t* label;
 };
 
-// The phone's own button bits, untranslated; 0x1000, 0x2000 and 0x4000 have no indicator.
+// The phone's own button bits, untranslated; the stick presses and the guide have no indicator.
 constexpr std::array<ButtonIndicator, 12> Indicators = {{
-    {0x0001, L"A"},
-    {0x0002, L"B"},
-    {0x0004, L"X"},
-    {0x0008, L"Y"},
-    {0x0010, L"LB"},
-    {0x0020, L"RB"},
-    {0x0040, L"View"},
-    {0x0080, L"Menu"},
-    {0x0100, L"\u25B2"},
-    {0x0200, L"\u25BC"},
-    {0x0400, L"\u25C0"},
-    {0x0800, L"\u25B6"},
+    {PhoneButtonA, L"A"},
+    {PhoneButtonB, L"B"},
+    {PhoneButtonX, L"X"},
+    {PhoneButtonY, L"Y"},
+    {PhoneButtonLeftShoulder, L"LB"},
+    {PhoneButtonRightShoulder, L"RB"},
+    {PhoneButtonView, L"View"},
+    {PhoneButtonMenu, L"Menu"},
+    {PhoneButtonDpadUp, L"\u25B2"},
+    {PhoneButtonDpadDown, L"\u25BC"},
+    {PhoneButtonDpadLeft, L"\u25C0"},
+    {PhoneButtonDpadRight, L"\u25B6"},
 }};
 
 PhoneState Shown(std::uint8_t state) {

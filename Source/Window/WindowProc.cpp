@@ -326,6 +326,15 @@ void MainWindow::OnApprovalRequest() {
         std::lock_guard lock(requestMutex);
         name = pendingRequestName;
     }
+    // Phones asking one after another (or a sender making up new ones) get one balloon and one
+    // flash per few seconds; the rows still show every waiting phone.
+    constexpr ULONGLONG PromptSpacingMs = 5000;
+    const ULONGLONG now = GetTickCount64();
+    if (lastApprovalPrompt != 0 && now - lastApprovalPrompt < PromptSpacingMs) {
+        Repaint();
+        return;
+    }
+    lastApprovalPrompt = now;
     ShowBalloon(ApprovalTitle,
                 L"\u201C" + ToUtf16(name) + L"\u201D is asking to become a controller. Open Velotrix to allow it.");
     // A minimized window counts as visible and stays minimized; a hidden one appears without taking the

@@ -172,12 +172,12 @@ TEST_F(AllocationTest, InputsAllocateNothingAndLogNothingWhetherAppliedOrDropped
         std::vector<Bytes> datagrams;
         for (int i = 0; i < Count; ++i) {
             InputDatagram input;
-            input.sessionId = c.session;
+            input.state.sessionId = c.session;
             input.sequence = static_cast<std::uint16_t>(c.firstSequence + i * c.step);
-            input.leftX = static_cast<std::int16_t>(i * 31);
-            input.rightTrigger = static_cast<std::uint16_t>(i * 65);
-            input.buttons = static_cast<std::uint16_t>(i);
-            input.echo = static_cast<std::uint32_t>(i);
+            input.state.leftX = static_cast<std::int16_t>(i * 31);
+            input.state.rightTrigger = static_cast<std::uint16_t>(i * 65);
+            input.state.buttons = static_cast<std::uint16_t>(i);
+            input.state.echo = static_cast<std::uint32_t>(i);
             datagrams.push_back(c.phone->Input(input));
         }
         const SocketAddress from = c.phone->From();

@@ -12,7 +12,7 @@ protected:
         int count = 0;
         for (const Bytes& datagram : phone.ReceiveAll(30)) {
             FeedbackDatagram feedback;
-            count += ReadFeedback(datagram.data(), static_cast<int>(datagram.size()), feedback) ? 1 : 0;
+            count += ReadFeedback(datagram, feedback) ? 1 : 0;
         }
         return count;
     }

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <span>
 #include <set>
 #include <string>
 #include <vector>
@@ -148,17 +149,17 @@ TEST(PhoneToolTest, SweepSteersFullyBothWaysSmoothlyWithBothPedals) {
     int left = 0, right = 0, maxGas = 0, maxBrake = 0, minGas = 65535;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         const auto& s = samples[i];
-        left = std::min<int>(left, s.leftX);
-        right = std::max<int>(right, s.leftX);
-        maxGas = std::max<int>(maxGas, s.rightTrigger);
-        minGas = std::min<int>(minGas, s.rightTrigger);
-        maxBrake = std::max<int>(maxBrake, s.leftTrigger);
-        EXPECT_FALSE(s.rightTrigger > 0 && s.leftTrigger > 0) << "gas and brake together at sample " << i;
-        EXPECT_EQ(s.leftY | s.rightX | s.rightY | s.buttons, 0) << i;
+        left = std::min<int>(left, s.state.leftX);
+        right = std::max<int>(right, s.state.leftX);
+        maxGas = std::max<int>(maxGas, s.state.rightTrigger);
+        minGas = std::min<int>(minGas, s.state.rightTrigger);
+        maxBrake = std::max<int>(maxBrake, s.state.leftTrigger);
+        EXPECT_FALSE(s.state.rightTrigger > 0 && s.state.leftTrigger > 0) << "gas and brake together at sample " << i;
+        EXPECT_EQ(s.state.leftY | s.state.rightX | s.state.rightY | s.state.buttons, 0) << i;
         // The wheel turns from centre to full lock in 0.8 s: one frame at 60 Hz moves it by little,
         // with no jump at the turning points or where the pattern repeats.
         if (i > 0) {
-            EXPECT_LE(std::abs(s.leftX - samples[i - 1].leftX), 32768 * 5 / 4 / 60 + 1) << i;
+            EXPECT_LE(std::abs(s.state.leftX - samples[i - 1].state.leftX), 32768 * 5 / 4 / 60 + 1) << i;
         }
     }
     EXPECT_EQ((std::vector<int>{left, right, maxGas, minGas, maxBrake}),
@@ -168,7 +169,8 @@ TEST(PhoneToolTest, SweepSteersFullyBothWaysSmoothlyWithBothPedals) {
 // The controls a pattern sets, side by side.
 std::vector<int> Controls(InputPattern pattern, std::int64_t t) {
     const InputDatagram s = PatternControls(pattern, t);
-    return {s.leftX, s.leftY, s.rightX, s.rightY, s.leftTrigger, s.rightTrigger, s.buttons};
+    const InputState& c = s.state;
+    return {c.leftX, c.leftY, c.rightX, c.rightY, c.leftTrigger, c.rightTrigger, c.buttons};
 }
 
 TEST(PhoneToolTest, PatternsRepeatAndStartCentred) {
@@ -178,20 +180,20 @@ TEST(PhoneToolTest, PatternsRepeatAndStartCentred) {
         }
         // A clock read just before streaming began is treated as its start, which is centred.
         EXPECT_EQ(Controls(pattern, -1), Controls(pattern, 0));
-        EXPECT_EQ(PatternControls(pattern, 0).leftX, 0);
-        EXPECT_EQ(PatternControls(pattern, 0).leftTrigger, 0);
+        EXPECT_EQ(PatternControls(pattern, 0).state.leftX, 0);
+        EXPECT_EQ(PatternControls(pattern, 0).state.leftTrigger, 0);
     }
 }
 
 TEST(PhoneToolTest, StillStaysCentredAndButtonsPressOneBitAtATime) {
     for (const auto& s : SampleTwoPeriods(InputPattern::Still, 10'000'000)) {
-        EXPECT_EQ(s.leftX | s.leftY | s.rightX | s.rightY | s.leftTrigger | s.rightTrigger | s.buttons, 0);
+        EXPECT_EQ(s.state.leftX | s.state.leftY | s.state.rightX | s.state.rightY | s.state.leftTrigger | s.state.rightTrigger | s.state.buttons, 0);
     }
     std::set<std::uint16_t> pressed;
     for (const auto& s : SampleTwoPeriods(InputPattern::Buttons, 10'000'000)) {
-        EXPECT_EQ(__builtin_popcount(s.buttons), 1) << s.buttons;
-        EXPECT_EQ(s.leftX | s.leftTrigger | s.rightTrigger, 0);
-        pressed.insert(s.buttons);
+        EXPECT_EQ(__builtin_popcount(s.state.buttons), 1) << s.state.buttons;
+        EXPECT_EQ(s.state.leftX | s.state.leftTrigger | s.state.rightTrigger, 0);
+        pressed.insert(s.state.buttons);
     }
     EXPECT_EQ(pressed.size(), 16u);
 }
@@ -205,19 +207,19 @@ struct Received {
     const char* json;
 };
 
-std::vector<std::uint8_t> Built(const std::function<int(std::uint8_t*)>& build) {
+std::vector<std::uint8_t> Built(const std::function<int(std::span<std::uint8_t>)>& build) {
     std::vector<std::uint8_t> bytes(MaxOutgoing);
-    bytes.resize(static_cast<std::size_t>(build(bytes.data())));
+    bytes.resize(static_cast<std::size_t>(build(bytes)));
     return bytes;
 }
 
 TEST(PhoneToolTest, ReceivedDatagramsPrintOneLineEach) {
-    auto status = Built([](std::uint8_t* out) { return BuildStatus(out, 1, 0, 0, PhoneState::OtherVersion, "RACING-PC"); });
-    auto active = Built([](std::uint8_t* out) {
+    auto status = Built([](std::span<std::uint8_t> out) { return BuildStatus(out, 1, 0, 0, PhoneState::OtherVersion, "RACING-PC"); });
+    auto active = Built([](std::span<std::uint8_t> out) {
         return BuildStatus(out, 65535, 0xDEADBEEF, 4, PhoneState::Active, "Bob's \"rig\"");
     });
-    auto feedback = Built([](std::uint8_t* out) { return BuildFeedback(out, 7, 42, 255, 0, 2, 0xFFFFFFFF); });
-    auto unknown = Built([](std::uint8_t* out) { return BuildUnknownSession(out, 300); });
+    auto feedback = Built([](std::span<std::uint8_t> out) { return BuildFeedback(out, 7, 42, 255, 0, 2, 0xFFFFFFFF); });
+    auto unknown = Built([](std::span<std::uint8_t> out) { return BuildUnknownSession(out, 300); });
     auto otherVersion = status;
     otherVersion[4] = 2;
     auto nameTooLong = status;
@@ -268,11 +270,11 @@ TEST(PhoneToolTest, SentLinesAndSummaryNameTheirKind) {
               R"({"type":"sent","what":"bye","seq":9,"session":77,"bytes":12,"t":6})");
     InputDatagram input;
     input.sequence = 3;
-    input.sessionId = 77;
-    input.leftX = -32768;
-    input.rightTrigger = 65535;
-    input.buttons = 0x8001;
-    input.echo = 3;
+    input.state.sessionId = 77;
+    input.state.leftX = -32768;
+    input.state.rightTrigger = 65535;
+    input.state.buttons = 0x8001;
+    input.state.echo = 3;
     EXPECT_EQ(FormatSentInput(input, 8, OutputForm::Text),
               "sent input seq=3 session=77 lx=-32768 ly=0 rx=0 ry=0 lt=0 rt=65535 buttons=32769 echo=3");
     EXPECT_EQ(FormatSentRaw({0x56, 0x00}, 9, OutputForm::Json), R"({"type":"sent","what":"raw","bytes":2,"hex":"5600","t":9})");

@@ -24,7 +24,7 @@ std::vector<std::uint8_t> HelloWithName(std::size_t nameLength, std::size_t actu
 }
 
 Receipt Check(const std::vector<std::uint8_t>& bytes) {
-    return CheckDatagram(bytes.data(), static_cast<int>(bytes.size()));
+    return CheckDatagram(bytes);
 }
 
 TEST(ProtocolTest, ReceiptChecksFollowTheirOrder) {
@@ -68,7 +68,7 @@ TEST(ProtocolTest, HelloNameAndIdAreReadFromTheirOffsets) {
     const int length = BuildHello(buffer, 1, 7, id, "Anna’s iPhone");
     ASSERT_EQ(Check(std::vector<std::uint8_t>(buffer, buffer + length)), Receipt::Hello);
     HelloDatagram hello;
-    ASSERT_TRUE(ReadHello(buffer, length, hello));
+    ASSERT_TRUE(ReadHello({buffer, static_cast<std::size_t>(length)}, hello));
     EXPECT_EQ(hello.id, id);
     EXPECT_EQ(hello.name, "Anna’s iPhone");
     EXPECT_EQ(PhoneIdText(id), "f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
@@ -91,17 +91,17 @@ TEST(ProtocolTest, InputFieldsAreLittleEndianAtTheirOffsets) {
                                              0xFF, 0x7F, 0x01, 0x00, 0xFF, 0xFF, 0x80, 0x00, 0xFF, 0xFF, 0x01, 0x81,
                                              0xEF, 0xBE, 0xAD, 0xDE, 0x99};
     InputDatagram input;
-    ASSERT_TRUE(ReadInput(bytes.data(), static_cast<int>(bytes.size()), input));
+    ASSERT_TRUE(ReadInput(bytes, input));
     EXPECT_EQ(input.sequence, 0x1234);
-    EXPECT_EQ(input.sessionId, 0x12345678u);
-    EXPECT_EQ(input.leftX, -32768);
-    EXPECT_EQ(input.leftY, 32767);
-    EXPECT_EQ(input.rightX, 1);
-    EXPECT_EQ(input.rightY, -1);
-    EXPECT_EQ(input.leftTrigger, 128);
-    EXPECT_EQ(input.rightTrigger, 65535);
-    EXPECT_EQ(input.buttons, 0x8101);
-    EXPECT_EQ(input.echo, 0xDEADBEEFu);
+    EXPECT_EQ(input.state.sessionId, 0x12345678u);
+    EXPECT_EQ(input.state.leftX, -32768);
+    EXPECT_EQ(input.state.leftY, 32767);
+    EXPECT_EQ(input.state.rightX, 1);
+    EXPECT_EQ(input.state.rightY, -1);
+    EXPECT_EQ(input.state.leftTrigger, 128);
+    EXPECT_EQ(input.state.rightTrigger, 65535);
+    EXPECT_EQ(input.state.buttons, 0x8101);
+    EXPECT_EQ(input.state.echo, 0xDEADBEEFu);
 
     std::uint8_t rebuilt[InputSize];
     ASSERT_EQ(BuildInput(rebuilt, 1, input), InputSize);
@@ -174,22 +174,22 @@ TEST(ProtocolTest, PhoneSideReadsWhatTheServerBuilds) {
     std::uint8_t out[MaxOutgoing];
     int length = BuildStatus(out, 5, 42, 2, PhoneState::Active, "RACING-PC");
     StatusDatagram status;
-    ASSERT_TRUE(ReadStatus(out, length, status));
+    ASSERT_TRUE(ReadStatus({out, static_cast<std::size_t>(length)}, status));
     EXPECT_EQ(status.sequence, 5);
     EXPECT_EQ(status.sessionId, 42u);
     EXPECT_EQ(status.player, 2);
     EXPECT_EQ(status.state, 0);
     EXPECT_EQ(status.hostName, "RACING-PC");
-    EXPECT_FALSE(ReadStatus(out, length - 1, status));
+    EXPECT_FALSE(ReadStatus({out, static_cast<std::size_t>(length - 1)}, status));
 
     length = BuildFeedback(out, 6, 42, 1, 2, 3, 4);
     FeedbackDatagram feedback;
-    ASSERT_TRUE(ReadFeedback(out, length, feedback));
+    ASSERT_TRUE(ReadFeedback({out, static_cast<std::size_t>(length)}, feedback));
     EXPECT_EQ(feedback.largeMotor, 1);
     EXPECT_EQ(feedback.smallMotor, 2);
     EXPECT_EQ(feedback.led, 3);
     EXPECT_EQ(feedback.echo, 4u);
-    EXPECT_FALSE(ReadStatus(out, length, status));
+    EXPECT_FALSE(ReadStatus({out, static_cast<std::size_t>(length)}, status));
 }
 
 } // namespace

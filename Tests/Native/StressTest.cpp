@@ -86,12 +86,12 @@ private:
                 phone.SendTo(port, phone.Hello());
             } else {
                 InputDatagram input;
-                input.sessionId = current;
+                input.state.sessionId = current;
                 input.sequence = ++sequence;
-                input.leftX = Marker(index);
-                input.rightTrigger = static_cast<std::uint16_t>(sequence * 97);
-                input.echo = echoSent.load() + 1;
-                echoSent.store(input.echo);
+                input.state.leftX = Marker(index);
+                input.state.rightTrigger = static_cast<std::uint16_t>(sequence * 97);
+                input.state.echo = echoSent.load() + 1;
+                echoSent.store(input.state.echo);
                 phone.SendTo(port, phone.Input(input));
             }
             next += StreamPeriod;
@@ -103,10 +103,9 @@ private:
         while (listening.load()) {
             auto datagram = phone.Receive(20);
             if (!datagram) continue;
-            const int length = static_cast<int>(datagram->size());
             StatusDatagram status;
             FeedbackDatagram feedback;
-            if (ReadStatus(datagram->data(), length, status)) {
+            if (ReadStatus(*datagram, status)) {
                 if (status.state < 32) statesHeard |= 1u << status.state;
                 if (status.sessionId != 0) {
                     {
@@ -115,7 +114,7 @@ private:
                     }
                     session = status.sessionId;
                 }
-            } else if (ReadFeedback(datagram->data(), length, feedback)) {
+            } else if (ReadFeedback(*datagram, feedback)) {
                 ++feedbacks;
                 if (feedback.largeMotor != 0) rumbleHeard = true;
                 // The server returns the echo of an Input this phone sent, never anything else.

@@ -18,7 +18,7 @@ protected:
         std::vector<FeedbackDatagram> out;
         for (const Bytes& datagram : phone.ReceiveAll(timeoutMs)) {
             FeedbackDatagram feedback;
-            if (ReadFeedback(datagram.data(), static_cast<int>(datagram.size()), feedback)) out.push_back(feedback);
+            if (ReadFeedback(datagram, feedback)) out.push_back(feedback);
         }
         return out;
     }
@@ -65,10 +65,10 @@ TEST_F(TickTest, IdlePadIsCentredAfterMoreThan250Milliseconds) {
     const std::uint32_t session = Admit(phone, 0);
     const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
     InputDatagram input;
-    input.leftX = -20000;
-    input.rightTrigger = 65535;
-    input.buttons = 0x0001;
-    input.echo = 77;
+    input.state.leftX = -20000;
+    input.state.rightTrigger = 65535;
+    input.state.buttons = 0x0001;
+    input.state.echo = 77;
     Input(phone, session, 1, 1 * Second, input);
     const std::uint64_t reports = SimulatedBus::ReportCount(serial);
 
@@ -130,7 +130,7 @@ TEST_F(TickTest, FeedbackRepeatsAfterMoreThan200MillisecondsAndAtOnceOnRumble) {
     const std::uint32_t session = Admit(phone, 0);
     const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
     InputDatagram input;
-    input.echo = 0xCAFE;
+    input.state.echo = 0xCAFE;
     Input(phone, session, 1, 1 * Second, input);
 
     server->Tick(1 * Second); // lastFeedback is 0: sent at once

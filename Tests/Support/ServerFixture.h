@@ -86,7 +86,7 @@ protected:
     }
     void Input(TestPhone& phone, std::uint32_t session, std::uint16_t sequence, std::int64_t now,
                InputDatagram input = {}) {
-        input.sessionId = session;
+        input.state.sessionId = session;
         input.sequence = sequence;
         Send(phone, phone.Input(input), now);
     }

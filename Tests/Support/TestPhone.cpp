@@ -15,19 +15,19 @@ SocketAddress TestPhone::From() const {
 
 Bytes TestPhone::Hello(std::uint8_t version) const {
     Bytes out(HelloMinimum + MaxNameLength);
-    out.resize(static_cast<std::size_t>(BuildHello(out.data(), version, 0, id, name)));
+    out.resize(static_cast<std::size_t>(BuildHello(out, version, 0, id, name)));
     return out;
 }
 
 Bytes TestPhone::Input(const InputDatagram& input) const {
     Bytes out(InputSize);
-    BuildInput(out.data(), ProtocolVersion, input);
+    BuildInput(out, ProtocolVersion, input);
     return out;
 }
 
 Bytes TestPhone::Bye(std::uint32_t sessionId) const {
     Bytes out(ByeSize);
-    BuildBye(out.data(), ProtocolVersion, 0, sessionId);
+    BuildBye(out, ProtocolVersion, 0, sessionId);
     return out;
 }
 
@@ -64,10 +64,10 @@ std::optional<StatusDatagram> TestPhone::ReceiveStatus(int timeoutMs) {
         auto datagram = Receive(10);
         if (!datagram) continue;
         StatusDatagram status;
-        if (ReadStatus(datagram->data(), static_cast<int>(datagram->size()), status)) {
+        if (ReadStatus(*datagram, status)) {
             // The status's name is a view; keep its bytes alive with the phone.
             lastStatus = std::move(*datagram);
-            (void)ReadStatus(lastStatus.data(), static_cast<int>(lastStatus.size()), status);
+            (void)ReadStatus(lastStatus, status);
             return status;
         }
     }
@@ -76,7 +76,7 @@ std::optional<StatusDatagram> TestPhone::ReceiveStatus(int timeoutMs) {
 
 std::uint8_t TypeOf(const Bytes& datagram) {
     Header header;
-    return ReadHeader(datagram.data(), static_cast<int>(datagram.size()), header) ? header.type : 0;
+    return ReadHeader(datagram, header) ? header.type : 0;
 }
 
 } // namespace Velotrix

@@ -140,7 +140,7 @@ private:
         case ReceivedKind::Status: {
             ++summary.status;
             StatusDatagram status;
-            (void)ReadStatus(data, available, status);
+            (void)ReadStatus({data, static_cast<std::size_t>(available)}, status);
             summary.haveState = true;
             summary.lastState = status.state;
             if (status.state != static_cast<std::uint8_t>(PhoneState::OtherVersion)) {
@@ -182,8 +182,8 @@ private:
     void SendInput(std::int64_t elapsed) {
         InputDatagram input = PatternControls(options.pattern, elapsed);
         input.sequence = inputSequence++;
-        input.sessionId = sessionId;
-        input.echo = static_cast<std::uint32_t>(++summary.sentInputs);
+        input.state.sessionId = sessionId;
+        input.state.echo = static_cast<std::uint32_t>(++summary.sentInputs);
         std::uint8_t buffer[InputSize];
         const int size = BuildInput(buffer, options.version, input);
         const std::int64_t t = SteadyNow();

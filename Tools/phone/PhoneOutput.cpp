@@ -63,14 +63,14 @@ std::string StateWord(std::uint8_t state) {
 
 ReceivedKind ClassifyReceived(const std::uint8_t* data, int length) {
     Header header;
-    if (!ReadHeader(data, length, header) || header.version != ProtocolVersion) return ReceivedKind::Other;
+    if (!ReadHeader({data, static_cast<std::size_t>(length)}, header) || header.version != ProtocolVersion) return ReceivedKind::Other;
     StatusDatagram status;
     FeedbackDatagram feedback;
     switch (static_cast<DatagramType>(header.type)) {
     case DatagramType::Status:
-        return ReadStatus(data, length, status) ? ReceivedKind::Status : ReceivedKind::Other;
+        return ReadStatus({data, static_cast<std::size_t>(length)}, status) ? ReceivedKind::Status : ReceivedKind::Other;
     case DatagramType::Feedback:
-        return ReadFeedback(data, length, feedback) ? ReceivedKind::Feedback : ReceivedKind::Other;
+        return ReadFeedback({data, static_cast<std::size_t>(length)}, feedback) ? ReceivedKind::Feedback : ReceivedKind::Other;
     case DatagramType::UnknownSession:
         return ReceivedKind::UnknownSession;
     default:
@@ -82,7 +82,7 @@ std::string FormatReceived(const std::uint8_t* data, int available, int length, 
     switch (ClassifyReceived(data, available)) {
     case ReceivedKind::Status: {
         StatusDatagram status;
-        (void)ReadStatus(data, available, status);
+        (void)ReadStatus({data, static_cast<std::size_t>(available)}, status);
         Line line(form, "status");
         line.Number("seq", status.sequence).Number("session", status.sessionId).Number("player", status.player);
         if (form == OutputForm::Json) line.Number("state", status.state).String("state_name", PhoneStateName(status.state));
@@ -91,7 +91,7 @@ std::string FormatReceived(const std::uint8_t* data, int available, int length, 
     }
     case ReceivedKind::Feedback: {
         FeedbackDatagram feedback;
-        (void)ReadFeedback(data, available, feedback);
+        (void)ReadFeedback({data, static_cast<std::size_t>(available)}, feedback);
         return Line(form, "feedback")
             .Number("seq", feedback.sequence)
             .Number("session", feedback.sessionId)
@@ -104,7 +104,7 @@ std::string FormatReceived(const std::uint8_t* data, int available, int length, 
     }
     case ReceivedKind::UnknownSession: {
         Header header;
-        (void)ReadHeader(data, available, header);
+        (void)ReadHeader({data, static_cast<std::size_t>(available)}, header);
         return Line(form, form == OutputForm::Json ? "unknown_session" : "unknown-session")
             .Number("seq", header.sequence)
             .Number("bytes", length)
@@ -134,15 +134,15 @@ std::string FormatSentBye(std::uint16_t sequence, std::uint32_t sessionId, int b
 std::string FormatSentInput(const InputDatagram& input, std::int64_t t, OutputForm form) {
     return Line(form, "sent", "input")
         .Number("seq", input.sequence)
-        .Number("session", input.sessionId)
-        .Number("lx", input.leftX)
-        .Number("ly", input.leftY)
-        .Number("rx", input.rightX)
-        .Number("ry", input.rightY)
-        .Number("lt", input.leftTrigger)
-        .Number("rt", input.rightTrigger)
-        .Number("buttons", input.buttons)
-        .Number("echo", input.echo)
+        .Number("session", input.state.sessionId)
+        .Number("lx", input.state.leftX)
+        .Number("ly", input.state.leftY)
+        .Number("rx", input.state.rightX)
+        .Number("ry", input.state.rightY)
+        .Number("lt", input.state.leftTrigger)
+        .Number("rt", input.state.rightTrigger)
+        .Number("buttons", input.state.buttons)
+        .Number("echo", input.state.echo)
         .Finish(t);
 }
 

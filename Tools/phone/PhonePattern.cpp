@@ -19,14 +19,14 @@ InputDatagram PatternControls(InputPattern pattern, std::int64_t elapsedNs) {
         const std::int64_t distance = half > Second ? half - Second : Second - half;
         const std::int64_t level = std::min(Second, (Second - distance) * 5 / 4);
         const bool right = phase < 2 * Second;
-        controls.leftX = static_cast<std::int16_t>((right ? 32767 : -32768) * level / Second);
+        controls.state.leftX = static_cast<std::int16_t>((right ? 32767 : -32768) * level / Second);
         const auto pedal = static_cast<std::uint16_t>(65535 * level / Second);
-        if (right) controls.rightTrigger = pedal;
-        else controls.leftTrigger = pedal;
+        if (right) controls.state.rightTrigger = pedal;
+        else controls.state.leftTrigger = pedal;
         break;
     }
     case InputPattern::Buttons:
-        controls.buttons = static_cast<std::uint16_t>(1u << (phase / (PatternPeriodNs / 16)));
+        controls.state.buttons = static_cast<std::uint16_t>(1u << (phase / (PatternPeriodNs / 16)));
         break;
     }
     return controls;

@@ -1,0 +1,225 @@
+// What one misbehaving sender may cost, each rule at its boundary with the clock stepped by hand.
+
+#include "Controllers/Pad.h"
+#include "Server/Flood.h"
+#include "ServerFixture.h"
+#include "Shell/Log.h"
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace Velotrix {
+namespace {
+
+class FloodTest : public ServerFixture {
+protected:
+    // A Hello from `phone`'s address with an id of our own.
+    Bytes HelloWithId(std::uint8_t seed) {
+        PhoneId id;
+        id.bytes.fill(seed);
+        Bytes out(HelloMinimum + MaxNameLength);
+        out.resize(static_cast<std::size_t>(BuildHello(out, ProtocolVersion, 0, id, "Flood")));
+        return out;
+    }
+    // The state of the Status answering `hello` from `phone`, and whether it named a session.
+    std::pair<std::uint8_t, bool> Answer(TestPhone& phone, const Bytes& hello, std::int64_t now) {
+        Send(phone, hello, now);
+        const auto status = phone.ReceiveStatus(500);
+        EXPECT_TRUE(status);
+        return status ? std::make_pair(status->state, status->sessionId != 0) : std::make_pair(std::uint8_t{255}, false);
+    }
+    static constexpr auto NoRoom = static_cast<std::uint8_t>(PhoneState::NoRoom);
+    static constexpr auto Active = static_cast<std::uint8_t>(PhoneState::Active);
+};
+
+TEST(TokenBucketTest, GivesItsBurstThenOneTokenPerPeriod) {
+    const Rate rate{100, 3};
+    struct Step {
+        std::int64_t at;
+        bool granted;
+    };
+    // Full at first; empty after three; the next token exactly one period after the first take.
+    const Step steps[] = {{1000, true}, {1000, true}, {1000, true}, {1000, false}, {1099, false},
+                          {1100, true}, {1100, false}, {1500, true}, {1500, true}, {1500, true}, {1500, false}};
+    TokenBucket bucket;
+    for (const Step& step : steps) EXPECT_EQ(bucket.Take(rate, step.at), step.granted) << step.at;
+}
+
+TEST_F(FloodTest, FullTableAnswersNoRoomWithoutRecordLogOrRepaint) {
+    MakeServer(true);
+    std::vector<std::unique_ptr<TestPhone>> phones;
+    for (std::size_t i = 0; i < MaxPhones; ++i) {
+        phones.push_back(std::make_unique<TestPhone>("Phone " + std::to_string(i), static_cast<std::uint8_t>(i)));
+        // A second apart, so the overall new-id bucket is not what refuses the last one.
+        Hello(*phones.back(), static_cast<std::int64_t>(i) * Second);
+    }
+    ASSERT_EQ(server->Snapshot().size(), MaxPhones);
+    logs.Clear();
+    const int changesBefore = changes;
+    TestPhone late("Late", 9);
+    const StatusDatagram status = Hello(late, 9 * Second);
+    EXPECT_EQ(status.state, NoRoom);
+    EXPECT_EQ(status.sessionId, 0u);
+    EXPECT_EQ(server->Snapshot().size(), MaxPhones);
+    EXPECT_TRUE(logs.Lines().empty());
+    EXPECT_EQ(changes, changesBefore);
+}
+
+TEST_F(FloodTest, OneSenderGetsTwoNewIdsThenOnePerPeriodAndOthersStillGetIn) {
+    MakeServer(true);
+    TestPhone flooder("Flooder", 1);
+    const std::int64_t t = Second;
+    EXPECT_TRUE(Answer(flooder, HelloWithId(1), t).second);
+    EXPECT_TRUE(Answer(flooder, HelloWithId(2), t).second);
+    EXPECT_EQ(Answer(flooder, HelloWithId(3), t), std::make_pair(NoRoom, false));
+    EXPECT_EQ(Answer(flooder, HelloWithId(3), t + NewIdsPerSender.period - 1), std::make_pair(NoRoom, false));
+    TestPhone other("Other", 2);
+    EXPECT_NE(Hello(other, t).sessionId, 0u);
+    EXPECT_TRUE(Answer(flooder, HelloWithId(3), t + NewIdsPerSender.period).second);
+}
+
+TEST_F(FloodTest, UnknownSessionAnswersStopAfterTheBurstAndResumeWithTheRate) {
+    MakeServer(true);
+    TestPhone phone("Phone", 1);
+    const auto answers = [&](std::int64_t now) {
+        InputDatagram input;
+        input.state.sessionId = 12345;
+        Send(phone, phone.Input(input), now);
+        int count = 0;
+        for (const Bytes& datagram : phone.ReceiveAll(30))
+            count += TypeOf(datagram) == static_cast<std::uint8_t>(DatagramType::UnknownSession) ? 1 : 0;
+        return count;
+    };
+    EXPECT_EQ(answers(Second) + answers(Second) + answers(Second), 2);
+    EXPECT_EQ(answers(Second + RefusalAnswersPerSender.period - 1), 0);
+    EXPECT_EQ(answers(Second + RefusalAnswersPerSender.period), 1);
+}
+
+TEST_F(FloodTest, RefusedTrafficIsSummedUpOnceASecond) {
+    MakeServer(true);
+    TestPhone flooder("Flooder", 1);
+    for (std::uint8_t seed = 1; seed <= 5; ++seed) Send(flooder, HelloWithId(seed), Second);
+    logs.Clear();
+    const std::string summary = "Refused 3 datagrams from 1 senders";
+    server->Tick(2 * Second - 1);
+    EXPECT_EQ(logs.Count(summary), 0);
+    server->Tick(2 * Second);
+    EXPECT_EQ(logs.Count(summary), 1);
+    server->Tick(3 * Second);
+    EXPECT_EQ(logs.Lines().size(), 1u);
+}
+
+TEST_F(FloodTest, WaitingPhoneThatSaidByeIsNotAnnouncedAgainWithinTheSilenceTime) {
+    MakeServer(true);
+    TestPhone phone("Phone", 1);
+    struct Return {
+        std::int64_t after;
+        std::size_t announcements;
+    };
+    const std::int64_t silence = 15 * Second;
+    // Each return follows a Bye said right before it.
+    const Return returns[] = {{0, 1}, {Second, 1}, {silence, 1}, {silence + 1, 2}};
+    std::int64_t now = Second;
+    for (const Return& r : returns) {
+        now += r.after;
+        const StatusDatagram status = Hello(phone, now);
+        EXPECT_EQ(requests.size(), r.announcements) << r.after;
+        Send(phone, phone.Bye(status.sessionId), now);
+    }
+}
+
+TEST_F(FloodTest, PadsArePluggedAtMostAtTheirRate) {
+    MakeServer(false);
+    TestPhone phone("Phone", 1);
+    const auto cycle = [&](std::int64_t now) {
+        const StatusDatagram status = Hello(phone, now);
+        Send(phone, phone.Bye(status.sessionId), now);
+        return status.state;
+    };
+    const std::int64_t t = Second;
+    for (int i = 0; i < PadPlugs.burst; ++i) EXPECT_EQ(cycle(t), Active) << i;
+    EXPECT_EQ(cycle(t), NoRoom);
+    EXPECT_EQ(cycle(t + PadPlugs.period - 1), NoRoom);
+    EXPECT_EQ(cycle(t + PadPlugs.period), Active);
+}
+
+TEST(PadsTest, PadIsLentAgainOnlyOnceItsNotificationThreadEnded) {
+    Pad* first = LendPad();
+    ASSERT_NE(first, nullptr);
+    first->rumble.store(0x00030201);
+    GiveBackPad(first);
+    first->target->notifying.store(true);
+    Pad* second = LendPad();
+    EXPECT_NE(second, first);
+    first->target->notifying.store(false);
+    const std::size_t made = PadsMade();
+    Pad* third = LendPad();
+    EXPECT_EQ(third, first);
+    EXPECT_EQ(third->rumble.load(), 0u);
+    EXPECT_EQ(PadsMade(), made);
+    GiveBackPad(second);
+    GiveBackPad(third);
+}
+
+// Yields the numbers it was given, in order, then fails.
+struct Script {
+    static inline std::vector<std::uint32_t> numbers;
+    static bool Next(void* out, std::size_t size) {
+        if (numbers.empty() || size != 4) return false;
+        std::memcpy(out, &numbers.front(), 4);
+        numbers.erase(numbers.begin());
+        return true;
+    }
+};
+
+TEST(SessionIdTest, NeverZeroNeverInUseAndNothingWhenTheGeneratorFails) {
+    const auto inUse = [](std::uint32_t id) { return id == 7 || id == 9; };
+    struct Case {
+        std::vector<std::uint32_t> numbers;
+        bool drawn;
+        std::uint32_t id;
+    };
+    const Case cases[] = {
+        {{0, 7, 9, 8}, true, 8},
+        {{}, false, 0},
+        {std::vector<std::uint32_t>(16, 7), false, 0},
+    };
+    for (const Case& c : cases) {
+        Script::numbers = c.numbers;
+        std::uint32_t id = 0;
+        EXPECT_EQ(DrawSessionId(&Script::Next, inUse, id), c.drawn);
+        EXPECT_EQ(id, c.id);
+    }
+}
+
+TEST(BuilderTest, AnswersZeroWhenTheBufferIsTooSmall) {
+    std::uint8_t out[MaxOutgoing];
+    EXPECT_EQ(BuildStatus(std::span(out, StatusMinimum + 1), 1, 1, 0, PhoneState::Active, "PC"), 0);
+    EXPECT_EQ(BuildStatus(std::span(out, StatusMinimum + 2), 1, 1, 0, PhoneState::Active, "PC"), StatusMinimum + 2);
+    EXPECT_EQ(BuildFeedback(std::span(out, FeedbackSize - 1), 1, 1, 0, 0, 0, 0), 0);
+}
+
+TEST(LogRotationTest, FullLogIsSetAsideAndOnlyOneOlderFileKept) {
+    const auto folder = std::filesystem::temp_directory_path() / ("velotrix-rotate-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    ::setenv("VELOTRIX_LOG_DIR", folder.c_str(), 1);
+    // Each line is 13 bytes of time stamp, 10 of text and 2 of line end: 25.
+    StartLog(100);
+    for (int i = 0; i < 9; ++i) Log("line %05d", i);
+    const auto lines = [&](const char* name) {
+        std::ifstream file(folder / name);
+        std::vector<std::string> all;
+        for (std::string line; std::getline(file, line);) all.push_back(line.substr(13));
+        return all;
+    };
+    EXPECT_EQ(lines("server.old.log"), (std::vector<std::string>{"line 00004", "line 00005", "line 00006", "line 00007"}));
+    EXPECT_EQ(lines("server.log"), (std::vector<std::string>{"line 00008"}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2);
+    StartLog(LogRotationBytes);
+    ::unsetenv("VELOTRIX_LOG_DIR");
+    std::filesystem::remove_all(folder);
+}
+
+} // namespace
+} // namespace Velotrix
