@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Platform/WinHandles.h"
@@ -23,16 +24,10 @@ HICON RecordSide(HINSTANCE, int side) {
 }
 
 TEST(IconsTest, SmallAndBigIconsAreAskedForAtTheSidesOfTheDpi) {
-    struct Case {
-        UINT dpi;
-        int small;
-        int big;
-    };
-    const std::vector<Case> cases = {{96, 16, 32}, {120, 20, 40}, {144, 24, 48}};
-    for (const Case& c : cases) {
+    for (const auto& [dpi, small, big] : {std::tuple{96u, 16, 32}, {120u, 20, 40}, {144u, 24, 48}}) {
         asked.clear();
-        const ProgramIcons icons = LoadProgramIcons(nullptr, c.dpi, &RecordSide);
-        EXPECT_EQ(asked, (std::vector<int>{c.small, c.big})) << c.dpi << " DPI";
+        const ProgramIcons icons = LoadProgramIcons(nullptr, dpi, &RecordSide);
+        EXPECT_EQ(asked, (std::vector<int>{small, big})) << dpi << " DPI";
         EXPECT_FALSE(icons.smallIcon);
     }
 }

@@ -1,6 +1,5 @@
-// A network change under the running window (Wi-Fi switched, VPN up, back from sleep elsewhere): the
-// window reads this PC's addresses again and shows them, and the server is announced again, through
-// the real advertiser and the test dnsapi.dll, when the first address moved.
+// A network change under the running window: the addresses are read again and shown, and the server is
+// announced again (real advertiser, test dnsapi.dll) when the first address moved.
 
 #include "Window/MainWindow.h"
 
@@ -37,8 +36,7 @@ protected:
 
     void TearDown() override {
         if (window.hwnd != nullptr && IsWindow(window.hwnd)) DestroyWindow(window.hwnd);
-        // The window's WM_DESTROY posts WM_QUIT to this thread; it must not reach the next test.
-        Pump();
+        Pump(); // the WM_QUIT of its WM_DESTROY must not reach the next test
     }
 
     std::string Calls() {
@@ -70,54 +68,46 @@ TEST_F(NetworkChangeTest, ANewFirstAddressIsShownAndAnnouncedAgain) {
     window.addresses = current;
     ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), false));
 
-    const LocalAddress wifi2{"10.0.0.7", L"Wi-Fi 2", true};
-    const LocalAddress vpn{"172.16.0.5", L"VPN", true};
-    const LocalAddress ethernet{"192.168.56.1", L"Ethernet", false};
+    const LocalAddress wifi2{"10.0.0.7", L"Wi-Fi 2", true}, vpn{"172.16.0.5", L"VPN", true};
     struct Case {
         const char* what;
         std::vector<LocalAddress> addresses;
-        UINT message; // 0: the network watch's post
-        WPARAM wParam;
+        WPARAM power;          // 0: the network watch's post, else a WM_POWERBROADCAST event
         const char* shown;     // the first address the window holds afterwards, "" for none
         const char* announced; // the address of a new registration, nullptr for none
     };
-    const std::vector<Case> cases = {
-        {"Wi-Fi switched", {wifi2}, 0, 0, "10.0.0.7", "10.0.0.7"},
-        {"another adapter behind the same first address", {wifi2, ethernet}, 0, 0, "10.0.0.7", nullptr},
-        {"a VPN takes the route to the internet", {vpn, wifi2}, 0, 0, "172.16.0.5", "172.16.0.5"},
-        {"going to sleep is no change", {wifi2}, WM_POWERBROADCAST, PBT_APMSUSPEND, "172.16.0.5", nullptr},
-        {"back from sleep on another network", {wifi2}, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, "10.0.0.7",
-         "10.0.0.7"},
-        {"no network at all", {}, 0, 0, "", "none"},
+    const Case cases[] = {
+        {"Wi-Fi switched", {wifi2}, 0, "10.0.0.7", "10.0.0.7"},
+        {"another adapter behind the same first address", {wifi2, {"192.168.56.1", L"Ethernet", false}}, 0,
+         "10.0.0.7", nullptr},
+        {"a VPN takes the route to the internet", {vpn, wifi2}, 0, "172.16.0.5", "172.16.0.5"},
+        {"going to sleep is no change", {wifi2}, PBT_APMSUSPEND, "172.16.0.5", nullptr},
+        {"back from sleep on another network", {wifi2}, PBT_APMRESUMEAUTOMATIC, "10.0.0.7", "10.0.0.7"},
+        {"no network at all", {}, 0, "", "none"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         reset();
         current = c.addresses;
         ValidateRect(window.hwnd, nullptr);
-        if (c.message == 0) {
+        if (c.power == 0) {
             window.PostNetworkChanged();
             // Only the posted message: a paint would take the invalidation away before it is seen.
             MSG message{};
             while (PeekMessageW(&message, nullptr, WM_APP_NETWORK_CHANGED, WM_APP_NETWORK_CHANGED, PM_REMOVE))
                 DispatchMessageW(&message);
         } else {
-            SendMessageW(window.hwnd, c.message, c.wParam, 0);
+            SendMessageW(window.hwnd, WM_POWERBROADCAST, c.power, 0);
         }
         EXPECT_EQ(window.addresses.empty() ? std::string() : window.addresses.front().address, c.shown);
-        const bool reread = c.message == 0 || c.wParam == PBT_APMRESUMEAUTOMATIC;
-        EXPECT_EQ(GetUpdateRect(window.hwnd, nullptr, FALSE) != FALSE, reread) << "the status card is painted again";
+        EXPECT_EQ(GetUpdateRect(window.hwnd, nullptr, FALSE) != FALSE, c.power != PBT_APMSUSPEND)
+            << "the status card is painted again";
         // Line starts only: a completion of the case before may still be recorded late.
         const std::string record = "\n" + Calls();
-        if (c.announced == nullptr) {
-            EXPECT_EQ(record.find("\nregister "), std::string::npos) << record;
-            continue;
-        }
-        EXPECT_NE(record.find("\nconstruct instance=RACING-PC._velotrix._udp.local host=RACING-PC.local ip4=" +
-                              std::string(c.announced) + " ip6=none port=47821"),
-                  std::string::npos)
-            << record;
-        EXPECT_NE(record.find("\nregister version=1"), std::string::npos) << record;
+        const std::string registration = c.announced == nullptr ? std::string("\nregister ")
+            : "\nconstruct instance=RACING-PC._velotrix._udp.local host=RACING-PC.local ip4=" + std::string(c.announced) +
+                  " ip6=none port=47821";
+        EXPECT_EQ(record.find(registration) != std::string::npos, c.announced != nullptr) << record;
     }
 }
 
