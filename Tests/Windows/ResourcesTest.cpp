@@ -1,5 +1,4 @@
-// The resources built into Velotrix.exe, read back from the program file beside this test program's
-// folder.
+// The resources built into Velotrix.exe, read back from the program file.
 
 #include <windows.h>
 
@@ -7,7 +6,7 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "Platform/WinHandles.h"
 #include "Shell/HostIdentity.h"
@@ -47,31 +46,17 @@ TEST_F(WindowResourcesTest, IconsManifestAndVersionBlockAreThereForWindowsToLoad
         reinterpret_cast<LONG_PTR>(&manifests));
     EXPECT_EQ(manifests, 1);
 
-    // version.dll is looked up at run time so that the test program needs no extra import library.
-    using SizeFunction = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
-    using InfoFunction = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
-    using QueryFunction = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
-    const UniqueModule versionDll(LoadLibraryW(L"version.dll"));
-    ASSERT_TRUE(versionDll);
-    const auto infoSize = reinterpret_cast<SizeFunction>(
-        reinterpret_cast<void*>(GetProcAddress(versionDll.get(), "GetFileVersionInfoSizeW")));
-    const auto info =
-        reinterpret_cast<InfoFunction>(reinterpret_cast<void*>(GetProcAddress(versionDll.get(), "GetFileVersionInfoW")));
-    const auto query =
-        reinterpret_cast<QueryFunction>(reinterpret_cast<void*>(GetProcAddress(versionDll.get(), "VerQueryValueW")));
-    ASSERT_TRUE(infoSize && info && query);
-    const std::wstring path = ProgramPath();
-    DWORD ignored = 0;
-    std::vector<std::uint8_t> block(infoSize(path.c_str(), &ignored));
-    ASSERT_FALSE(block.empty());
-    ASSERT_TRUE(info(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(query(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    // The version block Explorer reads: VS_VERSIONINFO's fixed part follows its header and key.
+    const HRSRC version = FindResourceW(program.get(), MAKEINTRESOURCEW(1), RT_VERSION);
+    ASSERT_NE(version, nullptr);
+    const auto* block = static_cast<const std::uint8_t*>(LockResource(LoadResource(program.get(), version)));
+    ASSERT_NE(block, nullptr);
+    const auto* fixed = reinterpret_cast<const VS_FIXEDFILEINFO*>(block + 40);
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
-    wchar_t* text = nullptr;
-    EXPECT_TRUE(query(block.data(), L"\\StringFileInfo\\040904B0\\FileDescription", reinterpret_cast<void**>(&text),
-                      &length));
+    const std::wstring_view text(reinterpret_cast<const wchar_t*>(block), SizeofResource(program.get(), version) / 2);
+    EXPECT_NE(text.find(L"StringFileInfo"), std::wstring_view::npos);
+    EXPECT_NE(text.find(L"FileDescription"), std::wstring_view::npos);
 }
 
 } // namespace
