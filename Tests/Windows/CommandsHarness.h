@@ -7,11 +7,11 @@
 #include <shellapi.h>
 
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Platform/WinHandles.h"
@@ -32,14 +32,8 @@ public:
         std::vector<unsigned char> data;
         // `text` occurs in the payload, including the NUL after it when `whole` is set.
         bool Holds(const std::wstring& text, bool whole = false) const {
-            std::wstring needle = text;
-            if (whole) needle.push_back(L'\0');
-            const auto* bytes = reinterpret_cast<const unsigned char*>(needle.data());
-            const std::size_t length = needle.size() * sizeof(wchar_t);
-            if (length == 0 || data.size() < length) return false;
-            for (std::size_t i = 0; i + length <= data.size(); i += sizeof(wchar_t))
-                if (std::memcmp(data.data() + i, bytes, length) == 0) return true;
-            return false;
+            const std::wstring_view payload(reinterpret_cast<const wchar_t*>(data.data()), data.size() / 2);
+            return !text.empty() && payload.find(whole ? text + L'\0' : text) != std::wstring_view::npos;
         }
     };
 
@@ -200,25 +194,15 @@ private:
 // which then logs the link in its command line to the InstallerLog.
 class BrowserSandbox {
 public:
-    BrowserSandbox()
-        : path(L"Software\\Velotrix Tests\\Classes " + std::to_wstring(GetCurrentProcessId())) {
+    BrowserSandbox() : path(L"Software\\Velotrix Tests\\Classes " + std::to_wstring(GetCurrentProcessId())) {
+        const std::wstring line = L"\"" + TestInstallerPath() + L"\" \"%1\"";
         HKEY root = nullptr;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr) !=
-            ERROR_SUCCESS) {
+        if (RegSetKeyValueW(HKEY_CURRENT_USER, (path + L"\\https\\shell\\open\\command").c_str(), nullptr, REG_SZ,
+                            line.c_str(), static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS ||
+            RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &root) != ERROR_SUCCESS) {
             return;
         }
         classes.Reset(root);
-        HKEY command = nullptr;
-        if (RegCreateKeyExW(root, L"https\\shell\\open\\command", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &command,
-                            nullptr) != ERROR_SUCCESS) {
-            return;
-        }
-        const UniqueRegistryKey commandKey(command);
-        const std::wstring line = L"\"" + TestInstallerPath() + L"\" \"%1\"";
-        if (RegSetValueExW(command, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(line.c_str()),
-                           static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) {
-            return;
-        }
         overridden = RegOverridePredefKey(HKEY_CLASSES_ROOT, root) == ERROR_SUCCESS;
         // The "browser" need not linger.
         SetEnvironmentVariableW(L"VELOTRIX_TEST_INSTALLER_WAIT_MS", L"0");

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,16 +44,8 @@ public:
 
 private:
     void Clear() {
-        WIN32_FIND_DATAW found{};
-        const HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                const std::wstring name = found.cFileName;
-                if (name != L"." && name != L"..") DeleteFileW((path + L"\\" + name).c_str());
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryW(path.c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
     }
 
     std::wstring path;
