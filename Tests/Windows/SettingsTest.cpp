@@ -58,7 +58,6 @@ TEST_F(SettingsTest, ReadsStoredValuesAndTreatsOtherTypesAsMissing) {
         {"any non-zero flag is on", {{L"AskFirst", Dword(2)}, {L"KeepInTray", Dword(0xFFFFFFFF)}}, {true, true, {}, 0}},
         {"a flag stored as 4 binary bytes is missing", {{L"AskFirst", RawValue{REG_BINARY, {0, 0, 0, 0}}}},
          {true, true, {}, 0}},
-        {"port", {{L"Port", Dword(5000)}}, {true, true, {}, 5000}},
         {"port stored as a string is missing", {{L"Port", Utf16Value(REG_SZ, L"5000\0"s)}}, {true, true, {}, 0}},
         {"allowed phones", {{L"Allowed", Utf16Value(REG_MULTI_SZ, L"f000112233445566778899aabbccddee\0"
                                                                   L"0a112233445566778899aabbccddeeff\0\0"s)}},
