@@ -13,22 +13,12 @@
 namespace Velotrix {
 namespace {
 
-std::wstring ProgramPath() { return ModuleFolder() + L"\\..\\Velotrix.exe"; }
-
-class WindowResourcesTest : public testing::Test {
-protected:
-    void SetUp() override {
-        program.Reset(LoadLibraryExW(ProgramPath().c_str(), nullptr,
-                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-        ASSERT_TRUE(program) << "Velotrix.exe is not built beside the test program's folder";
-    }
-
-    UniqueModule program;
-};
-
 // What a missing or mislinked resource would break: the icons Windows loads and one manifest (the
 // toolchain's default would compete with it).
-TEST_F(WindowResourcesTest, IconsAndOneManifestAreThereForWindowsToLoad) {
+TEST(WindowResourcesTest, IconsAndOneManifestAreThereForWindowsToLoad) {
+    const UniqueModule program(LoadLibraryExW((ModuleFolder() + L"\\..\\Velotrix.exe").c_str(), nullptr,
+                                              LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    ASSERT_TRUE(program) << "Velotrix.exe is not built beside the test program's folder";
     for (const int side : {16, 32, 256}) {
         HICON icon = static_cast<HICON>(LoadImageW(program.get(), MAKEINTRESOURCEW(1), IMAGE_ICON, side, side, 0));
         EXPECT_NE(icon, nullptr) << side;
