@@ -7,13 +7,11 @@
 #include <shellapi.h>
 
 #include <chrono>
-#include <cstring>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
+#include <string_view>
 #include <vector>
 
 #include "Platform/WinHandles.h"
@@ -34,14 +32,8 @@ public:
         std::vector<unsigned char> data;
         // `text` occurs in the payload, including the NUL after it when `whole` is set.
         bool Holds(const std::wstring& text, bool whole = false) const {
-            std::wstring needle = text;
-            if (whole) needle.push_back(L'\0');
-            const auto* bytes = reinterpret_cast<const unsigned char*>(needle.data());
-            const std::size_t length = needle.size() * sizeof(wchar_t);
-            if (length == 0 || data.size() < length) return false;
-            for (std::size_t i = 0; i + length <= data.size(); i += sizeof(wchar_t))
-                if (std::memcmp(data.data() + i, bytes, length) == 0) return true;
-            return false;
+            const std::wstring_view payload(reinterpret_cast<const wchar_t*>(data.data()), data.size() / 2);
+            return !text.empty() && payload.find(whole ? text + L'\0' : text) != std::wstring_view::npos;
         }
     };
 
@@ -137,9 +129,6 @@ inline bool PumpUntil(const std::function<bool()>& done, std::chrono::millisecon
 
 inline std::wstring TestInstallerPath() { return ModuleFolder() + L"\\velotrix_test_installer.exe"; }
 
-inline bool Contains(const std::wstring& text, const std::wstring& part) {
-    return text.find(part) != std::wstring::npos;
-}
 inline bool EndsWith(const std::wstring& text, const std::wstring& end) {
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
@@ -156,10 +145,11 @@ public:
     };
 
     InstallerLog() {
+        static int counter = 0;
         wchar_t folder[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, folder);
         path = std::wstring(folder) + L"velotrix-installer-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-               std::to_wstring(++Counter()) + L".log";
+               std::to_wstring(++counter) + L".log";
         DeleteFileW(path.c_str());
         SetEnvironmentVariableW(L"VELOTRIX_TEST_INSTALLER_LOG", path.c_str());
     }
@@ -170,52 +160,32 @@ public:
     InstallerLog(const InstallerLog&) = delete;
     InstallerLog& operator=(const InstallerLog&) = delete;
 
-    std::vector<Entry> Entries() const {
-        std::vector<Entry> entries;
+    std::vector<Entry> Of(const std::wstring& kind) const {
         const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return entries;
         std::string bytes;
         char buffer[4096];
         DWORD read = 0;
-        while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
-        std::istringstream lines(bytes);
-        std::string line;
-        while (std::getline(lines, line)) {
-            // Only whole lines: a line being written has no newline yet.
-            if (lines.eof()) break;
-            std::vector<std::wstring> fields;
-            std::size_t start = 0;
-            const std::wstring wide = ToUtf16(line);
-            for (;;) {
-                const std::size_t tab = wide.find(L'\t', start);
-                fields.push_back(wide.substr(start, tab == std::wstring::npos ? std::wstring::npos : tab - start));
-                if (tab == std::wstring::npos) break;
-                start = tab + 1;
-            }
+        while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
+        std::vector<Entry> entries;
+        // Only whole lines: a line being written has no newline yet.
+        for (std::size_t start = 0, end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1) {
+            std::wistringstream fields(ToUtf16(bytes.substr(start, end - start)));
             Entry entry;
-            entry.kind = fields[0];
-            if (fields.size() > 1) entry.program = fields[1];
-            if (fields.size() > 2 && fields[2].rfind(L"show=", 0) == 0) entry.show = std::stoi(fields[2].substr(5));
-            if (fields.size() > 3) entry.commandLine = fields[3];
-            entries.push_back(entry);
+            std::wstring show;
+            std::getline(fields, entry.kind, L'\t');
+            std::getline(fields, entry.program, L'\t');
+            std::getline(fields, show, L'\t');
+            std::getline(fields, entry.commandLine);
+            if (show.rfind(L"show=", 0) == 0) entry.show = std::stoi(show.substr(5));
+            if (entry.kind == kind) entries.push_back(entry);
         }
         return entries;
-    }
-    std::vector<Entry> Of(const std::wstring& kind) const {
-        std::vector<Entry> matching;
-        for (const Entry& entry : Entries())
-            if (entry.kind == kind) matching.push_back(entry);
-        return matching;
     }
     std::size_t Starts() const { return Of(L"start").size(); }
     std::size_t Ends() const { return Of(L"end").size(); }
 
 private:
-    static int& Counter() {
-        static int counter = 0;
-        return counter;
-    }
     std::wstring path;
 };
 
@@ -224,25 +194,15 @@ private:
 // which then logs the link in its command line to the InstallerLog.
 class BrowserSandbox {
 public:
-    BrowserSandbox()
-        : path(L"Software\\Velotrix Tests\\Classes " + std::to_wstring(GetCurrentProcessId())) {
+    BrowserSandbox() : path(L"Software\\Velotrix Tests\\Classes " + std::to_wstring(GetCurrentProcessId())) {
+        const std::wstring line = L"\"" + TestInstallerPath() + L"\" \"%1\"";
         HKEY root = nullptr;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr) !=
-            ERROR_SUCCESS) {
+        if (RegSetKeyValueW(HKEY_CURRENT_USER, (path + L"\\https\\shell\\open\\command").c_str(), nullptr, REG_SZ,
+                            line.c_str(), static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS ||
+            RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &root) != ERROR_SUCCESS) {
             return;
         }
         classes.Reset(root);
-        HKEY command = nullptr;
-        if (RegCreateKeyExW(root, L"https\\shell\\open\\command", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &command,
-                            nullptr) != ERROR_SUCCESS) {
-            return;
-        }
-        const UniqueRegistryKey commandKey(command);
-        const std::wstring line = L"\"" + TestInstallerPath() + L"\" \"%1\"";
-        if (RegSetValueExW(command, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(line.c_str()),
-                           static_cast<DWORD>((line.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) {
-            return;
-        }
         overridden = RegOverridePredefKey(HKEY_CLASSES_ROOT, root) == ERROR_SUCCESS;
         // The "browser" need not linger.
         SetEnvironmentVariableW(L"VELOTRIX_TEST_INSTALLER_WAIT_MS", L"0");

@@ -1,8 +1,7 @@
 #pragma once
 
-// Points this process's HKEY_CURRENT_USER at a throwaway key for the life of the object, so that
-// tests of the settings and the Run value use the real registry calls without touching the user's
-// own values. The key is deleted afterwards.
+// Points this process's HKEY_CURRENT_USER at a throwaway key, deleted afterwards, for the life of the
+// object: the real registry calls run without touching the user's own values.
 
 #include <windows.h>
 
@@ -73,9 +72,8 @@ inline bool WriteRaw(HKEY parent, const wchar_t* subkey, const wchar_t* name, co
 }
 
 inline RawValue Dword(DWORD number) {
-    RawValue value{REG_DWORD, std::vector<unsigned char>(4)};
-    for (int i = 0; i < 4; ++i) value.bytes[i] = static_cast<unsigned char>(number >> (8 * i));
-    return value;
+    return {REG_DWORD, {static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
+                        static_cast<unsigned char>(number >> 16), static_cast<unsigned char>(number >> 24)}};
 }
 
 // UTF-16LE bytes of `text` exactly as given (include the NULs you want stored).

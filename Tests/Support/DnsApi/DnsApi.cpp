@@ -1,23 +1,13 @@
-// The test dnsapi.dll: the four DNS-SD calls of the Windows DNS API, answering as Windows does
-// (DnsServiceRegister and DnsServiceDeRegister answer DNS_REQUEST_PENDING and call the completion
-// callback later, from another thread), and recording every call as one line of text.
-//
-// Switches, read from the environment at every call so a test can change them between calls:
-//   VELOTRIX_DNSAPI_MODE      complete (the default): requests complete after the delay;
-//                             never: requests stay pending for good;
-//                             fail: DnsServiceRegister and DnsServiceDeRegister answer 87;
-//                             noinstance: DnsServiceConstructInstance answers null.
-//   VELOTRIX_DNSAPI_DELAY_MS  how long a completion waits before it calls back (default 0).
-//   VELOTRIX_DNSAPI_LOG       a file that every recorded line is also appended to, for runs of the
-//                             program itself.
-// Tests in the same process read the record through VelotrixDnsTest_Calls. Its lines:
-//   construct instance=NAME host=HOST ip4=A.B.C.D|none ip6=set|none port=P priority=P weight=W
-//             properties=K=V;K=V|none
-//   register|deregister version=V interface=I instance=NAME callback=set|none context=set|none
-//             credentials=set|none unicast=U cancel=set|none -> ANSWER
-//   completed register|deregister instance=NAME error=E   (E: the callback's last error, 0 if fine)
-//   free instance=NAME
-//   free of an instance not made here                      (a double free, say)
+// The test dnsapi.dll: the DNS-SD calls of the Windows DNS API answering as Windows does (register
+// and deregister answer DNS_REQUEST_PENDING and call back later from another thread), recording each
+// call as one line. VELOTRIX_DNSAPI_MODE (read at every call): complete (default), never (stay
+// pending), fail (answer 87), noinstance (construction answers null); VELOTRIX_DNSAPI_DELAY_MS: how
+// long a completion waits; VELOTRIX_DNSAPI_LOG: a file each line is also appended to. Lines:
+//   construct instance=N host=H ip4=A|none ip6=set|none port=P priority=P weight=W properties=K=V;..|none
+//   register|deregister version=V interface=I instance=N callback=.. context=.. credentials=.. unicast=U
+//             cancel=.. -> ANSWER
+//   completed register|deregister instance=N error=E   (E: the callback's last error)
+//   free instance=N | free of an instance not made here
 
 #include <windows.h>
 #include <windns.h>

@@ -1,17 +1,11 @@
 // A pretend installer. It does what the environment asks, in this order, and exits:
-//
-//   VELOTRIX_TEST_INSTALLER_LOG      a file to which it appends one line when it starts,
-//                                    "start<TAB><own path><TAB>show=<n><TAB><command line>" (n is the
-//                                    show command it was started with, -1 when none was given), and one
-//                                    when it ends, "end<TAB><own path>". UTF-8.
-//   VELOTRIX_TEST_INSTALLER_COMMAND  a command line to run and wait for (at most 60 s); the installer
-//                                    exits with its exit code. This is how a test installs a driver.
-//   VELOTRIX_TEST_INSTALLER_EVENT    the name of an event to wait for (at most 60 s) before ending,
-//                                    so a test decides when the installation is over;
-//   VELOTRIX_TEST_INSTALLER_WAIT_MS  otherwise how long to wait, 500 ms unless given.
-//   VELOTRIX_TEST_INSTALLER_DONE_FILE  after the command, wait (up to 2 minutes) until this file exists.
-//
-// Without any of them it waits half a second and exits with 0, like a quick installer would.
+//   VELOTRIX_TEST_INSTALLER_LOG      a file to append "start<TAB><own path><TAB>show=<n><TAB><command line>"
+//                                    to when it starts (n: its show command, -1 if none) and
+//                                    "end<TAB><own path>" when it ends, in UTF-8;
+//   VELOTRIX_TEST_INSTALLER_COMMAND  a command line to run and wait for (at most 60 s), whose exit code it takes;
+//   VELOTRIX_TEST_INSTALLER_DONE_FILE  then a file to wait for (at most 2 minutes);
+//   VELOTRIX_TEST_INSTALLER_EVENT    an event to wait for (at most 60 s) before ending, or else
+//   VELOTRIX_TEST_INSTALLER_WAIT_MS  how long to wait, 500 ms unless given, like a quick installer.
 
 #include <windows.h>
 
