@@ -14,7 +14,6 @@ ACCENT='srgb(61,214,120)' # the icon's colour (#3DD678), found by its pixels in 
 
 velotrix_running() { [ -n "$VELOTRIX_PID" ] && kill -0 "$VELOTRIX_PID" 2>/dev/null; }
 
-velotrix_ended() { ! velotrix_running; }
 
 # The popup menu Velotrix opened: "id x y width height" of an unnamed velotrix.exe window larger
 # than a pixel, or nothing.
