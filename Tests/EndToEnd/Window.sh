@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Velotrix.exe's window under Wine and Xvfb: it opens, a second copy only brings it back, "--tray"
-# starts without a window (unless the server failed), "--demo" shows the made-up PC, and "Quit" in
-# the notification-area icon's menu ends the program. Screenshots go to $VELOTRIX_SHOTS (default
-# build/windows/screenshots).
+# starts without a window (unless the server failed), and "Quit" in the notification-area icon's
+# menu ends the program. Screenshots go to $VELOTRIX_SHOTS (default build/windows/screenshots).
 #
 # The icon and its menu are clicked for real: Wine shows the notification area as its own small
 # window, "Wine System Tray", when no desktop tray is running, which is the case under Xvfb.
@@ -133,19 +132,5 @@ stop_velotrix
 kill "$HOLDER_PID" 2>/dev/null
 wait "$HOLDER_PID" 2>/dev/null
 HOLDER_PID=""
-
-# 4. --demo: the made-up PC name and address (look at demo.png: "RACING-PC", "192.168.1.20").
-start_velotrix --demo --port "$port" || fail "Velotrix.exe --demo did not start"
-check "--demo opens the window" wait_for_window 30
-check "the demo page is painted" wait_for_paint 30
-screenshot demo
-# A phone's Hello becomes a card (no driver under Wine; look at demo-phone.png).
-"$PHONE" --port "$port" --name "Anna’s iPhone" --duration 0 --hello-interval 0 --no-bye --listen 1000 --quiet >/dev/null
-check "the phone's Hello reached the program" wait_for_log 'Hello from "Anna’s iPhone" \([0-9a-f]{32}\): 4$' 10
-# Its card says "No driver" on a faint red pill.
-phone_card_shown() { [ -n "$(find_boxes "$(main_window)" 47282a 30 14 8)" ]; }
-check "the phone's card is painted" wait_until 20 phone_card_shown
-screenshot demo-phone
-stop_velotrix
 
 finish
