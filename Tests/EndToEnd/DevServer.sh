@@ -24,28 +24,12 @@ trap cleanup_devserver_test EXIT
 # The first line of a JSON-lines file for which the jq condition holds, compact; nothing when none.
 first_match() { jq -cR "fromjson? | select($2)" "$1" 2>/dev/null | head -n1; }
 count_matches() { jq -cR "fromjson? | select($2)" "$1" 2>/dev/null | wc -l; }
+has_match() { [ -n "$(first_match "$1" "$2")" ]; }
 # Waits up to $3 seconds (default 10) for a matching line and prints it.
-wait_match() {
-  local file=$1 condition=$2 seconds=${3:-10} i line
-  for ((i = 0; i < seconds * 10; i++)); do
-    line=$(first_match "$file" "$condition")
-    if [ -n "$line" ]; then printf '%s\n' "$line"; return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
+wait_match() { wait_until "${3:-10}" has_match "$1" "$2" && first_match "$1" "$2"; }
+ended() { ! kill -0 "$1" 2>/dev/null; }
 # Waits up to $2 seconds for a child to end; its exit status, or 124 when it is still running.
-wait_exit() {
-  local pid=$1 seconds=$2 i
-  for ((i = 0; i < seconds * 10; i++)); do
-    if ! kill -0 "$pid" 2>/dev/null; then
-      wait "$pid"
-      return $?
-    fi
-    sleep 0.1
-  done
-  return 124
-}
+wait_exit() { wait_until "$2" ended "$1" || return 124; wait "$1"; }
 
 # start_devserver NAME ARGS...: standard input from a fifo held open on descriptor ${NAME}_FD, standard
 # output to $WORK/NAME.out; sets ${NAME}_PID.
