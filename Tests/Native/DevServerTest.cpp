@@ -83,11 +83,7 @@ TEST(DevServerTest, OptionsSetWhatTheySay) {
                     o.userIndexDelay.count() == 0 && !o.help;
          }},
         {{"--port", "0"}, [](const Options& o) { return o.port == 0; }},
-        {{"--name", "Racing PC"}, [](const Options& o) { return o.name == "Racing PC"; }},
         {{"--name=a=b"}, [](const Options& o) { return o.name == "a=b"; }},
-        {{"--no-ask-first"}, [](const Options& o) { return !o.askFirst; }},
-        {{"--no-bus"}, [](const Options& o) { return o.noBus; }},
-        {{"--user-index-delay", "1500"}, [](const Options& o) { return o.userIndexDelay.count() == 1500; }},
         {{"--allow", "00112233445566778899AABBCCDDEEFF", "--allow", "ffeeddccbbaa99887766554433221100"},
          [](const Options& o) {
              return o.allowed == std::set<std::string>{"00112233445566778899aabbccddeeff",
