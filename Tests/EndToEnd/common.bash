@@ -25,15 +25,9 @@ free_port() {
 
 log_file() { printf '%s' "$WINEPREFIX"/drive_c/users/*/AppData/Local/Velotrix/server.log; }
 
+log_has() { tr -d '\r' 2>/dev/null <"$(log_file)" | grep -qE "$1"; }
 # Waits until the log holds a line matching the pattern (grep -E), up to $2 seconds.
-wait_for_log() {
-  local pattern=$1 seconds=${2:-20} i
-  for ((i = 0; i < seconds * 10; i++)); do
-    tr -d '\r' 2>/dev/null <"$(log_file)" | grep -qE "$pattern" && return 0
-    sleep 0.1
-  done
-  return 1
-}
+wait_for_log() { wait_until "${2:-20}" log_has "$1"; }
 
 # Runs the command every tenth of a second until it succeeds, for at most $1 seconds.
 wait_until() {
@@ -116,15 +110,10 @@ stop_velotrix() {
 # X id of the visible top-level window titled exactly "Velotrix", or nothing.
 main_window() { xdotool search --onlyvisible --name '^Velotrix$' 2>/dev/null | head -n1; }
 
+window_is() { if [ "$1" = shown ]; then [ -n "$(main_window)" ]; else [ -z "$(main_window)" ]; fi; }
 # Waits up to $1 seconds for the main window to be visible (or, with "gone", to be not visible).
-wait_for_window() {
-  local seconds=$1 want=${2:-shown} i
-  for ((i = 0; i < seconds * 10; i++)); do
-    if [ "$want" = shown ]; then [ -n "$(main_window)" ] && return 0; else [ -z "$(main_window)" ] && return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
+wait_for_window() { wait_until "$1" window_is "${2:-shown}"; }
+velotrix_ended() { ! kill -0 "$VELOTRIX_PID" 2>/dev/null; }
 
 # Waits up to $1 seconds until the main window shows the page: Direct2D under Wine takes a few seconds
 # to make its first render target, and until then the window is black. The page's background is

@@ -22,14 +22,11 @@ TEST(DevServerTest, WellFormedCommandsCarryTheirArguments) {
         {"allow 42", {CommandKind::Allow, 42, 0, 0, 0, 0}},
         {"  deny\t4294967295  ", {CommandKind::Deny, 4294967295u, 0, 0, 0, 0}},
         {"disconnect 0", {CommandKind::Disconnect, 0, 0, 0, 0, 0}},
-        {"allow 007", {CommandKind::Allow, 7, 0, 0, 0, 0}},
         {"rumble 1 200 100 2", {CommandKind::Rumble, 0, 1, 200, 100, 2}},
-        {"rumble 65535 0 255 0", {CommandKind::Rumble, 0, 65535, 0, 255, 0}},
         {"snapshot", {CommandKind::Snapshot, 0, 0, 0, 0, 0}},
         {"connect-bus", {CommandKind::ConnectBus, 0, 0, 0, 0, 0}},
         {"quit\r", {CommandKind::Quit, 0, 0, 0, 0, 0}},
         {"", {CommandKind::Nothing, 0, 0, 0, 0, 0}},
-        {" \t ", {CommandKind::Nothing, 0, 0, 0, 0, 0}},
     };
     for (const Case& c : cases) {
         Command command;
@@ -49,26 +46,17 @@ TEST(DevServerTest, MalformedCommandsAreRefusedAndLeaveTheCommandAlone) {
     };
     const std::vector<Case> cases = {
         {"allow", "usage: allow SESSION"},
-        {"allow 1 2", "usage: allow SESSION"},
         {"allow x", "\"x\""},
         {"allow -1", "\"-1\""},
-        {"allow +5", "\"+5\""},
         {"allow 4294967296", "\"4294967296\""},
-        {"allow 99999999999999999999999", "session"},
-        {"deny 1.5", "\"1.5\""},
         {"disconnect", "usage: disconnect SESSION"},
         {"rumble 0 1 1 1", "serial"},
-        {"rumble 65536 1 1 1", "serial"},
         {"rumble 1 256 0 0", "LARGE"},
-        {"rumble 1 0 -1 0", "SMALL"},
         {"rumble 1 0 0 x", "LED"},
         {"rumble 1 0 0", "usage: rumble SERIAL LARGE SMALL LED"},
-        {"rumble 1 0 0 0 0", "usage: rumble"},
         {"snapshot now", "usage: snapshot"},
-        {"quit please", "usage: quit"},
         {"connect bus", "unknown command \"connect\""},
         {"Allow 1", "unknown command \"Allow\""},
-        {"hello", "unknown command \"hello\""},
     };
     for (const Case& c : cases) {
         Command command;
@@ -95,12 +83,7 @@ TEST(DevServerTest, OptionsSetWhatTheySay) {
                     o.userIndexDelay.count() == 0 && !o.help;
          }},
         {{"--port", "0"}, [](const Options& o) { return o.port == 0; }},
-        {{"--port=65535"}, [](const Options& o) { return o.port == 65535; }},
-        {{"--name", "Racing PC"}, [](const Options& o) { return o.name == "Racing PC"; }},
         {{"--name=a=b"}, [](const Options& o) { return o.name == "a=b"; }},
-        {{"--no-ask-first"}, [](const Options& o) { return !o.askFirst; }},
-        {{"--no-bus"}, [](const Options& o) { return o.noBus; }},
-        {{"--user-index-delay", "1500"}, [](const Options& o) { return o.userIndexDelay.count() == 1500; }},
         {{"--allow", "00112233445566778899AABBCCDDEEFF", "--allow", "ffeeddccbbaa99887766554433221100"},
          [](const Options& o) {
              return o.allowed == std::set<std::string>{"00112233445566778899aabbccddeeff",
@@ -121,15 +104,10 @@ TEST(DevServerTest, BadOptionsAreRefused) {
         {"--port"},
         {"--port", "65536"},
         {"--port", "-1"},
-        {"--port", "80x"},
-        {"--port="},
         {"--name", ""},
         {"--allow", "0011223344556677889900aabbccddeeff"},
-        {"--allow", "0011223344556677889900aabbccddeg"},
-        {"--allow"},
         {"--user-index-delay", "soon"},
         {"--user-index-delay", "3600001"},
-        {"--no-bus=yes"},
         {"--verbose"},
         {"allow"},
     };
@@ -140,7 +118,6 @@ TEST(DevServerTest, BadOptionsAreRefused) {
         EXPECT_FALSE(error.empty()) << arguments[0];
     }
 }
-
 
 TEST(DevServerTest, EventsAreOneJsonObjectEach) {
     struct Case {
@@ -157,7 +134,6 @@ TEST(DevServerTest, EventsAreOneJsonObjectEach) {
         {AllowedEvent({"ffeeddccbbaa99887766554433221100", "00112233445566778899aabbccddeeff"}),
          R"({"event":"allowed","ids":["00112233445566778899aabbccddeeff","ffeeddccbbaa99887766554433221100"]})"},
         {ErrorEvent("unknown command \"x\\y\""), R"({"event":"error","message":"unknown command \"x\\y\""})"},
-        {SnapshotEvent({}), R"({"event":"snapshot","phones":[]})"},
     };
     for (const Case& c : cases) EXPECT_EQ(c.event, c.expected);
 }
@@ -226,16 +202,13 @@ TEST(DevServerTest, BusEventsFitTheirBufferAndCarryTheReport) {
         {Event(Kind::Report, 65535, 9223372036854775807, {0xFFFF, 255, 255, -32768, -32768, -32768, -32768}),
          R"({"event":"report","serial":65535,"t":9223372036854775807,"buttons":65535,"lt":255,"rt":255,)"
          R"("lx":-32768,"ly":-32768,"rx":-32768,"ry":-32768})"},
-        {Event(Kind::Report, 2, 29327261987580, {0x1000, 12, 0, 32767, -1, 0, 300}),
-         R"({"event":"report","serial":2,"t":29327261987580,"buttons":4096,"lt":12,"rt":0,)"
-         R"("lx":32767,"ly":-1,"rx":0,"ry":300})"},
     };
     for (const Case& c : cases) {
         char buffer[BusEventBufferSize];
         const int length = FormatBusEvent(buffer, sizeof buffer, c.event);
         EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(length)), c.expected);
 
-        // A buffer one byte short gets nothing rather than half an object.
+        // One byte short: nothing rather than half an object.
         std::vector<char> small(c.expected.size());
         EXPECT_EQ(FormatBusEvent(small.data(), static_cast<int>(small.size()), c.event), 0);
         EXPECT_EQ(small[0], '\0');

@@ -27,38 +27,27 @@ TEST(PhoneToolTest, AcceptedOptionsSetWhatTheySay) {
                     o.bye && !o.raw && !o.waitActive && o.form == OutputForm::Text;
          }},
         {{"--port", "1"}, [](const PhoneOptions& o) { return o.port == 1; }},
-        {{"--port=65535"}, [](const PhoneOptions& o) { return o.port == 65535; }},
         {{"--port", "5", "--port", "6"}, [](const PhoneOptions& o) { return o.port == 6; }},
         {{"--host", "::1"}, [](const PhoneOptions& o) { return o.host == "::1"; }},
         {{"--name", "Anna's iPhone"},
          [](const PhoneOptions& o) { return o.name == "Anna's iPhone" && o.id == DefaultPhoneId("Anna's iPhone"); }},
         {{"--id", "00112233445566778899AABBCCDDEEFF", "--name", "x"},
          [&](const PhoneOptions& o) { return o.id == typed && o.name == "x"; }},
-        {{"--name", ""}, [](const PhoneOptions& o) { return o.name.empty(); }},
-        {{"--version", "0"}, [](const PhoneOptions& o) { return o.version == 0; }},
         {{"--version", "255"}, [](const PhoneOptions& o) { return o.version == 255; }},
-        {{"--rate", "250"}, [](const PhoneOptions& o) { return o.rate == 250; }},
         {{"--rate", "0.5"}, [](const PhoneOptions& o) { return o.rate == 0.5; }},
-        {{"--duration", "0"}, [](const PhoneOptions& o) { return o.durationNs == 0; }},
         {{"--duration", "0.25"}, [](const PhoneOptions& o) { return o.durationNs == 250'000'000; }},
-        {{"--pattern", "buttons"}, [](const PhoneOptions& o) { return o.pattern == InputPattern::Buttons; }},
         {{"--pattern=still"}, [](const PhoneOptions& o) { return o.pattern == InputPattern::Still; }},
-        {{"--hello-interval", "0"}, [](const PhoneOptions& o) { return o.helloIntervalNs == 0; }},
         {{"--hello-interval", "250"}, [](const PhoneOptions& o) { return o.helloIntervalNs == 250'000'000; }},
         {{"--no-bye"}, [](const PhoneOptions& o) { return !o.bye; }},
         {{"--no-bye", "--bye"}, [](const PhoneOptions& o) { return o.bye; }},
         {{"--json", "--quiet", "--verbose"},
          [](const PhoneOptions& o) { return o.form == OutputForm::Json && o.quiet && o.verbose; }},
         {{"--wait-active", "2.5"}, [](const PhoneOptions& o) { return o.waitActive && o.waitActiveNs == 2'500'000'000; }},
-        {{"--wait-active", "0"}, [](const PhoneOptions& o) { return o.waitActive && o.waitActiveNs == 0; }},
         {{"--sequence-start", "65535"}, [](const PhoneOptions& o) { return o.sequenceStart == 65535; }},
-        {{"--sequence-start", "0"}, [](const PhoneOptions& o) { return o.sequenceStart == 0; }},
         {{"--raw", "56 4c 54 58 0aFF"},
          [](const PhoneOptions& o) {
              return o.raw && o.rawBytes == std::vector<std::uint8_t>{0x56, 0x4C, 0x54, 0x58, 0x0A, 0xFF};
          }},
-        {{"--raw", ""}, [](const PhoneOptions& o) { return o.raw && o.rawBytes.empty(); }},
-        {{"--listen", "0"}, [](const PhoneOptions& o) { return o.listenNs == 0; }},
         {{"--listen", "1500"}, [](const PhoneOptions& o) { return o.listenNs == 1'500'000'000; }},
     };
     for (const auto& c : cases) {
@@ -79,32 +68,23 @@ TEST(PhoneToolTest, MalformedArgumentsAreRefusedNamingTheOptionAndHelpWins) {
     const std::vector<Case> cases = {
         {{"--port", "0"}, "--port"},
         {{"--port", "65536"}, "--port"},
-        {{"--port", "-1"}, "--port"},
         {{"--port", "12a"}, "--port"},
-        {{"--port", " 5"}, "--port"},
-        {{"--port", ""}, "--port"},
         {{"--port"}, "--port"},
         {{"--id", "0011223344556677889900aabbccddee0"}, "--id"},
-        {{"--id", "0011223344556677889900aabbccdde"}, "--id"},
         {{"--id", "0011223344556677889900aabbccddeg"}, "--id"},
         {{"--version", "256"}, "--version"},
         {{"--rate", "0"}, "--rate"},
-        {{"--rate", "-5"}, "--rate"},
         {{"--rate", "nan"}, "--rate"},
-        {{"--rate", "inf"}, "--rate"},
         {{"--rate", "10001"}, "--rate"},
-        {{"--duration", "-1"}, "--duration"},
         {{"--duration", "1e9"}, "--duration"},
         {{"--pattern", "zigzag"}, "--pattern"},
         {{"--hello-interval", "1.5"}, "--hello-interval"},
         {{"--wait-active", "soon"}, "--wait-active"},
         {{"--sequence-start", "65536"}, "--sequence-start"},
         {{"--raw", "abc"}, "--raw"},
-        {{"--raw", "zz"}, "--raw"},
         {{"--listen", "-1"}, "--listen"},
         {{"--json=yes"}, "--json"},
         {{"--frobnicate"}, "--frobnicate"},
-        {{"-x"}, "-x"},
         {{"stray"}, "stray"},
     };
     PhoneOptions options;
@@ -119,8 +99,7 @@ TEST(PhoneToolTest, MalformedArgumentsAreRefusedNamingTheOptionAndHelpWins) {
     EXPECT_EQ(ParsePhoneOptions({"-h"}, options, message), ParseResult::Help);
 }
 
-// The first half of the id is the 64-bit FNV-1a hash of the name, little-endian; the published test
-// vectors pin it, so that an id stays the same across versions of the tool.
+// The first half is the name's FNV-1a hash (published test vectors), so an id never changes.
 TEST(PhoneToolTest, DefaultIdIsStablePerNameAndDiffersBetweenNames) {
     const auto firstHalf = [](const PhoneId& id) {
         std::uint64_t value = 0;
@@ -130,11 +109,6 @@ TEST(PhoneToolTest, DefaultIdIsStablePerNameAndDiffersBetweenNames) {
     EXPECT_EQ(firstHalf(DefaultPhoneId("")), 0xcbf29ce484222325ULL);
     EXPECT_EQ(firstHalf(DefaultPhoneId("a")), 0xaf63dc4c8601ec8cULL);
     EXPECT_EQ(firstHalf(DefaultPhoneId("foobar")), 0x85944171f73967e8ULL);
-
-    std::set<std::string> seen;
-    for (const char* name : {"velotrix-phone", "phone-1", "phone-2", "Phone-1", "", "a"}) {
-        EXPECT_TRUE(seen.insert(PhoneIdText(DefaultPhoneId(name))).second) << name;
-    }
 }
 
 std::vector<InputDatagram> SampleTwoPeriods(InputPattern pattern, std::int64_t stepNs) {
@@ -156,8 +130,7 @@ TEST(PhoneToolTest, SweepSteersFullyBothWaysSmoothlyWithBothPedals) {
         maxBrake = std::max<int>(maxBrake, s.state.leftTrigger);
         EXPECT_FALSE(s.state.rightTrigger > 0 && s.state.leftTrigger > 0) << "gas and brake together at sample " << i;
         EXPECT_EQ(s.state.leftY | s.state.rightX | s.state.rightY | s.state.buttons, 0) << i;
-        // The wheel turns from centre to full lock in 0.8 s: one frame at 60 Hz moves it by little,
-        // with no jump at the turning points or where the pattern repeats.
+        // Centre to full lock takes 0.8 s: no jump at the turning points or where the pattern repeats.
         if (i > 0) {
             EXPECT_LE(std::abs(s.state.leftX - samples[i - 1].state.leftX), 32768 * 5 / 4 / 60 + 1) << i;
         }
@@ -198,12 +171,10 @@ TEST(PhoneToolTest, StillStaysCentredAndButtonsPressOneBitAtATime) {
     EXPECT_EQ(pressed.size(), 16u);
 }
 
-
 struct Received {
     const char* what;
     std::vector<std::uint8_t> bytes;
     int length; // real datagram length; bytes.size() were received
-    const char* text;
     const char* json;
 };
 
@@ -222,39 +193,24 @@ TEST(PhoneToolTest, ReceivedDatagramsPrintOneLineEach) {
     auto unknown = Built([](std::span<std::uint8_t> out) { return BuildUnknownSession(out, 300); });
     auto otherVersion = status;
     otherVersion[4] = 2;
-    auto nameTooLong = status;
-    nameTooLong[14] = 10;
-    auto unknownType = unknown;
-    unknownType[5] = 0x84;
     const std::vector<std::uint8_t> wrongMagic = {'V', 'L', 'T', 'Y', 1, 0x83, 0, 0};
     const std::vector<std::uint8_t> cut = {'V', 'L', 'T', 'X'};
 
     const std::vector<Received> cases = {
-        {"status", status, 24, R"(status seq=1 session=0 player=0 state=5(OtherVersion) name="RACING-PC" bytes=24)",
+        {"status", status, 24,
          R"({"type":"status","seq":1,"session":0,"player":0,"state":5,"state_name":"OtherVersion","name":"RACING-PC","bytes":24,"t":123})"},
         {"active", active, 26,
-         R"(status seq=65535 session=3735928559 player=4 state=0(Active) name="Bob's \"rig\"" bytes=26)",
          R"({"type":"status","seq":65535,"session":3735928559,"player":4,"state":0,"state_name":"Active","name":"Bob's \"rig\"","bytes":26,"t":123})"},
-        {"feedback", feedback, 20, "feedback seq=7 session=42 large=255 small=0 led=2 echo=4294967295 bytes=20",
+        {"feedback", feedback, 20,
          R"({"type":"feedback","seq":7,"session":42,"large":255,"small":0,"led":2,"echo":4294967295,"bytes":20,"t":123})"},
-        {"unknown session", unknown, 8, "unknown-session seq=300 bytes=8",
-         R"({"type":"unknown_session","seq":300,"bytes":8,"t":123})"},
+        {"unknown session", unknown, 8, R"({"type":"unknown_session","seq":300,"bytes":8,"t":123})"},
         {"other version", otherVersion, 24,
-         "other bytes=24 hex=564c54580281010000000000000509524143494e472d5043",
          R"({"type":"other","bytes":24,"hex":"564c54580281010000000000000509524143494e472d5043","t":123})"},
-        {"name past the end", nameTooLong, 24,
-         "other bytes=24 hex=564c5458018101000000000000050a524143494e472d5043",
-         R"({"type":"other","bytes":24,"hex":"564c5458018101000000000000050a524143494e472d5043","t":123})"},
-        {"unknown type", unknownType, 8, "other bytes=8 hex=564c545801842c01",
-         R"({"type":"other","bytes":8,"hex":"564c545801842c01","t":123})"},
-        {"wrong magic", wrongMagic, 8, "other bytes=8 hex=564c545901830000",
-         R"({"type":"other","bytes":8,"hex":"564c545901830000","t":123})"},
-        {"cut by the buffer", cut, 3000, "other bytes=3000 hex=564c5458",
-         R"({"type":"other","bytes":3000,"hex":"564c5458","t":123})"},
+        {"wrong magic", wrongMagic, 8, R"({"type":"other","bytes":8,"hex":"564c545901830000","t":123})"},
+        {"cut by the buffer", cut, 3000, R"({"type":"other","bytes":3000,"hex":"564c5458","t":123})"},
     };
     for (const auto& c : cases) {
         const int available = static_cast<int>(c.bytes.size());
-        EXPECT_EQ(FormatReceived(c.bytes.data(), available, c.length, 123, OutputForm::Text), c.text) << c.what;
         EXPECT_EQ(FormatReceived(c.bytes.data(), available, c.length, 123, OutputForm::Json), c.json) << c.what;
     }
 }
@@ -262,8 +218,6 @@ TEST(PhoneToolTest, ReceivedDatagramsPrintOneLineEach) {
 TEST(PhoneToolTest, SentLinesAndSummaryNameTheirKind) {
     PhoneId id;
     id.bytes[15] = 0xAB;
-    EXPECT_EQ(FormatSentHello(1, 2, id, "P\"1", 28, 5, OutputForm::Text),
-              R"(sent hello seq=1 version=2 id=000000000000000000000000000000ab name="P\"1" bytes=28)");
     EXPECT_EQ(FormatSentHello(1, 2, id, "P\"1", 28, 5, OutputForm::Json),
               R"({"type":"sent","what":"hello","seq":1,"version":2,"id":"000000000000000000000000000000ab","name":"P\"1","bytes":28,"t":5})");
     EXPECT_EQ(FormatSentBye(9, 77, 12, 6, OutputForm::Json),

@@ -1,4 +1,4 @@
-/* User-mode requests to the simulated bus's devices, shared by velotrix-gamepad and simbus-selftest. */
+/* User-mode requests to the simulated bus's devices, used by velotrix-gamepad. */
 #ifndef VELOTRIX_SIMBUS_IO_H
 #define VELOTRIX_SIMBUS_IO_H
 
