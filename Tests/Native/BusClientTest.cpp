@@ -1,5 +1,4 @@
-// The bus client against the simulated bus: the bytes of every request, the order of the checks, the
-// serial search, the mapping of driver errors to results, and the notification threads.
+// The bus client against the simulated bus: request bytes, check order, serial search, results, threads.
 
 #include "Controllers/BusClient.h"
 #include "Platform/SimulatedBus.h"
@@ -256,21 +255,15 @@ TEST_F(BusClientTest, PlugSearchesFromOneForTheLowestSerialTheBusAcceptsThenWait
 }
 
 TEST_F(BusClientTest, NoFreeSerialWhenTheBusRefusesEveryNumber) {
-    const std::function<void()> refusals[] = {
-        [] { SimulatedBus::SetFaults({.plugRefused = true}); },
-        [] { SimulatedBus::MarkSerialsTaken(1, 65535); },
-    };
-    for (const auto& refuse : refusals) {
-        Reconnect();
-        refuse();
-        PadTarget* target = NewTarget();
-        EXPECT_EQ(PlugTarget(&bus, target), ErrNoFreeSerial);
-        EXPECT_EQ(SimulatedBus::RequestCount(BusRequestPlugIn), 65535u);
-        EXPECT_EQ(SimulatedBus::RequestCount(BusRequestWaitReady), 0u);
-        EXPECT_EQ(LastInput(BusRequestPlugIn), PlugInBytes(65535));
-        EXPECT_EQ(target->state, TargetReadyToPlug);
-        EXPECT_EQ(target->serial, 0u);
-    }
+    Connect();
+    SimulatedBus::MarkSerialsTaken(1, 65535);
+    PadTarget* target = NewTarget();
+    EXPECT_EQ(PlugTarget(&bus, target), ErrNoFreeSerial);
+    EXPECT_EQ(SimulatedBus::RequestCount(BusRequestPlugIn), 65535u);
+    EXPECT_EQ(SimulatedBus::RequestCount(BusRequestWaitReady), 0u);
+    EXPECT_EQ(LastInput(BusRequestPlugIn), PlugInBytes(65535));
+    EXPECT_EQ(target->state, TargetReadyToPlug);
+    EXPECT_EQ(target->serial, 0u);
 }
 
 TEST_F(BusClientTest, ReadinessReplyDecidesWhetherThePadIsPlugged) {
