@@ -14,14 +14,6 @@ protected:
         EXPECT_EQ(status.state, State(PhoneState::Active));
         return status.sessionId;
     }
-    std::vector<FeedbackDatagram> Feedbacks(TestPhone& phone, int timeoutMs = 30) {
-        std::vector<FeedbackDatagram> out;
-        for (const Bytes& datagram : phone.ReceiveAll(timeoutMs)) {
-            FeedbackDatagram feedback;
-            if (ReadFeedback(datagram, feedback)) out.push_back(feedback);
-        }
-        return out;
-    }
 };
 
 TEST_F(TickTest, SilentPhoneIsDroppedOnlyAfterMoreThan15Seconds) {
