@@ -59,14 +59,10 @@ TEST_F(ServerTest, MalformedDatagramsGetNoAnswer) {
     ASSERT_TRUE(server.Start(0, error)) << error;
     TestPhone phone("Phone");
 
-    Bytes shortOne = {'V', 'L', 'T', 'X', 1, 1, 0};
-    Bytes wrongMagic = phone.Hello();
-    wrongMagic[0] = 'X';
+    // Which datagrams are malformed is the protocol test's table; here, that the server stays silent.
     Bytes badNameLength = phone.Hello();
     badNameLength[24] = 64;
-    Bytes unknownType = phone.Hello();
-    unknownType[5] = 9;
-    for (const Bytes& datagram : {shortOne, wrongMagic, badNameLength, unknownType}) phone.SendTo(server.Port(), datagram);
+    phone.SendTo(server.Port(), badNameLength);
     EXPECT_TRUE(phone.ReceiveAll(100).empty());
 
     // The server still answers afterwards, and the ignored datagrams consumed no sequence number.
