@@ -17,7 +17,6 @@ TEST_F(AdmissionTest, UnknownPhoneWaitsAndIsAskedAboutOnce) {
     EXPECT_EQ(first.hostName, "RACING-PC");
     EXPECT_EQ(requests, std::vector<std::string>{"Anna’s iPhone"});
     EXPECT_EQ(changes, 1);
-    EXPECT_EQ(logs.Count("Hello from \"Anna’s iPhone\" (" + phone.IdText() + "): 1"), 1);
 
     const StatusDatagram again = Hello(phone, 2 * Ms);
     EXPECT_EQ(again.state, State(PhoneState::Waiting));
@@ -74,7 +73,6 @@ TEST_F(AdmissionTest, FifthPhoneGetsNoRoomUntilOneLeaves) {
 
     Send(*phones[0], phones[0]->Bye(sessions[0]), 4 * Ms);
     EXPECT_EQ(logs.Count("Bye from \"Phone 0\""), 1);
-    EXPECT_EQ(logs.Count("Pad unplugged for \"Phone 0\""), 1);
     const int before = changes;
     // Four pads were plugged at once; the fifth waits for the plug rate's next token.
     EXPECT_EQ(Hello(fifth, 1 * Ms + PadPlugs.period).state, State(PhoneState::Active));
@@ -145,7 +143,6 @@ TEST_F(AdmissionTest, AllowPlugsSavesAndNotifiesInOrder) {
     EXPECT_EQ(status->player, 1);
     EXPECT_EQ(order, (std::vector<std::string>{"allowed", "changed"}));
     EXPECT_EQ(server->AllowedList(), std::set<std::string>{phone.IdText()});
-    EXPECT_EQ(logs.Count("Pad plugged for \"Phone\", player 1"), 1);
 
     // Allow on a phone that is not waiting does nothing at all.
     order.clear();
@@ -234,8 +231,7 @@ TEST_F(AdmissionTest, PhoneDisconnectedWhileTheUserIsAskedGetsNoStatus) {
         for (const PhoneView& view : server->Snapshot()) server->Disconnect(view.sessionId);
     });
     Send(phone, phone.Hello(), 1 * Ms);
-    // The phone's address is only stored after the request, so not even Disconnect's Status reaches it;
-    // above all the Hello's own Status never follows.
+    // Neither Disconnect's Status (no address stored yet) nor the Hello's own Status may follow.
     EXPECT_TRUE(phone.ReceiveAll(50).empty());
     EXPECT_EQ(changes, 0);
     EXPECT_TRUE(server->Snapshot().empty());

@@ -1,18 +1,11 @@
-// Input datagrams arrive as a continuous stream from every phone, so handling one allocates nothing on
-// the heap and writes no log line, whether it is applied or dropped.
-//
-// Allocations are counted per thread, while the thread has counting switched on. This file replaces
-// the test program's global operator new and delete with ones that count and then call malloc, so
-// ASan and TSan as g++ links them (shared runtimes) still see every allocation. clang links its
-// sanitizer runtimes statically, operator new included, so a replacement would be defined twice;
-// there the sanitizer's own allocation hook counts instead, and sees malloc as well.
+// Handling an Input datagram, applied or dropped, allocates nothing and logs nothing. The counting
+// operator new below calls malloc so g++'s shared sanitizer runtimes still see it; clang links its own
+// operator new statically, so there the sanitizer's allocation hook counts instead.
 
 #include "ServerFixture.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <new>
-#include <thread>
 
 #if defined(__clang__) && defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
@@ -117,25 +110,6 @@ std::size_t AllocationsDuring(Work&& work) {
     return allocations;
 }
 
-TEST(AllocationCounterTest, CountsTheCallingThreadsAllocationsOnly) {
-    // Through a volatile pointer, so the compiler cannot leave out the allocation.
-    void* (*volatile allocate)(std::size_t) = static_cast<void* (*)(std::size_t)>(&::operator new);
-    EXPECT_EQ(AllocationsDuring([&] { ::operator delete(allocate(24)); }), 1u);
-    std::atomic<bool> go{false};
-    std::atomic<bool> done{false};
-    std::thread other([&] {
-        while (!go.load()) std::this_thread::yield();
-        ::operator delete(allocate(24));
-        done = true;
-    });
-    EXPECT_EQ(AllocationsDuring([&] {
-                  go = true;
-                  while (!done.load()) std::this_thread::yield();
-              }),
-              0u);
-    other.join();
-}
-
 using AllocationTest = ServerFixture;
 
 TEST_F(AllocationTest, InputsAllocateNothingAndLogNothingWhetherAppliedOrDropped) {
@@ -195,12 +169,7 @@ TEST_F(AllocationTest, InputsAllocateNothingAndLogNothingWhetherAppliedOrDropped
         EXPECT_EQ(SimulatedBus::ReportCount(serial) - reportsBefore, c.reports) << c.what;
         EXPECT_EQ(logs.Lines().size(), linesBefore) << c.what;
     }
-    // The counted path really ran through the pad: it holds the last accepted input.
-    ControllerReport report;
-    ASSERT_TRUE(SimulatedBus::LastReport(serial, report));
-    EXPECT_EQ(report.leftStickX, static_cast<std::int16_t>((Count - 1) * 31));
-
-    // And the counter sees what the server allocates: a new phone's record.
+    // The counter sees what the server allocates: a new phone's record.
     TestPhone newcomer("Newcomer", 3);
     const Bytes hello = newcomer.Hello();
     EXPECT_GT(AllocationsDuring([&] {

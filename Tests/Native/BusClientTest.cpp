@@ -1,5 +1,4 @@
-// The bus client against the simulated bus: the bytes of every request, the order of the checks, the
-// serial search, the mapping of driver errors to results, and the notification threads.
+// The bus client against the simulated bus: request bytes, check order, serial search, results, threads.
 
 #include "Controllers/BusClient.h"
 #include "Platform/SimulatedBus.h"
@@ -11,7 +10,6 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace Velotrix {
@@ -134,19 +132,6 @@ ControllerReport SampleReport() {
 }
 const Bytes SampleReportBytes{0x11, 0x80, 0x7F, 0xFF, 0x00, 0x80, 0xFF, 0x7F, 0xFE, 0xFF, 0x34, 0x12};
 
-TEST(BusReportTest, IsWrittenLittleEndianAtItsOffsets) {
-    std::array<std::uint8_t, 14> bytes{};
-    bytes.fill(0xAA);
-    ByteWriter writer(bytes.data(), bytes.size());
-    WriteControllerReport(writer, 1, SampleReport());
-    EXPECT_TRUE(writer.Ok());
-    Bytes expected{0xAA};
-    expected.insert(expected.end(), SampleReportBytes.begin(), SampleReportBytes.end());
-    expected.push_back(0xAA);
-    EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), expected);
-
-}
-
 TEST_F(BusClientTest, OpenAnswersForEveryShapeOfTheBus) {
     using Interface = SimulatedBus::InterfaceBehaviour;
     const Interface healthy{};
@@ -201,18 +186,9 @@ TEST_F(BusClientTest, FailedOpenCanBeRetriedOnTheSameConnection) {
     }
 }
 
-TEST_F(BusClientTest, OpenOnAConnectedConnectionIsRefusedAndChangesNothing) {
-    Connect();
-    const DriverHandle device = bus.device->handle.load();
-    const std::uint64_t requests = SimulatedBus::RequestCount();
-    EXPECT_EQ(Open(&bus), ErrBusConnected);
-    EXPECT_EQ(bus.device->handle.load(), device);
-    EXPECT_EQ(SimulatedBus::OpenHandleCount(), 1u);
-    EXPECT_EQ(SimulatedBus::RequestCount(), requests);
-}
-
 TEST_F(BusClientTest, CloseReleasesTheHandleAndUnplugsTheConnectionsPads) {
     Connect();
+    EXPECT_EQ(Open(&bus), ErrBusConnected); // a second open would leak a handle, seen by the count below
     EXPECT_EQ(PluggedTarget()->serial, 1u);
     EXPECT_EQ(PluggedTarget()->serial, 2u);
     EXPECT_EQ(SimulatedBus::PluggedSerials(), (std::vector<std::uint32_t>{1, 2}));
@@ -279,21 +255,15 @@ TEST_F(BusClientTest, PlugSearchesFromOneForTheLowestSerialTheBusAcceptsThenWait
 }
 
 TEST_F(BusClientTest, NoFreeSerialWhenTheBusRefusesEveryNumber) {
-    const std::function<void()> refusals[] = {
-        [] { SimulatedBus::SetFaults({.plugRefused = true}); },
-        [] { SimulatedBus::MarkSerialsTaken(1, 65535); },
-    };
-    for (const auto& refuse : refusals) {
-        Reconnect();
-        refuse();
-        PadTarget* target = NewTarget();
-        EXPECT_EQ(PlugTarget(&bus, target), ErrNoFreeSerial);
-        EXPECT_EQ(SimulatedBus::RequestCount(BusRequestPlugIn), 65535u);
-        EXPECT_EQ(SimulatedBus::RequestCount(BusRequestWaitReady), 0u);
-        EXPECT_EQ(LastInput(BusRequestPlugIn), PlugInBytes(65535));
-        EXPECT_EQ(target->state, TargetReadyToPlug);
-        EXPECT_EQ(target->serial, 0u);
-    }
+    Connect();
+    SimulatedBus::MarkSerialsTaken(1, 65535);
+    PadTarget* target = NewTarget();
+    EXPECT_EQ(PlugTarget(&bus, target), ErrNoFreeSerial);
+    EXPECT_EQ(SimulatedBus::RequestCount(BusRequestPlugIn), 65535u);
+    EXPECT_EQ(SimulatedBus::RequestCount(BusRequestWaitReady), 0u);
+    EXPECT_EQ(LastInput(BusRequestPlugIn), PlugInBytes(65535));
+    EXPECT_EQ(target->state, TargetReadyToPlug);
+    EXPECT_EQ(target->serial, 0u);
 }
 
 TEST_F(BusClientTest, ReadinessReplyDecidesWhetherThePadIsPlugged) {
@@ -566,38 +536,6 @@ TEST_F(BusClientTest, AccessDeniedEndsTheNotificationThread) {
     EXPECT_TRUE(WaitForNotificationThreads(&bus, Patience));
     EXPECT_EQ(SimulatedBus::RequestCount(BusRequestNotification), 1u);
     EXPECT_TRUE(log.Seen().empty());
-}
-
-TEST_F(BusClientTest, RumbleAndReportsFlowAtTheSameTime) {
-    Connect();
-    PadTarget* target = PluggedTarget();
-    RumbleLog log;
-    ASSERT_EQ(RegisterNotification(&bus, target, &RecordRumble, &log), ResultOk);
-    constexpr int Reports = 2000;
-    std::thread game([serial = target->serial] {
-        for (int step = 1; step <= 255; ++step) {
-            SimulatedBus::SetRumble(serial, static_cast<std::uint8_t>(step), 0, 1);
-        }
-    });
-    ControllerReport report;
-    for (int step = 0; step < Reports; ++step) {
-        report.leftStickX = static_cast<std::int16_t>(step);
-        EXPECT_EQ(SubmitReport(&bus, target, report), ResultOk);
-    }
-    game.join();
-    // Changes in between may be merged, but the last one always arrives.
-    EXPECT_TRUE(log.WaitFor([](const auto& seen) { return !seen.empty() && seen.back().large == 255; }));
-    UnregisterNotification(target);
-    EXPECT_EQ(UnplugTarget(&bus, target), ResultOk);
-    EXPECT_TRUE(WaitForNotificationThreads(&bus, Patience));
-    EXPECT_EQ(SimulatedBus::ReportCount(target->serial), static_cast<std::uint64_t>(Reports));
-    ControllerReport last;
-    ASSERT_TRUE(SimulatedBus::LastReport(target->serial, last));
-    EXPECT_EQ(last.leftStickX, Reports - 1);
-    const std::vector<Rumble> seen = log.Seen();
-    for (std::size_t index = 1; index < seen.size(); ++index) {
-        EXPECT_GT(seen[index].large, seen[index - 1].large);
-    }
 }
 
 } // namespace

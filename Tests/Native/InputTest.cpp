@@ -100,17 +100,6 @@ TEST_F(InputTest, StaleAndDuplicateInputsAreDropped) {
     EXPECT_EQ(SimulatedBus::ReportCount(serial), expected);
 }
 
-TEST_F(InputTest, OneAfterTheLimitIsDropped) {
-    MakeServer(false);
-    TestPhone phone("Phone", 1);
-    const std::uint32_t session = Hello(phone, 0).sessionId;
-    const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
-    Input(phone, session, 100, 1 * Ms);
-    const std::uint64_t base = SimulatedBus::ReportCount(serial);
-    Input(phone, session, 32868, 2 * Ms); // difference reads as -32768
-    EXPECT_EQ(SimulatedBus::ReportCount(serial), base);
-}
-
 TEST_F(InputTest, InputFromAWaitingPhoneOnlyKeepsItListed) {
     MakeServer(true);
     TestPhone phone("Phone", 1);

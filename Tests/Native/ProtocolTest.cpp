@@ -71,7 +71,6 @@ TEST(ProtocolTest, HelloNameAndIdAreReadFromTheirOffsets) {
     ASSERT_TRUE(ReadHello({buffer, static_cast<std::size_t>(length)}, hello));
     EXPECT_EQ(hello.id, id);
     EXPECT_EQ(hello.name, "Anna’s iPhone");
-    EXPECT_EQ(PhoneIdText(id), "f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
 }
 
 TEST(ProtocolTest, PhoneIdTextRoundTripsAndRejectsMalformedText) {
@@ -170,26 +169,14 @@ TEST(ProtocolTest, SequenceRuleIsASigned16BitDifference) {
         EXPECT_EQ(IsNewerSequence(c.next, c.last), c.newer) << "last " << c.last << " next " << c.next;
 }
 
-TEST(ProtocolTest, PhoneSideReadsWhatTheServerBuilds) {
+// The fields are read by every server test through the test phone; only the refusals are not.
+TEST(ProtocolTest, PhoneSideRefusesAShortStatusAndAFeedbackAsStatus) {
     std::uint8_t out[MaxOutgoing];
-    int length = BuildStatus(out, 5, 42, 2, PhoneState::Active, "RACING-PC");
     StatusDatagram status;
-    ASSERT_TRUE(ReadStatus({out, static_cast<std::size_t>(length)}, status));
-    EXPECT_EQ(status.sequence, 5);
-    EXPECT_EQ(status.sessionId, 42u);
-    EXPECT_EQ(status.player, 2);
-    EXPECT_EQ(status.state, 0);
-    EXPECT_EQ(status.hostName, "RACING-PC");
+    const int length = BuildStatus(out, 5, 42, 2, PhoneState::Active, "RACING-PC");
     EXPECT_FALSE(ReadStatus({out, static_cast<std::size_t>(length - 1)}, status));
-
-    length = BuildFeedback(out, 6, 42, 1, 2, 3, 4);
-    FeedbackDatagram feedback;
-    ASSERT_TRUE(ReadFeedback({out, static_cast<std::size_t>(length)}, feedback));
-    EXPECT_EQ(feedback.largeMotor, 1);
-    EXPECT_EQ(feedback.smallMotor, 2);
-    EXPECT_EQ(feedback.led, 3);
-    EXPECT_EQ(feedback.echo, 4u);
-    EXPECT_FALSE(ReadStatus({out, static_cast<std::size_t>(length)}, status));
+    const int feedback = BuildFeedback(out, 6, 42, 1, 2, 3, 4);
+    EXPECT_FALSE(ReadStatus({out, static_cast<std::size_t>(feedback)}, status));
 }
 
 } // namespace

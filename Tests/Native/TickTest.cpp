@@ -14,14 +14,6 @@ protected:
         EXPECT_EQ(status.state, State(PhoneState::Active));
         return status.sessionId;
     }
-    std::vector<FeedbackDatagram> Feedbacks(TestPhone& phone, int timeoutMs = 30) {
-        std::vector<FeedbackDatagram> out;
-        for (const Bytes& datagram : phone.ReceiveAll(timeoutMs)) {
-            FeedbackDatagram feedback;
-            if (ReadFeedback(datagram, feedback)) out.push_back(feedback);
-        }
-        return out;
-    }
 };
 
 TEST_F(TickTest, SilentPhoneIsDroppedOnlyAfterMoreThan15Seconds) {
@@ -42,7 +34,7 @@ TEST_F(TickTest, SilentPhoneIsDroppedOnlyAfterMoreThan15Seconds) {
 
 TEST_F(TickTest, HelloOrInputKeepsAPhoneListed) {
     TestPhone phone("Phone", 1);
-    const std::uint32_t session = Admit(phone, 0);
+    Admit(phone, 0);
     server->SetAskFirst(true);
     TestPhone waiting("Waiting", 2);
     const std::uint32_t waitingSession = Hello(waiting, 0).sessionId;
@@ -57,7 +49,6 @@ TEST_F(TickTest, HelloOrInputKeepsAPhoneListed) {
     EXPECT_TRUE(server->Snapshot().empty());
     EXPECT_EQ(logs.Count("Pad unplugged for \"Phone\""), 1);
     EXPECT_EQ(logs.Count("Pad unplugged for \"Waiting\""), 0);
-    (void)session;
 }
 
 TEST_F(TickTest, IdlePadIsCentredAfterMoreThan250Milliseconds) {

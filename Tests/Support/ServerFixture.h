@@ -70,7 +70,6 @@ protected:
         EXPECT_TRUE(server->OpenSocket(0, error)) << error;
         server->SetOnChanged([this] { ++changes; });
         server->SetOnRequest([this](const std::string& name) { requests.push_back(name); });
-        server->SetOnAllowedChanged([this] { ++allowedChanges; });
         return *server;
     }
 
@@ -91,16 +90,18 @@ protected:
         Send(phone, phone.Input(input), now);
     }
 
-    const PhoneView* Find(const std::vector<PhoneView>& views, std::uint32_t session) {
-        for (const auto& view : views)
-            if (view.sessionId == session) return &view;
-        return nullptr;
+    std::vector<FeedbackDatagram> Feedbacks(TestPhone& phone, int timeoutMs = 30) {
+        std::vector<FeedbackDatagram> out;
+        for (const Bytes& datagram : phone.ReceiveAll(timeoutMs)) {
+            FeedbackDatagram feedback;
+            if (ReadFeedback(datagram, feedback)) out.push_back(feedback);
+        }
+        return out;
     }
 
     std::unique_ptr<Server> server;
     LogCapture logs;
     int changes = 0;
-    int allowedChanges = 0;
     std::vector<std::string> requests;
 };
 

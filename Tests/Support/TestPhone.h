@@ -19,7 +19,6 @@ class TestPhone {
 public:
     explicit TestPhone(std::string name, std::uint8_t idSeed = 1, bool ipv6 = false);
 
-    PhoneId Id() const { return id; }
     std::string IdText() const { return PhoneIdText(id); }
     const std::string& Name() const { return name; }
     void Rename(std::string newName) { name = std::move(newName); }
