@@ -5,8 +5,6 @@
 # warning, and "Allow phones" runs the program's own elevated copy, whose rule Wine accepts.
 source "$(dirname "$0")/common.bash"
 
-ALLOW_PHONES="95 277" # client-area pixels of "Allow phones" below the missing driver's button at 96 DPI
-
 # Pixels in the warning's orange (#FFBA4D) in the main window.
 warning_pixels() { import -window "$(main_window)" -depth 8 txt:- 2>/dev/null | grep -c 'srgb(255,186,77)'; }
 # Nothing orange for three seconds: the page repaints at least once a second.
@@ -15,6 +13,12 @@ no_warning_for_a_while() {
   for ((i = 0; i < 6; i++)); do [ "$(warning_pixels)" -eq 0 ] || return 1; sleep 0.5; done
 }
 warning_shown() { [ "$(warning_pixels)" -gt 0 ]; }
+# "Allow phones", as the eye finds it: the first button in the controls' grey below the orange line.
+allow_phones_button() {
+  local top
+  top=$(import -window "$(main_window)" -depth 8 txt:- 2>/dev/null | grep -m1 'srgb(255,186,77)' | cut -d, -f2 | cut -d: -f1)
+  [ -n "$top" ] && find_boxes "$(main_window)" 2a2e31 40 24 3 | awk -v top="$top" '$2 > top' | head -n1
+}
 
 "$ROOT/scripts/wine-driver" remove >/dev/null 2>&1 || true
 wineserver -k 2>/dev/null
@@ -33,8 +37,9 @@ unset VELOTRIX_TEST_FIREWALL
 check "a missing rule is logged" \
   wait_for_log 'Firewall check: no inbound rule lets Velotrix receive UDP; phones may be blocked$' 60
 check "and the card warns" wait_until 30 warning_shown
-read -r x y <<<"$ALLOW_PHONES"
-xdotool mousemove --window "$(main_window)" "$x" "$y" click 1
+button=$(allow_phones_button)
+check "the warning has its button" test -n "$button"
+click_box "$(main_window)" "$button"
 check "\"Allow phones\" adds the rule through the elevated copy" wait_for_log 'Firewall rule "Velotrix" added$' 60
 stop_velotrix
 finish
