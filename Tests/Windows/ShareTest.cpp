@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <cwchar>
 #include <memory>
 #include <optional>
@@ -31,22 +30,6 @@ using namespace std::chrono_literals;
 const std::wstring WebLink = L"https://velotrix.app";
 const std::wstring StoreLink = L"https://apps.apple.com/app/id6741239571";
 
-bool WriteClipboard(const std::wstring& text) {
-    if (!OpenClipboard(nullptr)) return false;
-    EmptyClipboard();
-    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    bool put = false;
-    if (memory != nullptr) {
-        std::memcpy(GlobalLock(memory), text.c_str(), bytes);
-        GlobalUnlock(memory);
-        put = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
-        if (!put) GlobalFree(memory);
-    }
-    CloseClipboard();
-    return put;
-}
-
 std::optional<std::wstring> ReadClipboard() {
     if (!OpenClipboard(nullptr)) return std::nullopt;
     std::optional<std::wstring> text;
@@ -70,7 +53,7 @@ protected:
         window = std::make_unique<MainWindow>(*server, settings);
         ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), true));
         ASSERT_TRUE(tray.Ready());
-        ASSERT_TRUE(WriteClipboard(L"something the user copied"));
+        ASSERT_TRUE(CopyToClipboard(nullptr, L"something the user copied"));
     }
 
     void TearDown() override {
