@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <cwchar>
 #include <memory>
 #include <optional>
@@ -31,22 +30,6 @@ using namespace std::chrono_literals;
 const std::wstring WebLink = L"https://velotrix.app";
 const std::wstring StoreLink = L"https://apps.apple.com/app/id6741239571";
 
-bool WriteClipboard(const std::wstring& text) {
-    if (!OpenClipboard(nullptr)) return false;
-    EmptyClipboard();
-    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    bool put = false;
-    if (memory != nullptr) {
-        std::memcpy(GlobalLock(memory), text.c_str(), bytes);
-        GlobalUnlock(memory);
-        put = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
-        if (!put) GlobalFree(memory);
-    }
-    CloseClipboard();
-    return put;
-}
-
 std::optional<std::wstring> ReadClipboard() {
     if (!OpenClipboard(nullptr)) return std::nullopt;
     std::optional<std::wstring> text;
@@ -70,7 +53,7 @@ protected:
         window = std::make_unique<MainWindow>(*server, settings);
         ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), true));
         ASSERT_TRUE(tray.Ready());
-        ASSERT_TRUE(WriteClipboard(L"something the user copied"));
+        ASSERT_TRUE(CopyToClipboard(nullptr, L"something the user copied"));
     }
 
     void TearDown() override {
@@ -169,21 +152,28 @@ bool UrisCanBeMade() {
 
 using Calls = std::vector<std::pair<std::string, std::wstring>>;
 
-// IUnknown and IInspectable for a fake that lives on the stack: counting references keeps COM's
-// rules, and nothing is freed.
-template <typename Interface>
-class Fake : public Interface {
+// The event's arguments, the request, its package and the package's properties in one object on the
+// stack: every call is recorded, references are counted by COM's rules, and nothing is freed.
+class FakeShare : public IDataRequestedEventArgs, public IDataRequest, public IDataPackage,
+                  public IDataPackage2, public IDataPackagePropertySet {
 public:
-    explicit Fake(const GUID& iid) : iid(iid) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID asked, void** object) override {
-        if (IsEqualGUID(asked, IID_IUnknown) || IsEqualGUID(asked, __uuidof(IInspectable)) ||
-            IsEqualGUID(asked, iid)) {
-            *object = static_cast<Interface*>(this);
-            this->AddRef();
-            return S_OK;
-        }
         *object = nullptr;
-        return E_NOINTERFACE;
+        if (IsEqualGUID(asked, IID_IUnknown) || IsEqualGUID(asked, __uuidof(IInspectable)) ||
+            IsEqualGUID(asked, IID_IDataPackage)) {
+            *object = static_cast<IDataPackage*>(this);
+        } else if (IsEqualGUID(asked, IID_IDataPackage2)) {
+            *object = static_cast<IDataPackage2*>(this);
+        } else if (IsEqualGUID(asked, IID_IDataRequest)) {
+            *object = static_cast<IDataRequest*>(this);
+        } else if (IsEqualGUID(asked, IID_IDataRequestedEventArgs)) {
+            *object = static_cast<IDataRequestedEventArgs*>(this);
+        } else if (IsEqualGUID(asked, IID_IDataPackagePropertySet)) {
+            *object = static_cast<IDataPackagePropertySet*>(this);
+        }
+        if (*object == nullptr) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references); }
     ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--references); }
@@ -191,46 +181,69 @@ public:
     HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel*) override { return E_NOTIMPL; }
 
-    long references = 1;
+    HRESULT STDMETHODCALLTYPE get_Request(IDataRequest** value) override { return Hand(value); }
 
-private:
-    GUID iid;
-};
-
-class FakeProperties : public Fake<IDataPackagePropertySet> {
-public:
-    explicit FakeProperties(Calls& calls) : Fake(IID_IDataPackagePropertySet), calls(calls) {}
-    HRESULT STDMETHODCALLTYPE get_Title(HSTRING*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Title(HSTRING value) override { return Record("title", value); }
-    HRESULT STDMETHODCALLTYPE get_Description(HSTRING*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Description(HSTRING value) override { return Record("description", value); }
-    HRESULT STDMETHODCALLTYPE get_Thumbnail(IInspectable**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_Thumbnail(IInspectable*) override { return Record("thumbnail", nullptr); }
-    HRESULT STDMETHODCALLTYPE get_FileTypes(IInspectable**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_ApplicationName(HSTRING*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_ApplicationName(HSTRING value) override { return Record("application name", value); }
-    HRESULT STDMETHODCALLTYPE get_ApplicationListingUri(IUriRuntimeClass**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_ApplicationListingUri(IUriRuntimeClass*) override {
-        return Record("listing uri", nullptr);
+    HRESULT STDMETHODCALLTYPE get_Data(IDataPackage** value) override {
+        if (!noPackage) return Hand(value);
+        *value = nullptr;
+        return E_FAIL;
     }
+    HRESULT STDMETHODCALLTYPE put_Data(IDataPackage*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Deadline(INT64*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE FailWithDisplayText(HSTRING) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetDeferral(IInspectable**) override { return E_NOTIMPL; }
 
-private:
-    HRESULT Record(const char* what, HSTRING value) {
-        calls.emplace_back(what, value == nullptr ? std::wstring() : Text(value));
-        return S_OK;
-    }
-    Calls& calls;
-};
+    HRESULT STDMETHODCALLTYPE GetView(IInspectable**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_Properties(IDataPackagePropertySet** value) override { return Hand(value); }
+    HRESULT STDMETHODCALLTYPE get_RequestedOperation(UINT32*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_RequestedOperation(UINT32) override { return Record("operation"); }
+    HRESULT STDMETHODCALLTYPE add_OperationCompleted(IUnknown*, EventRegistrationToken*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE remove_OperationCompleted(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE add_Destroyed(IUnknown*, EventRegistrationToken*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE remove_Destroyed(EventRegistrationToken) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetData(HSTRING, IInspectable*) override { return Record("data"); }
+    HRESULT STDMETHODCALLTYPE SetDataProvider(HSTRING, IUnknown*) override { return Record("data provider"); }
+    HRESULT STDMETHODCALLTYPE SetText(HSTRING value) override { return Record("text", value); }
+    HRESULT STDMETHODCALLTYPE SetUri(IUriRuntimeClass*) override { return Record("uri"); }
+    HRESULT STDMETHODCALLTYPE SetHtmlFormat(HSTRING) override { return Record("html"); }
+    HRESULT STDMETHODCALLTYPE get_ResourceMap(IInspectable**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetRtf(HSTRING) override { return Record("rtf"); }
+    HRESULT STDMETHODCALLTYPE SetBitmap(IInspectable*) override { return Record("bitmap"); }
+    HRESULT STDMETHODCALLTYPE SetStorageItemsReadOnly(IInspectable*) override { return Record("storage items"); }
+    HRESULT STDMETHODCALLTYPE SetStorageItems(IInspectable*, boolean) override { return Record("storage items"); }
 
-class FakeLinks : public Fake<IDataPackage2> {
-public:
-    explicit FakeLinks(Calls& calls) : Fake(IID_IDataPackage2), calls(calls) {}
     HRESULT STDMETHODCALLTYPE SetApplicationLink(IUriRuntimeClass* value) override {
         return Record("application link", value);
     }
     HRESULT STDMETHODCALLTYPE SetWebLink(IUriRuntimeClass* value) override { return Record("web link", value); }
 
+    HRESULT STDMETHODCALLTYPE get_Title(HSTRING*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Title(HSTRING value) override { return Record("title", value); }
+    HRESULT STDMETHODCALLTYPE get_Description(HSTRING*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Description(HSTRING value) override { return Record("description", value); }
+    HRESULT STDMETHODCALLTYPE get_Thumbnail(IInspectable**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_Thumbnail(IInspectable*) override { return Record("thumbnail"); }
+    HRESULT STDMETHODCALLTYPE get_FileTypes(IInspectable**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE get_ApplicationName(HSTRING*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_ApplicationName(HSTRING value) override { return Record("application name", value); }
+    HRESULT STDMETHODCALLTYPE get_ApplicationListingUri(IUriRuntimeClass**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE put_ApplicationListingUri(IUriRuntimeClass*) override { return Record("listing uri"); }
+
+    Calls calls;
+    long references = 1;
+    bool noPackage = false;
+
 private:
+    template <typename Interface>
+    HRESULT Hand(Interface** value) {
+        AddRef();
+        *value = this;
+        return S_OK;
+    }
+    HRESULT Record(const char* what, HSTRING value = nullptr) {
+        calls.emplace_back(what, value == nullptr ? std::wstring() : Text(value));
+        return S_OK;
+    }
     HRESULT Record(const char* what, IUriRuntimeClass* uri) {
         std::wstring text;
         UriView* view = nullptr;
@@ -242,114 +255,27 @@ private:
         calls.emplace_back(what, text);
         return S_OK;
     }
-    Calls& calls;
 };
 
-class FakePackage : public Fake<IDataPackage> {
-    Calls& calls;
-
-public:
-    explicit FakePackage(Calls& calls) : Fake(IID_IDataPackage), calls(calls), properties(calls), links(calls) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID asked, void** object) override {
-        if (IsEqualGUID(asked, IID_IDataPackage2)) return links.QueryInterface(asked, object);
-        return Fake::QueryInterface(asked, object);
-    }
-    HRESULT STDMETHODCALLTYPE GetView(IInspectable**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Properties(IDataPackagePropertySet** value) override {
-        properties.AddRef();
-        *value = &properties;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_RequestedOperation(UINT32*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE put_RequestedOperation(UINT32) override { return Record("operation"); }
-    HRESULT STDMETHODCALLTYPE add_OperationCompleted(IUnknown*, EventRegistrationToken*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE remove_OperationCompleted(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE add_Destroyed(IUnknown*, EventRegistrationToken*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE remove_Destroyed(EventRegistrationToken) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetData(HSTRING, IInspectable*) override { return Record("data"); }
-    HRESULT STDMETHODCALLTYPE SetDataProvider(HSTRING, IUnknown*) override { return Record("data provider"); }
-    HRESULT STDMETHODCALLTYPE SetText(HSTRING value) override {
-        calls.emplace_back("text", Text(value));
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetUri(IUriRuntimeClass*) override { return Record("uri"); }
-    HRESULT STDMETHODCALLTYPE SetHtmlFormat(HSTRING) override { return Record("html"); }
-    HRESULT STDMETHODCALLTYPE get_ResourceMap(IInspectable**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetRtf(HSTRING) override { return Record("rtf"); }
-    HRESULT STDMETHODCALLTYPE SetBitmap(IInspectable*) override { return Record("bitmap"); }
-    HRESULT STDMETHODCALLTYPE SetStorageItemsReadOnly(IInspectable*) override { return Record("storage items"); }
-    HRESULT STDMETHODCALLTYPE SetStorageItems(IInspectable*, boolean) override { return Record("storage items"); }
-
-    FakeProperties properties;
-    FakeLinks links;
-
-private:
-    HRESULT Record(const char* what) {
-        calls.emplace_back(what, std::wstring());
-        return S_OK;
-    }
-};
-
-class FakeRequest : public Fake<IDataRequest> {
-public:
-    explicit FakeRequest(Calls& calls) : Fake(IID_IDataRequest), package(calls) {}
-    HRESULT STDMETHODCALLTYPE get_Data(IDataPackage** value) override {
-        if (noPackage) {
-            *value = nullptr;
-            return E_FAIL;
-        }
-        package.AddRef();
-        *value = &package;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE put_Data(IDataPackage*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE get_Deadline(INT64*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE FailWithDisplayText(HSTRING) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetDeferral(IInspectable**) override { return E_NOTIMPL; }
-
-    FakePackage package;
-    bool noPackage = false;
-};
-
-class FakeArgs : public Fake<IDataRequestedEventArgs> {
-public:
-    explicit FakeArgs(Calls& calls) : Fake(IID_IDataRequestedEventArgs), request(calls) {}
-    HRESULT STDMETHODCALLTYPE get_Request(IDataRequest** value) override {
-        request.AddRef();
-        *value = &request;
-        return S_OK;
-    }
-
-    FakeRequest request;
-};
-
-TEST(ShareRequestTest, FillsTitleDescriptionWebLinkAndTextInThatOrder) {
-    Calls calls;
-    FakeArgs args(calls);
-
-    EXPECT_EQ(FillShareRequest(&args), S_OK);
+TEST(ShareRequestTest, FillsTitleDescriptionWebLinkAndTextInThatOrderAndGivesEveryReferenceBack) {
+    FakeShare share;
+    EXPECT_EQ(FillShareRequest(&share), S_OK);
 
     const std::wstring text = L"Velotrix turns an iPhone into a racing wheel and gamepad for PC games.\n\n"
                               L"iPhone app: " + StoreLink + L"\nWindows app: " + WebLink;
     Calls expected = {{"title", L"Velotrix"}, {"description", L"An iPhone as a racing wheel for PC games"}};
     if (UrisCanBeMade()) expected.emplace_back("web link", WebLink + L"/");
     expected.emplace_back("text", text);
-    EXPECT_EQ(calls, expected);
-
-    // Every reference the handler took was given back.
-    const FakePackage& package = args.request.package;
-    EXPECT_EQ((std::vector<long>{args.references, args.request.references, package.references,
-                                 package.properties.references, package.links.references}),
-              std::vector<long>(5, 1));
+    EXPECT_EQ(share.calls, expected);
+    EXPECT_EQ(share.references, 1);
 }
 
 TEST(ShareRequestTest, ARequestWithoutAPackageFailsWithoutSettingAnything) {
-    Calls calls;
-    FakeArgs args(calls);
-    args.request.noPackage = true;
-    EXPECT_EQ(FillShareRequest(&args), E_FAIL);
-    EXPECT_TRUE(calls.empty());
-    EXPECT_EQ(args.request.references, 1);
+    FakeShare share;
+    share.noPackage = true;
+    EXPECT_EQ(FillShareRequest(&share), E_FAIL);
+    EXPECT_TRUE(share.calls.empty());
+    EXPECT_EQ(share.references, 1);
     EXPECT_EQ(FillShareRequest(nullptr), E_POINTER);
 }
 

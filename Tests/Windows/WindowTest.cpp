@@ -283,8 +283,11 @@ protected:
     bool quitPosted = false;
 };
 
-TEST_F(WindowTest, OpensAsAResizableVelotrixWindowWithTheRequestedClientAreaPaintedAtOnce) {
+TEST_F(WindowTest, OpensAsAResizableVelotrixWindowWithTheRequestedClientAreaAndReadsTheStartWithWindowsValue) {
+    ASSERT_TRUE(WriteRaw(sandbox.Root(), L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Velotrix",
+                         Utf16Value(REG_SZ, L"\"C:\\Velotrix.exe\" --tray\0"s)));
     MainWindow& main = MakeWindow(false);
+    EXPECT_TRUE(main.startWithWindows);
     ASSERT_NE(Hwnd(), nullptr);
     EXPECT_TRUE(IsWindowVisible(Hwnd()));
     EXPECT_EQ(FindWindowW(L"VelotrixServer", L"Velotrix"), Hwnd());
@@ -298,15 +301,6 @@ TEST_F(WindowTest, OpensAsAResizableVelotrixWindowWithTheRequestedClientAreaPain
     EXPECT_EQ(client.right, InitialClientSize(dpi).width);
     EXPECT_EQ(client.bottom, InitialClientSize(dpi).height);
     EXPECT_FALSE(main.page.regions.empty());
-    EXPECT_TRUE(KillTimer(Hwnd(), RepaintTimerId));
-}
-
-TEST_F(WindowTest, StartsHiddenWithItsTimerAndReadsTheStartWithWindowsValue) {
-    ASSERT_TRUE(WriteRaw(sandbox.Root(), L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Velotrix",
-                         Utf16Value(REG_SZ, L"\"C:\\Velotrix.exe\" --tray\0"s)));
-    MainWindow& main = MakeWindow(true);
-    EXPECT_FALSE(IsWindowVisible(Hwnd()));
-    EXPECT_TRUE(main.startWithWindows);
     EXPECT_TRUE(KillTimer(Hwnd(), RepaintTimerId));
 }
 
