@@ -528,6 +528,7 @@ TEST_F(WindowTest, TaskbarCreatedAddsTheIconAgain) {
     TrayRecorder tray;
     ASSERT_TRUE(tray.Ready());
     MakeWindow(true);
+    EXPECT_TRUE(KillTimer(Hwnd(), RepaintTimerId)) << "a window that starts hidden has its repaint timer too";
     tray.calls.clear();
     Send(RegisterWindowMessageW(L"TaskbarCreated"));
     ASSERT_EQ(tray.calls.size(), 2u);
