@@ -14,6 +14,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "../StandInText.h"
+
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -21,22 +23,8 @@
 
 namespace {
 
-std::wstring Environment(const wchar_t* name) {
-    wchar_t buffer[4096];
-    const DWORD length = GetEnvironmentVariableW(name, buffer, 4096);
-    if (length == 0 || length >= 4096) return {};
-    return std::wstring(buffer, length);
-}
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr,
-                        nullptr);
-    return result;
-}
+using StandIn::Environment;
+using StandIn::Utf8;
 
 std::vector<std::string> ReadLines(const std::wstring& path) {
     std::vector<std::string> lines;

@@ -9,28 +9,16 @@
 
 #include <windows.h>
 
+#include "../StandInText.h"
+
 #include <cwchar>
 #include <iterator>
 #include <string>
 
 namespace {
 
-std::wstring Environment(const wchar_t* name) {
-    wchar_t buffer[4096];
-    const DWORD length = GetEnvironmentVariableW(name, buffer, static_cast<DWORD>(std::size(buffer)));
-    if (length == 0 || length >= std::size(buffer)) return {};
-    return std::wstring(buffer, length);
-}
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr,
-                        nullptr);
-    return result;
-}
+using StandIn::Environment;
+using StandIn::Utf8;
 
 // One write per line, appended: several installers may log to the same file at once. Wine's append
 // is a seek to the end and a write, which two processes can interleave, so writers take turns by
