@@ -1,7 +1,7 @@
 #pragma once
 
 // Owners of the Windows handles the program keeps: kernel objects, files, registry keys, loaded
-// modules. Each is a UniqueResource; the traits only say what "none" is and how to give one back.
+// modules, icons. Each is a UniqueResource; the traits only say what "none" is and how to give one back.
 
 #include <windows.h>
 
@@ -38,5 +38,13 @@ struct ModuleTraits {
     static void Release(Value module) { FreeLibrary(module); }
 };
 using UniqueModule = UniqueResource<ModuleTraits>;
+
+// Icons loaded at a size of their own (LoadImageW); shared icons are never destroyed, so never owned.
+struct IconTraits {
+    using Value = HICON;
+    static Value Invalid() { return nullptr; }
+    static void Release(Value icon) { DestroyIcon(icon); }
+};
+using UniqueIcon = UniqueResource<IconTraits>;
 
 } // namespace Velotrix

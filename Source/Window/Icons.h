@@ -5,16 +5,9 @@
 
 #include <windows.h>
 
-#include "Common/UniqueResource.h"
+#include "Platform/WinHandles.h"
 
 namespace Velotrix {
-
-struct IconTraits {
-    using Value = HICON;
-    static Value Invalid() { return nullptr; }
-    static void Release(Value icon) { DestroyIcon(icon); }
-};
-using UniqueIcon = UniqueResource<IconTraits>;
 
 // Sides in pixels at `dpi`: the small icon (caption, taskbar, notification area) and the big one
 // (Alt+Tab), as Windows' metrics give them for that DPI.
