@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "Server/Protocol.h"
 #include "Shell/HostIdentity.h"
@@ -219,31 +220,46 @@ void DrawFooter(PaintContext& context, float yf, const PageFrame& frame) {
     RecordRegion(context, ClickRect{frame.right - lw, yf - 3 * s, lw, 21 * s}, ClickAction::OpenWebPage, 0);
 }
 
-bool SameInput(const InputState& a, const InputState& b) {
-    // The echo and the session are not drawn: a phone that sends the same controls again looks the same.
-    return a.leftX == b.leftX && a.rightX == b.rightX && a.rightY == b.rightY && a.leftTrigger == b.leftTrigger &&
-           a.rightTrigger == b.rightTrigger && a.buttons == b.buttons;
+// Each of these names every field of what it compares, so a field added to a struct stops this file
+// from compiling until it is either compared or left out on purpose (not drawn).
+
+// The echo, the session and the vertical left stick are not drawn: a phone that sends the same
+// controls again looks the same.
+auto DrawnFields(const InputState& input) {
+    const auto& [sessionId, leftX, leftY, rightX, rightY, leftTrigger, rightTrigger, buttons, echo] = input;
+    return std::tie(leftX, rightX, rightY, leftTrigger, rightTrigger, buttons);
 }
 
-bool SameView(const PhoneView& a, const PhoneView& b) {
-    return a.sessionId == b.sessionId && a.name == b.name && a.address == b.address && a.state == b.state &&
-           a.player == b.player && SameInput(a.input, b.input) && a.idle == b.idle && a.inputRate == b.inputRate &&
-           (a.rumbleLarge != 0 || a.rumbleSmall != 0) == (b.rumbleLarge != 0 || b.rumbleSmall != 0);
+// A rumble is drawn as on or off, whatever its strength; the id is not drawn.
+auto DrawnFields(const PhoneView& view) {
+    const auto& [sessionId, idText, name, address, state, player, input, idle, inputRate, rumbleLarge, rumbleSmall] =
+        view;
+    return std::tuple_cat(std::tie(sessionId, name, address, state, player, idle, inputRate),
+                          DrawnFields(input), std::make_tuple(rumbleLarge != 0 || rumbleSmall != 0));
 }
 
-bool SameAddress(const LocalAddress& a, const LocalAddress& b) {
-    return a.address == b.address && a.interfaceName == b.interfaceName;
+// Which address is best only orders the list, and the order is compared anyway.
+auto DrawnFields(const LocalAddress& local) {
+    const auto& [address, interfaceName, best] = local;
+    return std::tie(address, interfaceName);
+}
+
+template <typename T>
+bool SameLists(const std::vector<T>& a, const std::vector<T>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const T& x, const T& y) { return DrawnFields(x) == DrawnFields(y); });
 }
 
 } // namespace
 
 bool PaintsTheSame(const PageInput& a, const PageInput& b) {
-    return a.width == b.width && a.height == b.height && a.scrollOffset == b.scrollOffset &&
-           a.startError == b.startError && a.busConnected == b.busConnected && a.port == b.port &&
-           a.computerName == b.computerName && a.askFirst == b.askFirst && a.keepInTray == b.keepInTray &&
-           a.startWithWindows == b.startWithWindows && a.demo == b.demo && a.firewall == b.firewall &&
-           std::equal(a.addresses.begin(), a.addresses.end(), b.addresses.begin(), b.addresses.end(), SameAddress) &&
-           std::equal(a.phones.begin(), a.phones.end(), b.phones.begin(), b.phones.end(), SameView);
+    const auto fields = [](const PageInput& page) {
+        const auto& [width, height, scrollOffset, startError, busConnected, port, computerName, addresses, askFirst,
+                     keepInTray, startWithWindows, demo, phones, firewall] = page;
+        return std::tie(width, height, scrollOffset, startError, busConnected, port, computerName, askFirst,
+                        keepInTray, startWithWindows, demo, firewall);
+    };
+    return fields(a) == fields(b) && SameLists(a.addresses, b.addresses) && SameLists(a.phones, b.phones);
 }
 
 PageResult PaintPage(PaintContext& context, const PageInput& input) {
