@@ -25,9 +25,8 @@ protected:
     // The state of the Status answering `hello` from `phone`, and whether it named a session.
     std::pair<std::uint8_t, bool> Answer(TestPhone& phone, const Bytes& hello, std::int64_t now) {
         Send(phone, hello, now);
-        const auto status = phone.ReceiveStatus(500);
-        EXPECT_TRUE(status);
-        return status ? std::make_pair(status->state, status->sessionId != 0) : std::make_pair(std::uint8_t{255}, false);
+        const StatusDatagram status = NextStatus(phone);
+        return {status.state, status.sessionId != 0};
     }
     static constexpr auto NoRoom = static_cast<std::uint8_t>(PhoneState::NoRoom);
     static constexpr auto Active = static_cast<std::uint8_t>(PhoneState::Active);
