@@ -125,7 +125,13 @@ TEST_F(AllocationTest, InputsAllocateNothingAndLogNothingWhetherAppliedOrDropped
     while (unknown == 0 || unknown == session || unknown == waitingStatus.sessionId) ++unknown;
 
     constexpr int Count = 1000;
-    struct Case { const char* what; TestPhone* phone; std::uint32_t session; int firstSequence, step; std::uint64_t reports; };
+    struct Case {
+        const char* what;
+        TestPhone* phone;
+        std::uint32_t session;
+        int firstSequence, step;
+        std::uint64_t reports;
+    };
     const Case cases[] = {
         {"accepted, each newer than the last", &active, session, 1, 1, Count},
         {"duplicates of the last applied", &active, session, Count, 0, 0},

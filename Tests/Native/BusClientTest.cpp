@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -49,6 +48,7 @@ struct Rumble {
     BusConnection* bus = nullptr;
     PadTarget* target = nullptr;
     void* context = nullptr;
+    bool operator==(const Rumble&) const = default;
 };
 
 // What the notification callback saw, in order.
@@ -121,8 +121,14 @@ protected:
 
 TEST_F(BusClientTest, OpenAnswersForEveryShapeOfTheBusAndCanBeRetried) {
     using Interface = SimulatedBus::InterfaceBehaviour;
-    const Interface healthy{}, unreadable{true, false, false}, wontOpen{false, true, false}, oldVersion{false, false, true};
-    struct Case { const char* name; std::vector<Interface> interfaces; SimulatedBus::Faults faults; BusResult expected; };
+    const Interface healthy{}, unreadable{.detailsUnreadable = true}, wontOpen{.openFails = true},
+        oldVersion{.versionRefused = true};
+    struct Case {
+        const char* name;
+        std::vector<Interface> interfaces;
+        SimulatedBus::Faults faults;
+        BusResult expected;
+    };
     const Case cases[] = {
         {"no interface", {healthy}, {.noBus = true}, ErrBusMissing},
         {"healthy", {healthy}, {}, ResultOk},
@@ -235,7 +241,13 @@ TEST_F(BusClientTest, NoFreeSerialWhenTheBusRefusesEveryNumber) {
 }
 
 TEST_F(BusClientTest, ReadinessReplyDecidesWhetherThePadIsPlugged) {
-    struct Case { const char* name; SimulatedBus::ReadyReply reply; BusResult expected; std::uint32_t state; bool stillOnTheBus; };
+    struct Case {
+        const char* name;
+        SimulatedBus::ReadyReply reply;
+        BusResult expected;
+        std::uint32_t state;
+        bool stillOnTheBus;
+    };
     const Case cases[] = {
         {"ready", SimulatedBus::ReadyReply::Ready, ResultOk, TargetPlugged, true},
         {"request not offered (87)", SimulatedBus::ReadyReply::Unsupported, ResultOk, TargetPlugged, true},
@@ -420,15 +432,7 @@ TEST_F(BusClientTest, RumbleReachesTheCallbackUntilThePadIsUnplugged) {
     ASSERT_TRUE(SimulatedBus::SetRumble(5, 0, 255, 3));
     ASSERT_TRUE(log.WaitFor([](const auto& seen) { return seen.size() == 2; }));
 
-    const std::vector<Rumble> seen = log.Seen();
-    const std::array<std::uint8_t, 3> expected[] = {{200, 100, 2}, {0, 255, 3}};
-    for (std::size_t i = 0; i < seen.size(); ++i) {
-        const Rumble& rumble = seen[i];
-        EXPECT_EQ((std::array<std::uint8_t, 3>{rumble.large, rumble.small, rumble.led}), expected[i]);
-        EXPECT_EQ(rumble.bus, &bus);
-        EXPECT_EQ(rumble.target, target);
-        EXPECT_EQ(rumble.context, &log);
-    }
+    EXPECT_EQ(log.Seen(), (std::vector<Rumble>{{200, 100, 2, &bus, target, &log}, {0, 255, 3, &bus, target, &log}}));
 
     // Unplugging aborts the pending request (995) and the thread ends without another call.
     ASSERT_TRUE(SimulatedBus::WaitForPendingNotifications(1, Patience));

@@ -41,7 +41,7 @@ void CountReport(const SimulatedBus::BusEvent& event, void* context) {
 // Input at 250 Hz; another reads what the server sends. An UnknownSession sends it back to Hello.
 struct StreamingPhone {
     StreamingPhone(int index, std::uint16_t port)
-        : index(index), phone(std::string("Phone ") + static_cast<char>('A' + index), static_cast<std::uint8_t>(index + 1)),
+        : index(index), phone(std::string("Phone ") + static_cast<char>('A' + index), static_cast<std::uint8_t>(index)),
           sender([this, port] { Send(port); }), listener([this] { Listen(); }) {}
     ~StreamingPhone() { Halt(); }
 

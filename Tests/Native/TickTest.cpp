@@ -55,7 +55,7 @@ TEST_F(TickTest, IdlePadIsCentredAfterMoreThan250Milliseconds) {
     TestPhone phone("Phone", 1);
     const std::uint32_t session = Admit(phone, 0);
     const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
-    Input(phone, session, 1, 1 * Second, {.state = {.leftX = -20000, .rightTrigger = 65535, .buttons = 0x0001, .echo = 77}});
+    Input(phone, session, 1, 1 * Second, {.state = {.leftX = -20000, .rightTrigger = 65535, .buttons = 1, .echo = 77}});
     const std::uint64_t reports = SimulatedBus::ReportCount(serial);
 
     server->Tick(1 * Second + 250 * Ms);
