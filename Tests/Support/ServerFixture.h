@@ -21,9 +21,7 @@ namespace Velotrix {
 class LogCapture {
 public:
     LogCapture() { SetLogSink(&LogCapture::Sink, this); }
-    ~LogCapture() { SetLogSink(nullptr, nullptr); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
+    ~LogCapture() { SetLogSink(nullptr, nullptr); } // its mutex makes it uncopyable, as the sink's context must be
 
     std::vector<std::string> Lines() {
         std::lock_guard lock(mutex);
