@@ -129,8 +129,7 @@ TEST_F(AllocationTest, InputsAllocateNothingAndLogNothingWhetherAppliedOrDropped
         const char* what;
         TestPhone* phone;
         std::uint32_t session;
-        int firstSequence;
-        int step;
+        int firstSequence, step;
         std::uint64_t reports;
     };
     const Case cases[] = {
@@ -144,16 +143,13 @@ TEST_F(AllocationTest, InputsAllocateNothingAndLogNothingWhetherAppliedOrDropped
     for (const Case& c : cases) {
         // Everything the loop needs is made before counting starts.
         std::vector<Bytes> datagrams;
-        for (int i = 0; i < Count; ++i) {
-            InputDatagram input;
-            input.state.sessionId = c.session;
-            input.sequence = static_cast<std::uint16_t>(c.firstSequence + i * c.step);
-            input.state.leftX = static_cast<std::int16_t>(i * 31);
-            input.state.rightTrigger = static_cast<std::uint16_t>(i * 65);
-            input.state.buttons = static_cast<std::uint16_t>(i);
-            input.state.echo = static_cast<std::uint32_t>(i);
-            datagrams.push_back(c.phone->Input(input));
-        }
+        for (int i = 0; i < Count; ++i)
+            datagrams.push_back(c.phone->Input({.sequence = static_cast<std::uint16_t>(c.firstSequence + i * c.step),
+                                                .state = {.sessionId = c.session,
+                                                          .leftX = static_cast<std::int16_t>(i * 31),
+                                                          .rightTrigger = static_cast<std::uint16_t>(i * 65),
+                                                          .buttons = static_cast<std::uint16_t>(i),
+                                                          .echo = static_cast<std::uint32_t>(i)}}));
         const SocketAddress from = c.phone->From();
         const std::uint64_t reportsBefore = SimulatedBus::ReportCount(serial);
         const std::size_t linesBefore = logs.Lines().size();

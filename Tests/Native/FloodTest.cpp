@@ -25,9 +25,8 @@ protected:
     // The state of the Status answering `hello` from `phone`, and whether it named a session.
     std::pair<std::uint8_t, bool> Answer(TestPhone& phone, const Bytes& hello, std::int64_t now) {
         Send(phone, hello, now);
-        const auto status = phone.ReceiveStatus(500);
-        EXPECT_TRUE(status);
-        return status ? std::make_pair(status->state, status->sessionId != 0) : std::make_pair(std::uint8_t{255}, false);
+        const StatusDatagram status = NextStatus(phone);
+        return {status.state, status.sessionId != 0};
     }
     static constexpr auto NoRoom = static_cast<std::uint8_t>(PhoneState::NoRoom);
     static constexpr auto Active = static_cast<std::uint8_t>(PhoneState::Active);
@@ -35,10 +34,7 @@ protected:
 
 TEST(TokenBucketTest, GivesItsBurstThenOneTokenPerPeriod) {
     const Rate rate{100, 3};
-    struct Step {
-        std::int64_t at;
-        bool granted;
-    };
+    struct Step { std::int64_t at; bool granted; };
     // Full at first; empty after three; the next token exactly one period after the first take.
     const Step steps[] = {{1000, true}, {1000, true}, {1000, true}, {1000, false}, {1099, false},
                           {1100, true}, {1100, false}, {1500, true}, {1500, true}, {1500, true}, {1500, false}};
@@ -113,10 +109,7 @@ TEST_F(FloodTest, RefusedTrafficIsSummedUpOnceASecond) {
 TEST_F(FloodTest, WaitingPhoneThatSaidByeIsNotAnnouncedAgainWithinTheSilenceTime) {
     MakeServer(true);
     TestPhone phone("Phone", 1);
-    struct Return {
-        std::int64_t after;
-        std::size_t announcements;
-    };
+    struct Return { std::int64_t after; std::size_t announcements; };
     const std::int64_t silence = 15 * Second;
     // Each return follows a Bye said right before it.
     const Return returns[] = {{0, 1}, {Second, 1}, {silence, 1}, {silence + 1, 2}};
@@ -175,16 +168,8 @@ struct Script {
 
 TEST(SessionIdTest, NeverZeroNeverInUseAndNothingWhenTheGeneratorFails) {
     const auto inUse = [](std::uint32_t id) { return id == 7 || id == 9; };
-    struct Case {
-        std::vector<std::uint32_t> numbers;
-        bool drawn;
-        std::uint32_t id;
-    };
-    const Case cases[] = {
-        {{0, 7, 9, 8}, true, 8},
-        {{}, false, 0},
-        {std::vector<std::uint32_t>(16, 7), false, 0},
-    };
+    struct Case { std::vector<std::uint32_t> numbers; bool drawn; std::uint32_t id; };
+    const Case cases[] = {{{0, 7, 9, 8}, true, 8}, {{}, false, 0}, {std::vector<std::uint32_t>(16, 7), false, 0}};
     for (const Case& c : cases) {
         Script::numbers = c.numbers;
         std::uint32_t id = 0;

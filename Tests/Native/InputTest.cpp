@@ -7,10 +7,7 @@ namespace Velotrix {
 namespace {
 
 TEST(InputMappingTest, ButtonsFollowTheTableAndContradictionsCancel) {
-    struct Case {
-        std::uint16_t phone;
-        std::uint16_t controller;
-    };
+    struct Case { std::uint16_t phone, controller; };
     const Case cases[] = {
         {0x0001, 0x1000}, {0x0002, 0x2000}, {0x0004, 0x4000}, {0x0008, 0x8000}, {0x0010, 0x0100},
         {0x0020, 0x0200}, {0x0040, 0x0020}, {0x0080, 0x0010}, {0x0100, 0x0001}, {0x0200, 0x0002},
@@ -40,17 +37,10 @@ TEST_F(InputTest, AcceptedInputBecomesOneReport) {
     TestPhone phone("Phone", 1);
     const std::uint32_t session = Hello(phone, 0).sessionId;
     const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
-    InputDatagram input;
-    input.state.leftX = -32768;
-    input.state.leftY = 1234;
-    input.state.rightX = 32767;
-    input.state.rightY = -5;
-    input.state.leftTrigger = 129;
-    input.state.rightTrigger = 32768;
-    input.state.buttons = 0x8301;
-    input.state.echo = 99;
     const std::uint64_t before = SimulatedBus::ReportCount(serial);
-    Input(phone, session, 10, 1 * Ms, input);
+    Input(phone, session, 10, 1 * Ms,
+          {.state = {.leftX = -32768, .leftY = 1234, .rightX = 32767, .rightY = -5, .leftTrigger = 129,
+                     .rightTrigger = 32768, .buttons = 0x8301, .echo = 99}});
     EXPECT_EQ(SimulatedBus::ReportCount(serial), before + 1);
     ControllerReport report;
     ASSERT_TRUE(SimulatedBus::LastReport(serial, report));
@@ -74,10 +64,7 @@ TEST_F(InputTest, StaleAndDuplicateInputsAreDropped) {
     TestPhone phone("Phone", 1);
     const std::uint32_t session = Hello(phone, 0).sessionId;
     const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
-    struct Step {
-        std::uint16_t sequence;
-        bool applied;
-    };
+    struct Step { std::uint16_t sequence; bool applied; };
     const Step steps[] = {
         {65535, true}, // the first one is taken whatever its number
         {0, true},     // wraps
@@ -104,9 +91,7 @@ TEST_F(InputTest, InputFromAWaitingPhoneOnlyKeepsItListed) {
     MakeServer(true);
     TestPhone phone("Phone", 1);
     const std::uint32_t session = Hello(phone, 0).sessionId;
-    InputDatagram input;
-    input.state.leftX = 500;
-    Input(phone, session, 1, 14 * Second, input);
+    Input(phone, session, 1, 14 * Second, {.state = {.leftX = 500}});
     server->Tick(15 * Second + 1);
     const auto views = server->Snapshot();
     ASSERT_EQ(views.size(), 1u);

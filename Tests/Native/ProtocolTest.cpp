@@ -23,16 +23,8 @@ std::vector<std::uint8_t> HelloWithName(std::size_t nameLength, std::size_t actu
     return bytes;
 }
 
-Receipt Check(const std::vector<std::uint8_t>& bytes) {
-    return CheckDatagram(bytes);
-}
-
 TEST(ProtocolTest, ReceiptChecksFollowTheirOrder) {
-    struct Case {
-        const char* what;
-        std::vector<std::uint8_t> bytes;
-        Receipt expected;
-    };
+    struct Case { const char* what; std::vector<std::uint8_t> bytes; Receipt expected; };
     auto wrongMagic = Datagram(1, 2, 30);
     wrongMagic[3] = 'Y';
     auto tooLong = Datagram(1, 2, 1501);
@@ -58,7 +50,7 @@ TEST(ProtocolTest, ReceiptChecksFollowTheirOrder) {
         {"server's own status type", Datagram(1, 0x81, 20), Receipt::Drop},
         {"unknown type", Datagram(1, 4, 40), Receipt::Drop},
     };
-    for (const auto& c : cases) EXPECT_EQ(Check(c.bytes), c.expected) << c.what;
+    for (const auto& c : cases) EXPECT_EQ(CheckDatagram(c.bytes), c.expected) << c.what;
 }
 
 TEST(ProtocolTest, HelloNameAndIdAreReadFromTheirOffsets) {
@@ -66,7 +58,7 @@ TEST(ProtocolTest, HelloNameAndIdAreReadFromTheirOffsets) {
     for (std::size_t i = 0; i < 16; ++i) id.bytes[i] = static_cast<std::uint8_t>(0xF0 + i);
     std::uint8_t buffer[HelloMinimum + MaxNameLength];
     const int length = BuildHello(buffer, 1, 7, id, "Anna’s iPhone");
-    ASSERT_EQ(Check(std::vector<std::uint8_t>(buffer, buffer + length)), Receipt::Hello);
+    ASSERT_EQ(CheckDatagram(std::vector<std::uint8_t>(buffer, buffer + length)), Receipt::Hello);
     HelloDatagram hello;
     ASSERT_TRUE(ReadHello({buffer, static_cast<std::size_t>(length)}, hello));
     EXPECT_EQ(hello.id, id);
@@ -124,11 +116,7 @@ TEST(ProtocolTest, BuildersWriteEveryByte) {
 }
 
 TEST(ProtocolTest, StatusNameIsCutWithoutSplittingACharacter) {
-    struct Case {
-        const char* what;
-        std::string name;
-        std::size_t expected;
-    };
+    struct Case { const char* what; std::string name; std::size_t expected; };
     const std::string ascii70(70, 'a');
     // 62 ASCII bytes then a two-byte character at 62..63: byte 63 is a continuation byte, so 62 stay.
     const std::string splitPair = std::string(62, 'a') + "é" + "bbbbbb";
@@ -156,11 +144,7 @@ TEST(ProtocolTest, StatusNameIsCutWithoutSplittingACharacter) {
 }
 
 TEST(ProtocolTest, SequenceRuleIsASigned16BitDifference) {
-    struct Case {
-        std::uint16_t last;
-        std::uint16_t next;
-        bool newer;
-    };
+    struct Case { std::uint16_t last, next; bool newer; };
     const Case cases[] = {
         {65535, 0, true},   {100, 100, false},  {100, 99, false}, {100, 101, true},
         {100, 32867, true}, {100, 32868, false}, {0, 65535, false}, {65000, 100, true},

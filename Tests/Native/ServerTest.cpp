@@ -1,10 +1,6 @@
 // The server over a real loopback socket, with its own receive thread.
 
-#include "Server/Server.h"
-#include "Platform/SimulatedBus.h"
-#include "TestPhone.h"
-
-#include <gtest/gtest.h>
+#include "ServerFixture.h"
 
 #include <atomic>
 
@@ -67,9 +63,7 @@ TEST_F(ServerTest, MalformedDatagramsGetNoAnswer) {
 
     // The server still answers afterwards, and the ignored datagrams consumed no sequence number.
     phone.SendTo(server.Port(), phone.Hello(7));
-    auto status = phone.ReceiveStatus();
-    ASSERT_TRUE(status);
-    EXPECT_EQ(status->sequence, 1);
+    EXPECT_EQ(NextStatus(phone).sequence, 1);
     server.Stop();
 }
 
@@ -86,11 +80,10 @@ TEST_F(ServerTest, HelloWithoutTheDriverIsAnsweredNoDriver) {
 
     TestPhone phone("Anna’s iPhone");
     phone.SendTo(server.Port(), phone.Hello());
-    auto status = phone.ReceiveStatus();
-    ASSERT_TRUE(status);
-    EXPECT_NE(status->sessionId, 0u);
-    EXPECT_EQ(status->state, static_cast<std::uint8_t>(PhoneState::NoDriver));
-    EXPECT_EQ(status->player, 0);
+    const StatusDatagram status = NextStatus(phone);
+    EXPECT_NE(status.sessionId, 0u);
+    EXPECT_EQ(status.state, State(PhoneState::NoDriver));
+    EXPECT_EQ(status.player, 0);
     server.Stop();
     EXPECT_EQ(changes.load(), 1);
 }
@@ -117,16 +110,13 @@ TEST_F(ServerTest, StopTellsActivePhonesOnceAndIsSafeTwice) {
 
     TestPhone active("Active", 1);
     active.SendTo(server.Port(), active.Hello());
-    auto admitted = active.ReceiveStatus();
-    ASSERT_TRUE(admitted);
-    ASSERT_EQ(admitted->state, static_cast<std::uint8_t>(PhoneState::Active));
+    const StatusDatagram admitted = NextStatus(active);
+    ASSERT_EQ(admitted.state, State(PhoneState::Active));
 
     server.SetAskFirst(true);
     TestPhone waiting("Waiting", 2);
     waiting.SendTo(server.Port(), waiting.Hello());
-    auto asked = waiting.ReceiveStatus();
-    ASSERT_TRUE(asked);
-    ASSERT_EQ(asked->state, static_cast<std::uint8_t>(PhoneState::Waiting));
+    ASSERT_EQ(NextStatus(waiting).state, State(PhoneState::Waiting));
     active.ReceiveAll(30); // Feedback from the running tick
 
     server.Stop();
@@ -135,9 +125,9 @@ TEST_F(ServerTest, StopTellsActivePhonesOnceAndIsSafeTwice) {
     for (const Bytes& datagram : active.ReceiveAll(100)) {
         StatusDatagram status;
         if (!ReadStatus(datagram, status)) continue;
-        EXPECT_EQ(status.sessionId, admitted->sessionId);
+        EXPECT_EQ(status.sessionId, admitted.sessionId);
         EXPECT_EQ(status.player, 0);
-        EXPECT_EQ(status.state, static_cast<std::uint8_t>(PhoneState::Refused));
+        EXPECT_EQ(status.state, State(PhoneState::Refused));
         ++refused;
     }
     EXPECT_EQ(refused, 1);

@@ -1,7 +1,6 @@
 // Every thread of a running server at once (receive thread and tick, four streaming phones, a game
 // changing the rumble, the user clicking while the window reads snapshots), chiefly for the tsan build.
 
-#include "Platform/Os.h"
 #include "Platform/SimulatedBus.h"
 #include "Server/Server.h"
 #include "TestPhone.h"
@@ -25,7 +24,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr int Phones = 4;
-constexpr auto StreamPeriod = 4ms; // 250 Hz, as the phone app sends
 
 // The left stick X of every report a phone causes, so the bus observer can tell whose report it was.
 std::int16_t Marker(int phone) { return static_cast<std::int16_t>(1000 * (phone + 1)); }
@@ -39,60 +37,37 @@ void CountReport(const SimulatedBus::BusEvent& event, void* context) {
         if (event.report.leftStickX == Marker(phone)) ++counts[static_cast<std::size_t>(phone)];
 }
 
-// A phone app: one thread streams Hello until it has a session number, then Input at 250 Hz; another
-// reads what the server sends. An UnknownSession sends it back to Hello, as the app does.
-class StreamingPhone {
-public:
-    StreamingPhone(int index, std::string name)
-        : index(index), phone(std::move(name), static_cast<std::uint8_t>(index + 1)) {}
+// A phone app ("Phone A" to "Phone D"): one thread streams Hello until it has a session number, then
+// Input at 250 Hz; another reads what the server sends. An UnknownSession sends it back to Hello.
+struct StreamingPhone {
+    StreamingPhone(int index, std::uint16_t port)
+        : index(index), phone(std::string("Phone ") + static_cast<char>('A' + index), static_cast<std::uint8_t>(index)),
+          sender([this, port] { Send(port); }), listener([this] { Listen(); }) {}
     ~StreamingPhone() { Halt(); }
 
-    void Run(std::uint16_t port) {
-        sender = std::thread([this, port] { Send(port); });
-        listener = std::thread([this] { Listen(); });
-    }
-    void StopSending() {
-        sending = false;
-        if (sender.joinable()) sender.join();
-    }
     void Halt() {
-        StopSending();
-        listening = false;
+        sending = listening = false;
+        if (sender.joinable()) sender.join();
         if (listener.joinable()) listener.join();
     }
 
-    const std::string& Name() const { return phone.Name(); }
-    std::uint32_t Session() const { return session.load(); }
-    std::uint64_t Feedbacks() const { return feedbacks.load(); }
-    bool HeardRumble() const { return rumbleHeard.load(); }
-    std::uint64_t ForeignEchoes() const { return foreignEchoes.load(); }
-
-private:
     void Send(std::uint16_t port) {
         std::uint16_t sequence = 0;
-        auto next = Clock::now();
-        while (sending.load()) {
-            const std::uint32_t current = session.load();
-            if (current == 0) {
-                phone.SendTo(port, phone.Hello());
-            } else {
-                InputDatagram input;
-                input.state.sessionId = current;
-                input.sequence = ++sequence;
-                input.state.leftX = Marker(index);
-                input.state.rightTrigger = static_cast<std::uint16_t>(sequence * 97);
-                input.state.echo = echoSent.load() + 1;
-                echoSent.store(input.state.echo);
-                phone.SendTo(port, phone.Input(input));
-            }
-            next += StreamPeriod;
+        for (auto next = Clock::now(); sending; next += 4ms) {
+            InputDatagram input;
+            input.state.sessionId = session;
+            input.sequence = ++sequence;
+            input.state.leftX = Marker(index);
+            input.state.rightTrigger = static_cast<std::uint16_t>(sequence * 97);
+            input.state.echo = ++echoSent;
+            phone.SendTo(port, input.state.sessionId == 0 ? phone.Hello() : phone.Input(input));
             std::this_thread::sleep_until(next);
         }
     }
 
     void Listen() {
-        while (listening.load()) {
-            auto datagram = phone.Receive(20);
+        while (listening) {
+            const auto datagram = phone.Receive(20);
             if (!datagram) continue;
             StatusDatagram status;
             FeedbackDatagram feedback;
@@ -102,7 +77,7 @@ private:
                 ++feedbacks;
                 if (feedback.largeMotor != 0) rumbleHeard = true;
                 // The server returns the echo of an Input this phone sent, never anything else.
-                if (feedback.echo > echoSent.load()) ++foreignEchoes;
+                if (feedback.echo > echoSent) ++foreignEchoes;
             } else if (TypeOf(*datagram) == static_cast<std::uint8_t>(DatagramType::UnknownSession)) {
                 session = 0;
             }
@@ -111,15 +86,10 @@ private:
 
     const int index;
     TestPhone phone;
-    std::atomic<bool> sending{true};
-    std::atomic<bool> listening{true};
-    std::atomic<std::uint32_t> session{0};
-    std::atomic<std::uint32_t> echoSent{0};
-    std::atomic<std::uint64_t> feedbacks{0};
-    std::atomic<bool> rumbleHeard{false};
-    std::atomic<std::uint64_t> foreignEchoes{0};
-    std::thread sender;
-    std::thread listener;
+    std::atomic<bool> sending{true}, listening{true}, rumbleHeard{false};
+    std::atomic<std::uint32_t> session{0}, echoSent{0};
+    std::atomic<std::uint64_t> feedbacks{0}, foreignEchoes{0};
+    std::thread sender, listener; // last, so that they start on a phone made whole
 };
 
 const PhoneView* Find(const std::vector<PhoneView>& views, const std::string& name) {
@@ -148,8 +118,7 @@ TEST_F(StressTest, PhonesGameAndUserTogetherLoseNothingAndStopPromptly) {
     std::mutex requestMutex;
     std::condition_variable requested;
     std::vector<std::string> requests;
-    std::atomic<int> changes{0};
-    std::atomic<int> allowedChanges{0};
+    std::atomic<int> changes{0}, allowedChanges{0};
     // The callbacks call back into the server, as the window and the settings do.
     server->SetOnRequest([&](const std::string& name) {
         (void)server->Snapshot();
@@ -157,39 +126,23 @@ TEST_F(StressTest, PhonesGameAndUserTogetherLoseNothingAndStopPromptly) {
         requests.push_back(name);
         requested.notify_all();
     });
-    server->SetOnChanged([&] {
-        (void)server->Snapshot();
-        ++changes;
-    });
-    server->SetOnAllowedChanged([&] {
-        (void)server->AllowedList();
-        ++allowedChanges;
-    });
+    server->SetOnChanged([&] { (void)server->Snapshot(); ++changes; });
+    server->SetOnAllowedChanged([&] { (void)server->AllowedList(); ++allowedChanges; });
 
     std::string error;
     ASSERT_TRUE(server->Start(0, error)) << error;
 
     // A and B stream throughout, C is denied midway, D is disconnected again and again and comes back.
-    std::array<std::unique_ptr<StreamingPhone>, Phones> phones;
-    const char* names[Phones] = {"Phone A", "Phone B", "Phone C", "Phone D"};
-    for (int i = 0; i < Phones; ++i) {
-        phones[static_cast<std::size_t>(i)] = std::make_unique<StreamingPhone>(i, names[i]);
-        phones[static_cast<std::size_t>(i)]->Run(server->Port());
-    }
-    StreamingPhone& a = *phones[0];
-    StreamingPhone& b = *phones[1];
-    StreamingPhone& c = *phones[2];
-    StreamingPhone& d = *phones[3];
+    std::vector<std::unique_ptr<StreamingPhone>> phones;
+    for (int i = 0; i < Phones; ++i) phones.push_back(std::make_unique<StreamingPhone>(i, server->Port()));
+    StreamingPhone &a = *phones[0], &b = *phones[1], &c = *phones[2], &d = *phones[3];
 
     {
         std::unique_lock lock(requestMutex);
         ASSERT_TRUE(requested.wait_for(lock, 10s, [&] { return requests.size() >= Phones; }))
             << requests.size() << " of the phones asked to connect";
     }
-    for (const PhoneView& view : server->Snapshot()) {
-        EXPECT_EQ(view.state, static_cast<std::uint8_t>(PhoneState::Waiting)) << view.name;
-        server->Allow(view.sessionId);
-    }
+    for (const PhoneView& view : server->Snapshot()) server->Allow(view.sessionId);
 
     std::atomic<bool> gaming{true};
     std::thread game([&] {
@@ -202,17 +155,11 @@ TEST_F(StressTest, PhonesGameAndUserTogetherLoseNothingAndStopPromptly) {
     });
 
     // The user's side: a snapshot per paint, clicks that change nothing, a Deny, and Disconnects.
-    const auto start = Clock::now();
-    const auto denyAt = start + 800ms;
-    const auto disconnectFrom = start + 400ms;
-    const auto end = start + 2500ms;
-    auto nextDisconnect = disconnectFrom;
+    const auto start = Clock::now(), denyAt = start + 800ms, end = start + 2500ms;
+    auto nextDisconnect = start + 400ms;
     bool denied = false;
     std::uint64_t reportsOfDenied = 0;
-    int disconnects = 0;
-    int lostPhones = 0;
-    int duplicateSessions = 0;
-    int overfull = 0;
+    int disconnects = 0, lostPhones = 0, duplicateSessions = 0, overfull = 0;
     for (int paint = 0; Clock::now() < end; ++paint) {
         const std::vector<PhoneView> views = server->Snapshot();
         if (views.size() > Phones) ++overfull;
@@ -220,11 +167,11 @@ TEST_F(StressTest, PhonesGameAndUserTogetherLoseNothingAndStopPromptly) {
         for (const PhoneView& view : views)
             if (view.sessionId == 0 || !sessions.insert(view.sessionId).second) ++duplicateSessions;
         for (StreamingPhone* kept : {&a, &b}) {
-            const PhoneView* view = Find(views, kept->Name());
+            const PhoneView* view = Find(views, kept->phone.Name());
             if (view == nullptr || view->state != static_cast<std::uint8_t>(PhoneState::Active)) ++lostPhones;
         }
         // Clicks on stale rows: the phone is no longer waiting, so nothing happens.
-        if (const PhoneView* view = Find(views, a.Name())) server->Allow(view->sessionId);
+        if (const PhoneView* view = Find(views, a.phone.Name())) server->Allow(view->sessionId);
         server->Deny(0);
         (void)server->AllowedList();
         server->SetAskFirst(paint % 2 == 0);
@@ -233,7 +180,7 @@ TEST_F(StressTest, PhonesGameAndUserTogetherLoseNothingAndStopPromptly) {
 
         const auto now = Clock::now();
         if (!denied && now >= denyAt) {
-            if (const PhoneView* view = Find(views, c.Name())) {
+            if (const PhoneView* view = Find(views, c.phone.Name())) {
                 server->Deny(view->sessionId);
                 // Deny holds the mutex that every report is submitted under: nothing of C's follows.
                 reportsOfDenied = reports[2].load();
@@ -241,7 +188,7 @@ TEST_F(StressTest, PhonesGameAndUserTogetherLoseNothingAndStopPromptly) {
             }
         }
         if (now >= nextDisconnect && now < end - 500ms) {
-            if (const PhoneView* view = Find(views, d.Name())) {
+            if (const PhoneView* view = Find(views, d.phone.Name())) {
                 server->Disconnect(view->sessionId);
                 ++disconnects;
             }
@@ -264,24 +211,23 @@ TEST_F(StressTest, PhonesGameAndUserTogetherLoseNothingAndStopPromptly) {
     const std::vector<PhoneView> views = server->Snapshot();
     ASSERT_EQ(views.size(), static_cast<std::size_t>(Phones));
     for (StreamingPhone* kept : {&a, &b}) {
-        const PhoneView* view = Find(views, kept->Name());
-        ASSERT_NE(view, nullptr) << kept->Name();
-        EXPECT_EQ(view->state, static_cast<std::uint8_t>(PhoneState::Active)) << kept->Name();
-        EXPECT_EQ(view->sessionId, kept->Session()) << kept->Name();
-        EXPECT_GT(view->inputRate, 0) << kept->Name();
-        EXPECT_GT(kept->Feedbacks(), 0u) << kept->Name();
-        EXPECT_TRUE(kept->HeardRumble()) << kept->Name();
-        EXPECT_EQ(kept->ForeignEchoes(), 0u) << kept->Name();
+        SCOPED_TRACE(kept->phone.Name());
+        const PhoneView* view = Find(views, kept->phone.Name());
+        ASSERT_NE(view, nullptr);
+        EXPECT_EQ(view->state, static_cast<std::uint8_t>(PhoneState::Active));
+        EXPECT_EQ(view->sessionId, kept->session.load());
+        EXPECT_GT(view->inputRate, 0);
+        EXPECT_GT(kept->feedbacks.load(), 0u);
+        EXPECT_TRUE(kept->rumbleHeard.load());
+        EXPECT_EQ(kept->foreignEchoes.load(), 0u);
+        EXPECT_GT(reports[static_cast<std::size_t>(kept->index)].load(), 0u);
     }
-    EXPECT_GT(reports[0].load(), 0u);
-    EXPECT_GT(reports[1].load(), 0u);
     EXPECT_GT(reportsOfDenied, 0u);
     EXPECT_EQ(reports[2].load(), reportsOfDenied) << "C drives its pad after Deny";
-    const PhoneView* refused = Find(views, c.Name());
-    ASSERT_NE(refused, nullptr);
+    const PhoneView *refused = Find(views, c.phone.Name()), *back = Find(views, d.phone.Name());
+    ASSERT_TRUE(refused && back);
     EXPECT_EQ(refused->state, static_cast<std::uint8_t>(PhoneState::Refused));
-    ASSERT_NE(Find(views, d.Name()), nullptr);
-    EXPECT_EQ(Find(views, d.Name())->state, static_cast<std::uint8_t>(PhoneState::Active));
+    EXPECT_EQ(back->state, static_cast<std::uint8_t>(PhoneState::Active));
     EXPECT_EQ(SimulatedBus::PluggedSerials().size(), 3u);
     EXPECT_EQ(allowedChanges.load(), Phones);
     {

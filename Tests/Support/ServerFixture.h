@@ -21,9 +21,7 @@ namespace Velotrix {
 class LogCapture {
 public:
     LogCapture() { SetLogSink(&LogCapture::Sink, this); }
-    ~LogCapture() { SetLogSink(nullptr, nullptr); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
+    ~LogCapture() { SetLogSink(nullptr, nullptr); } // its mutex makes it uncopyable, as the sink's context must be
 
     std::vector<std::string> Lines() {
         std::lock_guard lock(mutex);
@@ -49,6 +47,13 @@ private:
     std::mutex mutex;
     std::vector<std::string> lines;
 };
+
+// The next Status `phone` receives; a failure, and an empty Status, when none comes within a second.
+inline StatusDatagram NextStatus(TestPhone& phone) {
+    const auto status = phone.ReceiveStatus(1000);
+    EXPECT_TRUE(status) << "no Status for " << phone.Name();
+    return status ? *status : StatusDatagram{};
+}
 
 class ServerFixture : public ::testing::Test {
 protected:
@@ -79,9 +84,7 @@ protected:
     // Says Hello and answers the Status that came back.
     StatusDatagram Hello(TestPhone& phone, std::int64_t now) {
         Send(phone, phone.Hello(), now);
-        auto status = phone.ReceiveStatus(500);
-        EXPECT_TRUE(status) << "no Status for " << phone.Name();
-        return status ? *status : StatusDatagram{};
+        return NextStatus(phone);
     }
     void Input(TestPhone& phone, std::uint32_t session, std::uint16_t sequence, std::int64_t now,
                InputDatagram input = {}) {
