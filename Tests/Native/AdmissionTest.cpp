@@ -65,6 +65,7 @@ TEST_F(AdmissionTest, FifthPhoneGetsNoRoomUntilOneLeaves) {
 
     Send(*phones[0], phones[0]->Bye(sessions[0]), 4 * Ms);
     EXPECT_EQ(logs.Count("Bye from \"Phone 0\""), 1);
+    EXPECT_EQ(SimulatedBus::PluggedSerials().size(), 3u) << "its pad leaves with it";
     const int before = changes;
     // Four pads were plugged at once; the fifth waits for the plug rate's next token.
     EXPECT_EQ(Hello(fifth, 1 * Ms + PadPlugs.period).state, State(PhoneState::Active));
