@@ -105,7 +105,7 @@ TEST_F(ShareTest, AClipboardHeldElsewhereEndsTheCommandWithoutABalloon) {
     holder.join();
     ASSERT_TRUE(holderOpened);
     EXPECT_EQ(failures, 1u) << "the share sheet was tried first";
-    EXPECT_EQ(tray.Modifications(), 0) << "no balloon";
+    EXPECT_EQ(tray.Count(NIM_MODIFY), 0) << "no balloon";
     EXPECT_EQ(ReadClipboard(), std::optional<std::wstring>(L"something the user copied"));
 }
 
