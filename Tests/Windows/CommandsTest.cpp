@@ -79,11 +79,6 @@ protected:
         return stored;
     }
 
-    // Stores values that differ from everything in memory, so that a save shows in the registry.
-    void StoreDecoy() {
-        EXPECT_TRUE(SaveSettings(Settings{!settings.askFirst, !settings.keepInTray, {"decoy"}, 4242}));
-    }
-
     RegistrySandbox sandbox;
     LogCapture logs;
     Settings settings;
@@ -103,7 +98,8 @@ TEST_F(CommandsTest, DenyAndDisconnectNeverTouchTheAllowedListOrTheRegistry) {
         TestPhone known("Known", ++seed);
         server->SetAllowed({known.IdText()});
         settings.allowed = {known.IdText()};
-        StoreDecoy();
+        // Stored values that differ from everything in memory, so that a save would show.
+        EXPECT_TRUE(SaveSettings(Settings{!settings.askFirst, !settings.keepInTray, {"decoy"}, 4242}));
         const auto before = Stored();
         const PhoneView hello = Hello(known);
         ASSERT_EQ(hello.state, State(PhoneState::Active));
