@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "RegistrySandbox.h"
@@ -30,10 +31,8 @@ protected:
 };
 
 void ExpectSettings(const Settings& actual, const Settings& expected) {
-    EXPECT_EQ(actual.askFirst, expected.askFirst);
-    EXPECT_EQ(actual.keepInTray, expected.keepInTray);
-    EXPECT_EQ(actual.allowed, expected.allowed);
-    EXPECT_EQ(actual.port, expected.port);
+    EXPECT_EQ(std::tie(actual.askFirst, actual.keepInTray, actual.allowed, actual.port),
+              std::tie(expected.askFirst, expected.keepInTray, expected.allowed, expected.port));
 }
 
 TEST_F(SettingsTest, FirstRunKeepsTheDefaultsAndCreatesNothing) {
