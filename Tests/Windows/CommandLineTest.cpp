@@ -32,9 +32,8 @@ TEST(CommandLineTest, OptionsAreWholeCaseSensitiveArgumentsAfterTheProgramPath) 
     };
     for (const Case& c : cases) {
         const CommandLineOptions options = ParseCommandLine(c.arguments);
-        EXPECT_EQ(options.tray, c.expected.tray) << c.what;
-        EXPECT_EQ(options.demo, c.expected.demo) << c.what;
-        EXPECT_EQ(options.port, c.expected.port) << c.what;
+        EXPECT_EQ(std::tie(options.tray, options.demo, options.port),
+                  std::tie(c.expected.tray, c.expected.demo, c.expected.port)) << c.what;
     }
 }
 
