@@ -55,9 +55,7 @@ TEST(HostIdentityTest, LocalAddressesAreUsableIpv4AddressesBestFirst) {
         EXPECT_NE(bytes[0], 127) << "loopback";
         EXPECT_FALSE(bytes[0] == 169 && bytes[1] == 254) << "link-local";
         EXPECT_FALSE(address.interfaceName.empty());
-        if (address.best) {
-            EXPECT_FALSE(otherSeen) << "a best address after one that is not";
-        }
+        EXPECT_FALSE(address.best && otherSeen) << "a best address after one that is not";
         otherSeen = otherSeen || !address.best;
     }
 }
