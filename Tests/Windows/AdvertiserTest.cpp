@@ -40,10 +40,7 @@ protected:
         liveBefore = liveInstances();
     }
 
-    void TearDown() override {
-        SetEnvironmentVariableW(L"VELOTRIX_DNSAPI_MODE", nullptr);
-        SetEnvironmentVariableW(L"VELOTRIX_DNSAPI_DELAY_MS", nullptr);
-    }
+    void TearDown() override { SetMode(nullptr, 0); }
 
     static void SetMode(const wchar_t* mode, int delayMs) {
         SetEnvironmentVariableW(L"VELOTRIX_DNSAPI_MODE", mode);
@@ -89,8 +86,7 @@ TEST_F(AdvertiserTest, AnnouncesInstanceHostAddressPortAndVersion) {
         std::wstring computer;
         std::string address;
         std::uint16_t port;
-        std::string host; // UTF-8
-        std::string ip4;  // as announced
+        std::string host, ip4; // UTF-8, and as announced
     };
     const std::vector<Case> cases = {
         {L"Caf\u00e9", "10.0.0.7", 65535, "Caf\xC3\xA9", "10.0.0.7"},
@@ -147,8 +143,7 @@ TEST_F(AdvertiserTest, FailuresLeaveNothingToWithdraw) {
         const char* name;
         std::wstring library;
         const wchar_t* mode;
-        size_t constructCalls;
-        size_t registerCalls;
+        size_t constructCalls, registerCalls;
     };
     const std::vector<Case> cases = {
         {"Windows refuses the registration", L"dnsapi.dll", L"fail", 1, 1},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace Velotrix {
@@ -31,24 +32,19 @@ TEST(CommandLineTest, OptionsAreWholeCaseSensitiveArgumentsAfterTheProgramPath) 
     };
     for (const Case& c : cases) {
         const CommandLineOptions options = ParseCommandLine(c.arguments);
-        EXPECT_EQ(options.tray, c.expected.tray) << c.what;
-        EXPECT_EQ(options.demo, c.expected.demo) << c.what;
-        EXPECT_EQ(options.port, c.expected.port) << c.what;
+        EXPECT_EQ(std::tie(options.tray, options.demo, options.port),
+                  std::tie(c.expected.tray, c.expected.demo, c.expected.port)) << c.what;
     }
 }
 
 TEST(CommandLineTest, PortComesFromTheCommandLineThenTheSettingsThenTheDefaultAsItsLow16Bits) {
-    struct Case {
-        int commandLine;
-        std::uint32_t stored;
-        std::uint16_t expected;
-    };
-    const std::vector<Case> cases = {
+    // command line, stored, chosen
+    const std::tuple<int, std::uint32_t, std::uint16_t> cases[] = {
         {0, 0, 47821},    {5000, 0, 5000},   {5000, 6000, 5000}, {0, 6000, 6000},
         {70000, 0, 4464}, {0, 70000, 4464},  {65536, 0, 0},      {-5, 0, 65531},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(ChoosePort(c.commandLine, c.stored), c.expected) << c.commandLine << " " << c.stored;
+    for (const auto& [commandLine, stored, chosen] : cases)
+        EXPECT_EQ(ChoosePort(commandLine, stored), chosen) << commandLine << " " << stored;
 }
 
 } // namespace

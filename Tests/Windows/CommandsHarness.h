@@ -30,10 +30,11 @@ public:
     struct Call {
         ULONG_PTR code = 0;
         std::vector<unsigned char> data;
-        // `text` occurs in the payload, including the NUL after it when `whole` is set.
+        // `text` occurs in the payload (as any call does an empty one), including the NUL after it when
+        // `whole` is set.
         bool Holds(const std::wstring& text, bool whole = false) const {
             const std::wstring_view payload(reinterpret_cast<const wchar_t*>(data.data()), data.size() / 2);
-            return !text.empty() && payload.find(whole ? text + L'\0' : text) != std::wstring_view::npos;
+            return payload.find(whole ? text + L'\0' : text) != std::wstring_view::npos;
         }
     };
 
@@ -65,14 +66,9 @@ public:
             count += call.code == NIM_MODIFY && call.Holds(title, true) && call.Holds(text, true) ? 1 : 0;
         return count;
     }
-    int Count(ULONG_PTR code, const std::wstring& text) const {
+    int Count(ULONG_PTR code, const std::wstring& text = {}) const {
         int count = 0;
         for (const Call& call : calls) count += call.code == code && call.Holds(text) ? 1 : 0;
-        return count;
-    }
-    int Modifications() const {
-        int count = 0;
-        for (const Call& call : calls) count += call.code == NIM_MODIFY ? 1 : 0;
         return count;
     }
 
@@ -204,11 +200,8 @@ public:
         }
         classes.Reset(root);
         overridden = RegOverridePredefKey(HKEY_CLASSES_ROOT, root) == ERROR_SUCCESS;
-        // The "browser" need not linger.
-        SetEnvironmentVariableW(L"VELOTRIX_TEST_INSTALLER_WAIT_MS", L"0");
     }
     ~BrowserSandbox() {
-        SetEnvironmentVariableW(L"VELOTRIX_TEST_INSTALLER_WAIT_MS", nullptr);
         if (overridden) RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
         classes.Reset();
         RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());

@@ -51,17 +51,14 @@ protected:
         window->OnClick(ClickRegion{{0, 0, 10, 10}, static_cast<std::int32_t>(action), static_cast<std::int32_t>(session)});
     }
 
-    // The phone says Hello; answers the Status that came back.
-    PhoneView Hello(TestPhone& phone) {
+    // The phone says Hello; answers the Status that came back (in no known state when none did).
+    StatusDatagram Hello(TestPhone& phone) {
         const Bytes hello = phone.Hello();
         now += 1'000'000;
         server->HandleDatagram(hello.data(), static_cast<int>(hello.size()), phone.From(), now);
         const auto status = phone.ReceiveStatus(1000);
         EXPECT_TRUE(status) << "no Status for " << phone.Name();
-        PhoneView view;
-        view.sessionId = status ? status->sessionId : 0;
-        view.state = status ? status->state : 0xFF;
-        return view;
+        return status.value_or(StatusDatagram{.state = 0xFF, .hostName = {}});
     }
 
     std::optional<std::uint8_t> StateOf(std::uint32_t session) {
@@ -77,11 +74,6 @@ protected:
             ReadRaw(sandbox.Root(), SettingsKey, name, stored[name]);
         ReadRaw(sandbox.Root(), RunKey, L"Velotrix", stored[L"Run"]);
         return stored;
-    }
-
-    // Stores values that differ from everything in memory, so that a save shows in the registry.
-    void StoreDecoy() {
-        EXPECT_TRUE(SaveSettings(Settings{!settings.askFirst, !settings.keepInTray, {"decoy"}, 4242}));
     }
 
     RegistrySandbox sandbox;
@@ -103,9 +95,10 @@ TEST_F(CommandsTest, DenyAndDisconnectNeverTouchTheAllowedListOrTheRegistry) {
         TestPhone known("Known", ++seed);
         server->SetAllowed({known.IdText()});
         settings.allowed = {known.IdText()};
-        StoreDecoy();
+        // Stored values that differ from everything in memory, so that a save would show.
+        EXPECT_TRUE(SaveSettings(Settings{!settings.askFirst, !settings.keepInTray, {"decoy"}, 4242}));
         const auto before = Stored();
-        const PhoneView hello = Hello(known);
+        const StatusDatagram hello = Hello(known);
         ASSERT_EQ(hello.state, State(PhoneState::Active));
 
         Click(c.action, hello.sessionId);

@@ -25,30 +25,24 @@ using namespace std::chrono_literals;
 const std::string DriverReady = "Driver ready after the install";
 
 // The folder "Redist" beside this program, made empty for the test and removed afterwards.
-class RedistFolder {
-public:
-    RedistFolder() : path(ModuleFolder() + L"\\Redist") { Clear(); }
+struct RedistFolder {
+    RedistFolder() { Clear(); }
     ~RedistFolder() { Clear(); }
-    RedistFolder(const RedistFolder&) = delete;
-    RedistFolder& operator=(const RedistFolder&) = delete;
+    void Clear() const {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
 
     // A copy of the test installer, or an empty file, under `name`.
-    bool Add(const std::wstring& name, bool installer = true) {
+    bool Add(const std::wstring& name, bool installer = true) const {
         CreateDirectoryW(path.c_str(), nullptr);
         const std::wstring file = path + L"\\" + name;
         return installer ? CopyFileW(TestInstallerPath().c_str(), file.c_str(), FALSE) != FALSE
                          : static_cast<bool>(UniqueFileHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr,
                                                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
     }
-    const std::wstring& Path() const { return path; }
 
-private:
-    void Clear() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-
-    std::wstring path;
+    const std::wstring path = ModuleFolder() + L"\\Redist";
 };
 
 class DriverInstallTest : public testing::Test {
@@ -94,7 +88,7 @@ TEST_F(DriverInstallTest, EachClickStartsTheFirstInstallerFoundAndConnectsOnlyAf
     ASSERT_TRUE(redist.Add(L"ViGEmBus_1.21.exe"));
     ASSERT_TRUE(redist.Add(L"ViGEmBus_1.22.exe"));
     WIN32_FIND_DATAW first{};
-    const HANDLE search = FindFirstFileW((redist.Path() + L"\\ViGEmBus_*.exe").c_str(), &first);
+    const HANDLE search = FindFirstFileW((redist.path + L"\\ViGEmBus_*.exe").c_str(), &first);
     ASSERT_NE(search, INVALID_HANDLE_VALUE);
     FindClose(search);
 
@@ -126,8 +120,7 @@ TEST_F(DriverInstallTest, WithoutAnInstallerTheReleasePageOpensAndNothingWaits) 
     const std::vector<std::vector<std::wstring>> cases = {{}, {L"ViGEmBus.exe", L"Setup.exe", L"ViGEmBus_1.0.msi"}};
     for (const auto& files : cases) {
         const char* what = files.empty() ? "no folder" : "other files";
-        RedistFolder folder;
-        for (const std::wstring& name : files) ASSERT_TRUE(folder.Add(name, false)) << what;
+        for (const std::wstring& name : files) ASSERT_TRUE(redist.Add(name, false)) << what;
         InstallerLog opened;
 
         EXPECT_EQ(ClickInstall(), DriverInstallerRun::PageOpened) << what;

@@ -61,14 +61,10 @@ inline bool ReadRaw(HKEY parent, const wchar_t* subkey, const wchar_t* name, Raw
     return RegQueryValueExW(key, name, nullptr, &value.type, value.bytes.data(), &size) == ERROR_SUCCESS;
 }
 
+// Writes one value byte for byte, making its key when missing.
 inline bool WriteRaw(HKEY parent, const wchar_t* subkey, const wchar_t* name, const RawValue& value) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(parent, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    const UniqueRegistryKey owner(key);
-    return RegSetValueExW(key, name, 0, value.type, value.bytes.data(), static_cast<DWORD>(value.bytes.size())) ==
-           ERROR_SUCCESS;
+    return RegSetKeyValueW(parent, subkey, name, value.type, value.bytes.data(),
+                           static_cast<DWORD>(value.bytes.size())) == ERROR_SUCCESS;
 }
 
 inline RawValue Dword(DWORD number) {

@@ -19,10 +19,7 @@ TEST(ServerWinTest, LogFileIsTruncatedAndReadableButNotWritableByOthers) {
     const std::wstring folder = LogFolder();
     ASSERT_FALSE(folder.empty());
     const std::wstring path = folder + L"\\server.log";
-    {
-        std::ofstream previous(path.c_str());
-        previous << "a line from the previous run\n";
-    }
+    std::ofstream(path.c_str()) << "a line from the previous run\n";
     StartLog();
     Log("Velotrix server starting");
 

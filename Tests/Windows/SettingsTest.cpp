@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "RegistrySandbox.h"
@@ -20,9 +21,6 @@ class SettingsTest : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(sandbox.Ready()) << "HKEY_CURRENT_USER could not be redirected"; }
 
-    void Store(const wchar_t* name, const RawValue& value) {
-        ASSERT_TRUE(WriteRaw(sandbox.Root(), settingsKey, name, value));
-    }
     RawValue Stored(const wchar_t* name) {
         RawValue value;
         EXPECT_TRUE(ReadRaw(sandbox.Root(), settingsKey, name, value)) << "no value " << testing::PrintToString(name);
@@ -33,10 +31,8 @@ protected:
 };
 
 void ExpectSettings(const Settings& actual, const Settings& expected) {
-    EXPECT_EQ(actual.askFirst, expected.askFirst);
-    EXPECT_EQ(actual.keepInTray, expected.keepInTray);
-    EXPECT_EQ(actual.allowed, expected.allowed);
-    EXPECT_EQ(actual.port, expected.port);
+    EXPECT_EQ(std::tie(actual.askFirst, actual.keepInTray, actual.allowed, actual.port),
+              std::tie(expected.askFirst, expected.keepInTray, expected.allowed, expected.port));
 }
 
 TEST_F(SettingsTest, FirstRunKeepsTheDefaultsAndCreatesNothing) {
@@ -73,22 +69,11 @@ TEST_F(SettingsTest, ReadsStoredValuesAndTreatsOtherTypesAsMissing) {
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
         RegDeleteTreeW(sandbox.Root(), settingsKey);
-        for (const auto& [name, value] : test.stored) Store(name, value);
+        for (const auto& [name, value] : test.stored) ASSERT_TRUE(WriteRaw(sandbox.Root(), settingsKey, name, value));
         Settings settings;
         LoadSettings(settings);
         ExpectSettings(settings, test.expected);
     }
-}
-
-// Built by a function rather than braced in place: GCC 12 at -O2 warns that the braced sets of a
-// constant table "may be used uninitialized" when the table is destroyed.
-Settings MakeSettings(bool askFirst, bool keepInTray, std::set<std::string> allowed, std::uint32_t port) {
-    Settings settings;
-    settings.askFirst = askFirst;
-    settings.keepInTray = keepInTray;
-    settings.allowed = std::move(allowed);
-    settings.port = port;
-    return settings;
 }
 
 TEST_F(SettingsTest, SavesEveryValueByteForByte) {
@@ -99,14 +84,14 @@ TEST_F(SettingsTest, SavesEveryValueByteForByte) {
     };
     const std::vector<Case> cases = {
         {"defaults: port written as 0, allowed as one NUL (2 bytes)",
-         MakeSettings(true, true, {}, 0),
+         Settings{true, true, {}, 0},
          Dword(1), Dword(1), Dword(0), RawValue{REG_MULTI_SZ, {0, 0}}},
         {"two phones in ascending order, whatever order they were added in",
-         MakeSettings(false, true, {phoneB, phoneA}, 5000),
+         Settings{false, true, {phoneB, phoneA}, 5000},
          Dword(0), Dword(1), Dword(5000),
          Utf16Value(REG_MULTI_SZ, L"0a112233445566778899aabbccddeeff\0f000112233445566778899aabbccddee\0\0"s)},
         {"non-ASCII entry stored as UTF-16",
-         MakeSettings(true, false, {"caf\xC3\xA9"}, 47821),
+         Settings{true, false, {"caf\xC3\xA9"}, 47821},
          Dword(1), Dword(0), Dword(47821), Utf16Value(REG_MULTI_SZ, L"caf\u00e9\0\0"s)},
     };
     for (const Case& test : cases) {

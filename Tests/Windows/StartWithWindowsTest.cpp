@@ -25,19 +25,15 @@ protected:
     RegistrySandbox sandbox;
 };
 
-std::wstring ThisProgram() {
-    wchar_t path[MAX_PATH * 2] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-    return path;
-}
-
 TEST_F(StartWithWindowsTest, OnWritesTheQuotedPathWithTrayAndOffRemovesIt) {
     EXPECT_FALSE(IsStartWithWindows());
 
     EXPECT_TRUE(SetStartWithWindows(true));
     RawValue value;
     ASSERT_TRUE(RunValue(value));
-    EXPECT_EQ(value, Utf16Value(REG_SZ, L"\"" + ThisProgram() + L"\" --tray\0"s));
+    wchar_t program[MAX_PATH * 2] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH * 2);
+    EXPECT_EQ(value, Utf16Value(REG_SZ, L"\"" + std::wstring(program) + L"\" --tray\0"s));
     EXPECT_TRUE(IsStartWithWindows());
 
     EXPECT_TRUE(SetStartWithWindows(false));

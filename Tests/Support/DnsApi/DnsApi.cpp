@@ -12,6 +12,8 @@
 #include <windows.h>
 #include <windns.h>
 
+#include "../StandInText.h"
+
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -20,68 +22,37 @@
 
 namespace {
 
+using StandIn::Environment;
+
 constexpr DWORD requestPending = 9506;
-constexpr DWORD invalidParameter = ERROR_INVALID_PARAMETER;
 
-std::mutex& Mutex() {
-    static std::mutex* mutex = new std::mutex;
-    return *mutex;
-}
-std::string& Calls() {
-    static std::string* calls = new std::string;
-    return *calls;
-}
-std::set<const void*>& LiveInstances() {
-    static std::set<const void*>* live = new std::set<const void*>;
-    return *live;
+// Never destroyed: a late completion thread may still record while the process ends.
+struct State {
+    std::mutex mutex;
+    std::string calls;
+    std::set<const void*> liveInstances;
+};
+State& Shared() {
+    static State* state = new State;
+    return *state;
 }
 
-std::wstring Environment(const wchar_t* name) {
-    wchar_t value[512];
-    const DWORD length = GetEnvironmentVariableW(name, value, 512);
-    if (length == 0 || length >= 512) return {};
-    return {value, length};
-}
-
-std::string Narrow(const wchar_t* text) {
-    if (text == nullptr) return "(null)";
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1) return {};
-    std::string result(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), length, nullptr, nullptr);
-    result.resize(static_cast<size_t>(length - 1));
-    return result;
-}
+std::string Narrow(PCWSTR text) { return text == nullptr ? "(null)" : StandIn::Utf8(text); }
 
 std::string Mode() {
     const std::wstring mode = Environment(L"VELOTRIX_DNSAPI_MODE");
     return mode.empty() ? "complete" : Narrow(mode.c_str());
 }
 
-DWORD DelayMs() {
-    const std::wstring delay = Environment(L"VELOTRIX_DNSAPI_DELAY_MS");
-    return delay.empty() ? 0 : static_cast<DWORD>(_wtoi(delay.c_str()));
-}
-
 void Record(const std::string& line) {
-    std::lock_guard lock(Mutex());
-    Calls() += line;
-    Calls() += '\n';
+    std::lock_guard lock(Shared().mutex);
+    Shared().calls += line + '\n';
     const std::wstring path = Environment(L"VELOTRIX_DNSAPI_LOG");
     if (path.empty()) return;
     if (std::FILE* file = _wfopen(path.c_str(), L"ab")) {
-        std::fputs(line.c_str(), file);
-        std::fputs("\n", file);
+        std::fputs((line + '\n').c_str(), file);
         std::fclose(file);
     }
-}
-
-wchar_t* CopyText(PCWSTR text) {
-    if (text == nullptr) return nullptr;
-    const size_t length = wcslen(text) + 1;
-    auto* copy = new wchar_t[length];
-    std::memcpy(copy, text, length * sizeof(wchar_t));
-    return copy;
 }
 
 std::string Ipv4Text(const IP4_ADDRESS* address) {
@@ -93,36 +64,14 @@ std::string Ipv4Text(const IP4_ADDRESS* address) {
     return text;
 }
 
-PDNS_SERVICE_INSTANCE MakeInstance(PCWSTR name, PCWSTR host, const IP4_ADDRESS* ipv4, const IP6_ADDRESS* ipv6,
-                                   WORD port, WORD priority, WORD weight, DWORD count, PCWSTR* keys,
-                                   PCWSTR* values) {
+// The caller only hands an instance back (to register, withdraw or free it), so only its name is kept.
+PDNS_SERVICE_INSTANCE MakeInstance(PCWSTR name) {
     auto* instance = new DNS_SERVICE_INSTANCE{};
-    instance->pszInstanceName = CopyText(name);
-    instance->pszHostName = CopyText(host);
-    if (ipv4 != nullptr) instance->ip4Address = new IP4_ADDRESS(*ipv4);
-    if (ipv6 != nullptr) instance->ip6Address = new IP6_ADDRESS(*ipv6);
-    instance->wPort = port;
-    instance->wPriority = priority;
-    instance->wWeight = weight;
-    instance->dwPropertyCount = count;
-    if (count > 0) {
-        instance->keys = new PWSTR[count];
-        instance->values = new PWSTR[count];
-        for (DWORD i = 0; i < count; ++i) {
-            instance->keys[i] = CopyText(keys[i]);
-            instance->values[i] = CopyText(values[i]);
-        }
-    }
-    std::lock_guard lock(Mutex());
-    LiveInstances().insert(instance);
+    instance->pszInstanceName = new wchar_t[wcslen(name) + 1];
+    wcscpy(instance->pszInstanceName, name);
+    std::lock_guard lock(Shared().mutex);
+    Shared().liveInstances.insert(instance);
     return instance;
-}
-
-PDNS_SERVICE_INSTANCE CopyInstance(const DNS_SERVICE_INSTANCE* original) {
-    return MakeInstance(original->pszInstanceName, original->pszHostName, original->ip4Address,
-                        original->ip6Address, original->wPort, original->wPriority, original->wWeight,
-                        original->dwPropertyCount, const_cast<PCWSTR*>(original->keys),
-                        const_cast<PCWSTR*>(original->values));
 }
 
 struct Completion {
@@ -152,7 +101,7 @@ DWORD WINAPI RunCompletion(LPVOID parameter) {
 // taken here, as the real client does, and the caller's request is only read again at withdrawal.
 DWORD Request(const char* kind, PDNS_SERVICE_REGISTER_REQUEST request, PDNS_SERVICE_CANCEL cancel) {
     const std::string mode = Mode();
-    const DWORD answer = mode == "fail" ? invalidParameter : requestPending;
+    const DWORD answer = mode == "fail" ? ERROR_INVALID_PARAMETER : requestPending;
     const std::string instanceName =
         request->pServiceInstance != nullptr ? Narrow(request->pServiceInstance->pszInstanceName) : "(null)";
     char line[512];
@@ -165,16 +114,14 @@ DWORD Request(const char* kind, PDNS_SERVICE_REGISTER_REQUEST request, PDNS_SERV
                   request->hCredentials != nullptr ? "set" : "none", request->unicastEnabled,
                   cancel != nullptr ? "set" : "none", answer);
     Record(line);
-    if (answer != requestPending || mode == "never" || request->pRegisterCompletionCallback == nullptr) {
+    if (answer != requestPending || mode == "never" || request->pRegisterCompletionCallback == nullptr ||
+        request->pServiceInstance == nullptr) {
         return answer;
     }
-    auto* completion = new Completion{kind,
-                                      instanceName,
-                                      request->pRegisterCompletionCallback,
-                                      request->pQueryContext,
-                                      request->pServiceInstance != nullptr ? CopyInstance(request->pServiceInstance)
-                                                                           : nullptr,
-                                      DelayMs()};
+    const std::wstring delay = Environment(L"VELOTRIX_DNSAPI_DELAY_MS");
+    auto* completion = new Completion{kind, instanceName, request->pRegisterCompletionCallback, request->pQueryContext,
+                                      MakeInstance(request->pServiceInstance->pszInstanceName),
+                                      static_cast<DWORD>(_wtoi(delay.c_str()))};
     if (HANDLE thread = CreateThread(nullptr, 0, &RunCompletion, completion, 0, nullptr)) CloseHandle(thread);
     return answer;
 }
@@ -215,39 +162,24 @@ PDNS_SERVICE_INSTANCE WINAPI DnsServiceConstructInstance(PCWSTR pServiceName, PC
                   pIp6 != nullptr ? "set" : "none", wPort, wPriority, wWeight,
                   properties.empty() ? "none" : properties.c_str());
     Record(line);
-    if (Mode() == "noinstance") return nullptr;
-    return MakeInstance(pServiceName, pHostName, pIp4, pIp6, wPort, wPriority, wWeight, dwPropertiesCount, keys,
-                        values);
+    return Mode() == "noinstance" ? nullptr : MakeInstance(pServiceName);
 }
 
 VOID WINAPI DnsServiceFreeInstance(PDNS_SERVICE_INSTANCE pInstance) {
     if (pInstance == nullptr) return;
-    // Like the real call, leaves the caller's last error alone (the environment look-ups of Record
-    // would set it).
+    // Like the real call, leaves the caller's last error alone (Record's environment look-up sets it).
     const DWORD lastError = GetLastError();
-    struct Restore {
-        DWORD error;
-        ~Restore() { SetLastError(error); }
-    } restore{lastError};
     {
-        std::lock_guard lock(Mutex());
-        if (LiveInstances().erase(pInstance) == 0) {
+        std::lock_guard lock(Shared().mutex);
+        if (Shared().liveInstances.erase(pInstance) == 0) {
             // A double free, or a pointer that never came from here: recorded, not crashed on.
-            Calls() += "free of an instance not made here\n";
+            Shared().calls += "free of an instance not made here\n";
             return;
         }
     }
     Record("free instance=" + Narrow(pInstance->pszInstanceName));
+    SetLastError(lastError);
     delete[] pInstance->pszInstanceName;
-    delete[] pInstance->pszHostName;
-    delete pInstance->ip4Address;
-    delete pInstance->ip6Address;
-    for (DWORD i = 0; i < pInstance->dwPropertyCount; ++i) {
-        delete[] pInstance->keys[i];
-        delete[] pInstance->values[i];
-    }
-    delete[] pInstance->keys;
-    delete[] pInstance->values;
     delete pInstance;
 }
 
@@ -261,8 +193,8 @@ DWORD WINAPI DnsServiceDeRegister(PDNS_SERVICE_REGISTER_REQUEST pRequest, PDNS_S
 
 // Copies the record so far into `buffer` (NUL-terminated, cut to fit) and answers its full length.
 DWORD WINAPI VelotrixDnsTest_Calls(char* buffer, DWORD size) {
-    std::lock_guard lock(Mutex());
-    const std::string& calls = Calls();
+    std::lock_guard lock(Shared().mutex);
+    const std::string& calls = Shared().calls;
     if (buffer != nullptr && size > 0) {
         const size_t copied = calls.size() < size - 1 ? calls.size() : size - 1;
         std::memcpy(buffer, calls.data(), copied);
@@ -272,14 +204,14 @@ DWORD WINAPI VelotrixDnsTest_Calls(char* buffer, DWORD size) {
 }
 
 VOID WINAPI VelotrixDnsTest_Reset() {
-    std::lock_guard lock(Mutex());
-    Calls().clear();
+    std::lock_guard lock(Shared().mutex);
+    Shared().calls.clear();
 }
 
 // Instances made (by construction, or as answers to completions) and not yet freed.
 LONG WINAPI VelotrixDnsTest_LiveInstances() {
-    std::lock_guard lock(Mutex());
-    return static_cast<LONG>(LiveInstances().size());
+    std::lock_guard lock(Shared().mutex);
+    return static_cast<LONG>(Shared().liveInstances.size());
 }
 
 } // extern "C"

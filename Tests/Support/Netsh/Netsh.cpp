@@ -1,22 +1,14 @@
 // A pretend netsh.exe for the firewall requests "advfirewall firewall add rule name=N ..." and
-// "advfirewall firewall delete rule name=N". Environment:
-//
-//   VELOTRIX_TEST_NETSH_LOG    a file to which it appends its whole command line as it was given,
-//                              one line per run, UTF-8;
-//   VELOTRIX_TEST_NETSH_RULES  the rule table, one rule a line: the arguments after "add rule",
-//                              as the command line splits them, separated by tabs. "add" appends a
-//                              line; "delete" removes every line whose first argument is its
-//                              "name=N", as netsh removes every rule of that name.
-//
-// It answers 0, and 1 with "No rules match the specified criteria." for a delete that found none,
-// as netsh does.
+// "advfirewall firewall delete rule name=N". VELOTRIX_TEST_NETSH_RULES names the rule table, one rule
+// a line: the arguments after "add rule", as the command line splits them, separated by tabs. "add"
+// appends a line; "delete" removes every line whose first argument is its "name=N", as netsh removes
+// every rule of that name. It answers 0, and 1 for a delete that found none, as netsh does.
 
 #include <windows.h>
 #include <shellapi.h>
 
 #include "../StandInText.h"
 
-#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -41,9 +33,6 @@ void WriteLines(const std::wstring& path, const std::vector<std::string>& lines)
 } // namespace
 
 int wmain() {
-    const std::wstring logPath = Environment(L"VELOTRIX_TEST_NETSH_LOG");
-    if (!logPath.empty()) std::ofstream(logPath.c_str(), std::ios::app) << Utf8(GetCommandLineW()) << '\n';
-
     int count = 0;
     LPWSTR* split = CommandLineToArgvW(GetCommandLineW(), &count);
     if (split == nullptr) return 1;
@@ -62,21 +51,14 @@ int wmain() {
         for (std::size_t i = 4; i < arguments.size(); ++i) rule += (i > 4 ? "\t" : "") + arguments[i];
         rules.push_back(rule);
         WriteLines(rulesPath, rules);
-        std::puts("Ok.");
         return 0;
     }
     if (arguments[2] == "delete") {
         std::vector<std::string> kept;
         for (const std::string& rule : rules)
             if (rule.substr(0, rule.find('\t')) != arguments[4]) kept.push_back(rule);
-        const std::size_t deleted = rules.size() - kept.size();
         WriteLines(rulesPath, kept);
-        if (deleted == 0) {
-            std::puts("No rules match the specified criteria.");
-            return 1;
-        }
-        std::printf("Deleted %zu rule(s).\nOk.\n", deleted);
-        return 0;
+        return kept.size() == rules.size() ? 1 : 0;
     }
     return 1;
 }

@@ -2,17 +2,14 @@
 //   VELOTRIX_TEST_INSTALLER_LOG      a file to append "start<TAB><own path><TAB>show=<n><TAB><command line>"
 //                                    to when it starts (n: its show command, -1 if none) and
 //                                    "end<TAB><own path>" when it ends, in UTF-8;
-//   VELOTRIX_TEST_INSTALLER_COMMAND  a command line to run and wait for (at most 60 s), whose exit code it takes;
+//   VELOTRIX_TEST_INSTALLER_COMMAND  a command line to run and wait for (at most 60 s);
 //   VELOTRIX_TEST_INSTALLER_DONE_FILE  then a file to wait for (at most 2 minutes);
-//   VELOTRIX_TEST_INSTALLER_EVENT    an event to wait for (at most 60 s) before ending, or else
-//   VELOTRIX_TEST_INSTALLER_WAIT_MS  how long to wait, 500 ms unless given, like a quick installer.
+//   VELOTRIX_TEST_INSTALLER_EVENT    an event to wait for (at most 60 s) before ending.
 
 #include <windows.h>
 
 #include "../StandInText.h"
 
-#include <cwchar>
-#include <iterator>
 #include <string>
 
 namespace {
@@ -39,18 +36,14 @@ void AppendLine(const std::wstring& path, const std::wstring& line) {
     CloseHandle(file);
 }
 
-DWORD RunCommand(std::wstring command) {
+void RunCommand(std::wstring command) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        return GetLastError();
-    }
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return;
     CloseHandle(process.hThread);
-    DWORD exitCode = 1;
-    if (WaitForSingleObject(process.hProcess, 60'000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &exitCode);
+    WaitForSingleObject(process.hProcess, 60'000);
     CloseHandle(process.hProcess);
-    return exitCode;
 }
 
 } // namespace
@@ -66,9 +59,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const std::wstring log = Environment(L"VELOTRIX_TEST_INSTALLER_LOG");
     AppendLine(log, L"start\t" + std::wstring(self) + L"\tshow=" + std::to_wstring(show) + L"\t" + GetCommandLineW());
 
-    DWORD exitCode = 0;
     const std::wstring command = Environment(L"VELOTRIX_TEST_INSTALLER_COMMAND");
-    if (!command.empty()) exitCode = RunCommand(command);
+    if (!command.empty()) RunCommand(command);
     // Wine signals a Unix program's process handle at once, so a Unix command says it is done by
     // making this file, and the installer ends only then.
     const std::wstring doneFile = Environment(L"VELOTRIX_TEST_INSTALLER_DONE_FILE");
@@ -78,17 +70,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     }
 
     const std::wstring eventName = Environment(L"VELOTRIX_TEST_INSTALLER_EVENT");
-    if (!eventName.empty()) {
-        const HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, eventName.c_str());
-        if (event != nullptr) {
-            WaitForSingleObject(event, 60'000);
-            CloseHandle(event);
-        }
-    } else {
-        const std::wstring wait = Environment(L"VELOTRIX_TEST_INSTALLER_WAIT_MS");
-        Sleep(wait.empty() ? 500 : static_cast<DWORD>(std::wcstoul(wait.c_str(), nullptr, 10)));
+    if (const HANDLE event = eventName.empty() ? nullptr : OpenEventW(SYNCHRONIZE, FALSE, eventName.c_str())) {
+        WaitForSingleObject(event, 60'000);
+        CloseHandle(event);
     }
 
     AppendLine(log, L"end\t" + std::wstring(self));
-    return static_cast<int>(exitCode);
+    return 0;
 }
