@@ -35,11 +35,7 @@ FirewallFacts Facts(unsigned current, std::vector<FirewallRule> rules = {}) {
 
 TEST(FirewallCheckTest, VerdictFollowsNetworkSwitchesAndRules) {
     constexpr unsigned Home = FirewallDomain | FirewallPrivate;
-    struct Case {
-        const char* name;
-        FirewallFacts facts;
-        FirewallVerdict verdict;
-    };
+    struct Case { const char* name; FirewallFacts facts; FirewallVerdict verdict; };
     FirewallFacts unknown = Facts(FirewallPrivate);
     unknown.known = false;
     FirewallFacts off = Facts(FirewallPrivate | FirewallPublic);
@@ -85,10 +81,7 @@ TEST(FirewallCheckTest, VerdictFollowsNetworkSwitchesAndRules) {
 }
 
 TEST(FirewallCheckTest, LocalPortListsAreReadAsTheFirewallWritesThem) {
-    struct Case {
-        const char* list;
-        bool covers;
-    };
+    struct Case { const char* list; bool covers; };
     const Case cases[] = {
         {"*", true},          {"", true},          {"47821", true},          {"47820", false},
         {"5000-6000", false}, {"47000-48000", true}, {"47821-47821", true},   {"1, 47821", true},
