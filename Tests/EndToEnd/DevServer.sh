@@ -126,11 +126,8 @@ start_phone phone2 --port "$PORT" --name "E2E buttons" --id "$PHONE2_ID" --verbo
   --duration 2 --wait-active 10
 wait_exit "$phone2_PID" 15
 check "the second phone ends by itself" test $? -eq 0
-check "the phone allowed in advance was never waiting" \
-  test -z "$(first_match "$WORK/main.out" '.event == "request" and .name == "E2E buttons"')"
 plug2=$(wait_match "$WORK/main.out" ".event == \"plug\" and .serial != $SERIAL1" 5)
 SERIAL2=$(jq -r .serial <<<"${plug2:-null}")
-check "the second phone gets a pad of its own" test -n "$plug2"
 check "the button phone's inputs reach its pad" \
   check_reports "$WORK/main.out" "$WORK/phone2.out" "$SERIAL2" 0
 check "its Bye unplugs its pad" seen main ".event == \"unplug\" and .serial == $SERIAL2" 5
