@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# New phones wait for the user with the simulated driver installed: a real click on "Deny" refuses
-# one; a click on "Allow" admits another, the registry's "Allowed" holds its id, the live card is
-# painted, and "Disconnect" drops it (build/windows/screenshots/approval-*.png). The buttons are found
-# on the window as a user finds them: "Allow" is the wide green one, "Deny" the wide grey one beside
-# it, "Disconnect" the wide grey one of an active phone.
+# New phones wait for the user, with the simulated driver: real clicks on "Deny", "Allow" and
+# "Disconnect", found by colour as a user finds them (screenshots: build/windows/screenshots/approval-*.png).
 source "$(dirname "$0")/common.bash"
 
 key='HKCU\Software\Quillon\Velotrix'
@@ -70,10 +67,13 @@ disconnect=$(button "$GREY" off "$(cut -d' ' -f2 <<<"$allow")")
 check "the live card shows Disconnect" test -n "$disconnect"
 import -window root "$SHOTS/approval-active.png" 2>/dev/null
 click "$disconnect"
-check "a click on Disconnect unplugs its pad" wait_for_log 'Pad unplugged for "Leo’s iPhone"$' 10
-wait "$phone_pid"
-check "the phone heard it was admitted" grep -q '"type":"status".*"state":0' "$out"
-check "and then that it was refused" grep -q '"type":"status".*"state":2' "$out"
+# Its own Bye would unplug the pad too: only Disconnect tells the admitted phone it is refused.
+disconnected() {
+  log_has 'Pad unplugged for "Leo’s iPhone"$' && sed -n '/"type":"status".*"state":0/,$p' "$out" | grep -q '"type":"status".*"state":2'
+}
+check "a click on Disconnect unplugs its pad and tells the phone it is refused" wait_until 10 disconnected
+kill "$phone_pid" 2>/dev/null
+wait "$phone_pid" 2>/dev/null
 stop_velotrix
 wine reg delete "$key" /f >/dev/null 2>&1
 finish
