@@ -118,8 +118,7 @@ TEST(PhoneToolTest, SweepSteersFullyBothWaysSmoothlyWithBothPedals) {
 
 // The controls a pattern sets, side by side.
 std::vector<int> Controls(InputPattern pattern, std::int64_t t) {
-    const InputDatagram s = PatternControls(pattern, t);
-    const InputState& c = s.state;
+    const InputState c = PatternControls(pattern, t).state;
     return {c.leftX, c.leftY, c.rightX, c.rightY, c.leftTrigger, c.rightTrigger, c.buttons};
 }
 
