@@ -23,7 +23,7 @@ allow_phones_button() {
   [ -n "$top" ] && find_boxes "$(main_window)" 2a2e31 40 24 3 | awk -v top="$top" '$2 > top' | head -n1
 }
 
-"$ROOT/scripts/wine-driver" remove >/dev/null 2>&1 || true
+remove_driver
 wineserver -k 2>/dev/null
 start_display
 xdotool mousemove $(xdotool getdisplaygeometry) # off the window, so nothing is hovered before the verdict
