@@ -11,9 +11,8 @@ answers() { read -r at_once refused pended <<<"$(gamepad status | jq -r '"\(.atO
 
 trap 'cleanup; remove_driver; wineserver -k 2>/dev/null; true' EXIT
 
-# An allowed phone streams for a few seconds while the game sets the rumble once, then runs the
-# command given, if any. Leaves the phone's JSON in $out, the pad's serial in $serial, the inputs the
-# phone sent in $sent, the reports the driver got in $reports and the answer counters.
+# An allowed phone streams 4 s while the game sets the rumble once and the command given, if any, runs.
+# Sets $out (the phone's JSON), $serial (its pad), $sent (its inputs), $reports (the driver's) and the counters.
 play() {
   "$PHONE" --port "$port" --name "Anna’s iPhone" --id "$phone_id" --pattern sweep --rate 100 --duration 4 \
     --wait-active 20 --json >"$out" &
