@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# The window's controls clicked for real with xdotool under Wine and Xvfb: each option row flips its
-# setting and the registry shows it, and "Share" puts the web link on the clipboard (Wine has no
-# share sheet). The switches are found on the window as a user finds them: the three small tracks,
-# green when on and grey when off, top to bottom; "Share" is the topmost wide grey button.
+# Real clicks on the option switches (found as the small green or grey tracks) save each setting, and
+# "Share" (the topmost wide grey button) puts the web link on the clipboard: Wine has no share sheet.
 source "$(dirname "$0")/common.bash"
 
-key='HKCU\Software\Quillon\Velotrix'
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 value_of() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v name="$2" '$1 == name { print $3 }'; }
 value_is() { [ "$(value_of "$1" "$2")" = "$3" ]; }
@@ -17,20 +14,19 @@ switches() {
 click_switch() { click_box "$(main_window)" "$(switches | sed -n "$1p")"; }
 
 start_display
-wine reg delete "$key" /f >/dev/null 2>&1
+wine reg delete "$SETTINGS_KEY" /f >/dev/null 2>&1
 wine reg delete "$run_key" /v Velotrix /f >/dev/null 2>&1
 port=$(free_port)
 start_velotrix --demo --port "$port" || { fail "Velotrix.exe did not start"; finish; }
-check "the window opens" wait_for_window 30
 check "the page is painted" wait_for_paint 60
 mkdir -p "$ROOT/build/windows/screenshots"
 import -window root "$ROOT/build/windows/screenshots/commands.png" 2>/dev/null
 
 check "the page shows three switches" test "$(switches | wc -l)" -eq 3
 click_switch 1
-check "“Ask before a new phone connects” switches off and is saved" wait_until 10 value_is "$key" AskFirst 0x0
+check "“Ask before a new phone connects” switches off and is saved" wait_until 10 value_is "$SETTINGS_KEY" AskFirst 0x0
 click_switch 3
-check "“Keep running when the window closes” switches off and is saved" wait_until 10 value_is "$key" KeepInTray 0x0
+check "“Keep running when the window closes” switches off and is saved" wait_until 10 value_is "$SETTINGS_KEY" KeepInTray 0x0
 click_switch 2
 run_written() { wine reg query "$run_key" /v Velotrix 2>/dev/null | tr -d '\r' | grep -q 'Velotrix.exe" --tray$'; }
 check "“Start with Windows” writes the Run value with --tray" wait_until 10 run_written
@@ -41,6 +37,6 @@ check "“Share” logs the missing share sheet" wait_for_log 'Share sheet: 0x[0
 check "and puts exactly the web link on the clipboard" test "$(xclip -o -selection clipboard 2>/dev/null)" = "https://velotrix.app"
 
 stop_velotrix
-wine reg delete "$key" /f >/dev/null 2>&1
+wine reg delete "$SETTINGS_KEY" /f >/dev/null 2>&1
 wine reg delete "$run_key" /v Velotrix /f >/dev/null 2>&1
 finish

@@ -1,13 +1,8 @@
 #!/usr/bin/env bash
-# What users download, as they would use it, in a Wine prefix of its own: scripts/package (signed
-# with a throwaway certificate, with a driver installer in Redist) refuses the driver versions that
-# carry an auto-updater; the setup installs silently with its files, shortcut, Apps & features entry,
-# firewall rule and Run value; the installed program answers a phone and a second install ends it
-# cleanly and leaves one rule; the uninstaller takes everything away but the settings.
+# What users download, used as they would, in a Wine prefix of its own: packaged and signed with a
+# throwaway certificate, installed, run, installed again over the running program, and uninstalled.
 source "$(dirname "$0")/common.bash"
 
-NETSH="$ROOT/build/windows/Tests/netsh.exe"
-TEST_DNSAPI="$ROOT/build/windows/Tests/dnsapi.dll"
 STAND_IN_INSTALLER="$ROOT/build/windows/Tests/velotrix_test_installer.exe"
 work=$(mktemp -d "$ROOT/build/installer-test.XXXXXX")
 trap 'cleanup; rm -rf "$work"' EXIT
@@ -17,16 +12,14 @@ trap 'cleanup; rm -rf "$work"' EXIT
 export WINEPREFIX="$work/prefix"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;dnsapi=n,b;netsh.exe=n"
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-export VELOTRIX_TEST_NETSH_LOG VELOTRIX_TEST_NETSH_RULES VELOTRIX_TEST_INSTALLER_LOG
-VELOTRIX_TEST_NETSH_LOG=$(windows_path "$work/netsh.log")
-VELOTRIX_TEST_NETSH_RULES=$(windows_path "$work/rules.txt")
-VELOTRIX_TEST_INSTALLER_LOG=$(windows_path "$work/driver-installer.log")
+export VELOTRIX_TEST_NETSH_LOG=$(windows_path "$work/netsh.log")
+export VELOTRIX_TEST_NETSH_RULES=$(windows_path "$work/rules.txt")
+export VELOTRIX_TEST_INSTALLER_LOG=$(windows_path "$work/driver-installer.log")
 
 program_dir="$WINEPREFIX/drive_c/Program Files/Velotrix"
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Velotrix.lnk"
 entry='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Velotrix'
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
-settings_key='HKCU\Software\Quillon\Velotrix'
 phone_id=00112233445566778899aabbccddeeff
 
 # The data of one registry value, or nothing when it is missing.
@@ -55,11 +48,10 @@ start_program() { # exe (Unix path), port
 # since the package signs its uninstaller by running a build of the setup under Wine.
 start_display
 wineboot -i >/dev/null 2>&1
-cp "$NETSH" "$WINEPREFIX/drive_c/windows/system32/netsh.exe"
-cp "$TEST_DNSAPI" "$WINEPREFIX/drive_c/windows/system32/dnsapi.dll"
+cp "$EXE_DIR/Tests/netsh.exe" "$EXE_DIR/Tests/dnsapi.dll" "$WINEPREFIX/drive_c/windows/system32/"
 "$ROOT/scripts/wine-driver" install >/dev/null 2>&1 || fail "the simulated driver did not install"
 # Settings of an earlier use: this phone is allowed; they must survive the uninstall.
-wine reg add "$settings_key" /v Allowed /t REG_MULTI_SZ /d "$phone_id" /f >/dev/null 2>&1
+wine reg add "$SETTINGS_KEY" /v Allowed /t REG_MULTI_SZ /d "$phone_id" /f >/dev/null 2>&1
 
 # --- The package
 driver_installer="$work/ViGEmBus_1.22.0_x64_x86_arm64.exe"
@@ -86,12 +78,10 @@ unzip -q "$zip" -d "$work/unpacked"
 check "the zip holds the program, the README and the driver installer" \
   test "$(cd "$work/unpacked" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = \
   "./README.txt ./Redist/ViGEmBus_1.22.0_x64_x86_arm64.exe ./Velotrix.exe "
-signed() { # file: carries a signature by the throwaway certificate
-  osslsigncode extract-signature -in "$1" -out "$work/signature.der" >/dev/null 2>&1 &&
-    openssl pkcs7 -inform DER -in "$work/signature.der" -print_certs -noout | grep -q 'CN = Velotrix test signing'
-  local result=$?
-  rm -f "$work/signature.der"
-  return $result
+signed() { # file: carries a signature by the throwaway certificate (each file's own .der: no stale one is read)
+  local der="$work/$(basename "$1").der"
+  osslsigncode extract-signature -in "$1" -out "$der" >/dev/null 2>&1 &&
+    openssl pkcs7 -inform DER -in "$der" -print_certs -noout | grep -q 'CN = Velotrix test signing'
 }
 for signed in "$setup" "$work/unpacked/Velotrix.exe"; do
   check "$(basename "$signed") carries the signature" signed "$signed"
@@ -143,15 +133,14 @@ fi
 check "one firewall rule is left, the right one" test "$(rules)" = \
   "$(printf 'name=Velotrix\tdir=in\taction=allow\tprotocol=UDP\tprogram=C:\\Program Files\\Velotrix\\Velotrix.exe\tprofile=private,domain\tenable=yes')"
 
-# --- Silent uninstall. It copies itself to a temporary folder and goes on from there; the entry is
-# the last thing it removes, so its end is waited for by that.
+# --- Silent uninstall: it goes on from a copy of itself elsewhere and removes the entry last, so it is waited for by that.
 check "the uninstaller starts silently" wine "$program_dir/Uninstall.exe" /S
 check "no Apps & features entry is left" wait_until 60 bash -c "! wine reg query '$entry' >/dev/null 2>&1"
 check "no program folder is left" gone "$program_dir"
 check "no shortcut is left" gone "$shortcut"
 check "no firewall rule is left" test -z "$(rules)"
 check "no Run value is left" test -z "$(reg_value "$run_key" Velotrix)"
-check "the settings are kept" test "$(reg_value "$settings_key" Allowed)" = "$phone_id"
+check "the settings are kept" test "$(reg_value "$SETTINGS_KEY" Allowed)" = "$phone_id"
 
-"$ROOT/scripts/wine-driver" remove >/dev/null 2>&1 || true
+remove_driver
 finish

@@ -1,21 +1,18 @@
 #!/usr/bin/env bash
-# Signing out or shutting down while a phone plays: Windows' end of the session reaches the shipped
-# Velotrix.exe, which runs its whole way down before it is ended. The phone is told it is refused,
-# its pad is unplugged, the DNS-SD registration is withdrawn and the log ends with the stop line.
+# Signing out or shutting down while a phone plays: Windows' end of the session must take the shipped
+# Velotrix.exe its whole way down before it is ended.
 source "$(dirname "$0")/common.bash"
 
-key='HKCU\Software\Quillon\Velotrix'
 phone_id=00112233445566778899aabbccddeeff
 phone_pid=""
 out=$(mktemp)
 dns_log=$(mktemp)
 
-uninstall() { "$ROOT/scripts/wine-driver" remove >/dev/null 2>&1 || true; }
-trap '[ -n "$phone_pid" ] && kill "$phone_pid" 2>/dev/null; cleanup; uninstall; wineserver -k 2>/dev/null; rm -f "$out" "$dns_log"; true' EXIT
+trap '[ -n "$phone_pid" ] && kill "$phone_pid" 2>/dev/null; cleanup; remove_driver; wineserver -k 2>/dev/null; rm -f "$out" "$dns_log"; true' EXIT
 
 start_display
 "$ROOT/scripts/wine-driver" install >/dev/null || { fail "the simulated driver did not install"; finish; }
-wine reg add "$key" /v Allowed /t REG_MULTI_SZ /d "$phone_id" /f >/dev/null 2>&1
+wine reg add "$SETTINGS_KEY" /v Allowed /t REG_MULTI_SZ /d "$phone_id" /f >/dev/null 2>&1
 VELOTRIX_DNSAPI_LOG=$(winepath -w "$dns_log" 2>/dev/null)
 export VELOTRIX_DNSAPI_LOG
 
@@ -37,5 +34,5 @@ check "nothing was logged after it" test "$(tr -d '\r' <"$(log_file)" | tail -n1
 check "Velotrix.exe ended" wait_until 20 velotrix_ended
 VELOTRIX_PID=""
 
-wine reg delete "$key" /v Allowed /f >/dev/null 2>&1
+wine reg delete "$SETTINGS_KEY" /v Allowed /f >/dev/null 2>&1
 finish

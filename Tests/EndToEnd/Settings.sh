@@ -3,10 +3,9 @@
 # announces itself by DNS-SD once it listens (through the test dnsapi.dll).
 source "$(dirname "$0")/common.bash"
 
-key='HKCU\Software\Quillon\Velotrix'
 registry_port=$(free_port)
 start_display
-wine reg add "$key" /v Port /t REG_DWORD /d "$registry_port" /f >/dev/null 2>&1
+wine reg add "$SETTINGS_KEY" /v Port /t REG_DWORD /d "$registry_port" /f >/dev/null 2>&1
 wineserver -w
 
 start_velotrix || { fail "Velotrix.exe did not start"; finish; }
@@ -20,6 +19,6 @@ start_velotrix --port "$command_port" || fail "Velotrix.exe did not start with -
 check "--port wins over the registry" wait_for_log "Server: listening on UDP $command_port\$" 30
 stop_velotrix
 
-wine reg delete "$key" /v Port /f >/dev/null 2>&1
+wine reg delete "$SETTINGS_KEY" /v Port /f >/dev/null 2>&1
 wineserver -w
 finish

@@ -1,24 +1,18 @@
 #!/usr/bin/env bash
-# The unchanged Velotrix.exe under Wine with the simulated bus driver installed in the prefix, against
-# the ways a bus answers: completed on the spot (DeviceIoControl answers TRUE), refused on the spot
-# (FALSE with the error; the request's event is never signalled), and pending until the game acts. An
-# allowed phone gets a pad and its player number, its inputs reach the driver, rumble set on the game
-# side comes back as Feedback, and a bus that refuses the version is reported.
+# The unchanged Velotrix.exe against the simulated bus driver's ways to answer: completed on the spot,
+# refused on the spot (FALSE with the error; the request's event is never signalled), and pending.
 source "$(dirname "$0")/common.bash"
 
 GAMEPAD="$EXE_DIR/Tools/simbus/velotrix-gamepad.exe"
-key='HKCU\Software\Quillon\Velotrix'
 phone_id=00112233445566778899aabbccddeeff
 gamepad() { wine "$GAMEPAD" "$@" 2>/dev/null | tr -d '\r'; }
 # The driver's counters of how it answered since the last reset: atOnce, refusedAtOnce, pended.
 answers() { read -r at_once refused pended <<<"$(gamepad status | jq -r '"\(.atOnce) \(.refusedAtOnce) \(.pended)"')"; }
 
-uninstall() { "$ROOT/scripts/wine-driver" remove >/dev/null 2>&1 || true; }
-trap 'cleanup; uninstall; wineserver -k 2>/dev/null; true' EXIT
+trap 'cleanup; remove_driver; wineserver -k 2>/dev/null; true' EXIT
 
-# An allowed phone streams for a few seconds while the game sets the rumble once, then runs the
-# command given, if any. Leaves the phone's JSON in $out, the pad's serial in $serial, the inputs the
-# phone sent in $sent, the reports the driver got in $reports and the answer counters.
+# An allowed phone streams 4 s while the game sets the rumble once and the command given, if any, runs.
+# Sets $out (the phone's JSON), $serial (its pad), $sent (its inputs), $reports (the driver's) and the counters.
 play() {
   "$PHONE" --port "$port" --name "Anna’s iPhone" --id "$phone_id" --pattern sweep --rate 100 --duration 4 \
     --wait-active 20 --json >"$out" &
@@ -37,7 +31,7 @@ all_inputs_arrived() { test "${sent:-0}" -gt 0 -a "${reports:-0}" -eq "${sent:-0
 start_display
 "$ROOT/scripts/wine-driver" install >/dev/null || { fail "the simulated driver did not install"; finish; }
 # The phone was allowed in an earlier run: a restart admits it without asking.
-wine reg add "$key" /v Allowed /t REG_MULTI_SZ /d "$phone_id" /f >/dev/null 2>&1
+wine reg add "$SETTINGS_KEY" /v Allowed /t REG_MULTI_SZ /d "$phone_id" /f >/dev/null 2>&1
 gamepad reset >/dev/null
 out=$(mktemp)
 port=$(free_port)
@@ -105,5 +99,5 @@ check "phones are told there is no driver" test "$state" = 4
 stop_velotrix
 
 rm -f "$out"
-wine reg delete "$key" /v Allowed /f >/dev/null 2>&1
+wine reg delete "$SETTINGS_KEY" /v Allowed /f >/dev/null 2>&1
 finish

@@ -4,6 +4,7 @@ source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/scripts/env.sh"
 
 PHONE="$ROOT/build/native/velotrix-phone"
 EXE_DIR="$ROOT/build/windows"
+SETTINGS_KEY='HKCU\Software\Quillon\Velotrix'
 FAILURES=0
 VELOTRIX_PID=""
 
@@ -16,11 +17,9 @@ check() { # description, then a command that must succeed
 
 # A UDP port nobody listens on.
 free_port() {
-  local port
-  while :; do
-    port=$((20000 + RANDOM % 30000))
-    ss -uln | awk '{print $4}' | grep -q ":$port\$" || { echo "$port"; return; }
-  done
+  local port=$((20000 + RANDOM % 30000))
+  while port_taken "$port"; do port=$((20000 + RANDOM % 30000)); done
+  echo "$port"
 }
 
 log_file() { printf '%s' "$WINEPREFIX"/drive_c/users/*/AppData/Local/Velotrix/server.log; }
@@ -29,23 +28,18 @@ log_has() { tr -d '\r' 2>/dev/null <"$(log_file)" | grep -qE "$1"; }
 # Waits until the log holds a line matching the pattern (grep -E), up to $2 seconds.
 wait_for_log() { wait_until "${2:-20}" log_has "$1"; }
 
-# Runs the command every tenth of a second until it succeeds, for at most $1 seconds.
+# Runs the command every tenth of a second until it succeeds, for at most $1 seconds of pauses.
 wait_until() {
-  local seconds=$1 i
-  shift
-  for ((i = 0; i < seconds * 10; i++)); do
-    "$@" && return 0
-    sleep 0.1
-  done
+  local i
+  for ((i = 0; i < $1 * 10; i++)); do "${@:2}" && return 0; sleep 0.1; done
   return 1
 }
 
 port_taken() { ss -uln | awk '{print $4}' | grep -q ":$1\$"; }
 
-# The buttons a user's eye would find in window $1: one "x y width height" line (x y: the centre, in
-# the window's coordinates) per connected patch of the colour $2 (RRGGBB, each channel within $5,
-# default 0) at least $3 by $4 pixels, top to bottom. Buttons are drawn slightly translucent until
-# hovered, so they are looked for with a tolerance.
+# The buttons a user's eye would find in window $1, top to bottom: "x y width height" (the centre, in window
+# coordinates) per patch of colour $2 at least $3 by $4 pixels, each channel within $5 (default 0; buttons
+# are translucent until hovered, so they are looked for with a tolerance).
 find_boxes() {
   import -window "$1" -depth 8 ppm:- 2>/dev/null | python3 -c '
 import sys
@@ -84,9 +78,10 @@ click_box() {
   [ -n "$x" ] && xdotool mousemove --window "$1" "$x" "$y" click 1
 }
 
-start_display() {
-  if [ -z "${XVFB_PID:-}" ]; then start_xvfb || { log "Xvfb did not start"; exit 1; }; fi
-}
+# The simulated driver, which scripts install into the shared prefix, taken out again.
+remove_driver() { "$ROOT/scripts/wine-driver" remove >/dev/null 2>&1 || true; }
+
+start_display() { [ -n "${XVFB_PID:-}" ] || start_xvfb || { log "Xvfb did not start"; exit 1; }; }
 
 # Starts Velotrix.exe with the given arguments and waits for its first log line.
 start_velotrix() {
@@ -115,14 +110,9 @@ window_is() { if [ "$1" = shown ]; then [ -n "$(main_window)" ]; else [ -z "$(ma
 wait_for_window() { wait_until "$1" window_is "${2:-shown}"; }
 velotrix_ended() { ! kill -0 "$VELOTRIX_PID" 2>/dev/null; }
 
-# Waits up to $1 seconds until the main window shows the page: Direct2D under Wine takes a few seconds
-# to make its first render target, and until then the window is black. The page's background is
-# #15171A.
-page_painted() {
-  local window
-  window=$(main_window)
-  [ -n "$window" ] && import -window "$window" -depth 8 txt:- 2>/dev/null | grep -q 'srgb(21,23,26)'
-}
+# Until Direct2D under Wine has made its first render target (a few seconds) the window is black, not
+# the page's background #15171A.
+page_painted() { [ -n "$(main_window)" ] && import -window "$(main_window)" -depth 8 txt:- 2>/dev/null | grep -q 'srgb(21,23,26)'; }
 wait_for_paint() { wait_until "$1" page_painted; }
 
 cleanup() {

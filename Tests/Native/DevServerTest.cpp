@@ -14,10 +14,7 @@ bool SameCommand(const Command& a, const Command& b) {
 }
 
 TEST(DevServerTest, WellFormedCommandsCarryTheirArguments) {
-    struct Case {
-        std::string line;
-        Command expected;
-    };
+    struct Case { std::string line; Command expected; };
     const std::vector<Case> cases = {
         {"allow 42", {CommandKind::Allow, 42, 0, 0, 0, 0}},
         {"  deny\t4294967295  ", {CommandKind::Deny, 4294967295u, 0, 0, 0, 0}},
@@ -29,10 +26,7 @@ TEST(DevServerTest, WellFormedCommandsCarryTheirArguments) {
         {"", {CommandKind::Nothing, 0, 0, 0, 0, 0}},
     };
     for (const Case& c : cases) {
-        Command command;
-        command.kind = CommandKind::Quit;
-        command.session = 99;
-        command.serial = 99;
+        Command command{.kind = CommandKind::Quit, .session = 99, .serial = 99};
         std::string error;
         EXPECT_TRUE(ParseCommand(c.line, command, error)) << c.line << ": " << error;
         EXPECT_TRUE(SameCommand(command, c.expected)) << c.line;
@@ -40,30 +34,18 @@ TEST(DevServerTest, WellFormedCommandsCarryTheirArguments) {
 }
 
 TEST(DevServerTest, MalformedCommandsAreRefusedAndLeaveTheCommandAlone) {
-    struct Case {
-        std::string line;
-        std::string errorMentions;
-    };
+    struct Case { std::string line; std::string errorMentions; };
     const std::vector<Case> cases = {
-        {"allow", "usage: allow SESSION"},
-        {"allow x", "\"x\""},
-        {"allow -1", "\"-1\""},
-        {"allow 4294967296", "\"4294967296\""},
-        {"disconnect", "usage: disconnect SESSION"},
-        {"rumble 0 1 1 1", "serial"},
-        {"rumble 1 256 0 0", "LARGE"},
-        {"rumble 1 0 0 x", "LED"},
+        {"allow", "usage: allow SESSION"}, {"allow x", "\"x\""}, {"allow -1", "\"-1\""},
+        {"allow 4294967296", "\"4294967296\""}, {"disconnect", "usage: disconnect SESSION"},
+        {"rumble 0 1 1 1", "serial"}, {"rumble 1 256 0 0", "LARGE"}, {"rumble 1 0 0 x", "LED"},
         {"rumble 1 0 0", "usage: rumble SERIAL LARGE SMALL LED"},
         {"snapshot now", "usage: snapshot"},
         {"connect bus", "unknown command \"connect\""},
         {"Allow 1", "unknown command \"Allow\""},
     };
     for (const Case& c : cases) {
-        Command command;
-        command.kind = CommandKind::Snapshot;
-        command.session = 7;
-        command.serial = 8;
-        command.largeMotor = 9;
+        Command command{.kind = CommandKind::Snapshot, .session = 7, .serial = 8, .largeMotor = 9};
         const Command before = command;
         std::string error;
         EXPECT_FALSE(ParseCommand(c.line, command, error)) << c.line;
@@ -73,10 +55,7 @@ TEST(DevServerTest, MalformedCommandsAreRefusedAndLeaveTheCommandAlone) {
 }
 
 TEST(DevServerTest, OptionsSetWhatTheySay) {
-    struct Case {
-        std::vector<std::string> arguments;
-        bool (*holds)(const Options&);
-    };
+    struct Case { std::vector<std::string> arguments; bool (*holds)(const Options&); };
     const std::vector<Case> cases = {
         {{}, [](const Options& o) {
              return o.port == 47821 && o.name.empty() && o.askFirst && o.allowed.empty() && !o.noBus &&
@@ -101,15 +80,9 @@ TEST(DevServerTest, OptionsSetWhatTheySay) {
 
 TEST(DevServerTest, BadOptionsAreRefused) {
     const std::vector<std::vector<std::string>> cases = {
-        {"--port"},
-        {"--port", "65536"},
-        {"--port", "-1"},
-        {"--name", ""},
+        {"--port"}, {"--port", "65536"}, {"--port", "-1"}, {"--name", ""},
         {"--allow", "0011223344556677889900aabbccddeeff"},
-        {"--user-index-delay", "soon"},
-        {"--user-index-delay", "3600001"},
-        {"--verbose"},
-        {"allow"},
+        {"--user-index-delay", "soon"}, {"--user-index-delay", "3600001"}, {"--verbose"}, {"allow"},
     };
     for (const auto& arguments : cases) {
         Options options;
@@ -120,10 +93,7 @@ TEST(DevServerTest, BadOptionsAreRefused) {
 }
 
 TEST(DevServerTest, EventsAreOneJsonObjectEach) {
-    struct Case {
-        std::string event;
-        std::string expected;
-    };
+    struct Case { std::string event; std::string expected; };
     const std::vector<Case> cases = {
         {ListeningEvent(47821), R"({"event":"listening","port":47821})"},
         {LogEvent("12:00:00.000 Hello from \"Anna\" (ab): 1"),
@@ -139,33 +109,12 @@ TEST(DevServerTest, EventsAreOneJsonObjectEach) {
 }
 
 TEST(DevServerTest, SnapshotCarriesEveryFieldOfEachPhone) {
-    PhoneView first;
-    first.sessionId = 4000000001u;
-    first.idText = "00112233445566778899aabbccddeeff";
-    first.name = "Anna's \"fast\" iPhone";
-    first.address = "::1";
-    first.state = 0;
-    first.player = 3;
-    first.input.sessionId = 4000000001u;
-    first.input.leftX = -32768;
-    first.input.leftY = 32767;
-    first.input.rightX = -2;
-    first.input.rightY = 5;
-    first.input.leftTrigger = 65535;
-    first.input.rightTrigger = 1234;
-    first.input.buttons = 0x8001;
-    first.input.echo = 4294967295u;
-    first.idle = false;
-    first.inputRate = 250;
-    first.rumbleLarge = 200;
-    first.rumbleSmall = 100;
-
-    PhoneView second;
-    second.sessionId = 17;
-    second.idText = "ffeeddccbbaa99887766554433221100";
-    second.name = "Ben";
-    second.address = "192.168.1.20";
-    second.state = 1;
+    const PhoneView first{.sessionId = 4000000001u, .idText = "00112233445566778899aabbccddeeff",
+                          .name = "Anna's \"fast\" iPhone", .address = "::1", .state = 0, .player = 3,
+                          .input = {4000000001u, -32768, 32767, -2, 5, 65535, 1234, 0x8001, 4294967295u},
+                          .idle = false, .inputRate = 250, .rumbleLarge = 200, .rumbleSmall = 100};
+    const PhoneView second{.sessionId = 17, .idText = "ffeeddccbbaa99887766554433221100", .name = "Ben",
+                           .address = "192.168.1.20", .state = 1, .input = {}};
 
     const std::string expected =
         R"({"event":"snapshot","phones":[)"
@@ -180,26 +129,13 @@ TEST(DevServerTest, SnapshotCarriesEveryFieldOfEachPhone) {
     EXPECT_EQ(SnapshotEvent({first, second}), expected);
 }
 
-SimulatedBus::BusEvent Event(SimulatedBus::BusEventKind kind, std::uint32_t serial, std::int64_t time = 0,
-                             ControllerReport report = {}) {
-    SimulatedBus::BusEvent event;
-    event.kind = kind;
-    event.serial = serial;
-    event.time = time;
-    event.report = report;
-    return event;
-}
-
 TEST(DevServerTest, BusEventsFitTheirBufferAndCarryTheReport) {
     using Kind = SimulatedBus::BusEventKind;
-    struct Case {
-        SimulatedBus::BusEvent event;
-        std::string expected;
-    };
+    struct Case { SimulatedBus::BusEvent event; std::string expected; };
     const std::vector<Case> cases = {
-        {Event(Kind::Plug, 1), R"({"event":"plug","serial":1})"},
-        {Event(Kind::Unplug, 65535), R"({"event":"unplug","serial":65535})"},
-        {Event(Kind::Report, 65535, 9223372036854775807, {0xFFFF, 255, 255, -32768, -32768, -32768, -32768}),
+        {{Kind::Plug, 1, 0, {}}, R"({"event":"plug","serial":1})"},
+        {{Kind::Unplug, 65535, 0, {}}, R"({"event":"unplug","serial":65535})"},
+        {{Kind::Report, 65535, 9223372036854775807, {0xFFFF, 255, 255, -32768, -32768, -32768, -32768}},
          R"({"event":"report","serial":65535,"t":9223372036854775807,"buttons":65535,"lt":255,"rt":255,)"
          R"("lx":-32768,"ly":-32768,"rx":-32768,"ry":-32768})"},
     };

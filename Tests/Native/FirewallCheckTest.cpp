@@ -12,34 +12,19 @@ constexpr std::uint16_t Port = 47821;
 
 FirewallRule Rule(bool allow, unsigned profiles, int protocol = FirewallProtocolUdp, std::string ports = "*",
                   RuleProgram program = RuleProgram::ThisProgram, bool enabled = true) {
-    FirewallRule rule;
-    rule.enabled = enabled;
-    rule.allow = allow;
-    rule.protocol = protocol;
-    rule.localPorts = std::move(ports);
-    rule.profiles = profiles;
-    rule.program = program;
-    return rule;
+    return {enabled, allow, protocol, std::move(ports), profiles, program};
 }
 
 // The firewall on everywhere, nothing allowed by default, the network `current`.
 FirewallFacts Facts(unsigned current, std::vector<FirewallRule> rules = {}) {
-    FirewallFacts facts;
-    facts.known = true;
-    facts.currentProfiles = current;
-    facts.domain.enabled = facts.privateProfile.enabled = facts.publicProfile.enabled = true;
-    facts.rules = std::move(rules);
-    facts.port = Port;
-    return facts;
+    const FirewallProfile on{.enabled = true};
+    return {.known = true, .currentProfiles = current, .domain = on, .privateProfile = on, .publicProfile = on,
+            .rules = std::move(rules), .port = Port};
 }
 
 TEST(FirewallCheckTest, VerdictFollowsNetworkSwitchesAndRules) {
     constexpr unsigned Home = FirewallDomain | FirewallPrivate;
-    struct Case {
-        const char* name;
-        FirewallFacts facts;
-        FirewallVerdict verdict;
-    };
+    struct Case { const char* name; FirewallFacts facts; FirewallVerdict verdict; };
     FirewallFacts unknown = Facts(FirewallPrivate);
     unknown.known = false;
     FirewallFacts off = Facts(FirewallPrivate | FirewallPublic);
@@ -85,10 +70,7 @@ TEST(FirewallCheckTest, VerdictFollowsNetworkSwitchesAndRules) {
 }
 
 TEST(FirewallCheckTest, LocalPortListsAreReadAsTheFirewallWritesThem) {
-    struct Case {
-        const char* list;
-        bool covers;
-    };
+    struct Case { const char* list; bool covers; };
     const Case cases[] = {
         {"*", true},          {"", true},          {"47821", true},          {"47820", false},
         {"5000-6000", false}, {"47000-48000", true}, {"47821-47821", true},   {"1, 47821", true},

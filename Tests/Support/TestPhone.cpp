@@ -9,9 +9,7 @@ TestPhone::TestPhone(std::string name, std::uint8_t idSeed, bool ipv6) : name(st
     (void)socket.OpenClient(ipv6);
 }
 
-SocketAddress TestPhone::From() const {
-    return MapToIpv6(LoopbackAddress(ipv6, socket.LocalPort()));
-}
+SocketAddress TestPhone::From() const { return MapToIpv6(LoopbackAddress(ipv6, socket.LocalPort())); }
 
 Bytes TestPhone::Hello(std::uint8_t version) const {
     Bytes out(HelloMinimum + MaxNameLength);

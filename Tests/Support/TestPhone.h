@@ -1,7 +1,6 @@
 #pragma once
 
-// A phone for tests: a real client socket on loopback, the datagrams a phone sends, and a reader of
-// what the server sends back.
+// A phone for tests: a real loopback client socket, the datagrams a phone sends, and a reader of the answers.
 
 #include "Platform/UdpSocket.h"
 #include "Server/Protocol.h"
