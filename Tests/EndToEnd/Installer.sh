@@ -12,7 +12,6 @@ trap 'cleanup; rm -rf "$work"' EXIT
 export WINEPREFIX="$work/prefix"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;dnsapi=n,b;netsh.exe=n"
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-export VELOTRIX_TEST_NETSH_LOG=$(windows_path "$work/netsh.log")
 export VELOTRIX_TEST_NETSH_RULES=$(windows_path "$work/rules.txt")
 export VELOTRIX_TEST_INSTALLER_LOG=$(windows_path "$work/driver-installer.log")
 

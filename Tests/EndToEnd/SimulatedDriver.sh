@@ -26,7 +26,8 @@ play() {
   wait_for_log 'Pad unplugged for "Anna’s iPhone"$' 10
   answers
 }
-all_inputs_arrived() { test "${sent:-0}" -gt 0 -a "${reports:-0}" -eq "${sent:-0}"; }
+# At least: a phone held up past the idle time under load gets its pad centred, one report more.
+all_inputs_arrived() { test "${sent:-0}" -gt 0 -a "${reports:-0}" -ge "${sent:-0}"; }
 
 start_display
 "$ROOT/scripts/wine-driver" install >/dev/null || { fail "the simulated driver did not install"; finish; }

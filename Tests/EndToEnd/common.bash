@@ -41,6 +41,7 @@ port_taken() { ss -uln | awk '{print $4}' | grep -q ":$1\$"; }
 # coordinates) per patch of colour $2 at least $3 by $4 pixels, each channel within $5 (default 0; buttons
 # are translucent until hovered, so they are looked for with a tolerance).
 find_boxes() {
+  [ -n "$1" ] || return 1 # with no window, import would wait for a click on one
   import -window "$1" -depth 8 ppm:- 2>/dev/null | python3 -c '
 import sys
 data = sys.stdin.buffer.read()
