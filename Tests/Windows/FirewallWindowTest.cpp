@@ -17,6 +17,9 @@
 #include "TestPhone.h"
 #include "Window/MainWindow.h"
 
+// The made-up facts name only the fields that matter; the rest keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace Velotrix {
 namespace {
 
@@ -24,18 +27,12 @@ using namespace std::chrono_literals;
 
 const std::string RuleMissingLine = "Firewall check: no inbound rule lets Velotrix receive UDP; phones may be blocked";
 
+// A Private network with the firewall on, and when asked an allow rule for UDP there.
 FirewallFacts HomeNetwork(bool ruleAllowsUdp) {
-    FirewallFacts facts;
-    facts.known = true;
-    facts.currentProfiles = FirewallPrivate;
-    facts.privateProfile.enabled = true;
-    if (ruleAllowsUdp) {
-        FirewallRule rule;
-        rule.enabled = rule.allow = true;
-        rule.protocol = FirewallProtocolUdp;
-        rule.profiles = FirewallDomain | FirewallPrivate;
-        facts.rules.push_back(rule);
-    }
+    FirewallFacts facts{.known = true, .currentProfiles = FirewallPrivate, .privateProfile = {.enabled = true}};
+    if (ruleAllowsUdp)
+        facts.rules.push_back({.enabled = true, .allow = true, .protocol = FirewallProtocolUdp,
+                               .profiles = FirewallDomain | FirewallPrivate});
     return facts;
 }
 
@@ -54,13 +51,6 @@ protected:
         server = std::make_unique<Server>();
         std::string error;
         ASSERT_TRUE(server->OpenSocket(0, error)) << error;
-        Open();
-    }
-    void TearDown() override {
-        DropWindowAndServer(window, server); // checks still out post to a window that is gone, harmlessly
-    }
-
-    void Open() {
         window = std::make_unique<MainWindow>(*server, settings);
         auto state = fake;
         window->firewall.probe = [state](std::uint16_t) {
@@ -77,6 +67,8 @@ protected:
         ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), false));
         ASSERT_TRUE(SettleChecks());
     }
+    // Checks still out post to a window that is gone, harmlessly.
+    void TearDown() override { DropWindowAndServer(window, server); }
 
     bool SettleChecks() { return PumpUntil([&] { return window->firewallChecksOut == 0; }, 10s); }
     // A timer tick's check, with the probe answering `facts` when given.
@@ -121,11 +113,8 @@ TEST_F(FirewallWindowTest, EachFindingShowsItsButtonOrNothing) {
     publicNetwork.publicProfile.enabled = true;
     failed.failure = 0x80004001;
     const std::pair<FirewallFacts, std::vector<ClickAction>> cases[] = {
-        {HomeNetwork(true), {}},
-        {HomeNetwork(false), {ClickAction::AddFirewallRule}},
-        {off, {}},
-        {publicNetwork, {ClickAction::OpenNetworkSettings}},
-        {failed, {}},
+        {HomeNetwork(true), {}}, {HomeNetwork(false), {ClickAction::AddFirewallRule}}, {off, {}},
+        {publicNetwork, {ClickAction::OpenNetworkSettings}}, {failed, {}},
     };
     // One window, re-checked by its timer: each answer replaces the last on the card.
     for (std::size_t i = 0; i < std::size(cases); ++i) {
