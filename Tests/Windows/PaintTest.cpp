@@ -264,24 +264,23 @@ TEST_F(PaintTest, LiveViewDrawsSteeringPedalsAndStick) {
     ExpectColour(at(stickX, stickY), Palette::Card);
 }
 
-TEST(PaintPhoneTextsTest, PillHeightAndExplanationFollowTheState) {
-    struct Case { std::uint8_t state; std::int32_t player; const wchar_t* pill; std::uint32_t colour; float height;
+TEST(PaintPhoneTextsTest, PillAndExplanationFollowTheState) {
+    struct Case { std::uint8_t state; std::int32_t player; const wchar_t* pill; std::uint32_t colour;
                   const wchar_t* explanation; };
     const std::vector<Case> cases = {
-        {0, 2, L"Player 2", Palette::Accent, 156, L""},
-        {0, 0, L"Controller", Palette::Accent, 156, L""},
-        {1, 0, L"Waiting for you", Palette::Warning, 96, L""},
-        {2, 0, L"Refused", Palette::MutedText, 96, L"Not allowed on this PC."},
-        {3, 0, L"No room", Palette::Warning, 96, L"Four phones are connected: Windows has room for four controllers."},
-        {4, 0, L"No driver", Palette::Danger, 96, L"Install the controller driver above, then reconnect."},
-        {5, 0, L"Other version", Palette::Danger, 96, L"Update the app or this server so both are the same version."},
-        {9, 0, L"Other version", Palette::Danger, 96, L"Update the app or this server so both are the same version."},
+        {0, 2, L"Player 2", Palette::Accent, L""},
+        {0, 0, L"Controller", Palette::Accent, L""},
+        {1, 0, L"Waiting for you", Palette::Warning, L""},
+        {2, 0, L"Refused", Palette::MutedText, L"Not allowed on this PC."},
+        {3, 0, L"No room", Palette::Warning, L"Four phones are connected: Windows has room for four controllers."},
+        {4, 0, L"No driver", Palette::Danger, L"Install the controller driver above, then reconnect."},
+        {5, 0, L"Other version", Palette::Danger, L"Update the app or this server so both are the same version."},
+        {9, 0, L"Other version", Palette::Danger, L"Update the app or this server so both are the same version."},
     };
     for (const Case& c : cases) {
         const PhonePill pill = PillOf({.state = c.state, .player = c.player});
         EXPECT_EQ(pill.text, c.pill) << int(c.state);
         EXPECT_EQ(pill.rgb, c.colour) << int(c.state);
-        EXPECT_EQ(CardHeightOf(c.state), c.height) << int(c.state);
         EXPECT_EQ(ExplanationOf(c.state), c.explanation) << int(c.state);
     }
 }
