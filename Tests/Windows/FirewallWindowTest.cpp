@@ -107,13 +107,12 @@ protected:
 };
 
 TEST_F(FirewallWindowTest, EachFindingShowsItsButtonOrNothing) {
-    FirewallFacts off = HomeNetwork(false), publicNetwork = HomeNetwork(true), failed;
-    off.privateProfile.enabled = false;
+    FirewallFacts publicNetwork = HomeNetwork(true), failed;
     publicNetwork.currentProfiles = FirewallPublic;
     publicNetwork.publicProfile.enabled = true;
     failed.failure = 0x80004001;
     const std::pair<FirewallFacts, std::vector<ClickAction>> cases[] = {
-        {HomeNetwork(true), {}}, {HomeNetwork(false), {ClickAction::AddFirewallRule}}, {off, {}},
+        {HomeNetwork(true), {}}, {HomeNetwork(false), {ClickAction::AddFirewallRule}},
         {publicNetwork, {ClickAction::OpenNetworkSettings}}, {failed, {}},
     };
     // One window, re-checked by its timer: each answer replaces the last on the card.
