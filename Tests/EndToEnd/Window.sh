@@ -2,7 +2,6 @@
 # Velotrix.exe's window under Wine and Xvfb: it opens, a second copy only brings it back, "--tray"
 # starts without a window (unless the server failed), and "Quit" in the notification-area icon's
 # menu ends the program. Screenshots go to $VELOTRIX_SHOTS (default build/windows/screenshots).
-#
 # The icon and its menu are clicked for real: Wine shows the notification area as its own small
 # window, "Wine System Tray", when no desktop tray is running, which is the case under Xvfb.
 source "$(dirname "$0")/common.bash"
@@ -111,17 +110,12 @@ check "--tray shows no window" test -z "$(main_window)"
 screenshot tray
 check "Quit is chosen from the menu of the hidden program" quit_from_tray
 check "Quit ends the hidden program" wait_until 30 velotrix_ended
-check "its log ends with the stop line too" last_log_line_is "Velotrix server stopped"
 stop_velotrix
 
 # 3. --tray when the port is taken: the window opens anyway, so the user sees why nothing works.
-python3 -c "
-import socket, time
-s = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
-s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
-s.bind(('::', $port))
-time.sleep(90)" &
-HOLDER_PID=$!
+python3 -c "import socket, time; s = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
+s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0); s.bind(('::', $port)); time.sleep(90)" &
+HOLDER_PID=$! # cleanup ends it
 check "another program holds the port" wait_until 10 port_taken "$port"
 start_velotrix --tray --port "$port" || fail "Velotrix.exe --tray did not start with the port taken"
 check "the taken port is logged" wait_for_log "Server: Port $port is in use" 30
@@ -129,8 +123,4 @@ check "--tray with a failed server still opens the window" wait_for_window 30
 check "the failure page is painted" wait_for_paint 30
 screenshot port-taken
 stop_velotrix
-kill "$HOLDER_PID" 2>/dev/null
-wait "$HOLDER_PID" 2>/dev/null
-HOLDER_PID=""
-
 finish
