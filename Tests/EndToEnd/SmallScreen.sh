@@ -2,8 +2,7 @@
 # Velotrix.exe on a small screen (1024 × 600) under Wine: the window opens wholly inside the screen,
 # the driver-missing page, taller than the window, shows a scroll indicator at the right edge that
 # follows End, Home, Page Down and the arrow keys, and a phone's long name and long address line end
-# before the pill and the Disconnect button. Screenshots go to $VELOTRIX_SHOTS (default
-# build/windows/screenshots).
+# before the pill and the Disconnect button. Screenshots go to $VELOTRIX_SHOTS (build/windows/screenshots).
 source "$(dirname "$0")/common.bash"
 
 SHOTS=${VELOTRIX_SHOTS:-$ROOT/build/windows/screenshots}
@@ -56,8 +55,7 @@ pill = sorted((y, x) for (x, y), p in pixels.items() if near(p, (36, 62, 50)))
 if not pill: sys.exit("no pill")
 top = pill[0][0]
 if sys.argv[1] == "pill":
-    rows = sorted({y for y, _ in pill})
-    hits = [(y, x) for y, x in pill]
+    rows, hits = sorted({y for y, _ in pill}), pill
 else:
     rows = range(top + 110, top + 126)
     hits = [(y, x) for (x, y), p in pixels.items() if y in rows and x > 100 and near(p, (41, 45, 48))]
