@@ -41,8 +41,7 @@ FirewallFacts HomeNetwork(bool ruleAllowsUdp) {
 struct FakeFirewall {
     std::mutex mutex;
     FirewallFacts facts = HomeNetwork(false);
-    int probes = 0;
-    int requests = 0;
+    int probes = 0, requests = 0;
 };
 
 class FirewallWindowTest : public testing::Test {
