@@ -1,6 +1,5 @@
-// The connection check in the window: what each answer of the firewall probe puts on the status card
-// and the button that asks for the rule. The probe and the rule request are the test's own, behind the
-// window's seam, run on the window's worker threads as the real ones are.
+// The connection check in the window: what each probe answer puts on the status card, and the button that
+// asks for the rule. The probe and rule request are the test's own, run on the window's worker threads.
 
 #include "Window/Firewall.h"
 

@@ -22,8 +22,7 @@ namespace {
 class NetworkChangeTest : public testing::Test {
 protected:
     void SetUp() override {
-        HMODULE dnsApi = LoadLibraryW(L"dnsapi.dll");
-        ASSERT_NE(dnsApi, nullptr);
+        const HMODULE dnsApi = LoadLibraryW(L"dnsapi.dll"); // kept loaded: a late completion may run in it
         calls = reinterpret_cast<decltype(calls)>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Calls")));
         reset = reinterpret_cast<decltype(reset)>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Reset")));
         ASSERT_TRUE(calls && reset) << "the test dnsapi.dll is not in use (WINEDLLOVERRIDES=dnsapi=n,b)";

@@ -192,9 +192,8 @@ TEST_F(PaintTest, TallerCardsAndScrollingMoveLaterRegionsAlike) {
     page.phones[0] = LivePhone(1, Leo, 2);
     PaintAt(page, 1);
     const std::vector<ClickRegion>& admitted = harness.regions;
-    ASSERT_EQ(waiting.size(), 8u);
-    ASSERT_EQ(scrolled.size(), 8u);
-    ASSERT_EQ(admitted.size(), 7u); // Allow and Deny became one Disconnect
+    // Allow and Deny became one Disconnect.
+    ASSERT_TRUE(waiting.size() == 8 && scrolled.size() == 8 && admitted.size() == 7) << admitted.size();
     const float grown = admitted[2].rect.y - waiting[3].rect.y;
     EXPECT_GT(grown, 0);
     for (std::size_t i = 0; i < waiting.size(); ++i) {
