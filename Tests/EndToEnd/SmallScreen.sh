@@ -10,8 +10,7 @@ mkdir -p "$SHOTS"
 GAMEPAD="$EXE_DIR/Tools/simbus/velotrix-gamepad.exe"
 key='HKCU\Software\Quillon\Velotrix'
 phone_id=0000000000000000000000000000be11
-uninstall() { "$ROOT/scripts/wine-driver" remove >/dev/null 2>&1 || true; }
-trap 'kill "${PHONE_PID:-}" 2>/dev/null; cleanup; uninstall; wineserver -k 2>/dev/null; true' EXIT
+trap 'kill "${PHONE_PID:-}" 2>/dev/null; cleanup; "$ROOT/scripts/wine-driver" remove >/dev/null 2>&1; wineserver -k 2>/dev/null; true' EXIT
 
 # A screen of its own, smaller than the window the program asks for.
 fd_file=$(mktemp)

@@ -40,7 +40,7 @@ tray_window_found() { [ -n "$(tray_window)" ]; }
 # Right-clicks the icon in Wine's tray window and picks "Quit", the last item of the menu. A first
 # click sometimes only activates the tray window, so it tries a few times.
 quit_from_tray() {
-  local try tray menu id x y w h text_bottom
+  local try tray id x y w h text_bottom
   for try in 1 2 3 4 5; do
     wait_until 30 tray_window_found || return 1
     tray=$(tray_window)
@@ -49,9 +49,8 @@ quit_from_tray() {
     read -r x y <<<"$(tray_icon)"
     xdotool mousemove --window "$tray" $((x + 3)) $((y + 3)) click 3
     wait_until 2 menu_open || continue
-    menu=$(popup_menu)
-    import -window root "$SHOTS/tray-menu.png" 2>/dev/null
-    read -r id x y w h <<<"$menu"
+    screenshot tray-menu
+    read -r id x y w h <<<"$(popup_menu)"
     # "Open Velotrix", a separator, "Quit": the last item is the lowest line of dark text.
     text_bottom=$(import -window "$id" -depth 8 txt:- 2>/dev/null |
       awk -F'[,:() ]+' '$1 ~ /^[0-9]+$/ && $3 + $4 + $5 < 150 && $1 > 4 && $1 < '"$((w - 4))"' && $2 < '"$((h - 3))"' {
