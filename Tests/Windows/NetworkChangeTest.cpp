@@ -35,12 +35,6 @@ protected:
         Pump(); // the WM_QUIT of its WM_DESTROY must not reach the next test
     }
 
-    std::string Calls() {
-        std::string text(calls(nullptr, 0) + 1, '\0');
-        text.resize(calls(text.data(), static_cast<DWORD>(text.size())));
-        return text;
-    }
-
     static void Pump() {
         MSG message{};
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
@@ -95,7 +89,9 @@ TEST_F(NetworkChangeTest, ANewFirstAddressIsShownAndAnnouncedAgain) {
         EXPECT_EQ(GetUpdateRect(window.hwnd, nullptr, FALSE) != FALSE, c.power != PBT_APMSUSPEND)
             << "the status card is painted again";
         // Line starts only: a completion of the case before may still be recorded late.
-        const std::string record = "\n" + Calls();
+        std::string text(calls(nullptr, 0) + 1, '\0');
+        text.resize(calls(text.data(), static_cast<DWORD>(text.size())));
+        const std::string record = "\n" + text;
         const std::string registration = c.announced == nullptr ? std::string("\nregister ")
             : "\nconstruct instance=RACING-PC._velotrix._udp.local host=RACING-PC.local ip4=" + std::string(c.announced) +
                   " ip6=none port=47821";

@@ -24,12 +24,6 @@ namespace {
 using Action = ClickAction;
 using Regions = std::vector<std::pair<Action, std::int32_t>>;
 
-Regions ActionsOf(const std::vector<ClickRegion>& regions) {
-    Regions actions;
-    for (const ClickRegion& region : regions) actions.emplace_back(static_cast<Action>(region.action), region.arg);
-    return actions;
-}
-
 // Every page starts with the share button and ends with the options and the web link.
 Regions Page(Regions middle) {
     middle.insert(middle.begin(), {Action::ShareAppLinks, 0});
@@ -37,18 +31,6 @@ Regions Page(Regions middle) {
                                 Action::OpenWebPage})
         middle.emplace_back(action, 0);
     return middle;
-}
-
-// VELOTRIX_PICTURES (a Unix path is reached through Wine's Z: drive), or "pictures" beside Tests.
-std::wstring PicturesFolder() {
-    wchar_t value[1024];
-    const DWORD length = GetEnvironmentVariableW(L"VELOTRIX_PICTURES", value, 1024);
-    std::wstring folder = length > 0 && length < 1024 ? std::wstring(value) : ModuleFolder() + L"\\..\\pictures";
-    if (folder[0] == L'/') folder = L"Z:" + folder;
-    wchar_t full[MAX_PATH];
-    if (GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr) == 0) return folder;
-    SHCreateDirectoryExW(nullptr, full, nullptr);
-    return full;
 }
 
 PageInput BasePage(float scale, std::vector<PhoneView> phones = {}) {
@@ -146,12 +128,20 @@ TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
                      Page({{Action::DisconnectPhone, 0x7777}, {Action::AllowPhone, 0x8888}, {Action::DenyPhone, 0x8888}}),
                      true});
 
-    const std::wstring folder = PicturesFolder();
+    // The pictures go to VELOTRIX_PICTURES (a Unix path is reached through Wine's Z: drive), or beside Tests.
+    wchar_t value[1024], folder[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(L"VELOTRIX_PICTURES", value, 1024);
+    std::wstring wanted = length > 0 && length < 1024 ? std::wstring(value) : ModuleFolder() + L"\\..\\pictures";
+    if (wanted[0] == L'/') wanted = L"Z:" + wanted;
+    ASSERT_NE(GetFullPathNameW(wanted.c_str(), MAX_PATH, folder, nullptr), 0u);
+    SHCreateDirectoryExW(nullptr, folder, nullptr);
     for (const Case& c : cases) {
         SCOPED_TRACE(ToUtf8(c.file));
         const PageResult result = PaintAt(c.page, c.scale, -1, true);
         const std::vector<ClickRegion>& r = harness.regions;
-        EXPECT_EQ(ActionsOf(r), c.regions);
+        Regions actions;
+        for (const ClickRegion& region : r) actions.emplace_back(static_cast<Action>(region.action), region.arg);
+        EXPECT_EQ(actions, c.regions);
         EXPECT_EQ(result.animating, c.animating);
         for (std::size_t i = 0; i < r.size(); ++i) {
             EXPECT_TRUE(r[i].rect.x >= 0 && r[i].rect.x + r[i].rect.width <= c.page.width && r[i].rect.y >= 0 &&
@@ -161,7 +151,7 @@ TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
                             r[i].rect.y + r[i].rect.height <= r[j].rect.y || r[j].rect.y + r[j].rect.height <= r[i].rect.y)
                     << "regions " << i << " and " << j << " overlap";
         }
-        EXPECT_TRUE(harness.SavePng(folder + L"\\" + c.file + L".png"));
+        EXPECT_TRUE(harness.SavePng(std::wstring(folder) + L"\\" + c.file + L".png"));
     }
 }
 
