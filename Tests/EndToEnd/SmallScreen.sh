@@ -24,15 +24,14 @@ rm -f "$fd_file"
 geometry() { xwininfo -id "$(main_window)" 2>/dev/null | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
   /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}'; }
 
-# Rows from y0 to y1 of column x of the window where the scroll indicator's colour is (not the page's
-# background), as "first last", or nothing.
+# Rows of the window's column 4 pixels inside its right edge where the scroll indicator's colour is (not
+# the page's background), as "first last", or nothing.
 thumb_rows() {
-  import -window "$(main_window)" -depth 8 -crop "1x2000+$1+0" txt:- 2>/dev/null |
+  import -window "$(main_window)" -depth 8 -crop "1x2000+$(($(geometry | cut -d' ' -f3) - 4))+0" txt:- 2>/dev/null |
     awk -F'[,: ]+' 'NR > 1 && $0 !~ /srgb\(21,23,26\)/ { if (first == "") first = $2; last = $2 } END { if (first != "") print first, last }'
 }
-thumb_column() { echo $(($(geometry | cut -d' ' -f3) - 4)); }
 # Whether the thumb's first row satisfies the test "$1" (e.g. "-lt 10").
-thumb_top() { local rows; rows=$(thumb_rows "$(thumb_column)"); [ -n "$rows" ] && [ "${rows%% *}" $1 ]; }
+thumb_top() { local rows; rows=$(thumb_rows); [ -n "$rows" ] && [ "${rows%% *}" $1 ]; }
 # Presses key $1 and waits up to 10 s for the thumb to satisfy "$2".
 press() { xdotool key --window "$(main_window)" "$1"; wait_until 10 thumb_top "$2"; }
 

@@ -65,9 +65,6 @@ quit_from_tray() {
 
 screenshot() { import -window root "$SHOTS/$1.png" 2>/dev/null; }
 
-# The log's last line without its time stamp (and without the CR of its CRLF).
-last_log_line_is() { [ "$(tail -n1 "$(log_file)" | tr -d '\r' | cut -c14-)" = "$1" ]; }
-
 # Closing must hide the window, whatever an earlier script left in the settings. The display comes
 # first: a Wine started without one keeps its desktop off X for as long as its wineserver lives.
 start_display
@@ -97,7 +94,8 @@ check "the second copy started nothing" test "$(grep -c 'Velotrix server startin
 # "Quit" from the icon's menu ends the program, whatever keepInTray says.
 check "Quit is chosen from the notification-area menu" quit_from_tray
 check "Quit ends the program" wait_until 30 velotrix_ended
-check "the log ends with the stop line" last_log_line_is "Velotrix server stopped"
+# The log's last line without its time stamp (and without the CR of its CRLF).
+check "the log ends with the stop line" test "$(tail -n1 "$(log_file)" | tr -d '\r' | cut -c14-)" = "Velotrix server stopped"
 stop_velotrix
 
 # 2. --tray: running, but no window until asked for.

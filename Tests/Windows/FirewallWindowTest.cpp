@@ -24,8 +24,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const std::string RuleMissingLine = "Firewall check: no inbound rule lets Velotrix receive UDP; phones may be blocked";
-
 // A Private network with the firewall on, and when asked an allow rule for UDP there.
 FirewallFacts HomeNetwork(bool ruleAllowsUdp) {
     FirewallFacts facts{.known = true, .currentProfiles = FirewallPrivate, .privateProfile = {.enabled = true}};
@@ -136,7 +134,7 @@ TEST_F(FirewallWindowTest, PeriodicChecksLogAFindingOnceAndStopWhileAPhoneIsList
         ASSERT_TRUE(Recheck());
         EXPECT_EQ(Count(&FakeFirewall::probes), probes);
     }
-    EXPECT_EQ(logs.Count(RuleMissingLine), 1);
+    EXPECT_EQ(logs.Count("Firewall check: no inbound rule lets Velotrix receive UDP; phones may be blocked"), 1);
     TestPhone phone("Phone", 3);
     const Bytes hello = phone.Hello();
     server->HandleDatagram(hello.data(), static_cast<int>(hello.size()), phone.From(), 1'000'000);
