@@ -22,8 +22,6 @@
 namespace Velotrix {
 namespace {
 
-using namespace std::chrono_literals;
-
 // A Private network with the firewall on, and when asked an allow rule for UDP there.
 FirewallFacts HomeNetwork(bool ruleAllowsUdp) {
     FirewallFacts facts{.known = true, .currentProfiles = FirewallPrivate, .privateProfile = {.enabled = true}};
@@ -66,7 +64,7 @@ protected:
     // Checks still out post to a window that is gone, harmlessly.
     void TearDown() override { DropWindowAndServer(window, server); }
 
-    bool SettleChecks() { return PumpUntil([&] { return window->firewallChecksOut == 0; }, 10s); }
+    bool SettleChecks() { return PumpUntil([&] { return window->firewallChecksOut == 0; }, std::chrono::seconds(10)); }
     // A timer tick's check, with the probe answering `facts` when given.
     bool Recheck(const FirewallFacts* facts = nullptr) {
         if (facts != nullptr) {

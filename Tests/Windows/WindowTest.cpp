@@ -209,8 +209,6 @@ TEST(WindowComPtrTest, ReleasesEachReferenceExactlyOnceAndOnlyMoves) {
     EXPECT_EQ(secondReleases, 1);
 }
 
-const std::wstring StillRunningTitle = L"Velotrix is still running";
-
 class WindowTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -393,7 +391,7 @@ TEST_F(WindowTest, ClosingWithKeepInTrayHidesAndShowsTheBalloonOnce) {
         EXPECT_TRUE(IsWindow(Hwnd()));
         EXPECT_FALSE(IsWindowVisible(Hwnd()));
     }
-    EXPECT_EQ(tray.Balloons(StillRunningTitle, L"Phones can keep connecting. Quit from this icon\u2019s menu."), 1);
+    EXPECT_EQ(tray.Balloons(L"Velotrix is still running", L"Phones can keep connecting. Quit from this icon\u2019s menu."), 1);
     Pump();
     EXPECT_FALSE(quitPosted);
 }
@@ -407,7 +405,7 @@ TEST_F(WindowTest, ClosingWithoutKeepInTrayOrAQuitRequestEndsTheProgramAndRemove
         PostMessageW(Hwnd(), message, 0, 0);
         Pump();
         EXPECT_FALSE(IsWindow(Hwnd())) << message;
-        EXPECT_EQ(tray.Count(NIM_MODIFY, StillRunningTitle), 0) << message;
+        EXPECT_EQ(tray.Count(NIM_MODIFY, L"Velotrix is still running"), 0) << message;
         EXPECT_TRUE(!tray.calls.empty() && tray.calls.back().code == NIM_DELETE) << message;
         EXPECT_TRUE(quitPosted) << message;
     }
