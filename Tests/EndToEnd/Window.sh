@@ -10,8 +10,6 @@ SHOTS=${VELOTRIX_SHOTS:-$ROOT/build/windows/screenshots}
 mkdir -p "$SHOTS"
 ACCENT='srgb(61,214,120)' # the icon's colour (#3DD678), found by its pixels in the tray
 
-velotrix_running() { [ -n "$VELOTRIX_PID" ] && kill -0 "$VELOTRIX_PID" 2>/dev/null; }
-
 
 # The popup menu Velotrix opened: "id x y width height" of an unnamed velotrix.exe window larger
 # than a pixel, or nothing.
@@ -81,14 +79,14 @@ screenshot window
 xdotool windowactivate --sync "$(main_window)" 2>/dev/null || xdotool windowfocus "$(main_window)"
 xdotool key --window "$(main_window)" alt+F4
 check "closing hides the window" wait_for_window 10 gone
-check "closing keeps the program running" velotrix_running
+check "closing keeps the program running" kill -0 "$VELOTRIX_PID"
 (cd "$EXE_DIR" && timeout 60 wine ./Velotrix.exe --port "$port") >/dev/null 2>&1
 second=$?
 check "a second copy exits with 0" test "$second" -eq 0
 check "the second copy brings the first one's window back" wait_for_window 15
 check "the window is painted again" wait_for_paint 20
 screenshot window-again
-check "the first copy still runs" velotrix_running
+check "the first copy still runs" kill -0 "$VELOTRIX_PID"
 check "the second copy started nothing" test "$(grep -c 'Velotrix server starting' "$(log_file)")" -eq 1
 
 # "Quit" from the icon's menu ends the program, whatever keepInTray says.
