@@ -54,7 +54,7 @@ PhoneView LivePhone(std::uint32_t session, std::string name, std::int32_t player
     return view;
 }
 
-// The first address the best; the last two never fit on the status card.
+// The first is the best; the status card has room for three more, so the fifth is never shown.
 const std::vector<LocalAddress> FiveAddresses = {{"192.168.1.20", L"Wi-Fi", true},
                                                  {"10.0.0.8", L"Ethernet", false},
                                                  {"172.20.1.5", L"vEthernet (WSL)", false},
