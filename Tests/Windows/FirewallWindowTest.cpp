@@ -47,12 +47,12 @@ protected:
         ASSERT_TRUE(server->OpenSocket(0, error)) << error;
         window = std::make_unique<MainWindow>(*server, settings);
         auto state = fake;
-        window->firewall.probe = [state](std::uint16_t) {
+        window->firewall.seam.probe = [state](std::uint16_t) {
             std::lock_guard lock(state->mutex);
             ++state->probes;
             return state->facts;
         };
-        window->firewall.requestRule = [state](HWND) {
+        window->firewall.seam.requestRule = [state](HWND) {
             std::lock_guard lock(state->mutex);
             ++state->requests;
             state->facts = HomeNetwork(true);
@@ -64,7 +64,7 @@ protected:
     // Checks still out post to a window that is gone, harmlessly.
     void TearDown() override { DropWindowAndServer(window, server); }
 
-    bool SettleChecks() { return PumpUntil([&] { return window->firewallChecksOut == 0; }, std::chrono::seconds(10)); }
+    bool SettleChecks() { return PumpUntil([&] { return window->firewall.checksOut == 0; }, std::chrono::seconds(10)); }
     // A timer tick's check, with the probe answering `facts` when given.
     bool Recheck(const FirewallFacts* facts = nullptr) {
         if (facts != nullptr) {
