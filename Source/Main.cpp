@@ -103,7 +103,7 @@ int Run(HINSTANCE instance) {
         {
             MainWindow window(server, settings);
             if (options.demo) window.EnableDemo();
-            window.firewall = WindowsFirewall();
+            window.firewall.seam = WindowsFirewall();
             server.SetOnAllowedChanged([&settings, &server] {
                 settings.allowed = server.AllowedList();
                 if (!SaveSettings(settings)) Log("Settings: could not save the allowed phones");

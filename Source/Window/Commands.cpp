@@ -89,7 +89,7 @@ void MainWindow::OnClick(const ClickRegion& region) {
         ShareOrCopyLinks(*this);
         break;
     case ClickAction::AddFirewallRule:
-        if (!ruleRequestOut) CheckFirewall(true);
+        if (!firewall.ruleRequestOut) CheckFirewall(true);
         break;
     case ClickAction::OpenNetworkSettings:
         OpenLink(hwnd, NetworkSettingsLink);

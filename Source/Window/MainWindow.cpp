@@ -116,7 +116,7 @@ bool MainWindow::Create(HINSTANCE instance, bool startHidden) {
     AddTrayIcon();
     SetTimer(hwnd, RepaintTimerId, RepaintPeriodMs, nullptr);
     // Only while the server runs: a server that could not start gets no phone anyway.
-    if (firewall.probe && startError.empty()) {
+    if (firewall.seam.probe && startError.empty()) {
         SetTimer(hwnd, FirewallTimerId, FirewallCheckPeriodMs, nullptr);
         CheckFirewall(false);
     }
@@ -223,7 +223,7 @@ PageInput MainWindow::GatherPage() {
     input.startWithWindows = startWithWindows;
     input.demo = demo;
     input.phones = server.Snapshot();
-    if (input.phones.empty()) input.firewall = firewallVerdict;
+    if (input.phones.empty()) input.firewall = firewall.verdict;
     return input;
 }
 

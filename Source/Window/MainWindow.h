@@ -76,6 +76,15 @@ struct TrayState {
     bool menuOpen = false;
 };
 
+// The connection check's state. Set `seam` before Create; without a probe nothing is checked.
+struct FirewallState {
+    FirewallSeam seam;
+    FirewallVerdict verdict = FirewallVerdict::CannotTell; // the last check's, as painted
+    int checksOut = 0;           // checks started whose verdict has not arrived
+    bool ruleRequestOut = false; // an elevation prompt may be up; a second click waits for it
+    int loggedVerdict = -1;      // a verdict is logged when it differs from the last one logged
+};
+
 // Copies `text` into a fixed field of `capacity` characters, cut to fit and always terminated.
 void CopyToField(wchar_t* field, std::size_t capacity, const std::wstring& text);
 
@@ -129,12 +138,7 @@ public:
     std::wstring computerName;
     std::vector<LocalAddress> addresses;
     bool demo = false;
-    // The connection check. Set `firewall` before Create; without a probe nothing is checked.
-    FirewallSeam firewall;
-    FirewallVerdict firewallVerdict = FirewallVerdict::CannotTell; // the last check's, as painted
-    int firewallChecksOut = 0;    // checks started whose verdict has not arrived
-    bool ruleRequestOut = false;  // an elevation prompt may be up; a second click waits for it
-    int loggedFirewallVerdict = -1; // a verdict is logged when it differs from the last one logged
+    FirewallState firewall;
     // Reads this PC's addresses again after a network change (LocalAddresses; tests replace it).
     std::function<std::vector<LocalAddress>()> readAddresses;
     // Called with the new first address when a network change moved it, to announce the server there.

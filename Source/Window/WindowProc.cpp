@@ -179,7 +179,7 @@ void MainWindow::OnPaint() {
 void MainWindow::OnTimer(WPARAM timer) {
     if (timer == FirewallTimerId) {
         // Once a phone is listed, phones evidently get through.
-        if (firewallChecksOut == 0 && server.Snapshot().empty()) CheckFirewall(false);
+        if (firewall.checksOut == 0 && server.Snapshot().empty()) CheckFirewall(false);
         return;
     }
     if (!PaintDue(page.pacing, SteadyNow())) return;
@@ -210,22 +210,22 @@ bool MainWindow::OnKeyDown(WPARAM key) {
 }
 
 void MainWindow::CheckFirewall(bool requestRule) {
-    if (StartFirewallCheck(hwnd, firewall, server.Port(), requestRule)) {
-        ++firewallChecksOut;
-        ruleRequestOut = ruleRequestOut || requestRule;
+    if (StartFirewallCheck(hwnd, firewall.seam, server.Port(), requestRule)) {
+        ++firewall.checksOut;
+        firewall.ruleRequestOut = firewall.ruleRequestOut || requestRule;
     }
 }
 
 void MainWindow::OnFirewallVerdict(WPARAM wParam, LPARAM lParam) {
-    if (firewallChecksOut > 0) --firewallChecksOut;
-    if ((wParam & FirewallAfterRuleRequest) != 0) ruleRequestOut = false;
+    if (firewall.checksOut > 0) --firewall.checksOut;
+    if ((wParam & FirewallAfterRuleRequest) != 0) firewall.ruleRequestOut = false;
     const auto verdict = static_cast<FirewallVerdict>(wParam & ~FirewallAfterRuleRequest);
     // Every 10 s the same answer comes again; the log hears of it only when it changes.
-    if (static_cast<int>(verdict) != loggedFirewallVerdict) {
-        loggedFirewallVerdict = static_cast<int>(verdict);
+    if (static_cast<int>(verdict) != firewall.loggedVerdict) {
+        firewall.loggedVerdict = static_cast<int>(verdict);
         Log("%s", FirewallVerdictText(verdict, static_cast<std::uint32_t>(lParam)).c_str());
     }
-    firewallVerdict = verdict;
+    firewall.verdict = verdict;
     Repaint();
 }
 

@@ -2,8 +2,7 @@
 # Velotrix.exe on a small screen (1024 × 600) under Wine: the window opens wholly inside the screen,
 # the driver-missing page, taller than the window, shows a scroll indicator at the right edge that
 # follows End, Home, Page Down and the arrow keys, and a phone's long name and long address line end
-# before the pill and the Disconnect button. Screenshots go to $VELOTRIX_SHOTS (default
-# build/windows/screenshots).
+# before the pill and the Disconnect button. Screenshots go to $VELOTRIX_SHOTS (build/windows/screenshots).
 source "$(dirname "$0")/common.bash"
 
 SHOTS=${VELOTRIX_SHOTS:-$ROOT/build/windows/screenshots}
@@ -11,8 +10,7 @@ mkdir -p "$SHOTS"
 GAMEPAD="$EXE_DIR/Tools/simbus/velotrix-gamepad.exe"
 key='HKCU\Software\Quillon\Velotrix'
 phone_id=0000000000000000000000000000be11
-uninstall() { "$ROOT/scripts/wine-driver" remove >/dev/null 2>&1 || true; }
-trap 'kill "${PHONE_PID:-}" 2>/dev/null; cleanup; uninstall; wineserver -k 2>/dev/null; true' EXIT
+trap 'kill "${PHONE_PID:-}" 2>/dev/null; cleanup; "$ROOT/scripts/wine-driver" remove >/dev/null 2>&1; wineserver -k 2>/dev/null; true' EXIT
 
 # A screen of its own, smaller than the window the program asks for.
 fd_file=$(mktemp)
@@ -26,15 +24,14 @@ rm -f "$fd_file"
 geometry() { xwininfo -id "$(main_window)" 2>/dev/null | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
   /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}'; }
 
-# Rows from y0 to y1 of column x of the window where the scroll indicator's colour is (not the page's
-# background), as "first last", or nothing.
+# Rows of the window's column 4 pixels inside its right edge where the scroll indicator's colour is (not
+# the page's background), as "first last", or nothing.
 thumb_rows() {
-  import -window "$(main_window)" -depth 8 -crop "1x2000+$1+0" txt:- 2>/dev/null |
+  import -window "$(main_window)" -depth 8 -crop "1x2000+$(($(geometry | cut -d' ' -f3) - 4))+0" txt:- 2>/dev/null |
     awk -F'[,: ]+' 'NR > 1 && $0 !~ /srgb\(21,23,26\)/ { if (first == "") first = $2; last = $2 } END { if (first != "") print first, last }'
 }
-thumb_column() { echo $(($(geometry | cut -d' ' -f3) - 4)); }
 # Whether the thumb's first row satisfies the test "$1" (e.g. "-lt 10").
-thumb_top() { local rows; rows=$(thumb_rows "$(thumb_column)"); [ -n "$rows" ] && [ "${rows%% *}" $1 ]; }
+thumb_top() { local rows; rows=$(thumb_rows); [ -n "$rows" ] && [ "${rows%% *}" $1 ]; }
 # Presses key $1 and waits up to 10 s for the thumb to satisfy "$2".
 press() { xdotool key --window "$(main_window)" "$1"; wait_until 10 thumb_top "$2"; }
 
@@ -56,8 +53,7 @@ pill = sorted((y, x) for (x, y), p in pixels.items() if near(p, (36, 62, 50)))
 if not pill: sys.exit("no pill")
 top = pill[0][0]
 if sys.argv[1] == "pill":
-    rows = sorted({y for y, _ in pill})
-    hits = [(y, x) for y, x in pill]
+    rows, hits = sorted({y for y, _ in pill}), pill
 else:
     rows = range(top + 110, top + 126)
     hits = [(y, x) for (x, y), p in pixels.items() if y in rows and x > 100 and near(p, (41, 45, 48))]

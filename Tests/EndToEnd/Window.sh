@@ -2,7 +2,6 @@
 # Velotrix.exe's window under Wine and Xvfb: it opens, a second copy only brings it back, "--tray"
 # starts without a window (unless the server failed), and "Quit" in the notification-area icon's
 # menu ends the program. Screenshots go to $VELOTRIX_SHOTS (default build/windows/screenshots).
-#
 # The icon and its menu are clicked for real: Wine shows the notification area as its own small
 # window, "Wine System Tray", when no desktop tray is running, which is the case under Xvfb.
 source "$(dirname "$0")/common.bash"
@@ -10,8 +9,6 @@ source "$(dirname "$0")/common.bash"
 SHOTS=${VELOTRIX_SHOTS:-$ROOT/build/windows/screenshots}
 mkdir -p "$SHOTS"
 ACCENT='srgb(61,214,120)' # the icon's colour (#3DD678), found by its pixels in the tray
-
-velotrix_running() { [ -n "$VELOTRIX_PID" ] && kill -0 "$VELOTRIX_PID" 2>/dev/null; }
 
 
 # The popup menu Velotrix opened: "id x y width height" of an unnamed velotrix.exe window larger
@@ -41,7 +38,7 @@ tray_window_found() { [ -n "$(tray_window)" ]; }
 # Right-clicks the icon in Wine's tray window and picks "Quit", the last item of the menu. A first
 # click sometimes only activates the tray window, so it tries a few times.
 quit_from_tray() {
-  local try tray menu id x y w h text_bottom
+  local try tray id x y w h text_bottom
   for try in 1 2 3 4 5; do
     wait_until 30 tray_window_found || return 1
     tray=$(tray_window)
@@ -50,9 +47,8 @@ quit_from_tray() {
     read -r x y <<<"$(tray_icon)"
     xdotool mousemove --window "$tray" $((x + 3)) $((y + 3)) click 3
     wait_until 2 menu_open || continue
-    menu=$(popup_menu)
-    import -window root "$SHOTS/tray-menu.png" 2>/dev/null
-    read -r id x y w h <<<"$menu"
+    screenshot tray-menu
+    read -r id x y w h <<<"$(popup_menu)"
     # "Open Velotrix", a separator, "Quit": the last item is the lowest line of dark text.
     text_bottom=$(import -window "$id" -depth 8 txt:- 2>/dev/null |
       awk -F'[,:() ]+' '$1 ~ /^[0-9]+$/ && $3 + $4 + $5 < 150 && $1 > 4 && $1 < '"$((w - 4))"' && $2 < '"$((h - 3))"' {
@@ -66,9 +62,6 @@ quit_from_tray() {
 }
 
 screenshot() { import -window root "$SHOTS/$1.png" 2>/dev/null; }
-
-# The log's last line without its time stamp (and without the CR of its CRLF).
-last_log_line_is() { [ "$(tail -n1 "$(log_file)" | tr -d '\r' | cut -c14-)" = "$1" ]; }
 
 # Closing must hide the window, whatever an earlier script left in the settings. The display comes
 # first: a Wine started without one keeps its desktop off X for as long as its wineserver lives.
@@ -86,20 +79,21 @@ screenshot window
 xdotool windowactivate --sync "$(main_window)" 2>/dev/null || xdotool windowfocus "$(main_window)"
 xdotool key --window "$(main_window)" alt+F4
 check "closing hides the window" wait_for_window 10 gone
-check "closing keeps the program running" velotrix_running
+check "closing keeps the program running" kill -0 "$VELOTRIX_PID"
 (cd "$EXE_DIR" && timeout 60 wine ./Velotrix.exe --port "$port") >/dev/null 2>&1
 second=$?
 check "a second copy exits with 0" test "$second" -eq 0
 check "the second copy brings the first one's window back" wait_for_window 15
 check "the window is painted again" wait_for_paint 20
 screenshot window-again
-check "the first copy still runs" velotrix_running
+check "the first copy still runs" kill -0 "$VELOTRIX_PID"
 check "the second copy started nothing" test "$(grep -c 'Velotrix server starting' "$(log_file)")" -eq 1
 
 # "Quit" from the icon's menu ends the program, whatever keepInTray says.
 check "Quit is chosen from the notification-area menu" quit_from_tray
 check "Quit ends the program" wait_until 30 velotrix_ended
-check "the log ends with the stop line" last_log_line_is "Velotrix server stopped"
+# The log's last line without its time stamp (and without the CR of its CRLF).
+check "the log ends with the stop line" test "$(tail -n1 "$(log_file)" | tr -d '\r' | cut -c14-)" = "Velotrix server stopped"
 stop_velotrix
 
 # 2. --tray: running, but no window until asked for.
@@ -111,17 +105,12 @@ check "--tray shows no window" test -z "$(main_window)"
 screenshot tray
 check "Quit is chosen from the menu of the hidden program" quit_from_tray
 check "Quit ends the hidden program" wait_until 30 velotrix_ended
-check "its log ends with the stop line too" last_log_line_is "Velotrix server stopped"
 stop_velotrix
 
 # 3. --tray when the port is taken: the window opens anyway, so the user sees why nothing works.
-python3 -c "
-import socket, time
-s = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
-s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
-s.bind(('::', $port))
-time.sleep(90)" &
-HOLDER_PID=$!
+python3 -c "import socket, time; s = socket.socket(socket.AF_INET6, socket.SOCK_DGRAM)
+s.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0); s.bind(('::', $port)); time.sleep(90)" &
+HOLDER_PID=$! # cleanup ends it
 check "another program holds the port" wait_until 10 port_taken "$port"
 start_velotrix --tray --port "$port" || fail "Velotrix.exe --tray did not start with the port taken"
 check "the taken port is logged" wait_for_log "Server: Port $port is in use" 30
@@ -129,8 +118,4 @@ check "--tray with a failed server still opens the window" wait_for_window 30
 check "the failure page is painted" wait_for_paint 30
 screenshot port-taken
 stop_velotrix
-kill "$HOLDER_PID" 2>/dev/null
-wait "$HOLDER_PID" 2>/dev/null
-HOLDER_PID=""
-
 finish

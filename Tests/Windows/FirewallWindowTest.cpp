@@ -1,6 +1,5 @@
-// The connection check in the window: what each answer of the firewall probe puts on the status card
-// and the button that asks for the rule. The probe and the rule request are the test's own, behind the
-// window's seam, run on the window's worker threads as the real ones are.
+// The connection check in the window: what each probe answer puts on the status card, and the button that
+// asks for the rule. The probe and rule request are the test's own, run on the window's worker threads.
 
 #include "Window/Firewall.h"
 
@@ -17,25 +16,18 @@
 #include "TestPhone.h"
 #include "Window/MainWindow.h"
 
+// The made-up facts name only the fields that matter; the rest keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace Velotrix {
 namespace {
 
-using namespace std::chrono_literals;
-
-const std::string RuleMissingLine = "Firewall check: no inbound rule lets Velotrix receive UDP; phones may be blocked";
-
+// A Private network with the firewall on, and when asked an allow rule for UDP there.
 FirewallFacts HomeNetwork(bool ruleAllowsUdp) {
-    FirewallFacts facts;
-    facts.known = true;
-    facts.currentProfiles = FirewallPrivate;
-    facts.privateProfile.enabled = true;
-    if (ruleAllowsUdp) {
-        FirewallRule rule;
-        rule.enabled = rule.allow = true;
-        rule.protocol = FirewallProtocolUdp;
-        rule.profiles = FirewallDomain | FirewallPrivate;
-        facts.rules.push_back(rule);
-    }
+    FirewallFacts facts{.known = true, .currentProfiles = FirewallPrivate, .privateProfile = {.enabled = true}};
+    if (ruleAllowsUdp)
+        facts.rules.push_back({.enabled = true, .allow = true, .protocol = FirewallProtocolUdp,
+                               .profiles = FirewallDomain | FirewallPrivate});
     return facts;
 }
 
@@ -44,8 +36,7 @@ FirewallFacts HomeNetwork(bool ruleAllowsUdp) {
 struct FakeFirewall {
     std::mutex mutex;
     FirewallFacts facts = HomeNetwork(false);
-    int probes = 0;
-    int requests = 0;
+    int probes = 0, requests = 0;
 };
 
 class FirewallWindowTest : public testing::Test {
@@ -54,21 +45,14 @@ protected:
         server = std::make_unique<Server>();
         std::string error;
         ASSERT_TRUE(server->OpenSocket(0, error)) << error;
-        Open();
-    }
-    void TearDown() override {
-        DropWindowAndServer(window, server); // checks still out post to a window that is gone, harmlessly
-    }
-
-    void Open() {
         window = std::make_unique<MainWindow>(*server, settings);
         auto state = fake;
-        window->firewall.probe = [state](std::uint16_t) {
+        window->firewall.seam.probe = [state](std::uint16_t) {
             std::lock_guard lock(state->mutex);
             ++state->probes;
             return state->facts;
         };
-        window->firewall.requestRule = [state](HWND) {
+        window->firewall.seam.requestRule = [state](HWND) {
             std::lock_guard lock(state->mutex);
             ++state->requests;
             state->facts = HomeNetwork(true);
@@ -77,8 +61,10 @@ protected:
         ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), false));
         ASSERT_TRUE(SettleChecks());
     }
+    // Checks still out post to a window that is gone, harmlessly.
+    void TearDown() override { DropWindowAndServer(window, server); }
 
-    bool SettleChecks() { return PumpUntil([&] { return window->firewallChecksOut == 0; }, 10s); }
+    bool SettleChecks() { return PumpUntil([&] { return window->firewall.checksOut == 0; }, std::chrono::seconds(10)); }
     // A timer tick's check, with the probe answering `facts` when given.
     bool Recheck(const FirewallFacts* facts = nullptr) {
         if (facts != nullptr) {
@@ -115,17 +101,13 @@ protected:
 };
 
 TEST_F(FirewallWindowTest, EachFindingShowsItsButtonOrNothing) {
-    FirewallFacts off = HomeNetwork(false), publicNetwork = HomeNetwork(true), failed;
-    off.privateProfile.enabled = false;
+    FirewallFacts publicNetwork = HomeNetwork(true), failed;
     publicNetwork.currentProfiles = FirewallPublic;
     publicNetwork.publicProfile.enabled = true;
     failed.failure = 0x80004001;
     const std::pair<FirewallFacts, std::vector<ClickAction>> cases[] = {
-        {HomeNetwork(true), {}},
-        {HomeNetwork(false), {ClickAction::AddFirewallRule}},
-        {off, {}},
-        {publicNetwork, {ClickAction::OpenNetworkSettings}},
-        {failed, {}},
+        {HomeNetwork(true), {}}, {HomeNetwork(false), {ClickAction::AddFirewallRule}},
+        {publicNetwork, {ClickAction::OpenNetworkSettings}}, {failed, {}},
     };
     // One window, re-checked by its timer: each answer replaces the last on the card.
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -150,7 +132,7 @@ TEST_F(FirewallWindowTest, PeriodicChecksLogAFindingOnceAndStopWhileAPhoneIsList
         ASSERT_TRUE(Recheck());
         EXPECT_EQ(Count(&FakeFirewall::probes), probes);
     }
-    EXPECT_EQ(logs.Count(RuleMissingLine), 1);
+    EXPECT_EQ(logs.Count("Firewall check: no inbound rule lets Velotrix receive UDP; phones may be blocked"), 1);
     TestPhone phone("Phone", 3);
     const Bytes hello = phone.Hello();
     server->HandleDatagram(hello.data(), static_cast<int>(hello.size()), phone.From(), 1'000'000);

@@ -37,17 +37,15 @@ TEST(IconsTest, EachSmallSideIsDrawnFromAFrameOfItsOwn) {
                                               LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     ASSERT_TRUE(program) << "Velotrix.exe is not built beside the test program's folder";
     HRSRC groupResource = FindResourceW(program.get(), MAKEINTRESOURCEW(1), RT_GROUP_ICON);
-    ASSERT_NE(groupResource, nullptr);
     auto* group = static_cast<BYTE*>(LockResource(LoadResource(program.get(), groupResource)));
-    ASSERT_NE(group, nullptr);
+    ASSERT_NE(group, nullptr) << "no icon group 1";
 
     for (int side : {16, 20, 24}) {
         // The frame Windows chooses for this side must be exactly that large, not a larger one shrunk.
         const int id = LookupIconIdFromDirectoryEx(group, TRUE, side, side, LR_DEFAULTCOLOR);
         HRSRC frame = FindResourceW(program.get(), MAKEINTRESOURCEW(id), RT_ICON);
-        ASSERT_NE(frame, nullptr) << side;
+        ASSERT_GE(SizeofResource(program.get(), frame), 24u) << side; // 0 for a frame not found
         const auto* png = static_cast<const std::uint8_t*>(LockResource(LoadResource(program.get(), frame)));
-        ASSERT_GE(SizeofResource(program.get(), frame), 24u) << side;
         // The PNG's IHDR width, big-endian at offset 16.
         const int width = png[16] << 24 | png[17] << 16 | png[18] << 8 | png[19];
         EXPECT_EQ(width, side);

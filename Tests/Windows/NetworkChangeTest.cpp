@@ -19,16 +19,12 @@
 namespace Velotrix {
 namespace {
 
-using CallsFunction = DWORD(WINAPI*)(char*, DWORD);
-using ResetFunction = VOID(WINAPI*)();
-
 class NetworkChangeTest : public testing::Test {
 protected:
     void SetUp() override {
-        HMODULE dnsApi = LoadLibraryW(L"dnsapi.dll");
-        ASSERT_NE(dnsApi, nullptr);
-        calls = reinterpret_cast<CallsFunction>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Calls")));
-        reset = reinterpret_cast<ResetFunction>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Reset")));
+        const HMODULE dnsApi = LoadLibraryW(L"dnsapi.dll"); // kept loaded: a late completion may run in it
+        calls = reinterpret_cast<decltype(calls)>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Calls")));
+        reset = reinterpret_cast<decltype(reset)>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Reset")));
         ASSERT_TRUE(calls && reset) << "the test dnsapi.dll is not in use (WINEDLLOVERRIDES=dnsapi=n,b)";
         ASSERT_TRUE(sandbox.Ready());
         SimulatedBus::Reset();
@@ -39,19 +35,13 @@ protected:
         Pump(); // the WM_QUIT of its WM_DESTROY must not reach the next test
     }
 
-    std::string Calls() {
-        std::string text(calls(nullptr, 0) + 1, '\0');
-        text.resize(calls(text.data(), static_cast<DWORD>(text.size())));
-        return text;
-    }
-
     static void Pump() {
         MSG message{};
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
     }
 
-    CallsFunction calls = nullptr;
-    ResetFunction reset = nullptr;
+    DWORD(WINAPI* calls)(char*, DWORD) = nullptr;
+    VOID(WINAPI* reset)() = nullptr;
     RegistrySandbox sandbox;
     Server server;
     Settings settings;
@@ -69,13 +59,9 @@ TEST_F(NetworkChangeTest, ANewFirstAddressIsShownAndAnnouncedAgain) {
     ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), false));
 
     const LocalAddress wifi2{"10.0.0.7", L"Wi-Fi 2", true}, vpn{"172.16.0.5", L"VPN", true};
-    struct Case {
-        const char* what;
-        std::vector<LocalAddress> addresses;
-        WPARAM power;          // 0: the network watch's post, else a WM_POWERBROADCAST event
-        const char* shown;     // the first address the window holds afterwards, "" for none
-        const char* announced; // the address of a new registration, nullptr for none
-    };
+    // power: 0 for the network watch's post, else a WM_POWERBROADCAST event; shown: the first address the
+    // window holds afterwards, "" for none; announced: the address of a new registration, nullptr for none.
+    struct Case { const char* what; std::vector<LocalAddress> addresses; WPARAM power; const char* shown, *announced; };
     const Case cases[] = {
         {"Wi-Fi switched", {wifi2}, 0, "10.0.0.7", "10.0.0.7"},
         {"another adapter behind the same first address", {wifi2, {"192.168.56.1", L"Ethernet", false}}, 0,
@@ -103,7 +89,9 @@ TEST_F(NetworkChangeTest, ANewFirstAddressIsShownAndAnnouncedAgain) {
         EXPECT_EQ(GetUpdateRect(window.hwnd, nullptr, FALSE) != FALSE, c.power != PBT_APMSUSPEND)
             << "the status card is painted again";
         // Line starts only: a completion of the case before may still be recorded late.
-        const std::string record = "\n" + Calls();
+        std::string text(calls(nullptr, 0) + 1, '\0');
+        text.resize(calls(text.data(), static_cast<DWORD>(text.size())));
+        const std::string record = "\n" + text;
         const std::string registration = c.announced == nullptr ? std::string("\nregister ")
             : "\nconstruct instance=RACING-PC._velotrix._udp.local host=RACING-PC.local ip4=" + std::string(c.announced) +
                   " ip6=none port=47821";

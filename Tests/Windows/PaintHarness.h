@@ -123,8 +123,7 @@ private:
     ComPtr<IWICImagingFactory> wic;
     DrawingResources drawing;
     float scale = 1;
-    int pixelWidth = 0;
-    int pixelHeight = 0;
+    int pixelWidth = 0, pixelHeight = 0;
     std::vector<std::uint32_t> pixels; // BGRA, one word a pixel
 };
 
