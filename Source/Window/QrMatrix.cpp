@@ -4,6 +4,8 @@
 
 namespace Velotrix {
 
+// One row of modules a line, as the code reads.
+// clang-format off
 const std::array<const char*, QrSize> StoreLinkQr = {
     "11111110001100100111001111111",
     "10000010001010111100101000001",
@@ -35,5 +37,6 @@ const std::array<const char*, QrSize> StoreLinkQr = {
     "10000010001010101010110111010",
     "11111110111111011111010010100",
 };
+// clang-format on
 
 } // namespace Velotrix

@@ -198,6 +198,8 @@ public:
     HRESULT STDMETHODCALLTYPE SetWebLink(IUriRuntimeClass* value) override { return Record("web link", Text(value)); }
     HRESULT STDMETHODCALLTYPE SetText(HSTRING value) override { return Record("text", Text(value)); }
 
+    // The macro makes members that the formatter cannot see as such.
+    // clang-format off
     UNEXPECTED(GetIids, ULONG*, IID**) UNEXPECTED(GetRuntimeClassName, HSTRING*) UNEXPECTED(GetTrustLevel, TrustLevel*)
     UNEXPECTED(put_Data, IDataPackage*) UNEXPECTED(get_Deadline, INT64*) UNEXPECTED(FailWithDisplayText, HSTRING)
     UNEXPECTED(GetDeferral, IInspectable**) UNEXPECTED(GetView, IInspectable**)
@@ -213,6 +215,7 @@ public:
     UNEXPECTED(put_Thumbnail, IInspectable*) UNEXPECTED(get_FileTypes, IInspectable**)
     UNEXPECTED(get_ApplicationName, HSTRING*) UNEXPECTED(put_ApplicationName, HSTRING)
     UNEXPECTED(get_ApplicationListingUri, IUriRuntimeClass**) UNEXPECTED(put_ApplicationListingUri, IUriRuntimeClass*)
+    // clang-format on
 
     Calls calls;
     long references = 1;

@@ -15,6 +15,8 @@ typedef struct FaultName {
   uint32_t bit;
 } FaultName;
 
+/* One fault a line. */
+/* clang-format off */
 static const FaultName faultNames[] = {
   {"version-refused", SIMBUS_FAULT_VERSION_REFUSED},
   {"serial-taken", SIMBUS_FAULT_SERIAL_TAKEN},
@@ -24,6 +26,7 @@ static const FaultName faultNames[] = {
   {"ready-fails", SIMBUS_FAULT_READY_FAILS},
   {"all-pending", SIMBUS_FAULT_ALL_PENDING},
 };
+/* clang-format on */
 #define FAULT_COUNT (sizeof(faultNames) / sizeof(faultNames[0]))
 
 static int PrintError(const char* message, DWORD code)
