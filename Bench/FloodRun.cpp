@@ -134,7 +134,8 @@ std::uint64_t Flood(char kind, std::uint16_t port, std::int64_t end, std::int64_
                 SocketAddress from;
                 const int received = socket.Receive(reply, sizeof reply, from);
                 StatusDatagram status;
-                if (received > 0 && ReadStatus({reply, static_cast<std::size_t>(received)}, status) && status.sessionId != 0) {
+                if (received > 0 && ReadStatus({reply, static_cast<std::size_t>(received)}, status) &&
+                    status.sessionId != 0) {
                     socket.SendTo(out, BuildBye(out, ProtocolVersion, 0, status.sessionId), to);
                     ++sent;
                 }
@@ -179,8 +180,8 @@ Floor RunFloor(double seconds) {
     running = false;
     thread.join();
     std::sort(latencies.begin(), latencies.end());
-    std::printf("floor: %zu datagrams, plain socket to blocking receiver: p50 %.1f us  p99 %.1f us\n",
-                latencies.size(), Us(At(latencies, 0.5)), Us(At(latencies, 0.99)));
+    std::printf("floor: %zu datagrams, plain socket to blocking receiver: p50 %.1f us  p99 %.1f us\n", latencies.size(),
+                Us(At(latencies, 0.5)), Us(At(latencies, 0.99)));
     return {At(latencies, 0.5), At(latencies, 0.99)};
 }
 
@@ -261,17 +262,20 @@ int RunOne(char kind, double seconds, const Floor& floor) {
     for (std::size_t i = 1; i < times.size(); ++i) longestGap = std::max(longestGap, times[i] - times[i - 1]);
     std::vector<std::int64_t>& latencies = recorder->latencies;
     std::sort(latencies.begin(), latencies.end());
-    const double lost = playerSent == 0 ? 100.0
-                                        : 100.0 * static_cast<double>(playerSent - std::min<std::uint64_t>(playerSent, latencies.size())) /
-                                              static_cast<double>(playerSent);
+    const double lost =
+        playerSent == 0
+            ? 100.0
+            : 100.0 * static_cast<double>(playerSent - std::min<std::uint64_t>(playerSent, latencies.size())) /
+                  static_cast<double>(playerSent);
     const char* names[] = {"none", "a: Hellos with random ids", "b: Inputs for random sessions", "c: random bytes",
                            "d: Hello/Bye cycles, ask first off"};
     const int index = kind == 'n' ? 0 : kind - 'a' + 1;
     std::printf("%s: flood %llu datagrams (%.0f/s); player lost %.2f %% of %llu, longest gap %.1f ms, "
                 "p50 %.1f us (%.1fx floor), p99 %.1f us (%.1fx floor); server CPU %.0f ms; memory %+ld KiB; "
                 "log lines %d; pads plugged %d\n",
-                names[index], static_cast<unsigned long long>(floodSent), static_cast<double>(floodSent) / seconds, lost,
-                static_cast<unsigned long long>(playerSent), static_cast<double>(longestGap) / Ms, Us(At(latencies, 0.5)),
+                names[index], static_cast<unsigned long long>(floodSent), static_cast<double>(floodSent) / seconds,
+                lost, static_cast<unsigned long long>(playerSent), static_cast<double>(longestGap) / Ms,
+                Us(At(latencies, 0.5)),
                 floor.p50 > 0 ? static_cast<double>(At(latencies, 0.5)) / static_cast<double>(floor.p50) : 0.0,
                 Us(At(latencies, 0.99)),
                 floor.p99 > 0 ? static_cast<double>(At(latencies, 0.99)) / static_cast<double>(floor.p99) : 0.0,

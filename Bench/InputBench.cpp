@@ -68,7 +68,8 @@ void AcceptedInput(benchmark::State& state) {
         }
         std::vector<InputBytes> inputs(sessions.size());
         for (std::size_t i = 0; i < sessions.size(); ++i) inputs[i].Make(sessions[i]);
-        for (const std::uint32_t serial : SimulatedBus::PluggedSerials()) reportsBefore += SimulatedBus::ReportCount(serial);
+        for (const std::uint32_t serial : SimulatedBus::PluggedSerials())
+            reportsBefore += SimulatedBus::ReportCount(serial);
 
         std::uint16_t sequence = 0;
         std::int64_t now = 1000 * Ms;
@@ -85,7 +86,8 @@ void AcceptedInput(benchmark::State& state) {
         }
         std::uint64_t reports = 0;
         for (const std::uint32_t serial : SimulatedBus::PluggedSerials()) reports += SimulatedBus::ReportCount(serial);
-        if (reports - reportsBefore != static_cast<std::uint64_t>(state.iterations())) state.SkipWithError("not every Input became a report");
+        if (reports - reportsBefore != static_cast<std::uint64_t>(state.iterations()))
+            state.SkipWithError("not every Input became a report");
     }
     state.SetItemsProcessed(state.iterations());
     SimulatedBus::Reset();

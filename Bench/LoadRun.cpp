@@ -41,7 +41,7 @@ constexpr std::int64_t Warmup = 1 * Second;
 struct Recorder {
     std::array<std::array<std::atomic<std::int64_t>, 65536>, Phones> sentAt{};
     std::atomic<std::int64_t> recordFrom{0}; // inputs sent earlier are warm-up
-    std::vector<std::int64_t> latencies; // written by the receive thread alone, read after Stop
+    std::vector<std::int64_t> latencies;     // written by the receive thread alone, read after Stop
     std::uint64_t unmatched = 0;
 };
 
@@ -52,7 +52,8 @@ void OnBusEvent(const SimulatedBus::BusEvent& event, void* context) {
     // Idle centring sends all zeros; those are not a phone's input.
     if (phone < 0 || phone >= Phones) return;
     const auto sequence = static_cast<std::uint16_t>(event.report.leftStickY);
-    const std::int64_t sent = recorder.sentAt[static_cast<std::size_t>(phone)][sequence].load(std::memory_order_relaxed);
+    const std::int64_t sent =
+        recorder.sentAt[static_cast<std::size_t>(phone)][sequence].load(std::memory_order_relaxed);
     if (sent != 0 && sent < recorder.recordFrom.load(std::memory_order_relaxed)) return;
     if (sent == 0 || recorder.latencies.size() == recorder.latencies.capacity()) {
         ++recorder.unmatched;
@@ -107,7 +108,8 @@ int RunLatency(double seconds) {
     std::array<UdpSocket, Phones> sockets;
     std::array<std::uint32_t, Phones> sessions{};
     for (int phone = 0; phone < Phones; ++phone) {
-        if (!AdmitPhone(sockets[static_cast<std::size_t>(phone)], phone, server.Port(), sessions[static_cast<std::size_t>(phone)])) {
+        if (!AdmitPhone(sockets[static_cast<std::size_t>(phone)], phone, server.Port(),
+                        sessions[static_cast<std::size_t>(phone)])) {
             std::fprintf(stderr, "latency: phone %d was not admitted\n", phone + 1);
             return 1;
         }
@@ -160,8 +162,8 @@ int RunLatency(double seconds) {
         return Microseconds(latencies[index]);
     };
     std::printf("latency: %d phones at %lld Hz for %.1f s: %zu reports of %llu inputs sent (%llu unmatched)\n", Phones,
-                static_cast<long long>(Second / Period), seconds, latencies.size(), static_cast<unsigned long long>(sent),
-                static_cast<unsigned long long>(recorder->unmatched));
+                static_cast<long long>(Second / Period), seconds, latencies.size(),
+                static_cast<unsigned long long>(sent), static_cast<unsigned long long>(recorder->unmatched));
     std::printf("latency: send to bus  p50 %.1f us  p99 %.1f us  p99.9 %.1f us  max %.1f us\n", at(0.50), at(0.99),
                 at(0.999), Microseconds(latencies.back()));
     return 0;

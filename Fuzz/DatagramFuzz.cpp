@@ -32,8 +32,8 @@ using namespace Velotrix;
 
 constexpr std::int64_t Ms = 1'000'000;
 // Each timing rule of the tick, just past its boundary.
-constexpr std::int64_t TimeSteps[8] = {0, 1, 10 * Ms, 200 * Ms + 1, 250 * Ms + 1, 500 * Ms + 1, 1000 * Ms,
-                                       15'000 * Ms + 1};
+constexpr std::int64_t TimeSteps[8] = {
+    0, 1, 10 * Ms, 200 * Ms + 1, 250 * Ms + 1, 500 * Ms + 1, 1000 * Ms, 15'000 * Ms + 1};
 constexpr int MaxSteps = 64;
 constexpr std::uint8_t FirstClick = 240;
 
@@ -88,22 +88,41 @@ std::uint32_t SessionOf(Server& server, int index) {
 
 void Apply(Server& server, std::uint8_t click, int phone) {
     switch (click) {
-    case ClickAllow: server.Allow(SessionOf(server, phone)); break;
-    case ClickDeny: server.Deny(SessionOf(server, phone)); break;
-    case ClickDisconnect: server.Disconnect(SessionOf(server, phone)); break;
-    case ClickAskFirstOff: server.SetAskFirst(false); break;
-    case ClickAskFirstOn: server.SetAskFirst(true); break;
-    case ClickConnectBus: (void)server.ConnectBus(); break;
+    case ClickAllow:
+        server.Allow(SessionOf(server, phone));
+        break;
+    case ClickDeny:
+        server.Deny(SessionOf(server, phone));
+        break;
+    case ClickDisconnect:
+        server.Disconnect(SessionOf(server, phone));
+        break;
+    case ClickAskFirstOff:
+        server.SetAskFirst(false);
+        break;
+    case ClickAskFirstOn:
+        server.SetAskFirst(true);
+        break;
+    case ClickConnectBus:
+        (void)server.ConnectBus();
+        break;
     case PlugsRefused: {
         SimulatedBus::Faults faults;
         faults.plugRefused = true;
         SimulatedBus::SetFaults(faults);
         break;
     }
-    case PlugsAccepted: SimulatedBus::SetFaults({}); break;
-    case UserIndexesGiven: SimulatedBus::GiveUserIndexesNow(); break;
-    case SettingsRestored: server.SetAllowed(server.AllowedList()); break;
-    default: break;
+    case PlugsAccepted:
+        SimulatedBus::SetFaults({});
+        break;
+    case UserIndexesGiven:
+        SimulatedBus::GiveUserIndexesNow();
+        break;
+    case SettingsRestored:
+        server.SetAllowed(server.AllowedList());
+        break;
+    default:
+        break;
     }
 }
 

@@ -63,8 +63,7 @@ void ServerSide(DatagramBytes datagram, Receipt receipt, bool hasHeader, const H
         break;
     case Receipt::Drop:
         if (!hasHeader || header.version != ProtocolVersion || datagram.size() > MaxDatagram) break;
-        if (header.type == static_cast<std::uint8_t>(DatagramType::Hello))
-            Require(!helloRead, "a dropped Hello reads");
+        if (header.type == static_cast<std::uint8_t>(DatagramType::Hello)) Require(!helloRead, "a dropped Hello reads");
         if (header.type == static_cast<std::uint8_t>(DatagramType::Input)) Require(!inputRead, "a dropped Input reads");
         if (header.type == static_cast<std::uint8_t>(DatagramType::Bye)) Require(!byeRead, "a dropped Bye reads");
         break;

@@ -158,8 +158,8 @@ int Run(HINSTANCE instance) {
                 }
                 stopServing();
             } // the advertiser
-        } // the window
-    } // the server: unplugs every pad and lets the driver go
+        }     // the window
+    }         // the server: unplugs every pad and lets the driver go
     if (!sessionEnded) Log("Velotrix server stopped");
     EndSharing();
     if (comReady) CoUninitialize();

@@ -101,8 +101,7 @@ DriverHandle DeviceOf(const BusConnection& bus) { return bus.device ? bus.device
 BusConnection::BusConnection() {
     try {
         device = std::make_shared<BusDevice>();
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
 }
 
 BusConnection::~BusConnection() {

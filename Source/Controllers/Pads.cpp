@@ -63,8 +63,8 @@ std::size_t PadsMade() {
     return ThePads().all.size();
 }
 
-void OnPadNotification(BusConnection*, PadTarget*, std::uint8_t largeMotor, std::uint8_t smallMotor,
-                       std::uint8_t led, void* context) {
+void OnPadNotification(BusConnection*, PadTarget*, std::uint8_t largeMotor, std::uint8_t smallMotor, std::uint8_t led,
+                       void* context) {
     auto* pad = static_cast<Pad*>(context);
     pad->rumble.exchange(static_cast<std::uint32_t>(largeMotor) | static_cast<std::uint32_t>(smallMotor) << 8 |
                          static_cast<std::uint32_t>(led) << 16);

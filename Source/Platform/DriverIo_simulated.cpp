@@ -307,8 +307,7 @@ std::vector<std::wstring> ListDriverDevicePaths() {
         for (std::size_t index = 0; index < state.interfaces.size(); ++index) {
             paths.push_back(state.interfaces[index].detailsUnreadable ? std::wstring() : InterfacePath(index));
         }
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
     return paths;
 }
 
@@ -358,14 +357,22 @@ std::uint32_t DriverRequest(DriverHandle device, std::uint32_t code, std::span<c
     std::copy_n(input.begin(), input.size(), copy.begin());
     ByteReader reader(copy.data(), input.size());
     switch (code) {
-    case BusRequestPlugIn: return HandlePlugIn(state, device, reader);
-    case BusRequestUnplug: return HandleUnplug(state, device, reader);
-    case BusRequestCheckVersion: return HandleCheckVersion(state, *open, reader);
-    case BusRequestWaitReady: return HandleWaitReady(state, device, reader);
-    case BusRequestSubmitReport: return HandleSubmitReport(state, device, reader);
-    case BusRequestUserIndex: return HandleUserIndex(state, device, reader, output, bytesReturned);
-    case BusRequestNotification: return HandleNotification(state, lock, device, reader, output, bytesReturned);
-    default: return ErrorInvalidFunction;
+    case BusRequestPlugIn:
+        return HandlePlugIn(state, device, reader);
+    case BusRequestUnplug:
+        return HandleUnplug(state, device, reader);
+    case BusRequestCheckVersion:
+        return HandleCheckVersion(state, *open, reader);
+    case BusRequestWaitReady:
+        return HandleWaitReady(state, device, reader);
+    case BusRequestSubmitReport:
+        return HandleSubmitReport(state, device, reader);
+    case BusRequestUserIndex:
+        return HandleUserIndex(state, device, reader, output, bytesReturned);
+    case BusRequestNotification:
+        return HandleNotification(state, lock, device, reader, output, bytesReturned);
+    default:
+        return ErrorInvalidFunction;
     }
 }
 
@@ -411,8 +418,7 @@ void SetInterfaces(std::span<const InterfaceBehaviour> interfaces) {
     std::lock_guard<std::mutex> lock(state.mutex);
     try {
         state.interfaces.assign(interfaces.begin(), interfaces.end());
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
 }
 
 void SetReadyReply(ReadyReply reply) {
@@ -481,8 +487,7 @@ std::vector<std::uint32_t> PluggedSerials() {
         for (const PadSlot& pad : state.pads) {
             if (pad.plugged) serials.push_back(pad.serial);
         }
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
     std::sort(serials.begin(), serials.end());
     return serials;
 }

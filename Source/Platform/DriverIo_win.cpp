@@ -56,8 +56,7 @@ std::vector<std::wstring> ListDriverDevicePaths() {
              SetupDiEnumDeviceInterfaces(list.get(), nullptr, &busInterfaceClass, index, &interfaceData); ++index) {
             paths.push_back(InterfacePath(list.get(), interfaceData));
         }
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
     return paths;
 }
 

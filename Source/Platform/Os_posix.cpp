@@ -25,9 +25,7 @@ std::int64_t SteadyNow() {
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-void WriteDebugOutput(const char* text) {
-    std::fputs(text, stderr);
-}
+void WriteDebugOutput(const char* text) { std::fputs(text, stderr); }
 
 void RaiseCurrentThreadPriority() {
     // An unprivileged process may not raise its priority here; the loop works either way.
@@ -40,8 +38,8 @@ std::FILE* OpenSharedLogFile(const std::wstring& folder) {
 
 void MoveLogAside(const std::wstring& folder) {
     std::error_code ignored;
-    std::filesystem::rename(std::filesystem::path(folder) / "server.log", std::filesystem::path(folder) / "server.old.log",
-                            ignored);
+    std::filesystem::rename(std::filesystem::path(folder) / "server.log",
+                            std::filesystem::path(folder) / "server.old.log", ignored);
 }
 
 std::wstring LogFolder() {

@@ -27,13 +27,9 @@ std::int64_t SteadyNow() {
     return static_cast<std::int64_t>(seconds) * 1000000000 + static_cast<std::int64_t>(rest * 1000000000 / frequency);
 }
 
-void WriteDebugOutput(const char* text) {
-    OutputDebugStringA(text);
-}
+void WriteDebugOutput(const char* text) { OutputDebugStringA(text); }
 
-void RaiseCurrentThreadPriority() {
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
-}
+void RaiseCurrentThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL); }
 
 std::FILE* OpenSharedLogFile(const std::wstring& folder) {
     const std::wstring path = folder + L"\\server.log";

@@ -22,7 +22,8 @@ void Server::HandleHello(std::unique_lock<std::mutex>& lock, DatagramBytes datag
     if (phone == nullptr) {
         std::uint32_t sessionId = 0;
         if (NewIdRefused(hello.id, from, now) ||
-            !DrawSessionId(randomSource, [this](std::uint32_t id) { return FindBySession(id) != nullptr; }, sessionId)) {
+            !DrawSessionId(
+                randomSource, [this](std::uint32_t id) { return FindBySession(id) != nullptr; }, sessionId)) {
             // No record, no log line, no repaint, and an answer only while the sender's answers last:
             // it may ask again.
             if (MayAnswer(from, now)) SendStatusTo(from, 0, 0, PhoneState::NoRoom);
@@ -65,8 +66,7 @@ void Server::HandleHello(std::unique_lock<std::mutex>& lock, DatagramBytes datag
             if (phone == nullptr) return;
         }
         changed = true;
-    } else if (phone->state == PhoneState::NoRoom ||
-               (phone->state == PhoneState::NoDriver && busConnected.load())) {
+    } else if (phone->state == PhoneState::NoRoom || (phone->state == PhoneState::NoDriver && busConnected.load())) {
         int active = 0;
         for (const auto& other : phones) active += Counts(other->state, false) ? 1 : 0;
         const bool admit = !askFirst || allowed.count(PhoneIdText(phone->id)) != 0;

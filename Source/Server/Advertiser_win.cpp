@@ -68,9 +68,7 @@ struct Advertiser::Registration {
 Advertiser::Advertiser(std::wstring library, std::uint32_t completionWaitMs)
     : library(std::move(library)), completionWaitMs(completionWaitMs) {}
 
-Advertiser::~Advertiser() {
-    Deregister();
-}
+Advertiser::~Advertiser() { Deregister(); }
 
 bool Advertiser::Register(const std::wstring& computerName, const std::string& address, std::uint16_t port) {
     Deregister();

@@ -10,8 +10,8 @@ namespace {
 std::uint32_t HashAddress(const SocketAddress& address) {
     // FNV-1a over the bytes the OS filled in.
     std::uint32_t hash = 2166136261u;
-    const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(std::max(address.length, 0)),
-                                                     sizeof address.bytes);
+    const std::size_t length =
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(address.length, 0)), sizeof address.bytes);
     for (std::size_t i = 0; i < length; ++i) hash = (hash ^ address.bytes[i]) * 16777619u;
     return hash;
 }

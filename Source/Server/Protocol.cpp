@@ -112,9 +112,7 @@ bool ReadInput(DatagramBytes datagram, InputDatagram& out) {
     return true;
 }
 
-bool ReadBye(DatagramBytes datagram, std::uint32_t& sessionId) {
-    return ByteReader(datagram).U32(8, sessionId);
-}
+bool ReadBye(DatagramBytes datagram, std::uint32_t& sessionId) { return ByteReader(datagram).U32(8, sessionId); }
 
 std::size_t ShortenedNameLength(std::string_view name) {
     std::size_t n = std::min<std::size_t>(name.size(), MaxNameLength);
@@ -208,8 +206,7 @@ bool ReadStatus(DatagramBytes datagram, StatusDatagram& out) {
 
 bool ReadFeedback(DatagramBytes datagram, FeedbackDatagram& out) {
     Header header;
-    if (!ReadHeader(datagram, header) || header.type != static_cast<std::uint8_t>(DatagramType::Feedback))
-        return false;
+    if (!ReadHeader(datagram, header) || header.type != static_cast<std::uint8_t>(DatagramType::Feedback)) return false;
     const ByteReader in(datagram);
     FeedbackDatagram feedback;
     feedback.sequence = header.sequence;
@@ -222,12 +219,18 @@ bool ReadFeedback(DatagramBytes datagram, FeedbackDatagram& out) {
 
 const char* PhoneStateName(std::uint8_t state) {
     switch (static_cast<PhoneState>(state)) {
-    case PhoneState::Active: return "Active";
-    case PhoneState::Waiting: return "Waiting";
-    case PhoneState::Refused: return "Refused";
-    case PhoneState::NoRoom: return "NoRoom";
-    case PhoneState::NoDriver: return "NoDriver";
-    case PhoneState::OtherVersion: return "OtherVersion";
+    case PhoneState::Active:
+        return "Active";
+    case PhoneState::Waiting:
+        return "Waiting";
+    case PhoneState::Refused:
+        return "Refused";
+    case PhoneState::NoRoom:
+        return "NoRoom";
+    case PhoneState::NoDriver:
+        return "NoDriver";
+    case PhoneState::OtherVersion:
+        return "OtherVersion";
     }
     return "Unknown";
 }

@@ -112,7 +112,8 @@ void Server::ReceiveLoop() {
         const int count = socket.ReceiveMany(*batch);
         for (int i = 0; i < count; ++i) {
             const int length = batch->lengths[i];
-            if (length > 0 && length <= MaxDatagram) HandleDatagram(batch->buffers[i], length, batch->from[i], SteadyNow());
+            if (length > 0 && length <= MaxDatagram)
+                HandleDatagram(batch->buffers[i], length, batch->from[i], SteadyNow());
         }
         const std::int64_t now = SteadyNow();
         if (now - lastTick >= TickPeriod) {
@@ -150,8 +151,8 @@ void Server::HandleBye(std::unique_lock<std::mutex>& lock, DatagramBytes datagra
                        std::int64_t now) {
     std::uint32_t sessionId = 0;
     if (!ReadBye(datagram, sessionId)) return;
-    auto found = std::find_if(phones.begin(), phones.end(),
-                              [&](const auto& phone) { return phone->sessionId == sessionId; });
+    auto found =
+        std::find_if(phones.begin(), phones.end(), [&](const auto& phone) { return phone->sessionId == sessionId; });
     if (found == phones.end()) {
         // Nothing to show changed; a stream of these must not repaint the window.
         Refuse(from, now);

@@ -53,10 +53,9 @@ void Server::Tick(std::int64_t now) {
                 phone.lastFeedback = now;
                 const std::uint32_t rumble = pad->rumble.load();
                 std::uint8_t out[FeedbackSize];
-                const int length =
-                    BuildFeedback(out, ++sendSequence, phone.sessionId, static_cast<std::uint8_t>(rumble),
-                                  static_cast<std::uint8_t>(rumble >> 8), static_cast<std::uint8_t>(rumble >> 16),
-                                  phone.input.echo);
+                const int length = BuildFeedback(
+                    out, ++sendSequence, phone.sessionId, static_cast<std::uint8_t>(rumble),
+                    static_cast<std::uint8_t>(rumble >> 8), static_cast<std::uint8_t>(rumble >> 16), phone.input.echo);
                 Send(out, length, phone.address);
             }
         }

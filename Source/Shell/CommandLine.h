@@ -10,11 +10,11 @@
 namespace Velotrix {
 
 struct CommandLineOptions {
-    bool tray = false; // start hidden in the notification area (only if the server starts)
-    bool demo = false; // show made-up names and addresses
-    int port = 0;      // 0: not given
+    bool tray = false;            // start hidden in the notification area (only if the server starts)
+    bool demo = false;            // show made-up names and addresses
+    int port = 0;                 // 0: not given
     bool addFirewallRule = false; // this copy runs elevated only to add the firewall rule, then exits
-    bool quit = false; // ask the running copy to quit, wait for it to end, and start nothing
+    bool quit = false;            // ask the running copy to quit, wait for it to end, and start nothing
 };
 
 // `arguments` as CommandLineToArgvW splits them, the program path first. Options are compared whole

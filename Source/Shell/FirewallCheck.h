@@ -21,8 +21,8 @@ inline constexpr int FirewallProtocolAny = 256;
 
 struct FirewallProfile {
     bool enabled = false;
-    bool blockAllInbound = false;          // shields up: even allow rules are ignored
-    bool inboundAllowedByDefault = false;  // unsolicited traffic passes without a rule
+    bool blockAllInbound = false;         // shields up: even allow rules are ignored
+    bool inboundAllowedByDefault = false; // unsolicited traffic passes without a rule
 };
 
 enum class RuleProgram { ThisProgram, AnyProgram };

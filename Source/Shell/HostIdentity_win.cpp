@@ -64,17 +64,17 @@ std::wstring ComputerName() {
 std::vector<LocalAddress> LocalAddresses() {
     const std::uint32_t bestIndex = BestInterfaceIndex();
     std::vector<std::byte> buffer;
-    const bool listed = QueryGrowingBuffer(buffer, adapterBufferSize, adapterQueryCalls,
-                                           [](std::byte* data, std::uint32_t& size) {
-        ULONG length = size;
-        const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
-        const ULONG result =
-            GetAdaptersAddresses(AF_INET, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(data), &length);
-        size = length;
-        if (result == ERROR_SUCCESS) return BufferAnswer::Filled;
-        if (result == ERROR_BUFFER_OVERFLOW) return BufferAnswer::TooSmall;
-        return BufferAnswer::Failed;
-    });
+    const bool listed =
+        QueryGrowingBuffer(buffer, adapterBufferSize, adapterQueryCalls, [](std::byte* data, std::uint32_t& size) {
+            ULONG length = size;
+            const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+            const ULONG result =
+                GetAdaptersAddresses(AF_INET, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(data), &length);
+            size = length;
+            if (result == ERROR_SUCCESS) return BufferAnswer::Filled;
+            if (result == ERROR_BUFFER_OVERFLOW) return BufferAnswer::TooSmall;
+            return BufferAnswer::Failed;
+        });
     if (!listed) return {};
     return OrderLocalAddresses(ReadAdapters(reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data())), bestIndex);
 }

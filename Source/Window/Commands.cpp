@@ -27,9 +27,7 @@ void ShareOrCopyLinks(MainWindow& window) {
 // The page where Windows lets the user mark the current network Private.
 constexpr wchar_t NetworkSettingsLink[] = L"ms-settings:network-status";
 
-void OpenLink(HWND owner, const wchar_t* link) {
-    ShellExecuteW(owner, L"open", link, nullptr, nullptr, SW_SHOWNORMAL);
-}
+void OpenLink(HWND owner, const wchar_t* link) { ShellExecuteW(owner, L"open", link, nullptr, nullptr, SW_SHOWNORMAL); }
 
 } // namespace
 

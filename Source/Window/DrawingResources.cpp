@@ -96,8 +96,8 @@ bool CreatePaintBrush(ID2D1RenderTarget& target, ComPtr<ID2D1SolidColorBrush>& b
     return true;
 }
 
-PaintContext MakePaintContext(const DrawingResources& resources, ID2D1RenderTarget* target,
-                              ID2D1SolidColorBrush* brush, float scale) {
+PaintContext MakePaintContext(const DrawingResources& resources, ID2D1RenderTarget* target, ID2D1SolidColorBrush* brush,
+                              float scale) {
     PaintContext context;
     context.target = target;
     context.brush = brush;

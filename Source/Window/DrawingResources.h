@@ -45,7 +45,7 @@ void CreateTextFormats(DrawingResources& resources, float scale);
 [[nodiscard]] bool CreatePaintBrush(ID2D1RenderTarget& target, ComPtr<ID2D1SolidColorBrush>& brush);
 
 // A paint's context over these resources; the pointers are borrowed for the paint.
-PaintContext MakePaintContext(const DrawingResources& resources, ID2D1RenderTarget* target,
-                              ID2D1SolidColorBrush* brush, float scale);
+PaintContext MakePaintContext(const DrawingResources& resources, ID2D1RenderTarget* target, ID2D1SolidColorBrush* brush,
+                              float scale);
 
 } // namespace Velotrix

@@ -11,9 +11,9 @@ namespace Velotrix {
 inline constexpr wchar_t DriverReleasePage[] = L"https://github.com/nefarius/ViGEmBus/releases/latest";
 
 enum class DriverInstallerRun {
-    Waiting,      // the installer runs, and a thread waits for its end
-    PageOpened,   // no installer beside the program: the release page was opened instead
-    NotStarted,   // the installer or the waiting thread could not be started
+    Waiting,    // the installer runs, and a thread waits for its end
+    PageOpened, // no installer beside the program: the release page was opened instead
+    NotStarted, // the installer or the waiting thread could not be started
 };
 
 // Starts the first "Redist\ViGEmBus_*.exe" beside the program, owned by `window`, and a detached thread

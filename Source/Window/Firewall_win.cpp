@@ -233,12 +233,11 @@ bool AddFirewallRule(const std::wstring& programPath) {
                                 reinterpret_cast<void**>(rule.Put())))) {
         return false;
     }
-    const bool made = SUCCEEDED(rule->put_Name(name.get())) && SUCCEEDED(rule->put_Description(description.get())) &&
-                      SUCCEEDED(rule->put_ApplicationName(program.get())) &&
-                      SUCCEEDED(rule->put_Protocol(NET_FW_IP_PROTOCOL_UDP)) &&
-                      SUCCEEDED(rule->put_Direction(NET_FW_RULE_DIR_IN)) &&
-                      SUCCEEDED(rule->put_Action(NET_FW_ACTION_ALLOW)) && SUCCEEDED(rule->put_Profiles(HomeProfiles)) &&
-                      SUCCEEDED(rule->put_Enabled(VARIANT_TRUE));
+    const bool made =
+        SUCCEEDED(rule->put_Name(name.get())) && SUCCEEDED(rule->put_Description(description.get())) &&
+        SUCCEEDED(rule->put_ApplicationName(program.get())) && SUCCEEDED(rule->put_Protocol(NET_FW_IP_PROTOCOL_UDP)) &&
+        SUCCEEDED(rule->put_Direction(NET_FW_RULE_DIR_IN)) && SUCCEEDED(rule->put_Action(NET_FW_ACTION_ALLOW)) &&
+        SUCCEEDED(rule->put_Profiles(HomeProfiles)) && SUCCEEDED(rule->put_Enabled(VARIANT_TRUE));
     return made && SUCCEEDED(rules->Add(rule.get()));
 }
 

@@ -80,9 +80,9 @@ struct TrayState {
 struct FirewallState {
     FirewallSeam seam;
     FirewallVerdict verdict = FirewallVerdict::CannotTell; // the last check's, as painted
-    int checksOut = 0;           // checks started whose verdict has not arrived
-    bool ruleRequestOut = false; // an elevation prompt may be up; a second click waits for it
-    int loggedVerdict = -1;      // a verdict is logged when it differs from the last one logged
+    int checksOut = 0;                                     // checks started whose verdict has not arrived
+    bool ruleRequestOut = false;                           // an elevation prompt may be up; a second click waits for it
+    int loggedVerdict = -1; // a verdict is logged when it differs from the last one logged
 };
 
 // Copies `text` into a fixed field of `capacity` characters, cut to fit and always terminated.
@@ -123,17 +123,17 @@ public:
     Settings& settings;
     std::string startError; // UTF-8; set by wWinMain when the server could not start
     HWND hwnd = nullptr;
-    HICON icon = nullptr; // from the program's resources; never destroyed
+    HICON icon = nullptr;     // from the program's resources; never destroyed
     ProgramIcons windowIcons; // at the window's DPI; the caption, the taskbar and Alt+Tab show these
     UniqueIcon trayIcon;      // the small icon at the system DPI, the notification area's
-    float scale = 1.0f;   // the window's DPI / 96
+    float scale = 1.0f;       // the window's DPI / 96
     bool startWithWindows = false;
     DrawingResources drawing;
     DeviceResources device;
     PageState page;
     TrayState tray;
     std::mutex requestMutex;
-    std::string pendingRequestName; // guarded by requestMutex; the server's thread writes it
+    std::string pendingRequestName;   // guarded by requestMutex; the server's thread writes it
     ULONGLONG lastApprovalPrompt = 0; // GetTickCount64 of the last balloon and flash; 0 before the first
     std::wstring computerName;
     std::vector<LocalAddress> addresses;

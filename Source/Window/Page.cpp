@@ -60,8 +60,8 @@ void DrawHeader(PaintContext& context, float top, const PageFrame& frame) {
     if (context.iconFormat != nullptr) {
         width += 21 * s;
     }
-    DrawButton(context, ClickRect{frame.right - width, top + 5 * s, width, 32 * s}, L"Share", ClickAction::ShareAppLinks,
-               0, Palette::Control, Palette::Text, ShareGlyph);
+    DrawButton(context, ClickRect{frame.right - width, top + 5 * s, width, 32 * s}, L"Share",
+               ClickAction::ShareAppLinks, 0, Palette::Control, Palette::Text, ShareGlyph);
 }
 
 struct FirewallWarning {
@@ -73,11 +73,9 @@ struct FirewallWarning {
 FirewallWarning WarningOf(FirewallVerdict verdict) {
     switch (verdict) {
     case FirewallVerdict::RuleMissing:
-        return {L"Windows Firewall may be blocking your phone.", L"Allow phones",
-                ClickAction::AddFirewallRule};
+        return {L"Windows Firewall may be blocking your phone.", L"Allow phones", ClickAction::AddFirewallRule};
     case FirewallVerdict::PublicNetwork:
-        return {L"Phones may be blocked on a Public network.", L"Network settings",
-                ClickAction::OpenNetworkSettings};
+        return {L"Phones may be blocked on a Public network.", L"Network settings", ClickAction::OpenNetworkSettings};
     case FirewallVerdict::CannotTell:
     case FirewallVerdict::Open:
         break;
@@ -96,7 +94,8 @@ float DrawStatusCard(PaintContext& context, const PageInput& input, float y0, co
 
     const float textWidth = frame.contentW - 32 * s;
     const float eh = MeasureWrappedHeight(context, texts.explanation, textWidth, context.bodyFormat);
-    const std::size_t extraLines = input.addresses.size() >= 2 ? std::min<std::size_t>(input.addresses.size() - 1, 3) : 0;
+    const std::size_t extraLines =
+        input.addresses.size() >= 2 ? std::min<std::size_t>(input.addresses.size() - 1, 3) : 0;
     const float buttonSpace = driverMissing ? 42 * s : 0;
     const float warningHeight =
         warning.line != nullptr ? MeasureWrappedHeight(context, warning.line, textWidth, context.bodyFormat) : 0;
@@ -177,7 +176,8 @@ float DrawEmptyState(PaintContext& context, float yc, const PageFrame& frame) {
     for (const wchar_t* step : Steps) {
         DrawTextAt(context, std::to_wstring(number++) + L".", frame.pad + 16 * s, ys, context.bodyFormat,
                    Palette::MutedText);
-        ys += DrawWrappedText(context, step, frame.pad + 36 * s, ys, tw, context.bodyFormat, Palette::MutedText) + 5 * s;
+        ys +=
+            DrawWrappedText(context, step, frame.pad + 36 * s, ys, tw, context.bodyFormat, Palette::MutedText) + 5 * s;
     }
     DrawButton(context, ClickRect{frame.pad + 16 * s, ys + 10 * s, 150 * s, 30 * s}, L"Open the App Store",
                ClickAction::OpenAppStore, 0, Palette::Accent, Palette::OnAccent);
@@ -198,8 +198,8 @@ float DrawOptions(PaintContext& context, const PageInput& input, float y4, const
     const float yo = y4 + 22 * s;
     FillRounded(context, ClickRect{frame.pad, yo, frame.contentW, 148 * s}, 12 * s, Palette::Card);
     float row = yo + 4 * s;
-    row += DrawToggleRow(context, frame.pad, frame.contentW, row, L"Ask before a new phone connects", {}, input.askFirst,
-                         ClickAction::ToggleAskFirst);
+    row += DrawToggleRow(context, frame.pad, frame.contentW, row, L"Ask before a new phone connects", {},
+                         input.askFirst, ClickAction::ToggleAskFirst);
     row += DrawToggleRow(context, frame.pad, frame.contentW, row, L"Start with Windows",
                          L"In the notification area, ready for the phone.", input.startWithWindows,
                          ClickAction::ToggleStartWithWindows);
@@ -234,8 +234,8 @@ auto DrawnFields(const InputState& input) {
 auto DrawnFields(const PhoneView& view) {
     const auto& [sessionId, idText, name, address, state, player, input, idle, inputRate, rumbleLarge, rumbleSmall] =
         view;
-    return std::tuple_cat(std::tie(sessionId, name, address, state, player, idle, inputRate),
-                          DrawnFields(input), std::make_tuple(rumbleLarge != 0 || rumbleSmall != 0));
+    return std::tuple_cat(std::tie(sessionId, name, address, state, player, idle, inputRate), DrawnFields(input),
+                          std::make_tuple(rumbleLarge != 0 || rumbleSmall != 0));
 }
 
 // Which address is best only orders the list, and the order is compared anyway.
@@ -256,8 +256,8 @@ bool PaintsTheSame(const PageInput& a, const PageInput& b) {
     const auto fields = [](const PageInput& page) {
         const auto& [width, height, scrollOffset, startError, busConnected, port, computerName, addresses, askFirst,
                      keepInTray, startWithWindows, demo, phones, firewall] = page;
-        return std::tie(width, height, scrollOffset, startError, busConnected, port, computerName, askFirst,
-                        keepInTray, startWithWindows, demo, firewall);
+        return std::tie(width, height, scrollOffset, startError, busConnected, port, computerName, askFirst, keepInTray,
+                        startWithWindows, demo, firewall);
     };
     return fields(a) == fields(b) && SameLists(a.addresses, b.addresses) && SameLists(a.phones, b.phones);
 }

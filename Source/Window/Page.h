@@ -20,7 +20,7 @@ namespace Velotrix {
 
 // Everything a paint draws with. All pointers are borrowed; the caller owns them for the paint.
 struct PaintContext {
-    ID2D1RenderTarget* target = nullptr; // created at 96 DPI, so one unit is one physical pixel
+    ID2D1RenderTarget* target = nullptr;   // created at 96 DPI, so one unit is one physical pixel
     ID2D1SolidColorBrush* brush = nullptr; // the one brush; every fill, stroke and text sets its colour first
     IDWriteFactory* writeFactory = nullptr;
     IDWriteTextFormat* titleFormat = nullptr;
@@ -31,14 +31,14 @@ struct PaintContext {
     IDWriteTextFormat* labelFormat = nullptr;
     IDWriteTextFormat* iconFormat = nullptr; // null when no icon font is installed: glyphs are left out
     float scale = 1.0f;
-    int hoverIndex = -1;                          // region index of the previous paint under the mouse
-    std::vector<ClickRegion>* regions = nullptr;  // cleared by PaintPage, refilled in drawing order
-    int regionCounter = 0;                        // reset by PaintPage; the index the next region gets
+    int hoverIndex = -1;                         // region index of the previous paint under the mouse
+    std::vector<ClickRegion>* regions = nullptr; // cleared by PaintPage, refilled in drawing order
+    int regionCounter = 0;                       // reset by PaintPage; the index the next region gets
 };
 
 // What the page shows, gathered by MainWindow::Paint for one paint.
 struct PageInput {
-    float width = 1;  // client size in pixels
+    float width = 1; // client size in pixels
     float height = 1;
     float scrollOffset = 0;
     std::string startError; // UTF-8; not empty when the server could not start
@@ -50,7 +50,7 @@ struct PageInput {
     bool keepInTray = false;
     bool startWithWindows = false;
     bool demo = false;
-    std::vector<PhoneView> phones; // Server::Snapshot(), in table order
+    std::vector<PhoneView> phones;                          // Server::Snapshot(), in table order
     FirewallVerdict firewall = FirewallVerdict::CannotTell; // RuleMissing and PublicNetwork show a warning
 };
 

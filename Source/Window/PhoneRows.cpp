@@ -37,7 +37,7 @@ constexpr std::array<ButtonIndicator, 12> Indicators = {{
 
 PhoneState Shown(std::uint8_t state) {
     return state > static_cast<std::uint8_t>(PhoneState::OtherVersion) ? PhoneState::OtherVersion
-                                                                        : static_cast<PhoneState>(state);
+                                                                       : static_cast<PhoneState>(state);
 }
 
 void DrawLiveView(PaintContext& context, const PhoneView& view, float y, const PageFrame& frame, bool demo) {
@@ -50,7 +50,8 @@ void DrawLiveView(PaintContext& context, const PhoneView& view, float y, const P
     const InputState& input = view.input;
     DrawLevelBar(context, x1, cy, bw, L"Steering", static_cast<float>(input.leftX / 32767.0), true, Palette::Text);
     DrawLevelBar(context, x2, cy, bw, L"Gas", static_cast<float>(input.rightTrigger / 65535.0), false, Palette::Accent);
-    DrawLevelBar(context, x3, cy, bw, L"Brake", static_cast<float>(input.leftTrigger / 65535.0), false, Palette::Danger);
+    DrawLevelBar(context, x3, cy, bw, L"Brake", static_cast<float>(input.leftTrigger / 65535.0), false,
+                 Palette::Danger);
 
     const float yb = cy + 42 * s;
     float x = frame.pad + 14 * s;
@@ -100,9 +101,7 @@ PhonePill PillOf(const PhoneView& view) {
     return {L"Other version", Palette::Danger};
 }
 
-float CardHeightOf(std::uint8_t state) {
-    return Shown(state) == PhoneState::Active ? 156.0f : 96.0f;
-}
+float CardHeightOf(std::uint8_t state) { return Shown(state) == PhoneState::Active ? 156.0f : 96.0f; }
 
 std::wstring ExplanationOf(std::uint8_t state) {
     switch (Shown(state)) {

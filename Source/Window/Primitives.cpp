@@ -107,8 +107,7 @@ float DrawWrappedText(PaintContext& context, std::wstring_view text, float x, fl
     if (!layout) {
         return 0;
     }
-    context.target->DrawTextLayout(D2D1::Point2F(x, y), layout.get(), Brush(context, rgb),
-                                   D2D1_DRAW_TEXT_OPTIONS_NONE);
+    context.target->DrawTextLayout(D2D1::Point2F(x, y), layout.get(), Brush(context, rgb), D2D1_DRAW_TEXT_OPTIONS_NONE);
     return LayoutHeight(layout.get());
 }
 
@@ -136,9 +135,7 @@ void FillCircle(PaintContext& context, float cx, float cy, float radius, std::ui
     context.target->FillEllipse(D2D1::Ellipse(D2D1::Point2F(cx, cy), radius, radius), Brush(context, rgb));
 }
 
-bool NextRegionHovered(const PaintContext& context) {
-    return context.hoverIndex == context.regionCounter;
-}
+bool NextRegionHovered(const PaintContext& context) { return context.hoverIndex == context.regionCounter; }
 
 void RecordRegion(PaintContext& context, const ClickRect& rect, ClickAction action, std::int32_t arg) {
     if (context.regions != nullptr) {
@@ -183,7 +180,8 @@ float DrawToggleRow(PaintContext& context, float x, float width, float y, std::w
     const float trackX = x + width - 12 * s - 38 * s;
     const float trackY = y + h * 0.5f - 11 * s;
     FillRounded(context, ClickRect{trackX, trackY, 38 * s, 22 * s}, 11 * s, on ? Palette::Accent : Palette::Control);
-    FillCircle(context, trackX + (on ? 27 : 11) * s, trackY + 11 * s, 8 * s, on ? Palette::OnAccent : Palette::MutedText);
+    FillCircle(context, trackX + (on ? 27 : 11) * s, trackY + 11 * s, 8 * s,
+               on ? Palette::OnAccent : Palette::MutedText);
     RecordRegion(context, row, action, 0);
     return h;
 }
@@ -218,8 +216,8 @@ void DrawSteeringIcon(PaintContext& context, float cx, float cy, float r, float 
     context.target->DrawLine(D2D1::Point2F(-0.8f * r, 0.05f * r), D2D1::Point2F(0.8f * r, 0.05f * r), text, 0.2f * r);
     context.target->DrawLine(D2D1::Point2F(0, 0.05f * r), D2D1::Point2F(0, 0.8f * r), text, 0.2f * r);
     context.target->FillEllipse(D2D1::Ellipse(D2D1::Point2F(0, 0.05f * r), 0.28f * r, 0.28f * r), text);
-    context.target->DrawLine(D2D1::Point2F(0, -0.97f * r), D2D1::Point2F(0, -0.62f * r), Brush(context, Palette::Accent),
-                             0.24f * r);
+    context.target->DrawLine(D2D1::Point2F(0, -0.97f * r), D2D1::Point2F(0, -0.62f * r),
+                             Brush(context, Palette::Accent), 0.24f * r);
     context.target->SetTransform(saved);
 }
 

@@ -193,13 +193,26 @@ void MainWindow::OnTimer(WPARAM timer) {
 bool MainWindow::OnKeyDown(WPARAM key) {
     ScrollKey scroll;
     switch (key) {
-    case VK_UP: scroll = ScrollKey::LineUp; break;
-    case VK_DOWN: scroll = ScrollKey::LineDown; break;
-    case VK_PRIOR: scroll = ScrollKey::PageUp; break;
-    case VK_NEXT: scroll = ScrollKey::PageDown; break;
-    case VK_HOME: scroll = ScrollKey::Home; break;
-    case VK_END: scroll = ScrollKey::End; break;
-    default: return false;
+    case VK_UP:
+        scroll = ScrollKey::LineUp;
+        break;
+    case VK_DOWN:
+        scroll = ScrollKey::LineDown;
+        break;
+    case VK_PRIOR:
+        scroll = ScrollKey::PageUp;
+        break;
+    case VK_NEXT:
+        scroll = ScrollKey::PageDown;
+        break;
+    case VK_HOME:
+        scroll = ScrollKey::Home;
+        break;
+    case VK_END:
+        scroll = ScrollKey::End;
+        break;
+    default:
+        return false;
     }
     RECT client{};
     GetClientRect(hwnd, &client);

@@ -66,7 +66,8 @@ bool TimerTickRepaints(bool visible, bool minimized, bool animating, int& idleTi
 
 bool PaintDue(const PaintPacing& pacing, std::int64_t now) {
     if (!pacing.painted) return true;
-    const std::int64_t interval = std::max<std::int64_t>(RepaintPeriodMs * NanosecondsPerMs, pacing.lastCost * PaintCostShare);
+    const std::int64_t interval =
+        std::max<std::int64_t>(RepaintPeriodMs * NanosecondsPerMs, pacing.lastCost * PaintCostShare);
     return now - pacing.lastStart >= interval;
 }
 
@@ -75,12 +76,24 @@ float ScrollAfterKey(ScrollKey key, float scrollOffset, float scale, float conte
     const float largest = std::max(0.0f, contentHeight - clientHeight);
     float wanted = scrollOffset;
     switch (key) {
-    case ScrollKey::LineUp: wanted -= line; break;
-    case ScrollKey::LineDown: wanted += line; break;
-    case ScrollKey::PageUp: wanted -= std::max(line, clientHeight - line); break;
-    case ScrollKey::PageDown: wanted += std::max(line, clientHeight - line); break;
-    case ScrollKey::Home: wanted = 0; break;
-    case ScrollKey::End: wanted = largest; break;
+    case ScrollKey::LineUp:
+        wanted -= line;
+        break;
+    case ScrollKey::LineDown:
+        wanted += line;
+        break;
+    case ScrollKey::PageUp:
+        wanted -= std::max(line, clientHeight - line);
+        break;
+    case ScrollKey::PageDown:
+        wanted += std::max(line, clientHeight - line);
+        break;
+    case ScrollKey::Home:
+        wanted = 0;
+        break;
+    case ScrollKey::End:
+        wanted = largest;
+        break;
     }
     return std::clamp(wanted, 0.0f, largest);
 }

@@ -27,7 +27,11 @@ TEST_F(AdmissionTest, UnknownPhoneWaitsAndIsAskedAboutOnce) {
 }
 
 TEST_F(AdmissionTest, NewPhoneStateFollowsRoomDriverAndApproval) {
-    struct Case { const char* what; bool busMissing, askFirst, allowed; PhoneState expected; };
+    struct Case {
+        const char* what;
+        bool busMissing, askFirst, allowed;
+        PhoneState expected;
+    };
     const Case cases[] = {
         {"ask first, unknown", false, true, false, PhoneState::Waiting},
         {"ask first, allowed", false, true, true, PhoneState::Active},

@@ -168,9 +168,8 @@ TEST_F(AllocationTest, InputsAllocateNothingAndLogNothingWhetherAppliedOrDropped
     // The counter sees what the server allocates: a new phone's record.
     TestPhone newcomer("Newcomer", 3);
     const Bytes hello = newcomer.Hello();
-    EXPECT_GT(AllocationsDuring([&] {
-                  server->HandleDatagram(hello.data(), static_cast<int>(hello.size()), newcomer.From(), now);
-              }),
+    EXPECT_GT(AllocationsDuring(
+                  [&] { server->HandleDatagram(hello.data(), static_cast<int>(hello.size()), newcomer.From(), now); }),
               0u);
 }
 

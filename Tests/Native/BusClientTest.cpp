@@ -207,7 +207,9 @@ TEST_F(BusClientTest, EveryOperationChecksConnectionThenTargetThenHandle) {
 }
 
 TEST_F(BusClientTest, PlugSearchesFromOneForTheLowestSerialTheBusAcceptsThenWaitsUntilReady) {
-    struct Case { std::uint32_t takenFirst, takenLast, expected; };
+    struct Case {
+        std::uint32_t takenFirst, takenLast, expected;
+    };
     for (const Case test : {Case{0, 0, 1}, Case{1, 1, 2}, Case{1, 3, 4}, Case{2, 5, 1}, Case{1, 65534, 65535}}) {
         SCOPED_TRACE(test.expected);
         Reconnect();
@@ -316,8 +318,13 @@ TEST_F(BusClientTest, UnplugSendsTheSerialKeepsItAndALaterPlugSearchesFromOne) {
 TEST_F(BusClientTest, SubmitReportSendsTheSerialAndTheReportBytes) {
     Connect();
     SimulatedBus::MarkSerialsTaken(1, 2);
-    ControllerReport report{.buttons = ButtonY | ButtonStart | ButtonDpadUp, .leftTrigger = 0x7F, .rightTrigger = 0xFF,
-                            .leftStickX = -32768, .leftStickY = 32767, .rightStickX = -2, .rightStickY = 0x1234};
+    ControllerReport report{.buttons = ButtonY | ButtonStart | ButtonDpadUp,
+                            .leftTrigger = 0x7F,
+                            .rightTrigger = 0xFF,
+                            .leftStickX = -32768,
+                            .leftStickY = 32767,
+                            .rightStickX = -2,
+                            .rightStickY = 0x1234};
     EXPECT_EQ(SubmitReport(&bus, PluggedTarget(), report), ResultOk);
     EXPECT_EQ(LastInput(BusRequestSubmitReport),
               (Bytes{20, 0, 0, 0, 3, 0, 0, 0, 0x11, 0x80, 0x7F, 0xFF, 0x00, 0x80, 0xFF, 0x7F, 0xFE, 0xFF, 0x34, 0x12}));
@@ -446,7 +453,11 @@ TEST_F(BusClientTest, NotificationThreadEndsWithoutCallingBackWhenUnregisteredOr
     const auto rumble = [](BusConnection&, PadTarget& t) { SimulatedBus::SetRumble(t.serial, 9, 9, 9); };
     const auto unplug = [](BusConnection& b, PadTarget& t) { EXPECT_EQ(UnplugTarget(&b, &t), ResultOk); };
     const auto close = [](BusConnection& b, PadTarget&) { Close(&b); };
-    struct Case { const char* name; bool unregisterFirst; std::function<void(BusConnection&, PadTarget&)> end; };
+    struct Case {
+        const char* name;
+        bool unregisterFirst;
+        std::function<void(BusConnection&, PadTarget&)> end;
+    };
     const Case cases[] = {
         {"unregistered, then a rumble completes the request", true, rumble},
         {"unregistered, then unplug aborts the request", true, unplug},

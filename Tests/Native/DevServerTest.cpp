@@ -14,7 +14,10 @@ bool SameCommand(const Command& a, const Command& b) {
 }
 
 TEST(DevServerTest, WellFormedCommandsCarryTheirArguments) {
-    struct Case { std::string line; Command expected; };
+    struct Case {
+        std::string line;
+        Command expected;
+    };
     const std::vector<Case> cases = {
         {"allow 42", {CommandKind::Allow, 42, 0, 0, 0, 0}},
         {"  deny\t4294967295  ", {CommandKind::Deny, 4294967295u, 0, 0, 0, 0}},
@@ -34,11 +37,19 @@ TEST(DevServerTest, WellFormedCommandsCarryTheirArguments) {
 }
 
 TEST(DevServerTest, MalformedCommandsAreRefusedAndLeaveTheCommandAlone) {
-    struct Case { std::string line; std::string errorMentions; };
+    struct Case {
+        std::string line;
+        std::string errorMentions;
+    };
     const std::vector<Case> cases = {
-        {"allow", "usage: allow SESSION"}, {"allow x", "\"x\""}, {"allow -1", "\"-1\""},
-        {"allow 4294967296", "\"4294967296\""}, {"disconnect", "usage: disconnect SESSION"},
-        {"rumble 0 1 1 1", "serial"}, {"rumble 1 256 0 0", "LARGE"}, {"rumble 1 0 0 x", "LED"},
+        {"allow", "usage: allow SESSION"},
+        {"allow x", "\"x\""},
+        {"allow -1", "\"-1\""},
+        {"allow 4294967296", "\"4294967296\""},
+        {"disconnect", "usage: disconnect SESSION"},
+        {"rumble 0 1 1 1", "serial"},
+        {"rumble 1 256 0 0", "LARGE"},
+        {"rumble 1 0 0 x", "LED"},
         {"rumble 1 0 0", "usage: rumble SERIAL LARGE SMALL LED"},
         {"snapshot now", "usage: snapshot"},
         {"connect bus", "unknown command \"connect\""},
@@ -55,9 +66,13 @@ TEST(DevServerTest, MalformedCommandsAreRefusedAndLeaveTheCommandAlone) {
 }
 
 TEST(DevServerTest, OptionsSetWhatTheySay) {
-    struct Case { std::vector<std::string> arguments; bool (*holds)(const Options&); };
+    struct Case {
+        std::vector<std::string> arguments;
+        bool (*holds)(const Options&);
+    };
     const std::vector<Case> cases = {
-        {{}, [](const Options& o) {
+        {{},
+         [](const Options& o) {
              return o.port == 47821 && o.name.empty() && o.askFirst && o.allowed.empty() && !o.noBus &&
                     o.userIndexDelay.count() == 0 && !o.help;
          }},
@@ -65,8 +80,8 @@ TEST(DevServerTest, OptionsSetWhatTheySay) {
         {{"--name=a=b"}, [](const Options& o) { return o.name == "a=b"; }},
         {{"--allow", "00112233445566778899AABBCCDDEEFF", "--allow", "ffeeddccbbaa99887766554433221100"},
          [](const Options& o) {
-             return o.allowed == std::set<std::string>{"00112233445566778899aabbccddeeff",
-                                                       "ffeeddccbbaa99887766554433221100"};
+             return o.allowed ==
+                    std::set<std::string>{"00112233445566778899aabbccddeeff", "ffeeddccbbaa99887766554433221100"};
          }},
         {{"--help"}, [](const Options& o) { return o.help; }},
     };
@@ -80,9 +95,15 @@ TEST(DevServerTest, OptionsSetWhatTheySay) {
 
 TEST(DevServerTest, BadOptionsAreRefused) {
     const std::vector<std::vector<std::string>> cases = {
-        {"--port"}, {"--port", "65536"}, {"--port", "-1"}, {"--name", ""},
+        {"--port"},
+        {"--port", "65536"},
+        {"--port", "-1"},
+        {"--name", ""},
         {"--allow", "0011223344556677889900aabbccddeeff"},
-        {"--user-index-delay", "soon"}, {"--user-index-delay", "3600001"}, {"--verbose"}, {"allow"},
+        {"--user-index-delay", "soon"},
+        {"--user-index-delay", "3600001"},
+        {"--verbose"},
+        {"allow"},
     };
     for (const auto& arguments : cases) {
         Options options;
@@ -93,7 +114,10 @@ TEST(DevServerTest, BadOptionsAreRefused) {
 }
 
 TEST(DevServerTest, EventsAreOneJsonObjectEach) {
-    struct Case { std::string event; std::string expected; };
+    struct Case {
+        std::string event;
+        std::string expected;
+    };
     const std::vector<Case> cases = {
         {ListeningEvent(47821), R"({"event":"listening","port":47821})"},
         {LogEvent("12:00:00.000 Hello from \"Anna\" (ab): 1"),
@@ -109,12 +133,23 @@ TEST(DevServerTest, EventsAreOneJsonObjectEach) {
 }
 
 TEST(DevServerTest, SnapshotCarriesEveryFieldOfEachPhone) {
-    const PhoneView first{.sessionId = 4000000001u, .idText = "00112233445566778899aabbccddeeff",
-                          .name = "Anna's \"fast\" iPhone", .address = "::1", .state = 0, .player = 3,
+    const PhoneView first{.sessionId = 4000000001u,
+                          .idText = "00112233445566778899aabbccddeeff",
+                          .name = "Anna's \"fast\" iPhone",
+                          .address = "::1",
+                          .state = 0,
+                          .player = 3,
                           .input = {4000000001u, -32768, 32767, -2, 5, 65535, 1234, 0x8001, 4294967295u},
-                          .idle = false, .inputRate = 250, .rumbleLarge = 200, .rumbleSmall = 100};
-    const PhoneView second{.sessionId = 17, .idText = "ffeeddccbbaa99887766554433221100", .name = "Ben",
-                           .address = "192.168.1.20", .state = 1, .input = {}};
+                          .idle = false,
+                          .inputRate = 250,
+                          .rumbleLarge = 200,
+                          .rumbleSmall = 100};
+    const PhoneView second{.sessionId = 17,
+                           .idText = "ffeeddccbbaa99887766554433221100",
+                           .name = "Ben",
+                           .address = "192.168.1.20",
+                           .state = 1,
+                           .input = {}};
 
     const std::string expected =
         R"({"event":"snapshot","phones":[)"
@@ -131,7 +166,10 @@ TEST(DevServerTest, SnapshotCarriesEveryFieldOfEachPhone) {
 
 TEST(DevServerTest, BusEventsFitTheirBufferAndCarryTheReport) {
     using Kind = SimulatedBus::BusEventKind;
-    struct Case { SimulatedBus::BusEvent event; std::string expected; };
+    struct Case {
+        SimulatedBus::BusEvent event;
+        std::string expected;
+    };
     const std::vector<Case> cases = {
         {{Kind::Plug, 1, 0, {}}, R"({"event":"plug","serial":1})"},
         {{Kind::Unplug, 65535, 0, {}}, R"({"event":"unplug","serial":65535})"},

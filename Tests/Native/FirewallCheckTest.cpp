@@ -18,13 +18,22 @@ FirewallRule Rule(bool allow, unsigned profiles, int protocol = FirewallProtocol
 // The firewall on everywhere, nothing allowed by default, the network `current`.
 FirewallFacts Facts(unsigned current, std::vector<FirewallRule> rules = {}) {
     const FirewallProfile on{.enabled = true};
-    return {.known = true, .currentProfiles = current, .domain = on, .privateProfile = on, .publicProfile = on,
-            .rules = std::move(rules), .port = Port};
+    return {.known = true,
+            .currentProfiles = current,
+            .domain = on,
+            .privateProfile = on,
+            .publicProfile = on,
+            .rules = std::move(rules),
+            .port = Port};
 }
 
 TEST(FirewallCheckTest, VerdictFollowsNetworkSwitchesAndRules) {
     constexpr unsigned Home = FirewallDomain | FirewallPrivate;
-    struct Case { const char* name; FirewallFacts facts; FirewallVerdict verdict; };
+    struct Case {
+        const char* name;
+        FirewallFacts facts;
+        FirewallVerdict verdict;
+    };
     FirewallFacts unknown = Facts(FirewallPrivate);
     unknown.known = false;
     FirewallFacts off = Facts(FirewallPrivate | FirewallPublic);
@@ -70,11 +79,15 @@ TEST(FirewallCheckTest, VerdictFollowsNetworkSwitchesAndRules) {
 }
 
 TEST(FirewallCheckTest, LocalPortListsAreReadAsTheFirewallWritesThem) {
-    struct Case { const char* list; bool covers; };
+    struct Case {
+        const char* list;
+        bool covers;
+    };
     const Case cases[] = {
-        {"*", true},          {"", true},          {"47821", true},          {"47820", false},
-        {"5000-6000", false}, {"47000-48000", true}, {"47821-47821", true},   {"1, 47821", true},
-        {"RPC", false},       {"4782", false},     {"478210", false},        {"47822-47000", false},
+        {"*", true},           {"", true},           {"47821", true},
+        {"47820", false},      {"5000-6000", false}, {"47000-48000", true},
+        {"47821-47821", true}, {"1, 47821", true},   {"RPC", false},
+        {"4782", false},       {"478210", false},    {"47822-47000", false},
     };
     for (const Case& c : cases) EXPECT_EQ(LocalPortsCover(c.list, Port), c.covers) << '"' << c.list << '"';
 }

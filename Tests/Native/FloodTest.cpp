@@ -34,10 +34,13 @@ protected:
 
 TEST(TokenBucketTest, GivesItsBurstThenOneTokenPerPeriod) {
     const Rate rate{100, 3};
-    struct Step { std::int64_t at; bool granted; };
+    struct Step {
+        std::int64_t at;
+        bool granted;
+    };
     // Full at first; empty after three; the next token exactly one period after the first take.
-    const Step steps[] = {{1000, true}, {1000, true}, {1000, true}, {1000, false}, {1099, false},
-                          {1100, true}, {1100, false}, {1500, true}, {1500, true}, {1500, true}, {1500, false}};
+    const Step steps[] = {{1000, true},  {1000, true}, {1000, true}, {1000, false}, {1099, false}, {1100, true},
+                          {1100, false}, {1500, true}, {1500, true}, {1500, true},  {1500, false}};
     TokenBucket bucket;
     for (const Step& step : steps) EXPECT_EQ(bucket.Take(rate, step.at), step.granted) << step.at;
 }
@@ -110,7 +113,10 @@ TEST_F(FloodTest, RefusedTrafficIsSummedUpOnceASecond) {
 TEST_F(FloodTest, WaitingPhoneThatSaidByeIsNotAnnouncedAgainWithinTheSilenceTime) {
     MakeServer(true);
     TestPhone phone("Phone", 1);
-    struct Return { std::int64_t after; std::size_t announcements; };
+    struct Return {
+        std::int64_t after;
+        std::size_t announcements;
+    };
     const std::int64_t silence = 15 * Second;
     // Each return follows a Bye said right before it.
     const Return returns[] = {{0, 1}, {Second, 1}, {silence, 1}, {silence + 1, 2}};
@@ -170,7 +176,11 @@ struct Script {
 
 TEST(SessionIdTest, NeverZeroNeverInUseAndNothingWhenTheGeneratorFails) {
     const auto inUse = [](std::uint32_t id) { return id == 7 || id == 9; };
-    struct Case { std::vector<std::uint32_t> numbers; bool drawn; std::uint32_t id; };
+    struct Case {
+        std::vector<std::uint32_t> numbers;
+        bool drawn;
+        std::uint32_t id;
+    };
     const Case cases[] = {{{0, 7, 9, 8}, true, 8}, {{}, false, 0}, {std::vector<std::uint32_t>(16, 7), false, 0}};
     for (const Case& c : cases) {
         Script::numbers = c.numbers;
@@ -200,7 +210,8 @@ TEST(LogRotationTest, FullLogIsSetAsideAndOnlyOneOlderFileKept) {
         for (std::string line; std::getline(file, line);) all.push_back(line.substr(13));
         return all;
     };
-    EXPECT_EQ(lines("server.old.log"), (std::vector<std::string>{"line 00004", "line 00005", "line 00006", "line 00007"}));
+    EXPECT_EQ(lines("server.old.log"),
+              (std::vector<std::string>{"line 00004", "line 00005", "line 00006", "line 00007"}));
     EXPECT_EQ(lines("server.log"), (std::vector<std::string>{"line 00008"}));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 2);
     StartLog(LogRotationBytes);

@@ -7,18 +7,19 @@ namespace Velotrix {
 namespace {
 
 TEST(InputMappingTest, ButtonsFollowTheTableAndContradictionsCancel) {
-    struct Case { std::uint16_t phone, controller; };
+    struct Case {
+        std::uint16_t phone, controller;
+    };
     const Case cases[] = {
-        {0x0001, 0x1000}, {0x0002, 0x2000}, {0x0004, 0x4000}, {0x0008, 0x8000}, {0x0010, 0x0100},
-        {0x0020, 0x0200}, {0x0040, 0x0020}, {0x0080, 0x0010}, {0x0100, 0x0001}, {0x0200, 0x0002},
-        {0x0400, 0x0004}, {0x0800, 0x0008}, {0x1000, 0x0040}, {0x2000, 0x0080}, {0x4000, 0x0400},
-        {0x8000, 0x0000},                  // presses nothing
-        {0x0300, 0x0000},                  // up and down cancel
-        {0x0700, 0x0004},                  // up and down cancel, left stays
-        {0x0C00, 0x0000},                  // left and right cancel
-        {0x0D00, 0x0001},                  // left and right cancel, up stays
-        {0x0F00, 0x0000},                  // all four cancel
-        {0x7FFF, 0xF7F0},                  // everything but the d-pad
+        {0x0001, 0x1000}, {0x0002, 0x2000}, {0x0004, 0x4000}, {0x0008, 0x8000}, {0x0010, 0x0100}, {0x0020, 0x0200},
+        {0x0040, 0x0020}, {0x0080, 0x0010}, {0x0100, 0x0001}, {0x0200, 0x0002}, {0x0400, 0x0004}, {0x0800, 0x0008},
+        {0x1000, 0x0040}, {0x2000, 0x0080}, {0x4000, 0x0400}, {0x8000, 0x0000}, // presses nothing
+        {0x0300, 0x0000},                                                       // up and down cancel
+        {0x0700, 0x0004},                                                       // up and down cancel, left stays
+        {0x0C00, 0x0000},                                                       // left and right cancel
+        {0x0D00, 0x0001},                                                       // left and right cancel, up stays
+        {0x0F00, 0x0000},                                                       // all four cancel
+        {0x7FFF, 0xF7F0},                                                       // everything but the d-pad
     };
     for (const Case& c : cases) EXPECT_EQ(MapButtons(c.phone), c.controller) << std::hex << c.phone;
 }
@@ -39,8 +40,14 @@ TEST_F(InputTest, AcceptedInputBecomesOneReport) {
     const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
     const std::uint64_t before = SimulatedBus::ReportCount(serial);
     Input(phone, session, 10, 1 * Ms,
-          {.state = {.leftX = -32768, .leftY = 1234, .rightX = 32767, .rightY = -5, .leftTrigger = 129,
-                     .rightTrigger = 32768, .buttons = 0x8301, .echo = 99}});
+          {.state = {.leftX = -32768,
+                     .leftY = 1234,
+                     .rightX = 32767,
+                     .rightY = -5,
+                     .leftTrigger = 129,
+                     .rightTrigger = 32768,
+                     .buttons = 0x8301,
+                     .echo = 99}});
     EXPECT_EQ(SimulatedBus::ReportCount(serial), before + 1);
     ControllerReport report;
     ASSERT_TRUE(SimulatedBus::LastReport(serial, report));
@@ -64,15 +71,17 @@ TEST_F(InputTest, StaleAndDuplicateInputsAreDropped) {
     TestPhone phone("Phone", 1);
     const std::uint32_t session = Hello(phone, 0).sessionId;
     const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
-    struct Step { std::uint16_t sequence; bool applied; };
+    struct Step {
+        std::uint16_t sequence;
+        bool applied;
+    };
     const Step steps[] = {
-        {65535, true}, // the first one is taken whatever its number
-        {0, true},     // wraps
-        {0, false},    // duplicate
-        {100, true},   {100, false}, {99, false},
-        {32867, true}, // difference 32767
-        {100, false},  // 100 - 32867 reads as -32767
-        {1, true},     // 1 - 32867 = -32866 mod 65536 = 32670 > 0
+        {65535, true},                                           // the first one is taken whatever its number
+        {0, true},                                               // wraps
+        {0, false},                                              // duplicate
+        {100, true},   {100, false}, {99, false}, {32867, true}, // difference 32767
+        {100, false},                                            // 100 - 32867 reads as -32767
+        {1, true},                                               // 1 - 32867 = -32866 mod 65536 = 32670 > 0
     };
     std::uint64_t expected = SimulatedBus::ReportCount(serial);
     std::int64_t now = 1 * Ms;

@@ -15,11 +15,16 @@ namespace {
 TEST(PhoneToolTest, AcceptedOptionsSetWhatTheySay) {
     PhoneId typed;
     ASSERT_TRUE(ParsePhoneIdText("00112233445566778899AABBCCDDEEFF", typed));
-    struct Case { std::vector<std::string> arguments; std::function<bool(const PhoneOptions&)> holds; };
+    struct Case {
+        std::vector<std::string> arguments;
+        std::function<bool(const PhoneOptions&)> holds;
+    };
     const std::vector<Case> cases = {
-        {{}, [](const PhoneOptions& o) {
-             return o.host == "127.0.0.1" && o.port == 47821 && o.version == 1 && o.id == DefaultPhoneId("velotrix-phone") &&
-                    o.bye && !o.raw && !o.waitActive && o.form == OutputForm::Text;
+        {{},
+         [](const PhoneOptions& o) {
+             return o.host == "127.0.0.1" && o.port == 47821 && o.version == 1 &&
+                    o.id == DefaultPhoneId("velotrix-phone") && o.bye && !o.raw && !o.waitActive &&
+                    o.form == OutputForm::Text;
          }},
         {{"--port", "1"}, [](const PhoneOptions& o) { return o.port == 1; }},
         {{"--port", "5", "--port", "6"}, [](const PhoneOptions& o) { return o.port == 6; }},
@@ -37,10 +42,13 @@ TEST(PhoneToolTest, AcceptedOptionsSetWhatTheySay) {
         {{"--no-bye", "--bye"}, [](const PhoneOptions& o) { return o.bye; }},
         {{"--json", "--quiet", "--verbose"},
          [](const PhoneOptions& o) { return o.form == OutputForm::Json && o.quiet && o.verbose; }},
-        {{"--wait-active", "2.5"}, [](const PhoneOptions& o) { return o.waitActive && o.waitActiveNs == 2'500'000'000; }},
+        {{"--wait-active", "2.5"},
+         [](const PhoneOptions& o) { return o.waitActive && o.waitActiveNs == 2'500'000'000; }},
         {{"--sequence-start", "65535"}, [](const PhoneOptions& o) { return o.sequenceStart == 65535; }},
         {{"--raw", "56 4c 54 58 0aFF"},
-         [](const PhoneOptions& o) { return o.raw && o.rawBytes == std::vector<std::uint8_t>{0x56, 0x4C, 0x54, 0x58, 0x0A, 0xFF}; }},
+         [](const PhoneOptions& o) {
+             return o.raw && o.rawBytes == std::vector<std::uint8_t>{0x56, 0x4C, 0x54, 0x58, 0x0A, 0xFF};
+         }},
         {{"--listen", "1500"}, [](const PhoneOptions& o) { return o.listenNs == 1'500'000'000; }},
     };
     for (const auto& c : cases) {
@@ -54,15 +62,31 @@ TEST(PhoneToolTest, AcceptedOptionsSetWhatTheySay) {
 }
 
 TEST(PhoneToolTest, MalformedArgumentsAreRefusedNamingTheOptionAndHelpWins) {
-    struct Case { std::vector<std::string> arguments; const char* mentioned; };
+    struct Case {
+        std::vector<std::string> arguments;
+        const char* mentioned;
+    };
     const std::vector<Case> cases = {
-        {{"--port", "0"}, "--port"}, {{"--port", "65536"}, "--port"}, {{"--port", "12a"}, "--port"}, {{"--port"}, "--port"},
-        {{"--id", "0011223344556677889900aabbccddee0"}, "--id"}, {{"--id", "0011223344556677889900aabbccddeg"}, "--id"},
-        {{"--version", "256"}, "--version"}, {{"--rate", "0"}, "--rate"}, {{"--rate", "nan"}, "--rate"},
-        {{"--rate", "10001"}, "--rate"}, {{"--duration", "1e9"}, "--duration"}, {{"--pattern", "zigzag"}, "--pattern"},
-        {{"--hello-interval", "1.5"}, "--hello-interval"}, {{"--wait-active", "soon"}, "--wait-active"},
-        {{"--sequence-start", "65536"}, "--sequence-start"}, {{"--raw", "abc"}, "--raw"}, {{"--listen", "-1"}, "--listen"},
-        {{"--json=yes"}, "--json"}, {{"--frobnicate"}, "--frobnicate"}, {{"stray"}, "stray"},
+        {{"--port", "0"}, "--port"},
+        {{"--port", "65536"}, "--port"},
+        {{"--port", "12a"}, "--port"},
+        {{"--port"}, "--port"},
+        {{"--id", "0011223344556677889900aabbccddee0"}, "--id"},
+        {{"--id", "0011223344556677889900aabbccddeg"}, "--id"},
+        {{"--version", "256"}, "--version"},
+        {{"--rate", "0"}, "--rate"},
+        {{"--rate", "nan"}, "--rate"},
+        {{"--rate", "10001"}, "--rate"},
+        {{"--duration", "1e9"}, "--duration"},
+        {{"--pattern", "zigzag"}, "--pattern"},
+        {{"--hello-interval", "1.5"}, "--hello-interval"},
+        {{"--wait-active", "soon"}, "--wait-active"},
+        {{"--sequence-start", "65536"}, "--sequence-start"},
+        {{"--raw", "abc"}, "--raw"},
+        {{"--listen", "-1"}, "--listen"},
+        {{"--json=yes"}, "--json"},
+        {{"--frobnicate"}, "--frobnicate"},
+        {{"stray"}, "stray"},
     };
     PhoneOptions options;
     std::string message;
@@ -136,7 +160,9 @@ TEST(PhoneToolTest, PatternsRepeatAndStartCentred) {
 
 TEST(PhoneToolTest, StillStaysCentredAndButtonsPressOneBitAtATime) {
     for (const auto& s : SampleTwoPeriods(InputPattern::Still, 10'000'000)) {
-        EXPECT_EQ(s.state.leftX | s.state.leftY | s.state.rightX | s.state.rightY | s.state.leftTrigger | s.state.rightTrigger | s.state.buttons, 0);
+        EXPECT_EQ(s.state.leftX | s.state.leftY | s.state.rightX | s.state.rightY | s.state.leftTrigger |
+                      s.state.rightTrigger | s.state.buttons,
+                  0);
     }
     std::set<std::uint16_t> pressed;
     for (const auto& s : SampleTwoPeriods(InputPattern::Buttons, 10'000'000)) {
@@ -148,7 +174,12 @@ TEST(PhoneToolTest, StillStaysCentredAndButtonsPressOneBitAtATime) {
 }
 
 // `length` is the datagram's real length, of which bytes.size() were received.
-struct Received { const char* what; std::vector<std::uint8_t> bytes; int length; const char* json; };
+struct Received {
+    const char* what;
+    std::vector<std::uint8_t> bytes;
+    int length;
+    const char* json;
+};
 
 std::vector<std::uint8_t> Built(const std::function<int(std::span<std::uint8_t>)>& build) {
     std::vector<std::uint8_t> bytes(MaxOutgoing);
@@ -157,7 +188,8 @@ std::vector<std::uint8_t> Built(const std::function<int(std::span<std::uint8_t>)
 }
 
 TEST(PhoneToolTest, ReceivedDatagramsPrintOneLineEach) {
-    auto status = Built([](std::span<std::uint8_t> out) { return BuildStatus(out, 1, 0, 0, PhoneState::OtherVersion, "RACING-PC"); });
+    auto status = Built(
+        [](std::span<std::uint8_t> out) { return BuildStatus(out, 1, 0, 0, PhoneState::OtherVersion, "RACING-PC"); });
     auto active = Built([](std::span<std::uint8_t> out) {
         return BuildStatus(out, 65535, 0xDEADBEEF, 4, PhoneState::Active, "Bob's \"rig\"");
     });
@@ -190,23 +222,28 @@ TEST(PhoneToolTest, ReceivedDatagramsPrintOneLineEach) {
 TEST(PhoneToolTest, SentLinesAndSummaryNameTheirKind) {
     PhoneId id;
     id.bytes[15] = 0xAB;
-    EXPECT_EQ(FormatSentHello(1, 2, id, "P\"1", 28, 5, OutputForm::Json),
-              R"({"type":"sent","what":"hello","seq":1,"version":2,"id":"000000000000000000000000000000ab","name":"P\"1","bytes":28,"t":5})");
+    EXPECT_EQ(
+        FormatSentHello(1, 2, id, "P\"1", 28, 5, OutputForm::Json),
+        R"({"type":"sent","what":"hello","seq":1,"version":2,"id":"000000000000000000000000000000ab","name":"P\"1","bytes":28,"t":5})");
     EXPECT_EQ(FormatSentBye(9, 77, 12, 6, OutputForm::Json),
               R"({"type":"sent","what":"bye","seq":9,"session":77,"bytes":12,"t":6})");
     const InputDatagram input{
-        .sequence = 3, .state = {.sessionId = 77, .leftX = -32768, .rightTrigger = 65535, .buttons = 0x8001, .echo = 3}};
+        .sequence = 3,
+        .state = {.sessionId = 77, .leftX = -32768, .rightTrigger = 65535, .buttons = 0x8001, .echo = 3}};
     EXPECT_EQ(FormatSentInput(input, 8, OutputForm::Text),
               "sent input seq=3 session=77 lx=-32768 ly=0 rx=0 ry=0 lt=0 rt=65535 buttons=32769 echo=3");
-    EXPECT_EQ(FormatSentRaw({0x56, 0x00}, 9, OutputForm::Json), R"({"type":"sent","what":"raw","bytes":2,"hex":"5600","t":9})");
+    EXPECT_EQ(FormatSentRaw({0x56, 0x00}, 9, OutputForm::Json),
+              R"({"type":"sent","what":"raw","bytes":2,"hex":"5600","t":9})");
 
     PhoneSummary summary{.sentInputs = 120, .sentHellos = 2, .status = 2, .feedback = 11, .unknownSession = 1};
-    EXPECT_EQ(FormatSummary(summary, OutputForm::Json),
-              R"({"type":"summary","sent_inputs":120,"sent_hellos":2,"received":{"status":2,"feedback":11,"unknown_session":1,"other":0},"last_state":null})");
+    EXPECT_EQ(
+        FormatSummary(summary, OutputForm::Json),
+        R"({"type":"summary","sent_inputs":120,"sent_hellos":2,"received":{"status":2,"feedback":11,"unknown_session":1,"other":0},"last_state":null})");
     summary.haveState = true;
     summary.lastState = 1;
-    EXPECT_EQ(FormatSummary(summary, OutputForm::Text),
-              "summary sent_inputs=120 sent_hellos=2 status=2 feedback=11 unknown-session=1 other=0 last_state=1(Waiting)");
+    EXPECT_EQ(
+        FormatSummary(summary, OutputForm::Text),
+        "summary sent_inputs=120 sent_hellos=2 status=2 feedback=11 unknown-session=1 other=0 last_state=1(Waiting)");
 }
 
 } // namespace

@@ -24,7 +24,11 @@ std::vector<std::uint8_t> HelloWithName(std::size_t nameLength, std::size_t actu
 }
 
 TEST(ProtocolTest, ReceiptChecksFollowTheirOrder) {
-    struct Case { const char* what; std::vector<std::uint8_t> bytes; Receipt expected; };
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> bytes;
+        Receipt expected;
+    };
     auto wrongMagic = Datagram(1, 2, 30);
     wrongMagic[3] = 'Y';
     auto tooLong = Datagram(1, 2, 1501);
@@ -78,9 +82,9 @@ TEST(ProtocolTest, PhoneIdTextRoundTripsAndRejectsMalformedText) {
 }
 
 TEST(ProtocolTest, InputFieldsAreLittleEndianAtTheirOffsets) {
-    const std::vector<std::uint8_t> bytes = {'V', 'L', 'T', 'X', 1, 2, 0x34, 0x12, 0x78, 0x56, 0x34, 0x12, 0x00, 0x80,
-                                             0xFF, 0x7F, 0x01, 0x00, 0xFF, 0xFF, 0x80, 0x00, 0xFF, 0xFF, 0x01, 0x81,
-                                             0xEF, 0xBE, 0xAD, 0xDE, 0x99};
+    const std::vector<std::uint8_t> bytes = {'V',  'L',  'T',  'X',  1,    2,    0x34, 0x12, 0x78, 0x56, 0x34,
+                                             0x12, 0x00, 0x80, 0xFF, 0x7F, 0x01, 0x00, 0xFF, 0xFF, 0x80, 0x00,
+                                             0xFF, 0xFF, 0x01, 0x81, 0xEF, 0xBE, 0xAD, 0xDE, 0x99};
     InputDatagram input;
     ASSERT_TRUE(ReadInput(bytes, input));
     EXPECT_EQ(input.sequence, 0x1234);
@@ -104,11 +108,13 @@ TEST(ProtocolTest, BuildersWriteEveryByte) {
     std::uint8_t out[MaxOutgoing];
     int length = BuildStatus(out, 0x0102, 0xA1B2C3D4, 3, PhoneState::NoDriver, "PC");
     EXPECT_EQ(std::vector<std::uint8_t>(out, out + length),
-              (std::vector<std::uint8_t>{'V', 'L', 'T', 'X', 1, 0x81, 0x02, 0x01, 0xD4, 0xC3, 0xB2, 0xA1, 3, 4, 2, 'P', 'C'}));
+              (std::vector<std::uint8_t>{'V', 'L', 'T', 'X', 1, 0x81, 0x02, 0x01, 0xD4, 0xC3, 0xB2, 0xA1, 3, 4, 2, 'P',
+                                         'C'}));
 
     length = BuildFeedback(out, 0xFFFF, 7, 200, 100, 2, 0x01020304);
-    EXPECT_EQ(std::vector<std::uint8_t>(out, out + length),
-              (std::vector<std::uint8_t>{'V', 'L', 'T', 'X', 1, 0x82, 0xFF, 0xFF, 7, 0, 0, 0, 200, 100, 2, 0, 4, 3, 2, 1}));
+    EXPECT_EQ(
+        std::vector<std::uint8_t>(out, out + length),
+        (std::vector<std::uint8_t>{'V', 'L', 'T', 'X', 1, 0x82, 0xFF, 0xFF, 7, 0, 0, 0, 200, 100, 2, 0, 4, 3, 2, 1}));
 
     length = BuildUnknownSession(out, 9);
     EXPECT_EQ(std::vector<std::uint8_t>(out, out + length),
@@ -116,7 +122,11 @@ TEST(ProtocolTest, BuildersWriteEveryByte) {
 }
 
 TEST(ProtocolTest, StatusNameIsCutWithoutSplittingACharacter) {
-    struct Case { const char* what; std::string name; std::size_t expected; };
+    struct Case {
+        const char* what;
+        std::string name;
+        std::size_t expected;
+    };
     const std::string ascii70(70, 'a');
     // 62 ASCII bytes then a two-byte character at 62..63: byte 63 is a continuation byte, so 62 stay.
     const std::string splitPair = std::string(62, 'a') + "é" + "bbbbbb";
@@ -144,9 +154,12 @@ TEST(ProtocolTest, StatusNameIsCutWithoutSplittingACharacter) {
 }
 
 TEST(ProtocolTest, SequenceRuleIsASigned16BitDifference) {
-    struct Case { std::uint16_t last, next; bool newer; };
+    struct Case {
+        std::uint16_t last, next;
+        bool newer;
+    };
     const Case cases[] = {
-        {65535, 0, true},   {100, 100, false},  {100, 99, false}, {100, 101, true},
+        {65535, 0, true},   {100, 100, false},   {100, 99, false},  {100, 101, true},
         {100, 32867, true}, {100, 32868, false}, {0, 65535, false}, {65000, 100, true},
     };
     for (const auto& c : cases)

@@ -126,8 +126,14 @@ TEST_F(StressTest, PhonesGameAndUserTogetherLoseNothingAndStopPromptly) {
         requests.push_back(name);
         requested.notify_all();
     });
-    server->SetOnChanged([&] { (void)server->Snapshot(); ++changes; });
-    server->SetOnAllowedChanged([&] { (void)server->AllowedList(); ++allowedChanges; });
+    server->SetOnChanged([&] {
+        (void)server->Snapshot();
+        ++changes;
+    });
+    server->SetOnAllowedChanged([&] {
+        (void)server->AllowedList();
+        ++allowedChanges;
+    });
 
     std::string error;
     ASSERT_TRUE(server->Start(0, error)) << error;

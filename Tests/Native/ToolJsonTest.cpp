@@ -12,10 +12,15 @@ namespace {
 
 TEST(ToolJsonTest, StringsEscapeWhatJsonRequiresAndRepairBadUtf8) {
     const std::string replacement = "\xEF\xBF\xBD";
-    struct Case { std::string text; std::string expected; };
+    struct Case {
+        std::string text;
+        std::string expected;
+    };
     const std::vector<Case> cases = {
-        {"", "\"\""}, {"Anna's iPhone", "\"Anna's iPhone\""},
-        {"say \"hi\"", "\"say \\\"hi\\\"\""}, {"C:\\path", "\"C:\\\\path\""},
+        {"", "\"\""},
+        {"Anna's iPhone", "\"Anna's iPhone\""},
+        {"say \"hi\"", "\"say \\\"hi\\\"\""},
+        {"C:\\path", "\"C:\\\\path\""},
         {"a\nb\rc\td\be\ff", "\"a\\nb\\rc\\td\\be\\ff\""},
         {std::string("\x00\x01\x1f", 3), "\"\\u0000\\u0001\\u001f\""},
         {"/\x7f", "\"/\x7f\""},

@@ -34,7 +34,8 @@ protected:
         calls = Lookup<DWORD(WINAPI*)(char*, DWORD)>(dnsApi, "VelotrixDnsTest_Calls");
         reset = Lookup<VOID(WINAPI*)()>(dnsApi, "VelotrixDnsTest_Reset");
         liveInstances = Lookup<LONG(WINAPI*)()>(dnsApi, "VelotrixDnsTest_LiveInstances");
-        ASSERT_TRUE(calls && reset && liveInstances) << "the test dnsapi.dll is not in use (WINEDLLOVERRIDES=dnsapi=n,b)";
+        ASSERT_TRUE(calls && reset && liveInstances)
+            << "the test dnsapi.dll is not in use (WINEDLLOVERRIDES=dnsapi=n,b)";
         reset();
         SetMode(L"complete", 0);
         liveBefore = liveInstances();
@@ -132,7 +133,8 @@ TEST_F(AdvertiserTest, RegisteringAgainWithdrawsTheEarlierRegistration) {
 
     std::string order;
     for (const std::string& line : Calls())
-        if (line.rfind("completed ", 0) != 0 && line.rfind("free ", 0) != 0) order += line.substr(0, line.find(' ') + 1);
+        if (line.rfind("completed ", 0) != 0 && line.rfind("free ", 0) != 0)
+            order += line.substr(0, line.find(' ') + 1);
     EXPECT_EQ(order, "construct register deregister construct register deregister ");
     EXPECT_TRUE(WaitForCalls("completed deregister ", 2));
     EXPECT_EQ(LiveDelta(), 0);
@@ -212,8 +214,8 @@ TEST_F(AdvertiserTest, ACompletionThatComesLateStillFindsItsRegistration) {
 
     // The late callback could still signal the registration's event: it was not closed.
     ASSERT_TRUE(WaitForCalls("completed register ", 1, milliseconds(2000)));
-    EXPECT_EQ(Calls("completed "), (std::vector<std::string>{"completed deregister " + Completed,
-                                                             "completed register " + Completed}));
+    EXPECT_EQ(Calls("completed "),
+              (std::vector<std::string>{"completed deregister " + Completed, "completed register " + Completed}));
     EXPECT_EQ(LiveDelta(), 1) << "the registration's own instance stays with the block";
 
     // The library stays usable for a new registration.

@@ -19,13 +19,19 @@ TEST(CommandLineTest, OptionsAreWholeCaseSensitiveArgumentsAfterTheProgramPath) 
         {"no arguments at all", {}, {false, false, 0}},
         {"tray and demo", {L"Velotrix.exe", L"--demo", L"--tray"}, {true, true, 0}},
         {"the program path is not an option", {L"--tray"}, {false, false, 0}},
-        {"other spellings do nothing", {L"Velotrix.exe", L"--Tray", L"-tray", L"--tray=1", L"--DEMO"}, {false, false, 0}},
+        {"other spellings do nothing",
+         {L"Velotrix.exe", L"--Tray", L"-tray", L"--tray=1", L"--DEMO"},
+         {false, false, 0}},
         {"port", {L"Velotrix.exe", L"--port", L"5000"}, {false, false, 5000}},
         {"a later port wins", {L"Velotrix.exe", L"--port", L"5000", L"--port", L"6000"}, {false, false, 6000}},
-        {"port as the last argument is ignored", {L"Velotrix.exe", L"--port", L"5000", L"--port"}, {false, false, 5000}},
-        {"port's value is consumed, even if it looks like an option", {L"Velotrix.exe", L"--port", L"--tray"},
+        {"port as the last argument is ignored",
+         {L"Velotrix.exe", L"--port", L"5000", L"--port"},
+         {false, false, 5000}},
+        {"port's value is consumed, even if it looks like an option",
+         {L"Velotrix.exe", L"--port", L"--tray"},
          {false, false, 0}},
-        {"leading blanks, sign, digits up to the first non-digit", {L"Velotrix.exe", L"--port", L"  +123abc"},
+        {"leading blanks, sign, digits up to the first non-digit",
+         {L"Velotrix.exe", L"--port", L"  +123abc"},
          {false, false, 123}},
         {"not a number", {L"Velotrix.exe", L"--port", L"abc", L"--demo"}, {false, true, 0}},
         {"unknown arguments are skipped", {L"Velotrix.exe", L"hello", L"--tray", L"world"}, {true, false, 0}},
@@ -33,15 +39,16 @@ TEST(CommandLineTest, OptionsAreWholeCaseSensitiveArgumentsAfterTheProgramPath) 
     for (const Case& c : cases) {
         const CommandLineOptions options = ParseCommandLine(c.arguments);
         EXPECT_EQ(std::tie(options.tray, options.demo, options.port),
-                  std::tie(c.expected.tray, c.expected.demo, c.expected.port)) << c.what;
+                  std::tie(c.expected.tray, c.expected.demo, c.expected.port))
+            << c.what;
     }
 }
 
 TEST(CommandLineTest, PortComesFromTheCommandLineThenTheSettingsThenTheDefaultAsItsLow16Bits) {
     // command line, stored, chosen
     const std::tuple<int, std::uint32_t, std::uint16_t> cases[] = {
-        {0, 0, 47821},    {5000, 0, 5000},   {5000, 6000, 5000}, {0, 6000, 6000},
-        {70000, 0, 4464}, {0, 70000, 4464},  {65536, 0, 0},      {-5, 0, 65531},
+        {0, 0, 47821},    {5000, 0, 5000},  {5000, 6000, 5000}, {0, 6000, 6000},
+        {70000, 0, 4464}, {0, 70000, 4464}, {65536, 0, 0},      {-5, 0, 65531},
     };
     for (const auto& [commandLine, stored, chosen] : cases)
         EXPECT_EQ(ChoosePort(commandLine, stored), chosen) << commandLine << " " << stored;

@@ -101,8 +101,7 @@ inline void DropWindowAndServer(std::unique_ptr<MainWindow>& window, std::unique
     }
     if (window && IsWindow(window->hwnd)) DestroyWindow(window->hwnd);
     MSG message{};
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {}
     window.reset();
     server.reset();
 }
@@ -162,7 +161,8 @@ public:
         std::string bytes;
         char buffer[4096];
         DWORD read = 0;
-        while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
+        while (file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+            bytes.append(buffer, read);
         std::vector<Entry> entries;
         // Only whole lines: a line being written has no newline yet.
         for (std::size_t start = 0, end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1) {

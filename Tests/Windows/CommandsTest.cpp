@@ -48,7 +48,8 @@ protected:
     }
 
     void Click(ClickAction action, std::uint32_t session = 0) {
-        window->OnClick(ClickRegion{{0, 0, 10, 10}, static_cast<std::int32_t>(action), static_cast<std::int32_t>(session)});
+        window->OnClick(
+            ClickRegion{{0, 0, 10, 10}, static_cast<std::int32_t>(action), static_cast<std::int32_t>(session)});
     }
 
     // The phone says Hello; answers the Status that came back (in no known state when none did).
@@ -120,9 +121,10 @@ TEST_F(CommandsTest, AnOptionThatCannotBeStoredStaysAsItWasAndIsLogged) {
               ERROR_SUCCESS);
     RegCloseKey(software);
     ASSERT_FALSE(SaveSettings(Settings{})) << "a refused write is reported";
-    const std::pair<ClickAction, const bool*> cases[] = {{ClickAction::ToggleAskFirst, &settings.askFirst},
-                                                         {ClickAction::ToggleKeepInTray, &settings.keepInTray},
-                                                         {ClickAction::ToggleStartWithWindows, &window->startWithWindows}};
+    const std::pair<ClickAction, const bool*> cases[] = {
+        {ClickAction::ToggleAskFirst, &settings.askFirst},
+        {ClickAction::ToggleKeepInTray, &settings.keepInTray},
+        {ClickAction::ToggleStartWithWindows, &window->startWithWindows}};
     for (const auto& [action, option] : cases) {
         const bool before = *option;
         Click(action);

@@ -37,9 +37,10 @@ struct RedistFolder {
     bool Add(const std::wstring& name, bool installer = true) const {
         CreateDirectoryW(path.c_str(), nullptr);
         const std::wstring file = path + L"\\" + name;
-        return installer ? CopyFileW(TestInstallerPath().c_str(), file.c_str(), FALSE) != FALSE
-                         : static_cast<bool>(UniqueFileHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
+        return installer
+                   ? CopyFileW(TestInstallerPath().c_str(), file.c_str(), FALSE) != FALSE
+                   : static_cast<bool>(UniqueFileHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
     }
 
     const std::wstring path = ModuleFolder() + L"\\Redist";
@@ -98,7 +99,8 @@ TEST_F(DriverInstallTest, EachClickStartsTheFirstInstallerFoundAndConnectsOnlyAf
     // Seeing both installers start took a while; an early "installed" message would have been handled by now.
     ASSERT_TRUE(PumpUntil([&] { return installers.Starts() == 2; }, 30s)) << "the installers did not start";
     for (const auto& started : installers.Of(L"start")) {
-        EXPECT_TRUE(EndsWith(started.program, L"\\Redist\\" + std::wstring(first.cFileName))) << ToUtf8(started.program);
+        EXPECT_TRUE(EndsWith(started.program, L"\\Redist\\" + std::wstring(first.cFileName)))
+            << ToUtf8(started.program);
         EXPECT_EQ(started.show, SW_SHOWNORMAL);
     }
     EXPECT_EQ(logs.Count(DriverReady), 0);

@@ -26,7 +26,9 @@ namespace {
 FirewallFacts HomeNetwork(bool ruleAllowsUdp) {
     FirewallFacts facts{.known = true, .currentProfiles = FirewallPrivate, .privateProfile = {.enabled = true}};
     if (ruleAllowsUdp)
-        facts.rules.push_back({.enabled = true, .allow = true, .protocol = FirewallProtocolUdp,
+        facts.rules.push_back({.enabled = true,
+                               .allow = true,
+                               .protocol = FirewallProtocolUdp,
                                .profiles = FirewallDomain | FirewallPrivate});
     return facts;
 }
@@ -64,7 +66,9 @@ protected:
     // Checks still out post to a window that is gone, harmlessly.
     void TearDown() override { DropWindowAndServer(window, server); }
 
-    bool SettleChecks() { return PumpUntil([&] { return window->firewall.checksOut == 0; }, std::chrono::seconds(10)); }
+    bool SettleChecks() {
+        return PumpUntil([&] { return window->firewall.checksOut == 0; }, std::chrono::seconds(10));
+    }
     // A timer tick's check, with the probe answering `facts` when given.
     bool Recheck(const FirewallFacts* facts = nullptr) {
         if (facts != nullptr) {
@@ -106,8 +110,10 @@ TEST_F(FirewallWindowTest, EachFindingShowsItsButtonOrNothing) {
     publicNetwork.publicProfile.enabled = true;
     failed.failure = 0x80004001;
     const std::pair<FirewallFacts, std::vector<ClickAction>> cases[] = {
-        {HomeNetwork(true), {}}, {HomeNetwork(false), {ClickAction::AddFirewallRule}},
-        {publicNetwork, {ClickAction::OpenNetworkSettings}}, {failed, {}},
+        {HomeNetwork(true), {}},
+        {HomeNetwork(false), {ClickAction::AddFirewallRule}},
+        {publicNetwork, {ClickAction::OpenNetworkSettings}},
+        {failed, {}},
     };
     // One window, re-checked by its timer: each answer replaces the last on the card.
     for (std::size_t i = 0; i < std::size(cases); ++i) {

@@ -24,8 +24,12 @@ TEST(HostIdentityTest, ConvertsBetweenUtf8AndUtf16BothWays) {
         EXPECT_EQ(ToUtf16(utf8), utf16);
     }
     // Malformed text becomes replacement characters instead of nothing.
-    EXPECT_EQ(ToUtf8(L"A\xD800"s + L"B"), "A\xEF\xBF\xBD" "B");
-    EXPECT_EQ(ToUtf16("a\x80" "b"), L"a\xFFFD" L"b");
+    EXPECT_EQ(ToUtf8(L"A\xD800"s + L"B"), "A\xEF\xBF\xBD"
+                                          "B");
+    EXPECT_EQ(ToUtf16("a\x80"
+                      "b"),
+              L"a\xFFFD"
+              L"b");
     EXPECT_EQ(ToUtf16("Caf\xC3"), L"Caf\xFFFD");
 }
 

@@ -23,8 +23,10 @@ class NetworkChangeTest : public testing::Test {
 protected:
     void SetUp() override {
         const HMODULE dnsApi = LoadLibraryW(L"dnsapi.dll"); // kept loaded: a late completion may run in it
-        calls = reinterpret_cast<decltype(calls)>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Calls")));
-        reset = reinterpret_cast<decltype(reset)>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Reset")));
+        calls =
+            reinterpret_cast<decltype(calls)>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Calls")));
+        reset =
+            reinterpret_cast<decltype(reset)>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Reset")));
         ASSERT_TRUE(calls && reset) << "the test dnsapi.dll is not in use (WINEDLLOVERRIDES=dnsapi=n,b)";
         ASSERT_TRUE(sandbox.Ready());
         SimulatedBus::Reset();
@@ -61,11 +63,19 @@ TEST_F(NetworkChangeTest, ANewFirstAddressIsShownAndAnnouncedAgain) {
     const LocalAddress wifi2{"10.0.0.7", L"Wi-Fi 2", true}, vpn{"172.16.0.5", L"VPN", true};
     // power: 0 for the network watch's post, else a WM_POWERBROADCAST event; shown: the first address the
     // window holds afterwards, "" for none; announced: the address of a new registration, nullptr for none.
-    struct Case { const char* what; std::vector<LocalAddress> addresses; WPARAM power; const char* shown, *announced; };
+    struct Case {
+        const char* what;
+        std::vector<LocalAddress> addresses;
+        WPARAM power;
+        const char *shown, *announced;
+    };
     const Case cases[] = {
         {"Wi-Fi switched", {wifi2}, 0, "10.0.0.7", "10.0.0.7"},
-        {"another adapter behind the same first address", {wifi2, {"192.168.56.1", L"Ethernet", false}}, 0,
-         "10.0.0.7", nullptr},
+        {"another adapter behind the same first address",
+         {wifi2, {"192.168.56.1", L"Ethernet", false}},
+         0,
+         "10.0.0.7",
+         nullptr},
         {"a VPN takes the route to the internet", {vpn, wifi2}, 0, "172.16.0.5", "172.16.0.5"},
         {"going to sleep is no change", {wifi2}, PBT_APMSUSPEND, "172.16.0.5", nullptr},
         {"back from sleep on another network", {wifi2}, PBT_APMRESUMEAUTOMATIC, "10.0.0.7", "10.0.0.7"},
@@ -92,9 +102,10 @@ TEST_F(NetworkChangeTest, ANewFirstAddressIsShownAndAnnouncedAgain) {
         std::string text(calls(nullptr, 0) + 1, '\0');
         text.resize(calls(text.data(), static_cast<DWORD>(text.size())));
         const std::string record = "\n" + text;
-        const std::string registration = c.announced == nullptr ? std::string("\nregister ")
-            : "\nconstruct instance=RACING-PC._velotrix._udp.local host=RACING-PC.local ip4=" + std::string(c.announced) +
-                  " ip6=none port=47821";
+        const std::string registration =
+            c.announced == nullptr ? std::string("\nregister ")
+                                   : "\nconstruct instance=RACING-PC._velotrix._udp.local host=RACING-PC.local ip4=" +
+                                         std::string(c.announced) + " ip6=none port=47821";
         EXPECT_EQ(record.find(registration) != std::string::npos, c.announced != nullptr) << record;
     }
 }

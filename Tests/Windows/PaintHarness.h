@@ -47,9 +47,10 @@ public:
         ComPtr<ID2D1RenderTarget> target;
         ComPtr<ID2D1SolidColorBrush> brush;
         const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties(
-            D2D1_RENDER_TARGET_TYPE_DEFAULT, D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED),
-            96.0f, 96.0f);
-        if (FAILED(wic->CreateBitmap(width, height, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, bitmap.Put())) ||
+            D2D1_RENDER_TARGET_TYPE_DEFAULT,
+            D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED), 96.0f, 96.0f);
+        if (FAILED(
+                wic->CreateBitmap(width, height, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, bitmap.Put())) ||
             FAILED(drawing.d2dFactory->CreateWicBitmapRenderTarget(bitmap.get(), &properties, target.Put())) ||
             !CreatePaintBrush(*target.get(), brush)) {
             // Wine's Direct2D draws through wined3d, which needs an X display even for a bitmap.

@@ -27,16 +27,22 @@ using Regions = std::vector<std::pair<Action, std::int32_t>>;
 // Every page starts with the share button and ends with the options and the web link.
 Regions Page(Regions middle) {
     middle.insert(middle.begin(), {Action::ShareAppLinks, 0});
-    for (const Action action : {Action::ToggleAskFirst, Action::ToggleStartWithWindows, Action::ToggleKeepInTray,
-                                Action::OpenWebPage})
+    for (const Action action :
+         {Action::ToggleAskFirst, Action::ToggleStartWithWindows, Action::ToggleKeepInTray, Action::OpenWebPage})
         middle.emplace_back(action, 0);
     return middle;
 }
 
 PageInput BasePage(float scale, std::vector<PhoneView> phones = {}) {
-    return {.width = std::floor(460 * scale), .height = std::floor(700 * scale), .busConnected = true, .port = 47821,
-            .computerName = L"DESKTOP-4K7Q2M", .addresses = {{"192.168.1.20", L"Wi-Fi", true}}, .askFirst = true,
-            .keepInTray = true, .phones = std::move(phones)};
+    return {.width = std::floor(460 * scale),
+            .height = std::floor(700 * scale),
+            .busConnected = true,
+            .port = 47821,
+            .computerName = L"DESKTOP-4K7Q2M",
+            .addresses = {{"192.168.1.20", L"Wi-Fi", true}},
+            .askFirst = true,
+            .keepInTray = true,
+            .phones = std::move(phones)};
 }
 
 PhoneView Phone(std::uint32_t session, std::string name, PhoneState state) {
@@ -87,14 +93,20 @@ protected:
 // Every screen the window can show, kept as a picture, with its regions in drawing order, on the page
 // and apart from each other.
 TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
-    struct Case { const wchar_t* file; float scale; PageInput page; Regions regions; bool animating; };
+    struct Case {
+        const wchar_t* file;
+        float scale;
+        PageInput page;
+        Regions regions;
+        bool animating;
+    };
     std::vector<Case> cases;
     cases.push_back({L"empty-state", 1, BasePage(1), Page({{Action::OpenAppStore, 0}}), false});
     PageInput missing = BasePage(1);
     missing.busConnected = false;
     missing.addresses = FiveAddresses;
-    cases.push_back({L"driver-missing", 1, missing, Page({{Action::InstallDriver, 0}, {Action::OpenAppStore, 0}}),
-                     false});
+    cases.push_back(
+        {L"driver-missing", 1, missing, Page({{Action::InstallDriver, 0}, {Action::OpenAppStore, 0}}), false});
     PageInput failed = BasePage(1);
     failed.busConnected = false;
     failed.port = 0;
@@ -109,24 +121,28 @@ TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
     cases.push_back({L"active", 1, BasePage(1, {LivePhone(0x1111, Maya, 1), fresh}),
                      Page({{Action::DisconnectPhone, 0x1111}, {Action::DisconnectPhone, 0x2222}}), true});
     cases.push_back({L"active-idle", 1, BasePage(1, {fresh}), Page({{Action::DisconnectPhone, 0x2222}}), false});
-    for (const auto& [file, state] : {std::pair{L"refused", PhoneState::Refused}, {L"no-room", PhoneState::NoRoom},
-                                      {L"no-driver", PhoneState::NoDriver}, {L"other-version", PhoneState::OtherVersion}}) {
+    for (const auto& [file, state] : {std::pair{L"refused", PhoneState::Refused},
+                                      {L"no-room", PhoneState::NoRoom},
+                                      {L"no-driver", PhoneState::NoDriver},
+                                      {L"other-version", PhoneState::OtherVersion}}) {
         PageInput page = BasePage(1, {Phone(0x3333, Leo, state)});
         page.busConnected = state != PhoneState::NoDriver;
-        cases.push_back({file, 1, page, Page(page.busConnected ? Regions{} : Regions{{Action::InstallDriver, 0}}), false});
+        cases.push_back(
+            {file, 1, page, Page(page.busConnected ? Regions{} : Regions{{Action::InstallDriver, 0}}), false});
     }
-    PageInput demo = BasePage(1, {LivePhone(0x4444, Maya, 1), LivePhone(0x5555, "Sam", 2),
-                                  Phone(0x6666, Leo, PhoneState::Waiting)});
+    PageInput demo =
+        BasePage(1, {LivePhone(0x4444, Maya, 1), LivePhone(0x5555, "Sam", 2), Phone(0x6666, Leo, PhoneState::Waiting)});
     demo.demo = true;
     demo.computerName = L"RACING-PC";
     cases.push_back({L"demo", 1, demo,
-                     Page({{Action::DisconnectPhone, 0x4444}, {Action::DisconnectPhone, 0x5555},
-                           {Action::AllowPhone, 0x6666}, {Action::DenyPhone, 0x6666}}),
+                     Page({{Action::DisconnectPhone, 0x4444},
+                           {Action::DisconnectPhone, 0x5555},
+                           {Action::AllowPhone, 0x6666},
+                           {Action::DenyPhone, 0x6666}}),
                      true});
-    cases.push_back({L"scale-1.5", 1.5f,
-                     BasePage(1.5f, {LivePhone(0x7777, Maya, 3), Phone(0x8888, Leo, PhoneState::Waiting)}),
-                     Page({{Action::DisconnectPhone, 0x7777}, {Action::AllowPhone, 0x8888}, {Action::DenyPhone, 0x8888}}),
-                     true});
+    cases.push_back(
+        {L"scale-1.5", 1.5f, BasePage(1.5f, {LivePhone(0x7777, Maya, 3), Phone(0x8888, Leo, PhoneState::Waiting)}),
+         Page({{Action::DisconnectPhone, 0x7777}, {Action::AllowPhone, 0x8888}, {Action::DenyPhone, 0x8888}}), true});
 
     // The pictures go to VELOTRIX_PICTURES (a Unix path is reached through Wine's Z: drive), or beside Tests.
     wchar_t value[1024], folder[MAX_PATH];
@@ -145,10 +161,12 @@ TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
         EXPECT_EQ(result.animating, c.animating);
         for (std::size_t i = 0; i < r.size(); ++i) {
             EXPECT_TRUE(r[i].rect.x >= 0 && r[i].rect.x + r[i].rect.width <= c.page.width && r[i].rect.y >= 0 &&
-                        r[i].rect.y + r[i].rect.height <= result.contentHeight) << "region " << i << " is off the page";
+                        r[i].rect.y + r[i].rect.height <= result.contentHeight)
+                << "region " << i << " is off the page";
             for (std::size_t j = i + 1; j < r.size(); ++j)
-                EXPECT_TRUE(r[i].rect.x + r[i].rect.width <= r[j].rect.x || r[j].rect.x + r[j].rect.width <= r[i].rect.x ||
-                            r[i].rect.y + r[i].rect.height <= r[j].rect.y || r[j].rect.y + r[j].rect.height <= r[i].rect.y)
+                EXPECT_TRUE(
+                    r[i].rect.x + r[i].rect.width <= r[j].rect.x || r[j].rect.x + r[j].rect.width <= r[i].rect.x ||
+                    r[i].rect.y + r[i].rect.height <= r[j].rect.y || r[j].rect.y + r[j].rect.height <= r[i].rect.y)
                     << "regions " << i << " and " << j << " overlap";
         }
         EXPECT_TRUE(harness.SavePng(std::wstring(folder) + L"\\" + c.file + L".png"));
@@ -242,10 +260,14 @@ TEST_F(PaintTest, LiveViewDrawsSteeringPedalsAndStick) {
     auto at = [&](float x, float row) { return harness.Pixel(static_cast<int>(x), static_cast<int>(row)); };
 
     // Steering fills from the centre to the left end only; gas fills its whole track; brake nothing.
-    for (const auto& [x, colour] : {std::pair{x1 + bw * 0.1f, Palette::Text}, {x1 + bw * 0.4f, Palette::Text},
-                                    {x1 + bw * 0.6f, Palette::Control}, {x1 + bw * 0.9f, Palette::Control},
-                                    {x2 + 6 * s, Palette::Accent}, {x2 + bw - 6 * s, Palette::Accent},
-                                    {x3 + 6 * s, Palette::Control}, {x3 + bw - 6 * s, Palette::Control}})
+    for (const auto& [x, colour] : {std::pair{x1 + bw * 0.1f, Palette::Text},
+                                    {x1 + bw * 0.4f, Palette::Text},
+                                    {x1 + bw * 0.6f, Palette::Control},
+                                    {x1 + bw * 0.9f, Palette::Control},
+                                    {x2 + 6 * s, Palette::Accent},
+                                    {x2 + bw - 6 * s, Palette::Accent},
+                                    {x3 + 6 * s, Palette::Control},
+                                    {x3 + bw - 6 * s, Palette::Control}})
         ExpectColour(at(x, track), colour);
     // The stick's dot leaves the ring's centre for its upper right.
     const float stickX = page.width - pad - 27 * s, stickY = y + 95 * s;
@@ -254,8 +276,13 @@ TEST_F(PaintTest, LiveViewDrawsSteeringPedalsAndStick) {
 }
 
 TEST(PaintPhoneTextsTest, PillAndExplanationFollowTheState) {
-    struct Case { std::uint8_t state; std::int32_t player; const wchar_t* pill; std::uint32_t colour;
-                  const wchar_t* explanation; };
+    struct Case {
+        std::uint8_t state;
+        std::int32_t player;
+        const wchar_t* pill;
+        std::uint32_t colour;
+        const wchar_t* explanation;
+    };
     const std::vector<Case> cases = {
         {0, 2, L"Player 2", Palette::Accent, L""},
         {0, 0, L"Controller", Palette::Accent, L""},
@@ -275,13 +302,19 @@ TEST(PaintPhoneTextsTest, PillAndExplanationFollowTheState) {
 }
 
 TEST(PaintPhoneTextsTest, StatusLineTellsAddressRateAndRumble) {
-    struct Case { PhoneView view; bool demo; const wchar_t* line; };
+    struct Case {
+        PhoneView view;
+        bool demo;
+        const wchar_t* line;
+    };
     const std::vector<Case> cases = {
         {{.address = "192.168.1.57"}, false, L"192.168.1.57  \u00B7  paused"},
         {{.address = "192.168.1.57", .idle = false, .inputRate = 250}, false, L"192.168.1.57  \u00B7  250 updates/s"},
-        {{.address = "192.168.1.57", .idle = false, .inputRate = 249, .rumbleSmall = 1}, false,
+        {{.address = "192.168.1.57", .idle = false, .inputRate = 249, .rumbleSmall = 1},
+         false,
          L"192.168.1.57  \u00B7  249 updates/s  \u00B7  rumble"},
-        {{.address = "fe80::1c2a:3bff:fe4d:5e6f", .rumbleLarge = 200}, false,
+        {{.address = "fe80::1c2a:3bff:fe4d:5e6f", .rumbleLarge = 200},
+         false,
          L"fe80::1c2a:3bff:fe4d:5e6f  \u00B7  paused  \u00B7  rumble"},
         {{.address = "10.0.0.99", .idle = false, .inputRate = 60}, true, L"192.168.1.34  \u00B7  60 updates/s"},
         {{.address = ""}, true, L"192.168.1.34  \u00B7  paused"},

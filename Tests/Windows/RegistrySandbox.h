@@ -68,8 +68,9 @@ inline bool WriteRaw(HKEY parent, const wchar_t* subkey, const wchar_t* name, co
 }
 
 inline RawValue Dword(DWORD number) {
-    return {REG_DWORD, {static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
-                        static_cast<unsigned char>(number >> 16), static_cast<unsigned char>(number >> 24)}};
+    return {REG_DWORD,
+            {static_cast<unsigned char>(number), static_cast<unsigned char>(number >> 8),
+             static_cast<unsigned char>(number >> 16), static_cast<unsigned char>(number >> 24)}};
 }
 
 // UTF-16LE bytes of `text` exactly as given (include the NULs you want stored).

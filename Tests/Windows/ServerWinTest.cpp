@@ -33,8 +33,8 @@ TEST(ServerWinTest, LogFileIsTruncatedAndReadableButNotWritableByOthers) {
     EXPECT_TRUE(std::regex_match(std::string(buffer, read), std::regex("[0-9:.]{12} Velotrix server starting\r\n")))
         << buffer;
 
-    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);

@@ -52,18 +52,23 @@ TEST_F(SettingsTest, ReadsStoredValuesAndTreatsOtherTypesAsMissing) {
     const std::vector<Case> cases = {
         {"both flags off", {{L"AskFirst", Dword(0)}, {L"KeepInTray", Dword(0)}}, {false, false, {}, 0}},
         {"any non-zero flag is on", {{L"AskFirst", Dword(2)}, {L"KeepInTray", Dword(0xFFFFFFFF)}}, {true, true, {}, 0}},
-        {"a flag stored as 4 binary bytes is missing", {{L"AskFirst", RawValue{REG_BINARY, {0, 0, 0, 0}}}},
+        {"a flag stored as 4 binary bytes is missing",
+         {{L"AskFirst", RawValue{REG_BINARY, {0, 0, 0, 0}}}},
          {true, true, {}, 0}},
         {"port stored as a string is missing", {{L"Port", Utf16Value(REG_SZ, L"5000\0"s)}}, {true, true, {}, 0}},
-        {"allowed phones", {{L"Allowed", Utf16Value(REG_MULTI_SZ, L"f000112233445566778899aabbccddee\0"
-                                                                  L"0a112233445566778899aabbccddeeff\0\0"s)}},
+        {"allowed phones",
+         {{L"Allowed", Utf16Value(REG_MULTI_SZ, L"f000112233445566778899aabbccddee\0"
+                                                L"0a112233445566778899aabbccddeeff\0\0"s)}},
          {true, true, {phoneA, phoneB}, 0}},
-        {"the walk stops at an empty string", {{L"Allowed", Utf16Value(REG_MULTI_SZ, L"ab\0\0cd\0\0"s)}},
+        {"the walk stops at an empty string",
+         {{L"Allowed", Utf16Value(REG_MULTI_SZ, L"ab\0\0cd\0\0"s)}},
          {true, true, {"ab"}, 0}},
         {"an empty multi-string holds no entries", {{L"Allowed", RawValue{REG_MULTI_SZ, {}}}}, {true, true, {}, 0}},
-        {"entries without their terminating NULs", {{L"Allowed", Utf16Value(REG_MULTI_SZ, L"ab\0cd"s)}},
+        {"entries without their terminating NULs",
+         {{L"Allowed", Utf16Value(REG_MULTI_SZ, L"ab\0cd"s)}},
          {true, true, {"ab", "cd"}, 0}},
-        {"allowed stored as a plain string is missing", {{L"Allowed", Utf16Value(REG_SZ, L"ab\0"s)}},
+        {"allowed stored as a plain string is missing",
+         {{L"Allowed", Utf16Value(REG_SZ, L"ab\0"s)}},
          {true, true, {}, 0}},
     };
     for (const Case& test : cases) {
@@ -83,16 +88,13 @@ TEST_F(SettingsTest, SavesEveryValueByteForByte) {
         RawValue askFirst, keepInTray, port, allowed;
     };
     const std::vector<Case> cases = {
-        {"defaults: port written as 0, allowed as one NUL (2 bytes)",
-         Settings{true, true, {}, 0},
-         Dword(1), Dword(1), Dword(0), RawValue{REG_MULTI_SZ, {0, 0}}},
+        {"defaults: port written as 0, allowed as one NUL (2 bytes)", Settings{true, true, {}, 0}, Dword(1), Dword(1),
+         Dword(0), RawValue{REG_MULTI_SZ, {0, 0}}},
         {"two phones in ascending order, whatever order they were added in",
-         Settings{false, true, {phoneB, phoneA}, 5000},
-         Dword(0), Dword(1), Dword(5000),
+         Settings{false, true, {phoneB, phoneA}, 5000}, Dword(0), Dword(1), Dword(5000),
          Utf16Value(REG_MULTI_SZ, L"0a112233445566778899aabbccddeeff\0f000112233445566778899aabbccddee\0\0"s)},
-        {"non-ASCII entry stored as UTF-16",
-         Settings{true, false, {"caf\xC3\xA9"}, 47821},
-         Dword(1), Dword(0), Dword(47821), Utf16Value(REG_MULTI_SZ, L"caf\u00e9\0\0"s)},
+        {"non-ASCII entry stored as UTF-16", Settings{true, false, {"caf\xC3\xA9"}, 47821}, Dword(1), Dword(0),
+         Dword(47821), Utf16Value(REG_MULTI_SZ, L"caf\u00e9\0\0"s)},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);

@@ -164,8 +164,11 @@ using Calls = std::vector<std::pair<std::string, std::wstring>>;
 
 // The event's arguments, the request, its package and the package's properties in one object on the
 // stack: every call is recorded, references are counted by COM's rules, and nothing is freed.
-class FakeShare : public IDataRequestedEventArgs, public IDataRequest, public IDataPackage,
-                  public IDataPackage2, public IDataPackagePropertySet {
+class FakeShare : public IDataRequestedEventArgs,
+                  public IDataRequest,
+                  public IDataPackage,
+                  public IDataPackage2,
+                  public IDataPackagePropertySet {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID asked, void** object) override {
         const std::pair<const GUID*, void*> interfaces[] = {
@@ -215,9 +218,9 @@ public:
     UNEXPECTED(put_Thumbnail, IInspectable*) UNEXPECTED(get_FileTypes, IInspectable**)
     UNEXPECTED(get_ApplicationName, HSTRING*) UNEXPECTED(put_ApplicationName, HSTRING)
     UNEXPECTED(get_ApplicationListingUri, IUriRuntimeClass**) UNEXPECTED(put_ApplicationListingUri, IUriRuntimeClass*)
-    // clang-format on
+        // clang-format on
 
-    Calls calls;
+        Calls calls;
     long references = 1;
     bool noPackage = false;
 
@@ -239,7 +242,8 @@ TEST(ShareRequestTest, FillsTitleDescriptionWebLinkAndTextInThatOrderAndGivesEve
     EXPECT_EQ(FillShareRequest(&share), S_OK);
 
     const std::wstring text = L"Velotrix turns an iPhone into a racing wheel and gamepad for PC games.\n\n"
-                              L"iPhone app: " + StoreLink + L"\nWindows app: " + WebLink;
+                              L"iPhone app: " +
+                              StoreLink + L"\nWindows app: " + WebLink;
     Calls expected = {{"title", L"Velotrix"}, {"description", L"An iPhone as a racing wheel for PC games"}};
     if (UrisCanBeMade()) expected.emplace_back("web link", WebLink + L"/");
     expected.emplace_back("text", text);

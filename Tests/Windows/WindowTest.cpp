@@ -32,16 +32,21 @@ using namespace std::string_literals;
 constexpr std::int64_t Ms = 1'000'000;
 
 TEST(WindowRulesTest, SizesAreTheDesignSizesTimesTheScaleTruncatedPlusTheFrame) {
-    struct Case { unsigned dpi; int width, height, minimum; };
+    struct Case {
+        unsigned dpi;
+        int width, height, minimum;
+    };
     // 110 DPI: 527.08 × 802.08 and 481.25; 191 DPI: 915.2 × 1392.7 and 835.6, truncated, not rounded.
-    for (const Case& c : {Case{96, 460, 700, 420}, {110, 527, 802, 481}, {144, 690, 1050, 630}, {191, 915, 1392, 835}}) {
+    for (const Case& c :
+         {Case{96, 460, 700, 420}, {110, 527, 802, 481}, {144, 690, 1050, 630}, {191, 915, 1392, 835}}) {
         EXPECT_EQ(InitialClientSize(c.dpi).width, c.width) << c.dpi;
         EXPECT_EQ(InitialClientSize(c.dpi).height, c.height) << c.dpi;
         EXPECT_EQ(MinimumTrackSize(static_cast<float>(c.dpi) / 96.0f), c.minimum) << c.dpi;
         // A frame on both sides and a caption on top, but not a second window's worth.
         const RECT outer = InitialWindowRect(c.dpi, nullptr);
         EXPECT_TRUE(outer.left == 0 && outer.top == 0 && outer.right > c.width && outer.right < c.width + 100 &&
-                    outer.bottom > c.height + 10 && outer.bottom < c.height + 150) << c.dpi;
+                    outer.bottom > c.height + 10 && outer.bottom < c.height + 150)
+            << c.dpi;
     }
     // Only the height is capped by the work area: 1050 client pixels at 144 DPI in a 1000-pixel one.
     const RECT workArea{0, 40, 1920, 1040};
@@ -54,19 +59,23 @@ TEST(WindowRulesTest, SizesAreTheDesignSizesTimesTheScaleTruncatedPlusTheFrame) 
 }
 
 TEST(WindowRulesTest, WindowOpensWhollyInsideItsMonitorsWorkArea) {
-    struct Case { UINT dpi; RECT opened, work; };
+    struct Case {
+        UINT dpi;
+        RECT opened, work;
+    };
     const Case cases[] = {
-        {96, {26, 26, 526, 826}, {0, 0, 1024, 560}},             // a small screen
-        {96, {900, 10, 1400, 700}, {0, 0, 1280, 1024}},          // beyond the right edge
-        {144, {-1500, 300, -800, 1400}, {-1920, 0, 0, 1040}},    // a monitor to the left
-        {96, {100, 100, 1000, 1500}, {0, 0, 1920, 1040}},        // a 96 DPI monitor under a 192 DPI system
+        {96, {26, 26, 526, 826}, {0, 0, 1024, 560}},          // a small screen
+        {96, {900, 10, 1400, 700}, {0, 0, 1280, 1024}},       // beyond the right edge
+        {144, {-1500, 300, -800, 1400}, {-1920, 0, 0, 1040}}, // a monitor to the left
+        {96, {100, 100, 1000, 1500}, {0, 0, 1920, 1040}},     // a 96 DPI monitor under a 192 DPI system
     };
     for (const Case& c : cases) {
         const RECT placed = PlacedWindowRect(c.dpi, c.opened, c.work), size = InitialWindowRect(c.dpi, &c.work);
         EXPECT_EQ(placed.right - placed.left, size.right) << c.opened.left;
         EXPECT_EQ(placed.bottom - placed.top, size.bottom) << c.opened.left;
         EXPECT_TRUE(placed.left >= c.work.left && placed.top >= c.work.top && placed.right <= c.work.right &&
-                    placed.bottom <= c.work.bottom) << c.opened.left;
+                    placed.bottom <= c.work.bottom)
+            << c.opened.left;
     }
     const RECT kept = PlacedWindowRect(96, RECT{100, 100, 700, 900}, RECT{0, 0, 1920, 1040});
     EXPECT_EQ(kept.left, 100);
@@ -77,10 +86,13 @@ TEST(WindowRulesTest, ClicksTakeTheFirstRegionAndHoverTheLastRightAndBottomEdges
     // Two regions overlap, so that the first-hit and the last-hit rules can be told apart.
     const std::vector<ClickRegion> regions = {
         {{10, 10, 100, 20}, 5, 0}, {{60, 10, 100, 20}, 6, 0}, {{0, -30, 50, 40}, 4, 9}}; // the last scrolled up
-    struct Case { float x, y; int first, last; };
+    struct Case {
+        float x, y;
+        int first, last;
+    };
     const Case cases[] = {
-        {10, 10, 0, 0},   {9.99f, 15, -1, -1},      {60, 15, 0, 1}, {109.99f, 29.99f, 0, 1},
-        {110, 15, 1, 1},  {80, 30, -1, -1},         {5, -5, 2, 2},  {5, 10, -1, -1},
+        {10, 10, 0, 0},  {9.99f, 15, -1, -1}, {60, 15, 0, 1}, {109.99f, 29.99f, 0, 1},
+        {110, 15, 1, 1}, {80, 30, -1, -1},    {5, -5, 2, 2},  {5, 10, -1, -1},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FirstRegionAt(regions, c.x, c.y), c.first) << c.x << "," << c.y;
@@ -90,16 +102,23 @@ TEST(WindowRulesTest, ClicksTakeTheFirstRegionAndHoverTheLastRightAndBottomEdges
 }
 
 TEST(WindowRulesTest, WheelAndKeysScrollWithinTheContent) {
-    struct Wheel { float offset; int delta; float scale, content, client, expected; };
+    struct Wheel {
+        float offset;
+        int delta;
+        float scale, content, client, expected;
+    };
     const Wheel wheels[] = {
-        {0, -120, 1, 1000, 700, 48},  {100, 120, 1, 1000, 700, 52},  {0, -120, 1.5f, 1000, 700, 72},
-        {0, -60, 1, 1000, 700, 24},   {280, -120, 1, 1000, 700, 300}, {20, 120, 1, 1000, 700, 0},
-        {0, -120, 1, 500, 700, 0},    {400, 0, 1, 1000, 700, 300},    {0, -480, 1, 700, 700, 0},
+        {0, -120, 1, 1000, 700, 48}, {100, 120, 1, 1000, 700, 52},   {0, -120, 1.5f, 1000, 700, 72},
+        {0, -60, 1, 1000, 700, 24},  {280, -120, 1, 1000, 700, 300}, {20, 120, 1, 1000, 700, 0},
+        {0, -120, 1, 500, 700, 0},   {400, 0, 1, 1000, 700, 300},    {0, -480, 1, 700, 700, 0},
     };
     for (const Wheel& c : wheels)
         EXPECT_FLOAT_EQ(ScrollAfterWheel(c.offset, c.delta, c.scale, c.content, c.client), c.expected)
             << c.offset << " by " << c.delta;
-    struct Key { ScrollKey key; float from, scale, content, client, to; };
+    struct Key {
+        ScrollKey key;
+        float from, scale, content, client, to;
+    };
     const Key keys[] = {
         {ScrollKey::LineDown, 0, 1, 1000, 600, 48},  {ScrollKey::LineDown, 0, 2, 1000, 600, 96},
         {ScrollKey::LineUp, 100, 1, 1000, 600, 52},  {ScrollKey::LineUp, 20, 1, 1000, 600, 0},
@@ -131,9 +150,12 @@ TEST(WindowRulesTest, TimerRepaintsAboutThirtyTimesASecondWhileAnimatingOnceASec
     // Windows rounds a periodic timer up to its 15.625 ms tick.
     const double fired = std::ceil(RepaintPeriodMs / 15.625) * 15.625;
     EXPECT_TRUE(1000.0 / fired >= 29.0 && 1000.0 / fired <= 33.0) << fired;
-    struct Case { bool visible, minimized, animating; int ticks, repaints, idleTicksAfter; };
+    struct Case {
+        bool visible, minimized, animating;
+        int ticks, repaints, idleTicksAfter;
+    };
     const Case cases[] = {
-        {true, false, false, 29, 0, 29}, {true, false, false, 30, 1, 0}, {true, false, false, 65, 2, 5},
+        {true, false, false, 29, 0, 29}, {true, false, false, 30, 1, 0},  {true, false, false, 65, 2, 5},
         {true, false, true, 10, 10, 0},  {false, false, true, 100, 0, 0}, {true, true, true, 100, 0, 0},
     };
     for (const Case& c : cases) {
@@ -148,12 +170,16 @@ TEST(WindowRulesTest, TimerRepaintsAboutThirtyTimesASecondWhileAnimatingOnceASec
 }
 
 TEST(WindowRulesTest, APaintCostingMoreThanAQuarterOfThePeriodStretchesItToFourTimesItsCost) {
-    struct Case { PaintPacing pacing; std::int64_t now; bool due; };
+    struct Case {
+        PaintPacing pacing;
+        std::int64_t now;
+        bool due;
+    };
     const Case cases[] = {
-        {{}, 0, true},                                              // nothing painted yet
-        {{1000 * Ms, 2 * Ms, true}, 1031 * Ms, true},               // a cheap paint, one period later
+        {{}, 0, true},                                // nothing painted yet
+        {{1000 * Ms, 2 * Ms, true}, 1031 * Ms, true}, // a cheap paint, one period later
         {{1000 * Ms, 2 * Ms, true}, 1031 * Ms - 1, false},
-        {{1000 * Ms, 7'750'000, true}, 1031 * Ms, true},            // a quarter of the period: no stretch
+        {{1000 * Ms, 7'750'000, true}, 1031 * Ms, true}, // a quarter of the period: no stretch
         {{1000 * Ms, 100 * Ms, true}, 1399 * Ms, false},
         {{1000 * Ms, 100 * Ms, true}, 1400 * Ms, true},
     };
@@ -171,7 +197,10 @@ TEST(WindowRulesTest, BalloonFieldsAreCutToFitAndAlwaysTerminated) {
 
 TEST(WindowRulesTest, QuitAndAddFirewallRuleAreWholeCaseSensitiveOptions) {
     // A copy that missed either option would only wake the running one and exit 0.
-    struct Case { std::vector<std::wstring> arguments; bool quit, addRule; };
+    struct Case {
+        std::vector<std::wstring> arguments;
+        bool quit, addRule;
+    };
     const Case cases[] = {
         {{L"Velotrix.exe", L"--tray", L"--quit"}, true, false},
         {{L"Velotrix.exe", L"--Quit", L"-quit", L"--quit=1", L"/quit", L"--add-firewall"}, false, false},
@@ -231,13 +260,17 @@ protected:
     HWND Hwnd() const { return window->hwnd; }
     void Validate() { ValidateRect(Hwnd(), nullptr); }
     bool Invalidated() { return GetUpdateRect(Hwnd(), nullptr, FALSE) != FALSE; }
-    LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) { return SendMessageW(Hwnd(), message, wParam, lParam); }
+    LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+        return SendMessageW(Hwnd(), message, wParam, lParam);
+    }
     // Dispatches what is posted to this thread (the approval messages among them).
     void Pump() {
         MSG message{};
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) quitPosted = true;
-            else DispatchMessageW(&message);
+            if (message.message == WM_QUIT)
+                quitPosted = true;
+            else
+                DispatchMessageW(&message);
         }
     }
     static LPARAM Point(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
@@ -257,7 +290,8 @@ TEST_F(WindowTest, OpensAsAResizableVelotrixWindowWithTheRequestedClientAreaAndR
     EXPECT_TRUE(main.startWithWindows);
     EXPECT_TRUE(IsWindowVisible(Hwnd()));
     EXPECT_EQ(FindWindowW(L"VelotrixServer", L"Velotrix"), Hwnd());
-    EXPECT_EQ(GetWindowLongPtrW(Hwnd(), GWL_STYLE) & (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX),
+    EXPECT_EQ(GetWindowLongPtrW(Hwnd(), GWL_STYLE) &
+                  (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX),
               WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX);
     // This process runs at the system DPI, and Xvfb's screen is high enough for the whole window.
     const UINT dpi = GetDpiForWindow(Hwnd());
@@ -273,7 +307,7 @@ TEST_F(WindowTest, DpiChangeRecreatesEveryTextFormatForTheNewScaleMovesTheWindow
     MainWindow& main = MakeWindow(false);
     const auto formats = [&main] {
         return std::vector<IDWriteTextFormat*>{main.drawing.titleFormat.get(), main.drawing.buttonFormat.get(),
-                                               main.drawing.bodyFormat.get(), main.drawing.headingFormat.get(),
+                                               main.drawing.bodyFormat.get(),  main.drawing.headingFormat.get(),
                                                main.drawing.smallFormat.get(), main.drawing.labelFormat.get()};
     };
     // Held here, so that a released format cannot come back at the same address and pass for new.
@@ -391,7 +425,9 @@ TEST_F(WindowTest, ClosingWithKeepInTrayHidesAndShowsTheBalloonOnce) {
         EXPECT_TRUE(IsWindow(Hwnd()));
         EXPECT_FALSE(IsWindowVisible(Hwnd()));
     }
-    EXPECT_EQ(tray.Balloons(L"Velotrix is still running", L"Phones can keep connecting. Quit from this icon\u2019s menu."), 1);
+    EXPECT_EQ(
+        tray.Balloons(L"Velotrix is still running", L"Phones can keep connecting. Quit from this icon\u2019s menu."),
+        1);
     Pump();
     EXPECT_FALSE(quitPosted);
 }
@@ -417,8 +453,8 @@ TEST_F(WindowTest, TwoApprovalRequestsAtOnceShowOneBalloonNamingTheLaterPhoneWit
     server->SetAskFirst(true);
     MainWindow& main = MakeWindow(true);
     // The user is busy in another window.
-    const HWND other = CreateWindowExW(0, L"STATIC", L"Other program", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200,
-                                       200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    const HWND other = CreateWindowExW(0, L"STATIC", L"Other program", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 200,
+                                       nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(other, nullptr);
     SetForegroundWindow(other);
     const HWND foreground = GetForegroundWindow();
@@ -431,7 +467,8 @@ TEST_F(WindowTest, TwoApprovalRequestsAtOnceShowOneBalloonNamingTheLaterPhoneWit
 
     // Prompts are spaced: the second request within seconds repaints but shows no second balloon.
     EXPECT_EQ(tray.Balloons(L"A phone wants to connect",
-                            L"\u201CBen\u201D is asking to become a controller. Open Velotrix to allow it."), 1);
+                            L"\u201CBen\u201D is asking to become a controller. Open Velotrix to allow it."),
+              1);
     EXPECT_TRUE(IsWindowVisible(Hwnd()));
     EXPECT_EQ(GetForegroundWindow(), foreground);
     int allowButtons = 0; // both phones painted, waiting
@@ -448,11 +485,15 @@ TEST_F(WindowTest, TwoApprovalRequestsAtOnceShowOneBalloonNamingTheLaterPhoneWit
 
 TEST_F(WindowTest, SecondCopyAndTrayClicksBringTheWindowBack) {
     MakeWindow(true);
-    struct Case { UINT message; LPARAM lParam; bool shows; };
+    struct Case {
+        UINT message;
+        LPARAM lParam;
+        bool shows;
+    };
     const Case cases[] = {
-        {WM_APP_TRAY, MAKELPARAM(WM_LBUTTONUP, 1), true},         {WM_APP_TRAY, MAKELPARAM(NIN_SELECT, 1), true},
-        {WM_APP_TRAY, MAKELPARAM(NIN_KEYSELECT, 1), true},        {WM_APP_TRAY, MAKELPARAM(NIN_BALLOONUSERCLICK, 1), true},
-        {WM_APP_TRAY, MAKELPARAM(WM_MOUSEMOVE, 1), false},        {WM_APP_TRAY, MAKELPARAM(NIN_BALLOONSHOW, 1), false},
+        {WM_APP_TRAY, MAKELPARAM(WM_LBUTTONUP, 1), true},  {WM_APP_TRAY, MAKELPARAM(NIN_SELECT, 1), true},
+        {WM_APP_TRAY, MAKELPARAM(NIN_KEYSELECT, 1), true}, {WM_APP_TRAY, MAKELPARAM(NIN_BALLOONUSERCLICK, 1), true},
+        {WM_APP_TRAY, MAKELPARAM(WM_MOUSEMOVE, 1), false}, {WM_APP_TRAY, MAKELPARAM(NIN_BALLOONSHOW, 1), false},
     };
     for (const Case& c : cases) {
         ShowWindow(Hwnd(), SW_HIDE);

@@ -15,10 +15,14 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
     std::uint8_t low = 0x80;
     std::uint8_t high = 0xBF;
     if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-    else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-    else return 0;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4;
+    else
+        return 0;
     if (lead == 0xE0) low = 0xA0;
     if (lead == 0xED) high = 0x9F;
     if (lead == 0xF0) low = 0x90;
@@ -49,13 +53,27 @@ std::string JsonString(std::string_view text) {
         }
         const char c = text[i++];
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (static_cast<std::uint8_t>(c) < 0x20) {
                 out += "\\u00";

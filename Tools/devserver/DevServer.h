@@ -49,7 +49,6 @@ struct Command {
 // line is CommandKind::Nothing. On false, `error` says what is wrong and `command` is untouched.
 [[nodiscard]] bool ParseCommand(std::string_view line, Command& command, std::string& error);
 
-
 // One event each, without the newline.
 std::string ListeningEvent(std::uint16_t port);
 std::string LogEvent(std::string_view line);

@@ -82,7 +82,6 @@ void AppendPhone(std::string& out, const PhoneView& phone) {
 
 } // namespace
 
-
 std::string ListeningEvent(std::uint16_t port) {
     std::string out = EventStart("listening");
     AppendField(out, "port", std::int64_t{port});

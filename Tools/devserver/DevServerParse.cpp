@@ -56,13 +56,14 @@ bool ParseOptions(const std::vector<std::string>& arguments, Options& options, s
         std::string_view argument = arguments[index];
         std::string_view value;
         bool haveValue = false;
-        if (const std::size_t equals = argument.find('='); argument.starts_with("--") && equals != std::string_view::npos) {
+        if (const std::size_t equals = argument.find('=');
+            argument.starts_with("--") && equals != std::string_view::npos) {
             value = argument.substr(equals + 1);
             argument = argument.substr(0, equals);
             haveValue = true;
         }
-        const bool takesValue = argument == "--port" || argument == "--name" || argument == "--allow" ||
-                                argument == "--user-index-delay";
+        const bool takesValue =
+            argument == "--port" || argument == "--name" || argument == "--allow" || argument == "--user-index-delay";
         if (takesValue && !haveValue) {
             if (index + 1 >= arguments.size()) {
                 error = std::string(argument) + " needs a value";

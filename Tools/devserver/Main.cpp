@@ -41,8 +41,7 @@ template <typename Make>
 void Emit(Output& output, Make make) {
     try {
         output.Line(make());
-    } catch (const std::bad_alloc&) {
-    }
+    } catch (const std::bad_alloc&) {}
 }
 
 void OnLogLine(void* context, const char* line) {

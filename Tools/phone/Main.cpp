@@ -116,9 +116,7 @@ private:
         changed.wait_for(lock, std::chrono::nanoseconds(std::min<std::int64_t>(remaining, 50'000'000)));
     }
 
-    std::int64_t NextHello() const {
-        return active || options.helloIntervalNs == 0 ? INT64_MAX : nextHello;
-    }
+    std::int64_t NextHello() const { return active || options.helloIntervalNs == 0 ? INT64_MAX : nextHello; }
 
     void ReceiveLoop() {
         std::uint8_t buffer[2048];

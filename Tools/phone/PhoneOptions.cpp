@@ -153,16 +153,21 @@ ParseResult ParsePhoneOptions(const std::vector<std::string>& arguments, PhoneOp
             out.version = static_cast<std::uint8_t>(number);
         } else if (key == "--rate") {
             if (!takeValue()) return ParseResult::Error;
-            if (!ParseDecimal(value, 0, 10000, out.rate) || out.rate <= 0) return invalid("a rate (above 0, at most 10000 Hz)");
+            if (!ParseDecimal(value, 0, 10000, out.rate) || out.rate <= 0)
+                return invalid("a rate (above 0, at most 10000 Hz)");
         } else if (key == "--duration") {
             if (!takeValue()) return ParseResult::Error;
             if (!seconds(out.durationNs)) return invalid("a number of seconds (0 to 86400)");
         } else if (key == "--pattern") {
             if (!takeValue()) return ParseResult::Error;
-            if (value == "sweep") out.pattern = InputPattern::Sweep;
-            else if (value == "still") out.pattern = InputPattern::Still;
-            else if (value == "buttons") out.pattern = InputPattern::Buttons;
-            else return invalid("a pattern (sweep, still or buttons)");
+            if (value == "sweep")
+                out.pattern = InputPattern::Sweep;
+            else if (value == "still")
+                out.pattern = InputPattern::Still;
+            else if (value == "buttons")
+                out.pattern = InputPattern::Buttons;
+            else
+                return invalid("a pattern (sweep, still or buttons)");
         } else if (key == "--hello-interval") {
             if (!takeValue()) return ParseResult::Error;
             if (!milliseconds(out.helloIntervalNs)) return invalid("milliseconds (0 to 3600000)");

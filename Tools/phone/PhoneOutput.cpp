@@ -2,7 +2,6 @@
 
 #include "Json.h"
 
-
 namespace Velotrix {
 
 namespace {
@@ -46,8 +45,10 @@ public:
 
 private:
     Line& Add(std::string_view key, const std::string& value) {
-        if (form == OutputForm::Json) text += "," + JsonString(key) + ":" + value;
-        else text += " " + std::string(key) + "=" + value;
+        if (form == OutputForm::Json)
+            text += "," + JsonString(key) + ":" + value;
+        else
+            text += " " + std::string(key) + "=" + value;
         return *this;
     }
 
@@ -55,22 +56,23 @@ private:
     std::string text;
 };
 
-std::string StateWord(std::uint8_t state) {
-    return std::to_string(state) + "(" + PhoneStateName(state) + ")";
-}
+std::string StateWord(std::uint8_t state) { return std::to_string(state) + "(" + PhoneStateName(state) + ")"; }
 
 } // namespace
 
 ReceivedKind ClassifyReceived(const std::uint8_t* data, int length) {
     Header header;
-    if (!ReadHeader({data, static_cast<std::size_t>(length)}, header) || header.version != ProtocolVersion) return ReceivedKind::Other;
+    if (!ReadHeader({data, static_cast<std::size_t>(length)}, header) || header.version != ProtocolVersion)
+        return ReceivedKind::Other;
     StatusDatagram status;
     FeedbackDatagram feedback;
     switch (static_cast<DatagramType>(header.type)) {
     case DatagramType::Status:
-        return ReadStatus({data, static_cast<std::size_t>(length)}, status) ? ReceivedKind::Status : ReceivedKind::Other;
+        return ReadStatus({data, static_cast<std::size_t>(length)}, status) ? ReceivedKind::Status
+                                                                            : ReceivedKind::Other;
     case DatagramType::Feedback:
-        return ReadFeedback({data, static_cast<std::size_t>(length)}, feedback) ? ReceivedKind::Feedback : ReceivedKind::Other;
+        return ReadFeedback({data, static_cast<std::size_t>(length)}, feedback) ? ReceivedKind::Feedback
+                                                                                : ReceivedKind::Other;
     case DatagramType::UnknownSession:
         return ReceivedKind::UnknownSession;
     default:
@@ -85,8 +87,10 @@ std::string FormatReceived(const std::uint8_t* data, int available, int length, 
         (void)ReadStatus({data, static_cast<std::size_t>(available)}, status);
         Line line(form, "status");
         line.Number("seq", status.sequence).Number("session", status.sessionId).Number("player", status.player);
-        if (form == OutputForm::Json) line.Number("state", status.state).String("state_name", PhoneStateName(status.state));
-        else line.Word("state", StateWord(status.state));
+        if (form == OutputForm::Json)
+            line.Number("state", status.state).String("state_name", PhoneStateName(status.state));
+        else
+            line.Word("state", StateWord(status.state));
         return line.String("name", status.hostName).Number("bytes", length).Finish(t);
     }
     case ReceivedKind::Feedback: {
@@ -128,7 +132,11 @@ std::string FormatSentHello(std::uint16_t sequence, std::uint8_t version, const 
 }
 
 std::string FormatSentBye(std::uint16_t sequence, std::uint32_t sessionId, int bytes, std::int64_t t, OutputForm form) {
-    return Line(form, "sent", "bye").Number("seq", sequence).Number("session", sessionId).Number("bytes", bytes).Finish(t);
+    return Line(form, "sent", "bye")
+        .Number("seq", sequence)
+        .Number("session", sessionId)
+        .Number("bytes", bytes)
+        .Finish(t);
 }
 
 std::string FormatSentInput(const InputDatagram& input, std::int64_t t, OutputForm form) {

@@ -21,8 +21,10 @@ InputDatagram PatternControls(InputPattern pattern, std::int64_t elapsedNs) {
         const bool right = phase < 2 * Second;
         controls.state.leftX = static_cast<std::int16_t>((right ? 32767 : -32768) * level / Second);
         const auto pedal = static_cast<std::uint16_t>(65535 * level / Second);
-        if (right) controls.state.rightTrigger = pedal;
-        else controls.state.leftTrigger = pedal;
+        if (right)
+            controls.state.rightTrigger = pedal;
+        else
+            controls.state.leftTrigger = pedal;
         break;
     }
     case InputPattern::Buttons:

@@ -38,18 +38,17 @@ static int PrintError(const char* message, DWORD code)
 
 static int Usage(void)
 {
-  fprintf(stderr,
-          "usage: velotrix-gamepad COMMAND\n"
-          "  status                          faults, pad count and request counters\n"
-          "  pads                            the plugged pads\n"
-          "  reports                         last report and report count of every pad the bus knows\n"
-          "  rumble SERIAL LARGE SMALL LED   what a game sends to the pad (0-255 each)\n"
-          "  user-index SERIAL N|none        give the pad user index N (0-3), or withhold it\n"
-          "  user-index-late on|off          no pad has a user index while on\n"
-          "  fault NAME on|off               version-refused, serial-taken, ready-invalid, user-index-late,\n"
-          "                                  plug-refused, ready-fails, all-pending\n"
-          "  wait-pads N [MS]                wait until at least N pads are plugged (default 5000 ms)\n"
-          "  reset                           faults off, counters 0, unplugged pads forgotten\n");
+  fprintf(stderr, "usage: velotrix-gamepad COMMAND\n"
+                  "  status                          faults, pad count and request counters\n"
+                  "  pads                            the plugged pads\n"
+                  "  reports                         last report and report count of every pad the bus knows\n"
+                  "  rumble SERIAL LARGE SMALL LED   what a game sends to the pad (0-255 each)\n"
+                  "  user-index SERIAL N|none        give the pad user index N (0-3), or withhold it\n"
+                  "  user-index-late on|off          no pad has a user index while on\n"
+                  "  fault NAME on|off               version-refused, serial-taken, ready-invalid, user-index-late,\n"
+                  "                                  plug-refused, ready-fails, all-pending\n"
+                  "  wait-pads N [MS]                wait until at least N pads are plugged (default 5000 ms)\n"
+                  "  reset                           faults off, counters 0, unplugged pads forgotten\n");
   return 2;
 }
 
@@ -151,10 +150,11 @@ static int Pads(HANDLE control, BOOL reports)
     separator = ",";
     if (reports) {
       const unsigned char* report = record + SIMBUS_PAD_REPORT;
-      printf("\"plugged\":%s,\"count\":%llu,\"buttons\":%u,\"lt\":%u,\"rt\":%u,\"lx\":%d,\"ly\":%d,\"rx\":%d,\"ry\":%d}",
-             plugged ? "true" : "false", (unsigned long long)SimBusGetU64(record, SIMBUS_PAD_REPORT_COUNT),
-             SimBusGetU16(report, 0), report[2], report[3], (int16_t)SimBusGetU16(report, 4),
-             (int16_t)SimBusGetU16(report, 6), (int16_t)SimBusGetU16(report, 8), (int16_t)SimBusGetU16(report, 10));
+      printf(
+          "\"plugged\":%s,\"count\":%llu,\"buttons\":%u,\"lt\":%u,\"rt\":%u,\"lx\":%d,\"ly\":%d,\"rx\":%d,\"ry\":%d}",
+          plugged ? "true" : "false", (unsigned long long)SimBusGetU64(record, SIMBUS_PAD_REPORT_COUNT),
+          SimBusGetU16(report, 0), report[2], report[3], (int16_t)SimBusGetU16(report, 4),
+          (int16_t)SimBusGetU16(report, 6), (int16_t)SimBusGetU16(report, 8), (int16_t)SimBusGetU16(report, 10));
       continue;
     }
     PrintUserIndex(record);

@@ -14,7 +14,7 @@
 #define USER_INDEX_COUNT 4
 
 typedef struct Pad {
-  BOOLEAN known;   /* the record holds a pad, plugged or unplugged but remembered */
+  BOOLEAN known; /* the record holds a pad, plugged or unplugged but remembered */
   BOOLEAN plugged;
   BOOLEAN userIndexWithheld;
   BOOLEAN feedbackUnsent;
@@ -306,7 +306,8 @@ static BOOLEAN BusRequest(PIRP irp, NTSTATUS* status, ULONG_PTR* information, LI
     if (!NT_SUCCESS(*status = FindOwned(SimBusGetU32(buffer, 4), file, &pad))) {
       return TRUE;
     }
-    if ((bus.faults & SIMBUS_FAULT_USER_INDEX_LATE) || pad->userIndexWithheld || pad->userIndex == SIMBUS_NO_USER_INDEX) {
+    if ((bus.faults & SIMBUS_FAULT_USER_INDEX_LATE) || pad->userIndexWithheld ||
+        pad->userIndex == SIMBUS_NO_USER_INDEX) {
       *status = STATUS_INVALID_DEVICE_OBJECT_PARAMETER;
       return TRUE;
     }
@@ -362,7 +363,8 @@ static ULONG_PTR ListPads(unsigned char* buffer, ULONG outputLength)
     }
     unsigned char* record = buffer + offset;
     RtlZeroMemory(record, SIMBUS_PAD_RECORD_SIZE);
-    ULONG flags = (pad->plugged ? SIMBUS_PAD_PLUGGED : 0) | (pad->userIndexWithheld ? SIMBUS_PAD_USER_INDEX_WITHHELD : 0) |
+    ULONG flags = (pad->plugged ? SIMBUS_PAD_PLUGGED : 0) |
+                  (pad->userIndexWithheld ? SIMBUS_PAD_USER_INDEX_WITHHELD : 0) |
                   (pad->feedbackUnsent ? SIMBUS_PAD_FEEDBACK_UNSENT : 0);
     SimBusPutU32(record, SIMBUS_PAD_SERIAL, pad->serial);
     SimBusPutU32(record, SIMBUS_PAD_FLAGS, flags);
@@ -625,8 +627,8 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
     InitializeListHead(&bus.pads[i].waiting);
   }
 
-  NTSTATUS status = CreateDeviceWithLink(driver, SIMBUS_DEVICE_NAME, SIMBUS_LINK_NAME, SIMBUS_BUS_DEVICE_TYPE,
-                                         &bus.busDevice);
+  NTSTATUS status =
+      CreateDeviceWithLink(driver, SIMBUS_DEVICE_NAME, SIMBUS_LINK_NAME, SIMBUS_BUS_DEVICE_TYPE, &bus.busDevice);
   if (!NT_SUCCESS(status)) {
     return status;
   }

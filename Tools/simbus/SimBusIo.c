@@ -7,8 +7,8 @@
  * up as a failure instead of a hang. */
 #define SIMBUS_CALL_TIMEOUT_MS 5000
 
-BOOL SimBusStart(SimBusRequest* request, HANDLE device, DWORD code, const void* input, DWORD inputSize,
-                 void* output, DWORD outputSize)
+BOOL SimBusStart(SimBusRequest* request, HANDLE device, DWORD code, const void* input, DWORD inputSize, void* output,
+                 DWORD outputSize)
 {
   memset(request, 0, sizeof(*request));
   request->event = CreateEventW(NULL, FALSE, FALSE, NULL);

@@ -22,8 +22,8 @@ typedef struct SimBusRequest {
 
 /* Issues `code` and keeps DeviceIoControl's own answer in `immediate`; answers FALSE (and
  * GetLastError) only when no event could be made. */
-BOOL SimBusStart(SimBusRequest* request, HANDLE device, DWORD code, const void* input, DWORD inputSize,
-                 void* output, DWORD outputSize);
+BOOL SimBusStart(SimBusRequest* request, HANDLE device, DWORD code, const void* input, DWORD inputSize, void* output,
+                 DWORD outputSize);
 
 /* Waits at most `milliseconds` for the request; answers 0 or the Windows error it ended with, or
  * SIMBUS_TIMED_OUT with the request still in flight (the caller then cancels it or waits again). A

@@ -9,80 +9,80 @@
 
 /* The bus device is reached through a symbolic link named like the device-interface path that
  * SetupAPI lists for the class; the install script writes the registry entries that make it list it. */
-#define SIMBUS_DEVICE_NAME L"\\Device\\VelotrixSimBus"
-#define SIMBUS_LINK_NAME L"\\??\\ROOT#SYSTEM#0001#{96e42b22-f5e9-42f8-b043-ed0f932f014f}"
+#define SIMBUS_DEVICE_NAME         L"\\Device\\VelotrixSimBus"
+#define SIMBUS_LINK_NAME           L"\\??\\ROOT#SYSTEM#0001#{96e42b22-f5e9-42f8-b043-ed0f932f014f}"
 #define SIMBUS_CONTROL_DEVICE_NAME L"\\Device\\VelotrixSimBusControl"
-#define SIMBUS_CONTROL_LINK_NAME L"\\??\\VelotrixSimBusControl"
-#define SIMBUS_CONTROL_PATH L"\\\\.\\VelotrixSimBusControl"
+#define SIMBUS_CONTROL_LINK_NAME   L"\\??\\VelotrixSimBusControl"
+#define SIMBUS_CONTROL_PATH        L"\\\\.\\VelotrixSimBusControl"
 
 /* CTL_CODE(type, function, method, access) without needing a Windows header. */
 #define SIMBUS_CTL_CODE(type, function, method, access) \
   (((uint32_t)(type) << 16) | ((uint32_t)(access) << 14) | ((uint32_t)(function) << 2) | (uint32_t)(method))
 
 /* The bus requests, as the game-controller program sends them (device type 0x2A, buffered). */
-#define SIMBUS_BUS_DEVICE_TYPE 0x2A
-#define SIMBUS_IOCTL_PLUG_IN SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0x801, 0, 2)
-#define SIMBUS_IOCTL_UNPLUG SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0x802, 0, 2)
-#define SIMBUS_IOCTL_CHECK_VERSION SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0x803, 0, 2)
-#define SIMBUS_IOCTL_WAIT_READY SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0x804, 0, 2)
-#define SIMBUS_IOCTL_SUBMIT_REPORT SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0xA02, 0, 2)
+#define SIMBUS_BUS_DEVICE_TYPE            0x2A
+#define SIMBUS_IOCTL_PLUG_IN              SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0x801, 0, 2)
+#define SIMBUS_IOCTL_UNPLUG               SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0x802, 0, 2)
+#define SIMBUS_IOCTL_CHECK_VERSION        SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0x803, 0, 2)
+#define SIMBUS_IOCTL_WAIT_READY           SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0x804, 0, 2)
+#define SIMBUS_IOCTL_SUBMIT_REPORT        SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0xA02, 0, 2)
 #define SIMBUS_IOCTL_REQUEST_NOTIFICATION SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0xA01, 0, 3)
-#define SIMBUS_IOCTL_GET_USER_INDEX SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0xA07, 0, 3)
+#define SIMBUS_IOCTL_GET_USER_INDEX       SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0xA07, 0, 3)
 
-#define SIMBUS_PLUG_IN_SIZE 16u
+#define SIMBUS_PLUG_IN_SIZE        16u
 #define SIMBUS_SERIAL_REQUEST_SIZE 8u /* unplug, wait until ready */
-#define SIMBUS_CHECK_VERSION_SIZE 8u
-#define SIMBUS_SUBMIT_REPORT_SIZE 20u
-#define SIMBUS_NOTIFICATION_SIZE 12u
-#define SIMBUS_USER_INDEX_SIZE 12u
-#define SIMBUS_REPORT_SIZE 12u
-#define SIMBUS_BUS_VERSION 1u
-#define SIMBUS_HIGHEST_SERIAL 65535u
-#define SIMBUS_TARGET_XBOX360 0u
+#define SIMBUS_CHECK_VERSION_SIZE  8u
+#define SIMBUS_SUBMIT_REPORT_SIZE  20u
+#define SIMBUS_NOTIFICATION_SIZE   12u
+#define SIMBUS_USER_INDEX_SIZE     12u
+#define SIMBUS_REPORT_SIZE         12u
+#define SIMBUS_BUS_VERSION         1u
+#define SIMBUS_HIGHEST_SERIAL      65535u
+#define SIMBUS_TARGET_XBOX360      0u
 
 /* The control device: the game's side of the pads, and switches for the bus's failures. Function
  * numbers above 0x800 are the ones Windows leaves to vendors. */
 #define SIMBUS_CONTROL_DEVICE_TYPE 0xA53B
-#define SIMBUS_CONTROL_LIST SIMBUS_CTL_CODE(SIMBUS_CONTROL_DEVICE_TYPE, 0x900, 0, 0)
-#define SIMBUS_CONTROL_FEEDBACK SIMBUS_CTL_CODE(SIMBUS_CONTROL_DEVICE_TYPE, 0x901, 0, 0)
-#define SIMBUS_CONTROL_USER_INDEX SIMBUS_CTL_CODE(SIMBUS_CONTROL_DEVICE_TYPE, 0x902, 0, 0)
-#define SIMBUS_CONTROL_FAULT SIMBUS_CTL_CODE(SIMBUS_CONTROL_DEVICE_TYPE, 0x903, 0, 0)
-#define SIMBUS_CONTROL_RESET SIMBUS_CTL_CODE(SIMBUS_CONTROL_DEVICE_TYPE, 0x904, 0, 0)
+#define SIMBUS_CONTROL_LIST        SIMBUS_CTL_CODE(SIMBUS_CONTROL_DEVICE_TYPE, 0x900, 0, 0)
+#define SIMBUS_CONTROL_FEEDBACK    SIMBUS_CTL_CODE(SIMBUS_CONTROL_DEVICE_TYPE, 0x901, 0, 0)
+#define SIMBUS_CONTROL_USER_INDEX  SIMBUS_CTL_CODE(SIMBUS_CONTROL_DEVICE_TYPE, 0x902, 0, 0)
+#define SIMBUS_CONTROL_FAULT       SIMBUS_CTL_CODE(SIMBUS_CONTROL_DEVICE_TYPE, 0x903, 0, 0)
+#define SIMBUS_CONTROL_RESET       SIMBUS_CTL_CODE(SIMBUS_CONTROL_DEVICE_TYPE, 0x904, 0, 0)
 
 /* SIMBUS_CONTROL_LIST answers a header, then one record per pad the bus knows (plugged, or unplugged
  * and still remembered with its last report). */
-#define SIMBUS_LIST_HEADER_SIZE 40u
-#define SIMBUS_LIST_HEADER_FAULTS 0u     /* u32, SIMBUS_FAULT_* bits */
-#define SIMBUS_LIST_HEADER_COUNT 4u      /* u32, records that follow */
-#define SIMBUS_LIST_HEADER_TOTAL 8u      /* u32, records the bus holds (more than fit when the buffer is short) */
-#define SIMBUS_LIST_HEADER_CLEANUPS 12u  /* u32, cleanup requests seen on the bus device */
-#define SIMBUS_LIST_HEADER_CLOSES 16u    /* u32, close requests seen on the bus device */
-#define SIMBUS_LIST_HEADER_CANCELS 20u   /* u32, notification requests ended by their cancel routine */
-#define SIMBUS_LIST_HEADER_ABORTED 24u   /* u32, notification requests ended by unplug or cleanup */
+#define SIMBUS_LIST_HEADER_SIZE     40u
+#define SIMBUS_LIST_HEADER_FAULTS   0u  /* u32, SIMBUS_FAULT_* bits */
+#define SIMBUS_LIST_HEADER_COUNT    4u  /* u32, records that follow */
+#define SIMBUS_LIST_HEADER_TOTAL    8u  /* u32, records the bus holds (more than fit when the buffer is short) */
+#define SIMBUS_LIST_HEADER_CLEANUPS 12u /* u32, cleanup requests seen on the bus device */
+#define SIMBUS_LIST_HEADER_CLOSES   16u /* u32, close requests seen on the bus device */
+#define SIMBUS_LIST_HEADER_CANCELS  20u /* u32, notification requests ended by their cancel routine */
+#define SIMBUS_LIST_HEADER_ABORTED  24u /* u32, notification requests ended by unplug or cleanup */
 /* How the bus device answered its requests: completed on the spot (the caller's DeviceIoControl
  * answers TRUE), failed on the spot (FALSE with the error itself), or marked pending and completed
  * later (FALSE with ERROR_IO_PENDING). */
-#define SIMBUS_LIST_HEADER_AT_ONCE 28u   /* u32 */
-#define SIMBUS_LIST_HEADER_REFUSED 32u   /* u32 */
-#define SIMBUS_LIST_HEADER_PENDED 36u    /* u32 */
+#define SIMBUS_LIST_HEADER_AT_ONCE 28u /* u32 */
+#define SIMBUS_LIST_HEADER_REFUSED 32u /* u32 */
+#define SIMBUS_LIST_HEADER_PENDED  36u /* u32 */
 
-#define SIMBUS_PAD_RECORD_SIZE 48u
-#define SIMBUS_PAD_SERIAL 0u        /* u32 */
-#define SIMBUS_PAD_FLAGS 4u         /* u32, SIMBUS_PAD_* bits */
-#define SIMBUS_PAD_USER_INDEX 8u    /* u32, SIMBUS_NO_USER_INDEX when the pad has none */
-#define SIMBUS_PAD_WAITING 12u      /* u32, notification requests pending for the pad */
+#define SIMBUS_PAD_RECORD_SIZE  48u
+#define SIMBUS_PAD_SERIAL       0u  /* u32 */
+#define SIMBUS_PAD_FLAGS        4u  /* u32, SIMBUS_PAD_* bits */
+#define SIMBUS_PAD_USER_INDEX   8u  /* u32, SIMBUS_NO_USER_INDEX when the pad has none */
+#define SIMBUS_PAD_WAITING      12u /* u32, notification requests pending for the pad */
 #define SIMBUS_PAD_REPORT_COUNT 16u /* u64, reports submitted since the pad was plugged */
-#define SIMBUS_PAD_REPORT 24u       /* 12 bytes, the last report submitted */
-#define SIMBUS_PAD_LARGE_MOTOR 36u  /* u8 */
-#define SIMBUS_PAD_SMALL_MOTOR 37u  /* u8 */
-#define SIMBUS_PAD_LED 38u          /* u8 */
-#define SIMBUS_PAD_TARGET_TYPE 40u  /* u32 */
-#define SIMBUS_PAD_VENDOR_ID 44u    /* u16 */
-#define SIMBUS_PAD_PRODUCT_ID 46u   /* u16 */
+#define SIMBUS_PAD_REPORT       24u /* 12 bytes, the last report submitted */
+#define SIMBUS_PAD_LARGE_MOTOR  36u /* u8 */
+#define SIMBUS_PAD_SMALL_MOTOR  37u /* u8 */
+#define SIMBUS_PAD_LED          38u /* u8 */
+#define SIMBUS_PAD_TARGET_TYPE  40u /* u32 */
+#define SIMBUS_PAD_VENDOR_ID    44u /* u16 */
+#define SIMBUS_PAD_PRODUCT_ID   46u /* u16 */
 
-#define SIMBUS_PAD_PLUGGED 0x1u
+#define SIMBUS_PAD_PLUGGED             0x1u
 #define SIMBUS_PAD_USER_INDEX_WITHHELD 0x2u
-#define SIMBUS_PAD_FEEDBACK_UNSENT 0x4u /* set by the game while no notification request was waiting */
+#define SIMBUS_PAD_FEEDBACK_UNSENT     0x4u /* set by the game while no notification request was waiting */
 
 #define SIMBUS_NO_USER_INDEX 0xFFFFFFFFu
 
@@ -97,13 +97,13 @@
 #define SIMBUS_SET_FAULT_SIZE 8u
 
 #define SIMBUS_FAULT_VERSION_REFUSED 0x1u  /* check version fails (50) */
-#define SIMBUS_FAULT_SERIAL_TAKEN 0x2u     /* serial 1 belongs to another program's pad */
-#define SIMBUS_FAULT_READY_INVALID 0x4u    /* wait until ready answers invalid parameter (87) */
+#define SIMBUS_FAULT_SERIAL_TAKEN    0x2u  /* serial 1 belongs to another program's pad */
+#define SIMBUS_FAULT_READY_INVALID   0x4u  /* wait until ready answers invalid parameter (87) */
 #define SIMBUS_FAULT_USER_INDEX_LATE 0x8u  /* no pad has a user index yet (650) */
-#define SIMBUS_FAULT_PLUG_REFUSED 0x10u    /* every plug in fails (31), whatever the serial */
-#define SIMBUS_FAULT_READY_FAILS 0x20u     /* wait until ready fails (31) for a pad that is plugged */
-#define SIMBUS_FAULT_ALL_PENDING 0x40u     /* every bus request is marked pending, none answered on the spot */
-#define SIMBUS_FAULT_ALL 0x7Fu
+#define SIMBUS_FAULT_PLUG_REFUSED    0x10u /* every plug in fails (31), whatever the serial */
+#define SIMBUS_FAULT_READY_FAILS     0x20u /* wait until ready fails (31) for a pad that is plugged */
+#define SIMBUS_FAULT_ALL_PENDING     0x40u /* every bus request is marked pending, none answered on the spot */
+#define SIMBUS_FAULT_ALL             0x7Fu
 
 static inline uint16_t SimBusGetU16(const unsigned char* bytes, uint32_t offset)
 {

@@ -110,16 +110,18 @@ DWORD Request(const char* kind, PDNS_SERVICE_REGISTER_REQUEST request, PDNS_SERV
                   "cancel=%s -> %lu",
                   kind, request->Version, request->InterfaceIndex, instanceName.c_str(),
                   request->pRegisterCompletionCallback != nullptr ? "set" : "none",
-                  request->pQueryContext != nullptr ? "set" : "none",
-                  request->hCredentials != nullptr ? "set" : "none", request->unicastEnabled,
-                  cancel != nullptr ? "set" : "none", answer);
+                  request->pQueryContext != nullptr ? "set" : "none", request->hCredentials != nullptr ? "set" : "none",
+                  request->unicastEnabled, cancel != nullptr ? "set" : "none", answer);
     Record(line);
     if (answer != requestPending || mode == "never" || request->pRegisterCompletionCallback == nullptr ||
         request->pServiceInstance == nullptr) {
         return answer;
     }
     const std::wstring delay = Environment(L"VELOTRIX_DNSAPI_DELAY_MS");
-    auto* completion = new Completion{kind, instanceName, request->pRegisterCompletionCallback, request->pQueryContext,
+    auto* completion = new Completion{kind,
+                                      instanceName,
+                                      request->pRegisterCompletionCallback,
+                                      request->pQueryContext,
                                       MakeInstance(request->pServiceInstance->pszInstanceName),
                                       static_cast<DWORD>(_wtoi(delay.c_str()))};
     if (HANDLE thread = CreateThread(nullptr, 0, &RunCompletion, completion, 0, nullptr)) CloseHandle(thread);
@@ -156,7 +158,8 @@ PDNS_SERVICE_INSTANCE WINAPI DnsServiceConstructInstance(PCWSTR pServiceName, PC
         properties += Narrow(keys[i]) + "=" + Narrow(values[i]);
     }
     char line[1024];
-    std::snprintf(line, sizeof line, "construct instance=%s host=%s ip4=%s ip6=%s port=%u priority=%u weight=%u "
+    std::snprintf(line, sizeof line,
+                  "construct instance=%s host=%s ip4=%s ip6=%s port=%u priority=%u weight=%u "
                   "properties=%s",
                   Narrow(pServiceName).c_str(), Narrow(pHostName).c_str(), Ipv4Text(pIp4).c_str(),
                   pIp6 != nullptr ? "set" : "none", wPort, wPriority, wWeight,

@@ -41,8 +41,8 @@ int wmain() {
     LocalFree(split);
 
     const std::wstring rulesPath = Environment(L"VELOTRIX_TEST_NETSH_RULES");
-    if (arguments.size() < 5 || arguments[0] != "advfirewall" || arguments[1] != "firewall" ||
-        arguments[3] != "rule" || rulesPath.empty()) {
+    if (arguments.size() < 5 || arguments[0] != "advfirewall" || arguments[1] != "firewall" || arguments[3] != "rule" ||
+        rulesPath.empty()) {
         return 1;
     }
     std::vector<std::string> rules = ReadLines(rulesPath);

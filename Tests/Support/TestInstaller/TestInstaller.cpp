@@ -24,8 +24,8 @@ void AppendLine(const std::wstring& path, const std::wstring& line) {
     if (path.empty()) return;
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 500 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+        file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_SHARING_VIOLATION) return;
         if (file == INVALID_HANDLE_VALUE) Sleep(10);
     }
@@ -40,7 +40,8 @@ void RunCommand(std::wstring command) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) return;
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return;
     CloseHandle(process.hThread);
     WaitForSingleObject(process.hProcess, 60'000);
     CloseHandle(process.hProcess);
