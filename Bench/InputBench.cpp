@@ -4,7 +4,7 @@
 // own share, to be subtracted for the server's work alone.
 
 #include "Controllers/BusClient.h"
-#include "Platform/SimulatedBus.h"
+#include "SimulatedBus/SimulatedBus.h"
 #include "Platform/UdpSocket.h"
 #include "Server/Server.h"
 

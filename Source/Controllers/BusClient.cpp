@@ -25,7 +25,7 @@ std::uint32_t Send(DriverHandle device, std::uint32_t code, std::span<const std:
 
 // The requests that name only a serial: unplug and wait until ready.
 std::uint32_t SendSerialRequest(DriverHandle device, std::uint32_t code, std::uint32_t serial) {
-    std::array<std::uint8_t, BusUnplugSize> request{};
+    std::array<std::uint8_t, BusSerialRequestSize> request{};
     ByteWriter writer(request.data(), request.size());
     writer.U32(0, static_cast<std::uint32_t>(request.size()));
     writer.U32(4, serial);

@@ -1,7 +1,7 @@
 // The bus client against the simulated bus: request bytes, check order, serial search, results, threads.
 
 #include "Controllers/BusClient.h"
-#include "Platform/SimulatedBus.h"
+#include "SimulatedBus/SimulatedBus.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // A server with its socket open but no receive thread: tests hand it datagrams and ticks with a clock
 // of their own, and read its answers on the test phones' real sockets.
 
-#include "Platform/SimulatedBus.h"
+#include "SimulatedBus/SimulatedBus.h"
 #include "Server/Server.h"
 #include "Shell/Log.h"
 #include "TestPhone.h"
