@@ -1,19 +1,14 @@
-// The server's side of the virtual pads: connecting the bus, plugging and unplugging a phone's pad.
+// The core's side of the virtual pads: connecting the bus, plugging and unplugging a phone's pad.
 
-#include "Controllers/Pad.h"
-#include "Server/Server.h"
+#include "Server/ServerCore.h"
+
 #include "Shell/Log.h"
 
 #include <new>
 
 namespace Velotrix {
 
-bool Server::ConnectBus() {
-    std::lock_guard lock(mutex);
-    return ConnectBusLocked();
-}
-
-bool Server::ConnectBusLocked() {
+bool ServerCore::ConnectBus() {
     if (busConnected.load()) return true;
     if (!bus) {
         bus.reset(new (std::nothrow) BusConnection);
@@ -29,13 +24,7 @@ bool Server::ConnectBusLocked() {
     return true;
 }
 
-void Server::DisconnectBus() {
-    if (!bus) return;
-    Close(bus.get());
-    bus.reset();
-}
-
-void Server::PlugPad(Phone& phone) {
+void ServerCore::PlugPad(Phone& phone) {
     if (phone.pad != nullptr) return;
     Pad* pad = LendPad();
     const BusResult plugged = pad != nullptr ? PlugTarget(bus.get(), pad->target) : ErrBadTarget;
@@ -54,7 +43,7 @@ void Server::PlugPad(Phone& phone) {
     Log("Pad plugged for \"%s\", player %d", phone.name.c_str(), phone.player);
 }
 
-void Server::UnplugPad(Phone& phone) {
+void ServerCore::UnplugPad(Phone& phone) {
     if (phone.pad == nullptr) return;
     UnregisterNotification(phone.pad->target);
     (void)UnplugTarget(bus.get(), phone.pad->target);
