@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace Velotrix {
 
@@ -28,7 +29,7 @@ struct Rumble {
 // about to call OnPadNotification with them even after the pad was unplugged. They are lent again
 // instead, once that thread has ended, so a long life or a plug/unplug loop does not grow them.
 struct Pad {
-    PadTarget* target = nullptr;
+    std::unique_ptr<PadTarget> target;
     // A Rumble, packed; written by the notification thread before it sets rumblePending.
     std::atomic<std::uint32_t> rumble{0};
     std::atomic<bool> rumblePending{false};

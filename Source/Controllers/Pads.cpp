@@ -43,7 +43,7 @@ Pad* LendPad() {
         pads.all.reserve(pads.all.size() + 1);
         auto pad = std::make_unique<Pad>();
         pad->target = AllocTarget();
-        if (pad->target == nullptr) return nullptr;
+        if (!pad->target) return nullptr;
         pads.all.push_back(std::move(pad));
     } catch (const std::bad_alloc&) {
         return nullptr;

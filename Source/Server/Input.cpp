@@ -33,7 +33,7 @@ void ServerCore::HandleInput(DatagramBytes bytes, const SocketAddress& from, std
     phone->idle = false;
     ++phone->inputCount;
 
-    (void)SubmitReport(bus.get(), phone->pad->target, MapInput(phone->input));
+    (void)bus.SubmitReport(*phone->pad->target, MapInput(phone->input));
 }
 
 } // namespace Velotrix

@@ -18,10 +18,7 @@ ServerCore::~ServerCore() { Shutdown(); }
 void ServerCore::Shutdown() {
     for (auto& phone : phones) UnplugPad(*phone);
     phones.clear();
-    if (bus) {
-        Close(bus.get());
-        bus.reset();
-    }
+    bus.Close();
 }
 
 CoreEvents ServerCore::TakeEvents() {

@@ -106,7 +106,7 @@ private:
     std::set<std::string> allowed;
     bool askFirst = true;
     std::string hostName = "PC";
-    std::unique_ptr<BusConnection> bus;
+    BusConnection bus;
     std::atomic<bool> busConnected{false};
     std::uint16_t sendSequence = 0;
     RandomSource randomSource;

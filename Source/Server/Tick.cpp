@@ -35,12 +35,12 @@ void ServerCore::Tick(std::int64_t now) {
                 phone.idle = true;
                 phone.input = InputState{};
                 phone.input.sessionId = phone.sessionId;
-                (void)SubmitReport(bus.get(), pad->target, ControllerReport{});
+                (void)bus.SubmitReport(*pad->target, ControllerReport{});
             }
             if (phone.player == 0 && MoreThan(now, phone.lastPlayerQuery, PlayerQuery)) {
                 phone.lastPlayerQuery = now;
                 std::uint32_t index = 0;
-                if (GetUserIndex(bus.get(), pad->target, &index) == ResultOk) {
+                if (bus.GetUserIndex(*pad->target, index) == ResultOk) {
                     phone.player = static_cast<std::int32_t>(index) + 1;
                     SendStatus(phone);
                     events.changed = true;

@@ -5,8 +5,10 @@
 #include "SimulatedBus/SimulatedBus.h"
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace Velotrix {
@@ -169,6 +171,12 @@ TEST_F(ServerTest, CallbacksRunAfterTheLockInOrderAndMayCallBackIn) {
     TestPhone kept("Kept", 2);
     kept.SendTo(server.Port(), kept.Hello());
     const std::uint32_t session = NextStatus(kept).sessionId;
+    // The receive thread tells of the Hello after its Status has left; wait for that before the click.
+    const auto told = [&] {
+        std::lock_guard lock(mutex);
+        return order.size();
+    };
+    for (int i = 0; i < 1000 && told() < 4; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     server.Allow(session);
     EXPECT_EQ(NextStatus(kept).state, State(PhoneState::Active));
     server.Stop();
