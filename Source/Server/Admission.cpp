@@ -23,6 +23,14 @@ AdmissionFacts ServerCore::FactsFor(const Phone* phone, const PhoneId& id, std::
     return facts;
 }
 
+void ServerCore::Enter(Phone& phone, PhoneState state, std::int64_t now) {
+    phone.state = state;
+    if (state != PhoneState::Active) return;
+    // The plug rate granted this one when the state was decided; plugging may still end in NoDriver.
+    (void)padPlugs.Take(PadPlugs, now);
+    PlugPad(phone);
+}
+
 void ServerCore::HandleHello(DatagramBytes datagram, const SocketAddress& from, std::int64_t now) {
     HelloDatagram hello;
     if (!ReadHello(datagram, hello)) return;
@@ -43,26 +51,18 @@ void ServerCore::HandleHello(DatagramBytes datagram, const SocketAddress& from, 
         created->id = hello.id;
         created->name.assign(hello.name);
         created->sessionId = sessionId;
-        created->state = decided;
         created->lastHeard = now;
         created->rateStart = now;
         phone = created.get();
         phones.push_back(std::move(created));
         Log("Hello from \"%s\" (%s): %d", phone->name.c_str(), PhoneIdText(hello.id).c_str(),
-            static_cast<int>(phone->state));
-        if (decided == PhoneState::Active) {
-            (void)padPlugs.Take(PadPlugs, now);
-            PlugPad(*phone);
-        }
+            static_cast<int>(decided));
+        Enter(*phone, decided, now);
         if (decided == PhoneState::Waiting && !recentlyLeft.Announced(hello.id, now))
             events.requests.push_back(phone->name);
         events.changed = true;
     } else if (const PhoneState decided = DecideAdmission(FactsFor(phone, hello.id, now)); decided != phone->state) {
-        phone->state = decided;
-        if (decided == PhoneState::Active) {
-            (void)padPlugs.Take(PadPlugs, now);
-            PlugPad(*phone);
-        }
+        Enter(*phone, decided, now);
         events.changed = true;
     }
 

@@ -96,6 +96,8 @@ private:
     // A Hello from an id not listed that gets no record: the table is full, or the id is new and its
     // sender (or everyone together) asks too often.
     bool NewIdRefused(const PhoneId& id, const SocketAddress& from, std::int64_t now);
+    // Puts the phone in the state admission decided; an Active one gets its pad.
+    void Enter(Phone& phone, PhoneState state, std::int64_t now);
     AdmissionFacts FactsFor(const Phone* phone, const PhoneId& id, std::int64_t now) const;
     Phone* FindBySession(std::uint32_t sessionId);
     Phone* FindById(const PhoneId& id);
