@@ -13,7 +13,7 @@
 // player's and the flooder's own threads), its memory growth (VmRSS), log lines and pads plugged.
 
 #include "Platform/Os.h"
-#include "Platform/SimulatedBus.h"
+#include "SimulatedBus/SimulatedBus.h"
 #include "Platform/UdpSocket.h"
 #include "Server/Server.h"
 #include "Shell/Log.h"

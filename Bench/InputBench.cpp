@@ -4,7 +4,7 @@
 // own share, to be subtracted for the server's work alone.
 
 #include "Controllers/BusClient.h"
-#include "Platform/SimulatedBus.h"
+#include "SimulatedBus/SimulatedBus.h"
 #include "Platform/UdpSocket.h"
 #include "Server/Server.h"
 
@@ -117,19 +117,17 @@ void SimulatedSubmitReport(benchmark::State& state) {
     SimulatedBus::Reset();
     {
         BusConnection bus;
-        PadTarget* target = AllocTarget();
-        if (Open(&bus) != ResultOk || PlugTarget(&bus, target) != ResultOk) {
+        const std::unique_ptr<PadTarget> target = AllocTarget();
+        if (!target || bus.Open() != ResultOk || bus.PlugTarget(*target) != ResultOk) {
             state.SkipWithError("no simulated pad");
-            FreeTarget(target);
             return;
         }
         ControllerReport report;
         for (auto _ : state) {
             ++report.leftStickX;
-            benchmark::DoNotOptimize(SubmitReport(&bus, target, report));
+            benchmark::DoNotOptimize(bus.SubmitReport(*target, report));
         }
-        (void)UnplugTarget(&bus, target);
-        FreeTarget(target);
+        (void)bus.UnplugTarget(*target);
     }
     state.SetItemsProcessed(state.iterations());
     SimulatedBus::Reset();

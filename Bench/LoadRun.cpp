@@ -10,7 +10,7 @@
 // unchanged), so the bus observer finds the send time the phone noted just before sendto.
 
 #include "Platform/Os.h"
-#include "Platform/SimulatedBus.h"
+#include "SimulatedBus/SimulatedBus.h"
 #include "Platform/UdpSocket.h"
 #include "Server/Server.h"
 

@@ -15,7 +15,7 @@
 // After every step the phone table must make sense, and after the server is gone no pad is left; a
 // broken rule aborts (with -close_fd_mask=2 only the stack trace shows, which names the check).
 
-#include "Platform/SimulatedBus.h"
+#include "SimulatedBus/SimulatedBus.h"
 #include "Server/Server.h"
 
 #include <cstddef>

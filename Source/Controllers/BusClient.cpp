@@ -11,7 +11,7 @@
 namespace Velotrix {
 namespace {
 
-constexpr std::uint32_t HighestSerial = 65535;
+constexpr std::uint32_t HighestSerial = BUS_HIGHEST_SERIAL;
 
 // After a failure the driver may keep failing at once; pausing between repeated failures keeps a
 // notification thread from taking a whole core meanwhile.
@@ -25,7 +25,7 @@ std::uint32_t Send(DriverHandle device, std::uint32_t code, std::span<const std:
 
 // The requests that name only a serial: unplug and wait until ready.
 std::uint32_t SendSerialRequest(DriverHandle device, std::uint32_t code, std::uint32_t serial) {
-    std::array<std::uint8_t, BusUnplugSize> request{};
+    std::array<std::uint8_t, BusSerialRequestSize> request{};
     ByteWriter writer(request.data(), request.size());
     writer.U32(0, static_cast<std::uint32_t>(request.size()));
     writer.U32(4, serial);
@@ -93,10 +93,13 @@ void RunNotifications(std::shared_ptr<BusDevice> shared, BusConnection* bus, Pad
     NotificationThreadEnded(*shared);
 }
 
-// The connection's device handle, or the invalid one.
-DriverHandle DeviceOf(const BusConnection& bus) { return bus.device ? bus.device->handle.load() : InvalidDriverHandle; }
-
 } // namespace
+
+std::unique_ptr<PadTarget> AllocTarget() {
+    std::unique_ptr<PadTarget> target(new (std::nothrow) PadTarget);
+    if (target) target->state = TargetReadyToPlug;
+    return target;
+}
 
 BusConnection::BusConnection() {
     try {
@@ -108,8 +111,8 @@ BusConnection::~BusConnection() {
     // Closing aborts every pending notification request and the threads then find no device handle,
     // so they end promptly. A driver that never aborts them leaves its threads blocked, holding only
     // the shared BusDevice, so the wait is bounded.
-    Close(this);
-    (void)WaitForNotificationThreads(this, NotificationGrace);
+    Close();
+    (void)WaitForNotificationThreads(NotificationGrace);
 }
 
 void WriteControllerReport(ByteWriter& writer, std::size_t offset, const ControllerReport& report) {
@@ -133,10 +136,18 @@ bool ReadControllerReport(const ByteReader& reader, std::size_t offset, Controll
     return ok;
 }
 
-BusResult Open(BusConnection* bus) {
-    if (!bus) return ErrNoConnection;
-    if (DeviceOf(*bus) != InvalidDriverHandle) return ErrBusConnected;
-    if (!bus->device) return ErrBusMissing;
+bool BusConnection::IsOpen() const { return device && device->handle.load() != InvalidDriverHandle; }
+
+BusResult BusConnection::DeviceFor(const PadTarget& target, bool namesSerial, DriverHandle& out) const {
+    out = device ? device->handle.load() : InvalidDriverHandle;
+    if (out == InvalidDriverHandle) return ErrBusMissing;
+    if (namesSerial && target.serial == 0) return ErrBadTarget;
+    return ResultOk;
+}
+
+BusResult BusConnection::Open() {
+    if (IsOpen()) return ErrBusConnected;
+    if (!device) return ErrBusMissing;
     std::vector<std::wstring> paths = ListDriverDevicePaths();
     BusResult failure = ErrBusMissing;
     for (const std::wstring& path : paths) {
@@ -144,122 +155,103 @@ BusResult Open(BusConnection* bus) {
             failure = ErrBusMissing;
             continue;
         }
-        UniqueDriverDevice device(OpenDriverDevice(path));
-        if (!device) {
+        UniqueDriverDevice opened(OpenDriverDevice(path));
+        if (!opened) {
             failure = ErrBusOpen;
             continue;
         }
-        if (SendCheckVersion(device.get()) != 0) {
+        if (SendCheckVersion(opened.get()) != 0) {
             failure = ErrBusVersion;
             continue;
         }
-        bus->device->handle.store(device.Release());
+        device->handle.store(opened.Release());
         return ResultOk;
     }
     return failure;
 }
 
-void Close(BusConnection* bus) {
-    if (!bus || !bus->device) return;
-    DriverHandle device = bus->device->handle.exchange(InvalidDriverHandle);
-    if (device != InvalidDriverHandle) CloseDriverDevice(device);
+void BusConnection::Close() {
+    if (!device) return;
+    DriverHandle handle = device->handle.exchange(InvalidDriverHandle);
+    if (handle != InvalidDriverHandle) CloseDriverDevice(handle);
 }
 
-PadTarget* AllocTarget() {
-    PadTarget* target = new (std::nothrow) PadTarget;
-    if (target) target->state = TargetReadyToPlug;
-    return target;
-}
-
-void FreeTarget(PadTarget* target) { delete target; }
-
-BusResult PlugTarget(BusConnection* bus, PadTarget* target) {
-    if (!bus) return ErrNoConnection;
-    if (!target) return ErrBadTarget;
-    DriverHandle device = DeviceOf(*bus);
-    if (device == InvalidDriverHandle) return ErrBusMissing;
-    if (target->state == TargetNotInitialised) return ErrTargetNotReady;
-    if (target->state == TargetPlugged) return ErrAlreadyPlugged;
+BusResult BusConnection::PlugTarget(PadTarget& target) {
+    DriverHandle handle = InvalidDriverHandle;
+    if (const BusResult guard = DeviceFor(target, false, handle); guard != ResultOk) return guard;
+    if (target.state == TargetNotInitialised) return ErrTargetNotReady;
+    if (target.state == TargetPlugged) return ErrAlreadyPlugged;
 
     // A refused plug in means another pad holds that number, so the search settles on the lowest
     // number the bus accepts.
     std::uint32_t serial = 1;
-    while (SendPlugIn(device, *target, serial) != 0) {
+    while (SendPlugIn(handle, target, serial) != 0) {
         if (++serial > HighestSerial) return ErrNoFreeSerial;
     }
-    target->serial = serial;
+    target.serial = serial;
 
-    std::uint32_t ready = SendSerialRequest(device, BusRequestWaitReady, serial);
+    std::uint32_t ready = SendSerialRequest(handle, BusRequestWaitReady, serial);
     // 87: a driver too old to offer the readiness wait; its pads are usable at once.
     if (ready != 0 && ready != DriverErrorInvalidParameter) {
         // The caller releases a target that failed to plug, so nothing would ever unplug this pad.
-        (void)SendSerialRequest(device, BusRequestUnplug, serial);
+        (void)SendSerialRequest(handle, BusRequestUnplug, serial);
         return ErrNotPlugged;
     }
-    target->state = TargetPlugged;
+    target.state = TargetPlugged;
     return ResultOk;
 }
 
-BusResult UnplugTarget(BusConnection* bus, PadTarget* target) {
-    if (!bus) return ErrNoConnection;
-    if (!target) return ErrBadTarget;
-    DriverHandle device = DeviceOf(*bus);
-    if (device == InvalidDriverHandle) return ErrBusMissing;
-    if (target->state == TargetNotInitialised) return ErrTargetNotReady;
-    if (target->state != TargetPlugged) return ErrNotPlugged;
-    if (SendSerialRequest(device, BusRequestUnplug, target->serial) != 0) return ErrUnplugFailed;
-    target->state = TargetUnplugged;
+BusResult BusConnection::UnplugTarget(PadTarget& target) {
+    DriverHandle handle = InvalidDriverHandle;
+    if (const BusResult guard = DeviceFor(target, false, handle); guard != ResultOk) return guard;
+    if (target.state == TargetNotInitialised) return ErrTargetNotReady;
+    if (target.state != TargetPlugged) return ErrNotPlugged;
+    if (SendSerialRequest(handle, BusRequestUnplug, target.serial) != 0) return ErrUnplugFailed;
+    target.state = TargetUnplugged;
     return ResultOk;
 }
 
-BusResult SubmitReport(BusConnection* bus, PadTarget* target, const ControllerReport& report) {
-    if (!bus) return ErrNoConnection;
-    if (!target) return ErrBadTarget;
-    DriverHandle device = DeviceOf(*bus);
-    if (device == InvalidDriverHandle) return ErrBusMissing;
-    if (target->serial == 0) return ErrBadTarget;
+BusResult BusConnection::SubmitReport(const PadTarget& target, const ControllerReport& report) {
+    DriverHandle handle = InvalidDriverHandle;
+    if (const BusResult guard = DeviceFor(target, true, handle); guard != ResultOk) return guard;
     std::array<std::uint8_t, BusSubmitReportSize> request{};
     ByteWriter writer(request.data(), request.size());
     writer.U32(0, static_cast<std::uint32_t>(request.size()));
-    writer.U32(4, target->serial);
+    writer.U32(4, target.serial);
     WriteControllerReport(writer, 8, report);
-    if (Send(device, BusRequestSubmitReport, request) == DriverErrorAccessDenied) return ErrBadTarget;
+    if (Send(handle, BusRequestSubmitReport, request) == DriverErrorAccessDenied) return ErrBadTarget;
     return ResultOk;
 }
 
-BusResult GetUserIndex(BusConnection* bus, PadTarget* target, std::uint32_t* userIndex) {
-    if (!bus) return ErrNoConnection;
-    if (!target) return ErrBadTarget;
-    DriverHandle device = DeviceOf(*bus);
-    if (device == InvalidDriverHandle) return ErrBusMissing;
-    if (target->serial == 0 || target->type != TargetXbox360Wired) return ErrBadTarget;
-    if (!userIndex) return ErrBadArgument;
+BusResult BusConnection::GetUserIndex(const PadTarget& target, std::uint32_t& userIndex) {
+    DriverHandle handle = InvalidDriverHandle;
+    if (const BusResult guard = DeviceFor(target, true, handle); guard != ResultOk) return guard;
+    if (target.type != TargetXbox360Wired) return ErrBadTarget;
     std::array<std::uint8_t, BusUserIndexSize> buffer{};
     ByteWriter writer(buffer.data(), buffer.size());
     writer.U32(0, static_cast<std::uint32_t>(buffer.size()));
-    writer.U32(4, target->serial);
+    writer.U32(4, target.serial);
     writer.U32(8, 0);
     std::size_t returned = 0;
-    std::uint32_t error = DriverRequest(device, BusRequestUserIndex, buffer, buffer, returned);
+    std::uint32_t error = DriverRequest(handle, BusRequestUserIndex, buffer, buffer, returned);
     if (error == DriverErrorAccessDenied) return ErrBadTarget;
     if (error == DriverErrorInvalidDeviceObjectParameter) return ErrUserIndexRange;
     std::uint32_t index = 0;
     (void)ByteReader(buffer.data(), buffer.size()).U32(8, index);
-    *userIndex = index;
+    userIndex = index;
     return ResultOk;
 }
 
-BusResult RegisterNotification(BusConnection* bus, PadTarget* target, NotificationCallback callback, void* context) {
-    if (!bus) return ErrNoConnection;
-    if (!target) return ErrBadTarget;
-    if (DeviceOf(*bus) == InvalidDriverHandle) return ErrBusMissing;
-    if (target->serial == 0 || !callback) return ErrBadTarget;
-    if (target->callback.load() == callback) return ErrCallbackSet;
+BusResult BusConnection::RegisterNotification(PadTarget& target, NotificationCallback callback, void* context) {
+    DriverHandle handle = InvalidDriverHandle;
+    if (const BusResult guard = DeviceFor(target, true, handle); guard != ResultOk) return guard;
+    if (!callback) return ErrBadTarget;
+    if (target.callback.load() == callback) return ErrCallbackSet;
 
-    target->context.store(context);
-    target->callback.store(callback);
-    target->notifying.store(true);
-    BusDevice& shared = *bus->device;
+    target.context.store(context);
+    target.callback.store(callback);
+    target.notifying.store(true);
+    BusDevice& shared = *device;
     {
         std::lock_guard<std::mutex> lock(shared.threadsMutex);
         ++shared.notificationThreads;
@@ -267,26 +259,25 @@ BusResult RegisterNotification(BusConnection* bus, PadTarget* target, Notificati
     // The serial is captured now: the caller may plug the target again under another number while
     // this thread is still starting.
     try {
-        std::thread(RunNotifications, bus->device, bus, target, target->serial, context).detach();
+        std::thread(RunNotifications, device, this, &target, target.serial, context).detach();
     } catch (const std::exception&) {
-        target->callback.store(nullptr);
-        target->context.store(nullptr);
-        target->notifying.store(false);
+        target.callback.store(nullptr);
+        target.context.store(nullptr);
+        target.notifying.store(false);
         NotificationThreadEnded(shared);
         return ErrBadTarget;
     }
     return ResultOk;
 }
 
-void UnregisterNotification(PadTarget* target) {
-    if (!target) return;
-    target->callback.store(nullptr);
-    target->context.store(nullptr);
+void UnregisterNotification(PadTarget& target) {
+    target.callback.store(nullptr);
+    target.context.store(nullptr);
 }
 
-bool WaitForNotificationThreads(BusConnection* bus, std::chrono::milliseconds timeout) {
-    if (!bus || !bus->device) return true;
-    BusDevice& shared = *bus->device;
+bool BusConnection::WaitForNotificationThreads(std::chrono::milliseconds timeout) {
+    if (!device) return true;
+    BusDevice& shared = *device;
     std::unique_lock<std::mutex> lock(shared.threadsMutex);
     return shared.threadsEnded.wait_for(lock, timeout, [&shared] { return shared.notificationThreads == 0; });
 }

@@ -22,7 +22,9 @@
 
 namespace Velotrix {
 
-// Every operation answers one of these; callers log them as "0x%08X".
+// Every operation answers one of these; callers log them as "0x%08X". The operations take the
+// connection and the target by reference, so "no connection" (0xE0000013) and "no place for the user
+// index" (0xE0000015) cannot be asked for.
 using BusResult = std::uint32_t;
 inline constexpr BusResult ResultOk = 0x20000000;
 inline constexpr BusResult ErrBusMissing = 0xE0000001;
@@ -36,9 +38,7 @@ inline constexpr BusResult ErrBusVersion = 0xE0000008;
 inline constexpr BusResult ErrBusOpen = 0xE0000009;
 inline constexpr BusResult ErrCallbackSet = 0xE0000010;
 inline constexpr BusResult ErrBusConnected = 0xE0000012;
-inline constexpr BusResult ErrNoConnection = 0xE0000013;
 inline constexpr BusResult ErrUserIndexRange = 0xE0000014;
-inline constexpr BusResult ErrBadArgument = 0xE0000015;
 
 // What a connection shares with its notification threads. Each thread holds it until its very last
 // step, so the connection itself may be released while a thread is still on its way out.
@@ -50,19 +50,6 @@ struct BusDevice {
     int notificationThreads = 0;
 };
 
-// One connection to the bus. It owns its device handle; destroying it closes the handle, which aborts
-// the pending notification requests, and then waits a little (NotificationGrace) for their threads to
-// end, so that a callback still running is not handed a connection that is gone.
-struct BusConnection {
-    BusConnection();
-    ~BusConnection();
-    BusConnection(const BusConnection&) = delete;
-    BusConnection& operator=(const BusConnection&) = delete;
-
-    // Null only when memory ran out in the constructor; every operation then answers ErrBusMissing.
-    std::shared_ptr<BusDevice> device;
-};
-
 inline constexpr std::chrono::milliseconds NotificationGrace{2000};
 
 // State of a target: 0 only for a target that was never set up.
@@ -71,8 +58,9 @@ inline constexpr std::uint32_t TargetReadyToPlug = 1;
 inline constexpr std::uint32_t TargetPlugged = 2;
 inline constexpr std::uint32_t TargetUnplugged = 3;
 
-inline constexpr std::uint32_t TargetXbox360Wired = 0;
+inline constexpr std::uint32_t TargetXbox360Wired = BUS_TARGET_XBOX360_WIRED;
 
+class BusConnection;
 struct PadTarget;
 
 // Runs on the target's notification thread, without any lock, with the motor speeds and LED number a
@@ -96,6 +84,9 @@ struct PadTarget {
     // target: once clear, the target may be released or plugged again under a new registration.
     std::atomic<bool> notifying{false};
 };
+
+// A new target ready to plug (serial 0, state 1, no callback); null when memory is exhausted.
+[[nodiscard]] std::unique_ptr<PadTarget> AllocTarget();
 
 // Button bits of ControllerReport::buttons; 0x0800 is never set.
 inline constexpr std::uint16_t ButtonDpadUp = 0x0001;
@@ -131,49 +122,66 @@ void WriteControllerReport(ByteWriter& writer, std::size_t offset, const Control
 // The reverse; false (and `report` untouched) when the 12 bytes are not all there.
 [[nodiscard]] bool ReadControllerReport(const ByteReader& reader, std::size_t offset, ControllerReport& report);
 
-// Connects to the first interface of the bus that opens and passes the version check.
-// ErrNoConnection without `bus`; ErrBusConnected when it holds a device handle already (nothing
-// changes); ErrBusMissing when there is no interface; otherwise, when none works, the failure of the
-// last one tried (ErrBusMissing, ErrBusOpen or ErrBusVersion) and the connection stays unconnected.
-[[nodiscard]] BusResult Open(BusConnection* bus);
-// Closes the device handle, if any; the pending notification requests are aborted and their threads
-// end. Safe to call twice.
-void Close(BusConnection* bus);
+// One connection to the bus. It owns its device handle; destroying it closes the handle, which aborts
+// the pending notification requests, and then waits a little (NotificationGrace) for their threads to
+// end, so that a callback still running is not handed a connection that is gone. Every operation
+// waits for the driver before it returns.
+class BusConnection {
+public:
+    BusConnection();
+    ~BusConnection();
+    BusConnection(const BusConnection&) = delete;
+    BusConnection& operator=(const BusConnection&) = delete;
 
-// A new target ready to plug (serial 0, state 1, no callback); null when memory is exhausted.
-[[nodiscard]] PadTarget* AllocTarget();
-// Releases a target (or nothing). Its notification thread must have ended.
-void FreeTarget(PadTarget* target);
+    // Connects to the first interface of the bus that opens and passes the version check.
+    // ErrBusConnected when it holds a device handle already (nothing changes); ErrBusMissing when there
+    // is no interface (or memory ran out when the connection was made); otherwise, when none works,
+    // the failure of the last one tried (ErrBusMissing, ErrBusOpen or ErrBusVersion) and the
+    // connection stays unconnected, so that a later Open may succeed.
+    [[nodiscard]] BusResult Open();
+    // Closes the device handle, if any; the pending notification requests are aborted and their threads
+    // end. Safe to call twice.
+    void Close();
+    bool IsOpen() const;
 
-// Plugs the target under the lowest serial number the bus accepts and waits until the pad is ready.
-// ErrNoConnection, ErrBadTarget (no target), ErrBusMissing, ErrTargetNotReady (state 0),
-// ErrAlreadyPlugged (state 2; nothing is sent), ErrNoFreeSerial, ErrNotPlugged (the readiness wait
-// failed; the pad the bus accepted is withdrawn again and the state is unchanged).
-[[nodiscard]] BusResult PlugTarget(BusConnection* bus, PadTarget* target);
-// ErrNoConnection, ErrBadTarget, ErrBusMissing, ErrTargetNotReady (state 0), ErrNotPlugged (state 1
-// or 3; nothing is sent), ErrUnplugFailed (state unchanged). The serial stays recorded.
-[[nodiscard]] BusResult UnplugTarget(BusConnection* bus, PadTarget* target);
+    // Plugs the target under the lowest serial number the bus accepts and waits until the pad is ready.
+    // ErrBusMissing, ErrTargetNotReady (state 0), ErrAlreadyPlugged (state 2; nothing is sent),
+    // ErrNoFreeSerial, ErrNotPlugged (the readiness wait failed; the pad the bus accepted is withdrawn
+    // again and the state is unchanged).
+    [[nodiscard]] BusResult PlugTarget(PadTarget& target);
+    // ErrBusMissing, ErrTargetNotReady (state 0), ErrNotPlugged (state 1 or 3; nothing is sent),
+    // ErrUnplugFailed (state unchanged). The serial stays recorded.
+    [[nodiscard]] BusResult UnplugTarget(PadTarget& target);
 
-// Sends one input report; allocates nothing. ErrNoConnection, ErrBadTarget (no target, serial 0, or
-// the driver denied access), ErrBusMissing; ResultOk for every other outcome, failures included.
-[[nodiscard]] BusResult SubmitReport(BusConnection* bus, PadTarget* target, const ControllerReport& report);
+    // Sends one input report; allocates nothing. ErrBusMissing, ErrBadTarget (serial 0, or the driver
+    // denied access); ResultOk for every other outcome, failures included.
+    [[nodiscard]] BusResult SubmitReport(const PadTarget& target, const ControllerReport& report);
 
-// The XInput user index (from 0) Windows gave the pad. ErrNoConnection, ErrBadTarget (no target,
-// serial 0, a type other than 0, access denied), ErrBusMissing, ErrBadArgument (no `userIndex`),
-// ErrUserIndexRange (no index yet; ask again later). Other driver failures store 0 and answer ResultOk.
-[[nodiscard]] BusResult GetUserIndex(BusConnection* bus, PadTarget* target, std::uint32_t* userIndex);
+    // The XInput user index (from 0) Windows gave the pad. ErrBusMissing, ErrBadTarget (serial 0, a
+    // type other than 0, access denied), ErrUserIndexRange (no index yet; ask again later). Other
+    // driver failures store 0 and answer ResultOk.
+    [[nodiscard]] BusResult GetUserIndex(const PadTarget& target, std::uint32_t& userIndex);
 
-// Stores the callback and starts a detached thread that waits for the driver's notifications and calls
-// it for each. ErrNoConnection, ErrBadTarget (no target, serial 0, no callback, or no thread could be
-// started), ErrBusMissing, ErrCallbackSet (this callback is registered already).
-[[nodiscard]] BusResult RegisterNotification(BusConnection* bus, PadTarget* target, NotificationCallback callback,
-                                             void* context);
+    // Stores the callback and starts a detached thread that waits for the driver's notifications and
+    // calls it for each. ErrBusMissing, ErrBadTarget (serial 0, no callback, or no thread could be
+    // started), ErrCallbackSet (this callback is registered already).
+    [[nodiscard]] BusResult RegisterNotification(PadTarget& target, NotificationCallback callback, void* context);
+
+    // Waits up to `timeout` until every notification thread started on this connection has ended;
+    // true when they have. After that, nothing uses the targets any more and they may be released.
+    [[nodiscard]] bool WaitForNotificationThreads(std::chrono::milliseconds timeout);
+
+private:
+    // The check every request on a target begins with: the device handle, or ErrBusMissing without
+    // one; and ErrBadTarget for a target the bus never accepted when the request names its serial.
+    BusResult DeviceFor(const PadTarget& target, bool namesSerial, DriverHandle& out) const;
+
+    // Null only when memory ran out in the constructor; every operation then answers ErrBusMissing.
+    std::shared_ptr<BusDevice> device;
+};
+
 // Clears the callback at once without waiting: the thread ends when its pending request next completes
 // (and finds no callback) or is aborted by unplugging the pad or closing the connection.
-void UnregisterNotification(PadTarget* target);
-
-// Waits up to `timeout` until every notification thread started on `bus` has ended; true when they
-// have. After that, nothing uses the targets any more and they may be released.
-[[nodiscard]] bool WaitForNotificationThreads(BusConnection* bus, std::chrono::milliseconds timeout);
+void UnregisterNotification(PadTarget& target);
 
 } // namespace Velotrix

@@ -8,17 +8,33 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace Velotrix {
+
+// What a game set on a pad: the two rumble motors and the player LED. Packed into one 32-bit word
+// (byte 0 the large motor, byte 1 the small one, byte 2 the LED, byte 3 zero) so that the notification
+// thread hands all three over in one atomic store and a reader never sees half of a change.
+struct Rumble {
+    std::uint8_t largeMotor = 0;
+    std::uint8_t smallMotor = 0;
+    std::uint8_t led = 0;
+
+    std::uint32_t Pack() const;
+    static Rumble Unpack(std::uint32_t word);
+    bool operator==(const Rumble&) const = default;
+};
 
 // Pads and their targets are never freed while the process runs: the notification thread may be
 // about to call OnPadNotification with them even after the pad was unplugged. They are lent again
 // instead, once that thread has ended, so a long life or a plug/unplug loop does not grow them.
 struct Pad {
-    PadTarget* target = nullptr;
-    // Byte 0 large motor, byte 1 small motor, byte 2 LED number, byte 3 zero.
+    std::unique_ptr<PadTarget> target;
+    // A Rumble, packed; written by the notification thread before it sets rumblePending.
     std::atomic<std::uint32_t> rumble{0};
     std::atomic<bool> rumblePending{false};
+
+    Rumble CurrentRumble() const { return Rumble::Unpack(rumble.load()); }
     // Lent to a phone; guarded by the pads' own mutex.
     bool lent = false;
 };

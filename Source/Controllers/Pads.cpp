@@ -43,7 +43,7 @@ Pad* LendPad() {
         pads.all.reserve(pads.all.size() + 1);
         auto pad = std::make_unique<Pad>();
         pad->target = AllocTarget();
-        if (pad->target == nullptr) return nullptr;
+        if (!pad->target) return nullptr;
         pads.all.push_back(std::move(pad));
     } catch (const std::bad_alloc&) {
         return nullptr;
@@ -63,11 +63,20 @@ std::size_t PadsMade() {
     return ThePads().all.size();
 }
 
+std::uint32_t Rumble::Pack() const {
+    return static_cast<std::uint32_t>(largeMotor) | static_cast<std::uint32_t>(smallMotor) << 8 |
+           static_cast<std::uint32_t>(led) << 16;
+}
+
+Rumble Rumble::Unpack(std::uint32_t word) {
+    return {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),
+            static_cast<std::uint8_t>(word >> 16)};
+}
+
 void OnPadNotification(BusConnection*, PadTarget*, std::uint8_t largeMotor, std::uint8_t smallMotor, std::uint8_t led,
                        void* context) {
     auto* pad = static_cast<Pad*>(context);
-    pad->rumble.exchange(static_cast<std::uint32_t>(largeMotor) | static_cast<std::uint32_t>(smallMotor) << 8 |
-                         static_cast<std::uint32_t>(led) << 16);
+    pad->rumble.exchange(Rumble{largeMotor, smallMotor, led}.Pack());
     pad->rumblePending.exchange(true);
 }
 

@@ -3,9 +3,10 @@
 // The bus driver as the bus client sees it: find its device interfaces, open one, and send requests
 // that each wait for their completion. No Windows type appears here. Velotrix.exe links the real
 // implementation (DriverIo_win.cpp: SetupAPI, CreateFileW, DeviceIoControl); tests, the dev server
-// and the Windows test program link the simulated bus (DriverIo_simulated.cpp, SimulatedBus.h).
+// and the Windows test program link the simulated bus (Source/SimulatedBus).
 
 #include "Common/UniqueResource.h"
+#include "Platform/BusInterface.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,34 +26,27 @@ inline constexpr std::uint32_t DriverErrorInvalidParameter = 87;
 inline constexpr std::uint32_t DriverErrorInvalidDeviceObjectParameter = 650;
 inline constexpr std::uint32_t DriverErrorOperationAborted = 995;
 
-// CTL_CODE with the bus's device type 0x2A and buffered transfer.
-constexpr std::uint32_t BusControlCode(std::uint32_t function, std::uint32_t access) {
-    return (0x2Au << 16) | (access << 14) | (function << 2);
-}
-inline constexpr std::uint32_t BusAccessWrite = 2;
-inline constexpr std::uint32_t BusAccessReadWrite = 3;
+// The bus's request codes and buffer sizes, typed, from the header the simulated driver shares.
+inline constexpr std::uint32_t BusRequestPlugIn = BUS_REQUEST_PLUG_IN;
+inline constexpr std::uint32_t BusRequestUnplug = BUS_REQUEST_UNPLUG;
+inline constexpr std::uint32_t BusRequestCheckVersion = BUS_REQUEST_CHECK_VERSION;
+inline constexpr std::uint32_t BusRequestWaitReady = BUS_REQUEST_WAIT_READY;
+inline constexpr std::uint32_t BusRequestSubmitReport = BUS_REQUEST_SUBMIT_REPORT;
+inline constexpr std::uint32_t BusRequestNotification = BUS_REQUEST_NOTIFICATION;
+inline constexpr std::uint32_t BusRequestUserIndex = BUS_REQUEST_USER_INDEX;
 
-inline constexpr std::uint32_t BusRequestPlugIn = BusControlCode(0x801, BusAccessWrite);
-inline constexpr std::uint32_t BusRequestUnplug = BusControlCode(0x802, BusAccessWrite);
-inline constexpr std::uint32_t BusRequestCheckVersion = BusControlCode(0x803, BusAccessWrite);
-inline constexpr std::uint32_t BusRequestWaitReady = BusControlCode(0x804, BusAccessWrite);
-inline constexpr std::uint32_t BusRequestSubmitReport = BusControlCode(0xA02, BusAccessWrite);
-inline constexpr std::uint32_t BusRequestNotification = BusControlCode(0xA01, BusAccessReadWrite);
-inline constexpr std::uint32_t BusRequestUserIndex = BusControlCode(0xA07, BusAccessReadWrite);
-
+// The codes as the driver defines them; a slip in the shared header would reach both sides at once.
 static_assert(BusRequestPlugIn == 0x2AA004 && BusRequestUnplug == 0x2AA008 && BusRequestCheckVersion == 0x2AA00C &&
               BusRequestWaitReady == 0x2AA010 && BusRequestSubmitReport == 0x2AA808 &&
               BusRequestNotification == 0x2AE804 && BusRequestUserIndex == 0x2AE81C);
 
-// Sizes of the request buffers; each request begins with its own size.
-inline constexpr std::size_t BusPlugInSize = 16;
-inline constexpr std::size_t BusUnplugSize = 8;
-inline constexpr std::size_t BusCheckVersionSize = 8;
-inline constexpr std::size_t BusWaitReadySize = 8;
-inline constexpr std::size_t BusSubmitReportSize = 20;
-inline constexpr std::size_t BusNotificationSize = 12;
-inline constexpr std::size_t BusUserIndexSize = 12;
-inline constexpr std::uint32_t BusInterfaceVersion = 1;
+inline constexpr std::size_t BusPlugInSize = BUS_PLUG_IN_SIZE;
+inline constexpr std::size_t BusSerialRequestSize = BUS_SERIAL_REQUEST_SIZE;
+inline constexpr std::size_t BusCheckVersionSize = BUS_CHECK_VERSION_SIZE;
+inline constexpr std::size_t BusSubmitReportSize = BUS_SUBMIT_REPORT_SIZE;
+inline constexpr std::size_t BusNotificationSize = BUS_NOTIFICATION_SIZE;
+inline constexpr std::size_t BusUserIndexSize = BUS_USER_INDEX_SIZE;
+inline constexpr std::uint32_t BusInterfaceVersion = BUS_INTERFACE_VERSION;
 
 // The device path of every present interface of the bus class {96E42B22-F5E9-42F8-B043-ED0F932F014F},
 // in the order Windows enumerates them. An interface whose details could not be read is listed with an

@@ -12,7 +12,8 @@ namespace Velotrix {
 namespace {
 
 // {96E42B22-F5E9-42F8-B043-ED0F932F014F}
-const GUID busInterfaceClass = {0x96E42B22, 0xF5E9, 0x42F8, {0xB0, 0x43, 0xED, 0x0F, 0x93, 0x2F, 0x01, 0x4F}};
+const GUID busInterfaceClass = {BUS_INTERFACE_CLASS_DATA1, BUS_INTERFACE_CLASS_DATA2, BUS_INTERFACE_CLASS_DATA3,
+                                 BUS_INTERFACE_CLASS_DATA4};
 
 struct DeviceInfoListTraits {
     using Value = HDEVINFO;

@@ -1,7 +1,6 @@
 #pragma once
 
-// The few things the portable core needs from the OS besides sockets and driver I/O. LogFolder
-// (Shell/Log.h) is implemented beside these, in Os_win.cpp and Os_posix.cpp.
+// The few things the portable core needs from the OS besides sockets and driver I/O.
 
 #include <cstdint>
 #include <cstdio>
@@ -26,6 +25,10 @@ void WriteDebugOutput(const char* text);
 
 // The receive thread runs above normal priority so that input reaches the game at once.
 void RaiseCurrentThreadPriority();
+
+// The folder "Velotrix" in the user's local application-data folder, made on the way; empty when the
+// OS has no such folder (and, natively, unless VELOTRIX_LOG_DIR names one).
+std::wstring LogFolder();
 
 // Opens `folder`/server.log for writing, truncated, readable but not writable by others while open.
 // Null on failure.

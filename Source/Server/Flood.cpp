@@ -22,10 +22,13 @@ bool SameAddress(const SocketAddress& a, const SocketAddress& b) {
 
 } // namespace
 
+bool TokenBucket::Available(const Rate& rate, std::int64_t now) const {
+    return std::max(due, now) - now <= (rate.burst - 1) * rate.period;
+}
+
 bool TokenBucket::Take(const Rate& rate, std::int64_t now) {
-    const std::int64_t start = std::max(due, now);
-    if (start - now > (rate.burst - 1) * rate.period) return false;
-    due = start + rate.period;
+    if (!Available(rate, now)) return false;
+    due = std::max(due, now) + rate.period;
     return true;
 }
 

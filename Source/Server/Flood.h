@@ -44,6 +44,8 @@ inline constexpr std::int64_t RefusalSummaryPeriod = 1'000'000'000;
 class TokenBucket {
 public:
     [[nodiscard]] bool Take(const Rate& rate, std::int64_t now);
+    // Whether a Take now would succeed, without taking.
+    bool Available(const Rate& rate, std::int64_t now) const;
 
 private:
     std::int64_t due = std::numeric_limits<std::int64_t>::min();

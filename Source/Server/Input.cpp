@@ -2,12 +2,11 @@
 // every phone, so it allocates nothing and logs nothing.
 
 #include "Controllers/InputMapping.h"
-#include "Controllers/Pad.h"
-#include "Server/Server.h"
+#include "Server/ServerCore.h"
 
 namespace Velotrix {
 
-void Server::HandleInput(DatagramBytes bytes, const SocketAddress& from, std::int64_t now) {
+void ServerCore::HandleInput(DatagramBytes bytes, const SocketAddress& from, std::int64_t now) {
     InputDatagram datagram;
     if (!ReadInput(bytes, datagram)) return;
     Phone* phone = FindBySession(datagram.state.sessionId);
@@ -17,8 +16,7 @@ void Server::HandleInput(DatagramBytes bytes, const SocketAddress& from, std::in
             Refuse(from, now);
             return;
         }
-        std::uint8_t out[UnknownSessionSize];
-        Send(out, BuildUnknownSession(out, ++sendSequence), from);
+        SendUnknownSession(from);
         return;
     }
     // Even a phone that is not admitted stays listed while it streams.
@@ -35,7 +33,7 @@ void Server::HandleInput(DatagramBytes bytes, const SocketAddress& from, std::in
     phone->idle = false;
     ++phone->inputCount;
 
-    (void)SubmitReport(bus.get(), phone->pad->target, MapInput(phone->input));
+    (void)bus.SubmitReport(*phone->pad->target, MapInput(phone->input));
 }
 
 } // namespace Velotrix

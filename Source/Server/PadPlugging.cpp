@@ -1,25 +1,14 @@
-// The server's side of the virtual pads: connecting the bus, plugging and unplugging a phone's pad.
+// The core's side of the virtual pads: connecting the bus, plugging and unplugging a phone's pad.
 
-#include "Controllers/Pad.h"
-#include "Server/Server.h"
+#include "Server/ServerCore.h"
+
 #include "Shell/Log.h"
-
-#include <new>
 
 namespace Velotrix {
 
-bool Server::ConnectBus() {
-    std::lock_guard lock(mutex);
-    return ConnectBusLocked();
-}
-
-bool Server::ConnectBusLocked() {
+bool ServerCore::ConnectBus() {
     if (busConnected.load()) return true;
-    if (!bus) {
-        bus.reset(new (std::nothrow) BusConnection);
-        if (!bus) return false;
-    }
-    const BusResult result = Open(bus.get());
+    const BusResult result = bus.Open();
     if (result != ResultOk) {
         Log("ViGEmBus: not available (0x%08X)", static_cast<unsigned>(result));
         return false;
@@ -29,35 +18,29 @@ bool Server::ConnectBusLocked() {
     return true;
 }
 
-void Server::DisconnectBus() {
-    if (!bus) return;
-    Close(bus.get());
-    bus.reset();
-}
-
-void Server::PlugPad(Phone& phone) {
+void ServerCore::PlugPad(Phone& phone) {
     if (phone.pad != nullptr) return;
     Pad* pad = LendPad();
-    const BusResult plugged = pad != nullptr ? PlugTarget(bus.get(), pad->target) : ErrBadTarget;
+    const BusResult plugged = pad != nullptr ? bus.PlugTarget(*pad->target) : ErrBadTarget;
     if (plugged != ResultOk) {
         Log("ViGEmBus: could not plug a pad (0x%08X)", static_cast<unsigned>(plugged));
         GiveBackPad(pad);
         phone.state = PhoneState::NoDriver;
         return;
     }
-    (void)RegisterNotification(bus.get(), pad->target, &OnPadNotification, pad);
+    (void)bus.RegisterNotification(*pad->target, &OnPadNotification, pad);
     phone.pad = pad;
     phone.state = PhoneState::Active;
     phone.player = 0;
     std::uint32_t index = 0;
-    if (GetUserIndex(bus.get(), pad->target, &index) == ResultOk) phone.player = static_cast<std::int32_t>(index) + 1;
+    if (bus.GetUserIndex(*pad->target, index) == ResultOk) phone.player = static_cast<std::int32_t>(index) + 1;
     Log("Pad plugged for \"%s\", player %d", phone.name.c_str(), phone.player);
 }
 
-void Server::UnplugPad(Phone& phone) {
+void ServerCore::UnplugPad(Phone& phone) {
     if (phone.pad == nullptr) return;
-    UnregisterNotification(phone.pad->target);
-    (void)UnplugTarget(bus.get(), phone.pad->target);
+    UnregisterNotification(*phone.pad->target);
+    (void)bus.UnplugTarget(*phone.pad->target);
     // Not freed: lent again once its notification thread has ended (see Pad.h).
     GiveBackPad(phone.pad);
     phone.pad = nullptr;

@@ -1,11 +1,9 @@
 #include "Server/Server.h"
 
-#include "Controllers/BusClient.h"
 #include "Platform/Os.h"
-#include "Platform/Random.h"
 #include "Shell/Log.h"
 
-#include <algorithm>
+#include <memory>
 #include <new>
 
 namespace Velotrix {
@@ -16,20 +14,15 @@ constexpr std::int64_t TickPeriod = 10'000'000;
 
 } // namespace
 
-Server::Server() : randomSource(&SecureRandom) {
-    std::lock_guard lock(mutex);
-    // A missing driver is no error here: phones are told "no driver" until ConnectBus succeeds.
-    (void)ConnectBusLocked();
-}
+Server::Server(RandomSource random) : core(random) {}
 
 Server::~Server() { Shutdown(); }
 
 void Server::Shutdown() {
     Stop();
     std::lock_guard lock(mutex);
-    for (auto& phone : phones) UnplugPad(*phone);
-    phones.clear();
-    DisconnectBus();
+    core.Shutdown();
+    core.Outgoing().Clear();
 }
 
 bool Server::OpenSocket(std::uint16_t requestedPort, std::string& error) {
@@ -62,24 +55,80 @@ void Server::Stop() {
         return;
     }
     if (thread.joinable()) thread.join();
-    {
-        std::lock_guard lock(mutex);
-        for (const auto& phone : phones) {
-            if (phone->state == PhoneState::Active)
-                SendStatusTo(phone->address, phone->sessionId, 0, PhoneState::Refused);
-        }
-    }
+    std::unique_lock lock(mutex);
+    core.RefuseActivePhones();
+    Finish(lock);
     socket.Close();
+}
+
+void Server::Finish(std::unique_lock<std::mutex>& lock) {
+    CoreEvents events = core.TakeEvents();
+    // Copies taken under the mutex: the user-interface thread may replace a callback meanwhile.
+    RequestCallback request = events.requests.empty() ? RequestCallback() : onRequest;
+    Callback allowedChanged = events.allowedChanged ? onAllowedChanged : Callback();
+    Callback changed = events.changed ? onChanged : Callback();
+    if (core.Outgoing().Empty()) {
+        lock.unlock();
+    } else {
+        std::lock_guard sendLock(sendMutex);
+        core.Outgoing().MoveTo(sending);
+        lock.unlock();
+        for (const OutgoingDatagram& datagram : sending.Datagrams())
+            socket.SendTo(datagram.bytes.data(), datagram.length, datagram.to);
+        sending.Clear();
+    }
+    if (request)
+        for (const std::string& name : events.requests) request(name);
+    if (allowedChanged) allowedChanged();
+    if (changed) changed();
 }
 
 void Server::SetHostName(const std::string& name) {
     std::lock_guard lock(mutex);
-    if (&name != &hostName) hostName = name;
+    core.SetHostName(name);
 }
 
-void Server::SetRandomSource(RandomSource source) {
+void Server::SetAskFirst(bool value) {
     std::lock_guard lock(mutex);
-    randomSource = source;
+    core.SetAskFirst(value);
+}
+
+void Server::SetAllowed(const std::set<std::string>& ids) {
+    std::lock_guard lock(mutex);
+    if (&ids != &core.Allowed()) core.SetAllowed(ids);
+}
+
+std::set<std::string> Server::AllowedList() {
+    std::lock_guard lock(mutex);
+    return core.Allowed();
+}
+
+void Server::Allow(std::uint32_t sessionId) {
+    std::unique_lock lock(mutex);
+    core.Allow(sessionId);
+    Finish(lock);
+}
+
+void Server::Deny(std::uint32_t sessionId) {
+    std::unique_lock lock(mutex);
+    core.Deny(sessionId);
+    Finish(lock);
+}
+
+void Server::Disconnect(std::uint32_t sessionId) {
+    std::unique_lock lock(mutex);
+    core.Disconnect(sessionId);
+    Finish(lock);
+}
+
+bool Server::ConnectBus() {
+    std::lock_guard lock(mutex);
+    return core.ConnectBus();
+}
+
+std::vector<PhoneView> Server::Snapshot() {
+    std::lock_guard lock(mutex);
+    return core.Snapshot();
 }
 
 void Server::SetOnRequest(RequestCallback callback) {
@@ -97,10 +146,20 @@ void Server::SetOnAllowedChanged(Callback callback) {
     onAllowedChanged = std::move(callback);
 }
 
-void Server::Notify(std::unique_lock<std::mutex>& lock, Callback Server::*callback) {
-    Callback copy = this->*callback;
-    lock.unlock();
-    if (copy) copy();
+void Server::HandleDatagram(const std::uint8_t* data, int length, const SocketAddress& from, std::int64_t now) {
+    if (length <= 0) return;
+    const DatagramBytes datagram(data, static_cast<std::size_t>(length));
+    // Malformed bytes do not even take the lock from a player's input.
+    if (CheckDatagram(datagram) == Receipt::Drop) return;
+    std::unique_lock lock(mutex);
+    core.HandleDatagram(datagram, from, now);
+    Finish(lock);
+}
+
+void Server::Tick(std::int64_t now) {
+    std::unique_lock lock(mutex);
+    core.Tick(now);
+    Finish(lock);
 }
 
 void Server::ReceiveLoop() {
@@ -121,90 +180,6 @@ void Server::ReceiveLoop() {
             Tick(now);
         }
     }
-}
-
-void Server::HandleDatagram(const std::uint8_t* data, int length, const SocketAddress& from, std::int64_t now) {
-    if (length <= 0) return;
-    const DatagramBytes datagram(data, static_cast<std::size_t>(length));
-    const Receipt receipt = CheckDatagram(datagram);
-    if (receipt == Receipt::Drop) return;
-    std::unique_lock lock(mutex);
-    switch (receipt) {
-    case Receipt::OtherVersion:
-        SendStatusTo(from, 0, 0, PhoneState::OtherVersion);
-        return;
-    case Receipt::Hello:
-        HandleHello(lock, datagram, from, now);
-        return;
-    case Receipt::Input:
-        HandleInput(datagram, from, now);
-        return;
-    case Receipt::Bye:
-        HandleBye(lock, datagram, from, now);
-        return;
-    case Receipt::Drop:
-        return;
-    }
-}
-
-void Server::HandleBye(std::unique_lock<std::mutex>& lock, DatagramBytes datagram, const SocketAddress& from,
-                       std::int64_t now) {
-    std::uint32_t sessionId = 0;
-    if (!ReadBye(datagram, sessionId)) return;
-    auto found =
-        std::find_if(phones.begin(), phones.end(), [&](const auto& phone) { return phone->sessionId == sessionId; });
-    if (found == phones.end()) {
-        // Nothing to show changed; a stream of these must not repaint the window.
-        Refuse(from, now);
-        return;
-    }
-    Log("Bye from \"%s\"", (*found)->name.c_str());
-    // It was announced already; should it come back at once, it is not announced again.
-    recentlyLeft.Remember((*found)->id, (*found)->state == PhoneState::Waiting, now);
-    UnplugPad(**found);
-    phones.erase(found);
-    Notify(lock, &Server::onChanged);
-}
-
-void Server::SendStatus(const Phone& phone) {
-    SendStatusTo(phone.address, phone.sessionId, static_cast<std::uint8_t>(phone.player), phone.state);
-}
-
-void Server::SendStatusTo(const SocketAddress& to, std::uint32_t sessionId, std::uint8_t player, PhoneState state) {
-    std::uint8_t out[MaxOutgoing];
-    const int length = BuildStatus(out, ++sendSequence, sessionId, player, state, hostName);
-    Send(out, length, to);
-}
-
-void Server::Send(const std::uint8_t* data, int length, const SocketAddress& to) {
-    if (length > 0) socket.SendTo(data, length, to);
-}
-
-void Server::Refuse(const SocketAddress& from, std::int64_t now) { refusals.Count(from, now); }
-
-bool Server::MayAnswer(const SocketAddress& from, std::int64_t now) {
-    return senderLimits.Take(from, SenderLimit::RefusalAnswer, now) && refusalAnswers.Take(RefusalAnswersOverall, now);
-}
-
-bool Server::NewIdRefused(const PhoneId& id, const SocketAddress& from, std::int64_t now) {
-    if (phones.size() < MaxPhones &&
-        (recentlyLeft.Knows(id, now) ||
-         (senderLimits.Take(from, SenderLimit::NewId, now) && newIds.Take(NewIdsOverall, now))))
-        return false;
-    Refuse(from, now);
-    return true;
-}
-
-Phone* Server::FindBySession(std::uint32_t sessionId) {
-    for (auto& phone : phones)
-        if (phone->sessionId == sessionId) return phone.get();
-    return nullptr;
-}
-
-Phone* Server::FindById(const PhoneId& id) {
-    for (auto& phone : phones)
-        if (phone->id == id) return phone.get();
-    return nullptr;
 }
 
 } // namespace Velotrix

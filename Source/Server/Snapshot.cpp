@@ -1,10 +1,8 @@
-#include "Controllers/Pad.h"
-#include "Server/Server.h"
+#include "Server/ServerCore.h"
 
 namespace Velotrix {
 
-std::vector<PhoneView> Server::Snapshot() {
-    std::lock_guard lock(mutex);
+std::vector<PhoneView> ServerCore::Snapshot() const {
     std::vector<PhoneView> views;
     views.reserve(phones.size());
     for (const auto& phone : phones) {
@@ -20,9 +18,9 @@ std::vector<PhoneView> Server::Snapshot() {
         view.inputRate = static_cast<std::int32_t>(phone->inputRate);
         if (phone->pad != nullptr) {
             // One load, so both motor bytes come from the same notification.
-            const std::uint32_t rumble = phone->pad->rumble.load();
-            view.rumbleLarge = static_cast<std::uint8_t>(rumble);
-            view.rumbleSmall = static_cast<std::uint8_t>(rumble >> 8);
+            const Rumble rumble = phone->pad->CurrentRumble();
+            view.rumbleLarge = rumble.largeMotor;
+            view.rumbleSmall = rumble.smallMotor;
         }
         views.push_back(std::move(view));
     }

@@ -1,8 +1,8 @@
-// The receive thread's periodic work: silent phones leave, idle pads are centred, player numbers are
-// learnt, rumble goes back to the phones and input rates are counted.
+// The periodic work: silent phones leave, idle pads are centred, player numbers are learnt, rumble
+// goes back to the phones and input rates are counted.
 
-#include "Controllers/Pad.h"
-#include "Server/Server.h"
+#include "Server/ServerCore.h"
+
 #include "Shell/Log.h"
 
 namespace Velotrix {
@@ -20,16 +20,14 @@ bool MoreThan(std::int64_t now, std::int64_t then, std::int64_t period) { return
 
 } // namespace
 
-void Server::Tick(std::int64_t now) {
-    std::unique_lock lock(mutex);
-    bool changed = false;
+void ServerCore::Tick(std::int64_t now) {
     for (auto it = phones.begin(); it != phones.end();) {
         Phone& phone = **it;
         if (MoreThan(now, phone.lastHeard, Silence)) {
             Log("\"%s\" went silent", phone.name.c_str());
             UnplugPad(phone);
             it = phones.erase(it);
-            changed = true;
+            events.changed = true;
             continue;
         }
         if (Pad* pad = phone.pad) {
@@ -37,26 +35,21 @@ void Server::Tick(std::int64_t now) {
                 phone.idle = true;
                 phone.input = InputState{};
                 phone.input.sessionId = phone.sessionId;
-                (void)SubmitReport(bus.get(), pad->target, ControllerReport{});
+                (void)bus.SubmitReport(*pad->target, ControllerReport{});
             }
             if (phone.player == 0 && MoreThan(now, phone.lastPlayerQuery, PlayerQuery)) {
                 phone.lastPlayerQuery = now;
                 std::uint32_t index = 0;
-                if (GetUserIndex(bus.get(), pad->target, &index) == ResultOk) {
+                if (bus.GetUserIndex(*pad->target, index) == ResultOk) {
                     phone.player = static_cast<std::int32_t>(index) + 1;
                     SendStatus(phone);
-                    changed = true;
+                    events.changed = true;
                 }
             }
             const bool pending = pad->rumblePending.exchange(false);
             if (pending || MoreThan(now, phone.lastFeedback, FeedbackRepeat)) {
                 phone.lastFeedback = now;
-                const std::uint32_t rumble = pad->rumble.load();
-                std::uint8_t out[FeedbackSize];
-                const int length = BuildFeedback(
-                    out, ++sendSequence, phone.sessionId, static_cast<std::uint8_t>(rumble),
-                    static_cast<std::uint8_t>(rumble >> 8), static_cast<std::uint8_t>(rumble >> 16), phone.input.echo);
-                Send(out, length, phone.address);
+                SendFeedback(phone, pad->CurrentRumble());
             }
         }
         if (now - phone.rateStart >= RateWindow) {
@@ -69,7 +62,6 @@ void Server::Tick(std::int64_t now) {
     std::uint32_t refused = 0, senders = 0;
     if (refusals.TakeSummary(now, refused, senders))
         Log("Refused %u datagrams from %u senders", static_cast<unsigned>(refused), static_cast<unsigned>(senders));
-    if (changed) Notify(lock, &Server::onChanged);
 }
 
 } // namespace Velotrix

@@ -1,12 +1,10 @@
 #include "Shell/CommandLine.h"
 
+#include "Common/DefaultPort.h"
+
 #include <cstdlib>
 
 namespace Velotrix {
-
-namespace {
-constexpr std::uint32_t DefaultPort = 47821;
-}
 
 CommandLineOptions ParseCommandLine(const std::vector<std::wstring>& arguments) {
     CommandLineOptions options;

@@ -26,10 +26,6 @@ void Log(const char* format, ...)
 #endif
     ;
 
-// The folder "Velotrix" in the user's local application-data folder, made on the way; empty when the
-// OS has no such folder (and, natively, unless VELOTRIX_LOG_DIR names one).
-std::wstring LogFolder();
-
 // Also hands every finished line (time stamp included, no newline) to `sink`, under the log's mutex:
 // the dev server prints each line as an event and tests read what was logged. Null removes it.
 using LogSink = void (*)(void* context, const char* line);

@@ -2,7 +2,12 @@
 // operator new below calls malloc so g++'s shared sanitizer runtimes still see it; clang links its own
 // operator new statically, so there the sanitizer's allocation hook counts instead.
 
-#include "ServerFixture.h"
+#include "FakePhone.h"
+#include "LogCapture.h"
+#include "Server/Server.h"
+#include "SimulatedBus/SimulatedBus.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <new>
@@ -110,24 +115,38 @@ std::size_t AllocationsDuring(Work&& work) {
     return allocations;
 }
 
-using AllocationTest = ServerFixture;
+// The receive thread's own step, lock and all: the server without a socket, whose answers go nowhere.
+class AllocationTest : public ::testing::Test {
+protected:
+    void SetUp() override { SimulatedBus::Reset(); }
+    void TearDown() override { SimulatedBus::Reset(); }
+
+    void Send(Server& server, const FakePhone& phone, const Bytes& datagram, std::int64_t now) {
+        server.HandleDatagram(datagram.data(), static_cast<int>(datagram.size()), phone.From(), now);
+    }
+    LogCapture logs;
+};
 
 TEST_F(AllocationTest, InputsAllocateNothingAndLogNothingWhetherAppliedOrDropped) {
-    MakeServer(false);
-    TestPhone active("Active phone", 1);
-    const std::uint32_t session = Hello(active, 0).sessionId;
-    server->SetAskFirst(true);
-    TestPhone waiting("Waiting phone", 2);
-    const StatusDatagram waitingStatus = Hello(waiting, 0);
-    ASSERT_EQ(waitingStatus.state, State(PhoneState::Waiting));
+    Server server;
+    server.SetAskFirst(false);
+    FakePhone active("Active phone", 1);
+    Send(server, active, active.Hello(), 0);
+    server.SetAskFirst(true);
+    FakePhone waiting("Waiting phone", 2);
+    Send(server, waiting, waiting.Hello(), 0);
+    const std::vector<PhoneView> views = server.Snapshot();
+    ASSERT_EQ(views.size(), 2u);
+    ASSERT_EQ(views[1].state, static_cast<std::uint8_t>(PhoneState::Waiting));
+    const std::uint32_t session = views[0].sessionId, waitingSession = views[1].sessionId;
     const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
     std::uint32_t unknown = session + 1;
-    while (unknown == 0 || unknown == session || unknown == waitingStatus.sessionId) ++unknown;
+    while (unknown == 0 || unknown == session || unknown == waitingSession) ++unknown;
 
     constexpr int Count = 1000;
     struct Case {
         const char* what;
-        TestPhone* phone;
+        FakePhone* phone;
         std::uint32_t session;
         int firstSequence, step;
         std::uint64_t reports;
@@ -136,10 +155,10 @@ TEST_F(AllocationTest, InputsAllocateNothingAndLogNothingWhetherAppliedOrDropped
         {"accepted, each newer than the last", &active, session, 1, 1, Count},
         {"duplicates of the last applied", &active, session, Count, 0, 0},
         {"stale, older than the last applied", &active, session, Count - 1, -1, 0},
-        {"from a phone waiting for approval", &waiting, waitingStatus.sessionId, 1, 1, 0},
+        {"from a phone waiting for approval", &waiting, waitingSession, 1, 1, 0},
         {"with a session number nobody has", &active, unknown, 1, 1, 0},
     };
-    std::int64_t now = 1 * Second;
+    std::int64_t now = 1'000'000'000;
     for (const Case& c : cases) {
         // Everything the loop needs is made before counting starts.
         std::vector<Bytes> datagrams;
@@ -150,15 +169,11 @@ TEST_F(AllocationTest, InputsAllocateNothingAndLogNothingWhetherAppliedOrDropped
                                                           .rightTrigger = static_cast<std::uint16_t>(i * 65),
                                                           .buttons = static_cast<std::uint16_t>(i),
                                                           .echo = static_cast<std::uint32_t>(i)}}));
-        const SocketAddress from = c.phone->From();
         const std::uint64_t reportsBefore = SimulatedBus::ReportCount(serial);
         const std::size_t linesBefore = logs.Lines().size();
 
         const std::size_t allocated = AllocationsDuring([&] {
-            for (const Bytes& datagram : datagrams) {
-                now += 4 * Ms;
-                server->HandleDatagram(datagram.data(), static_cast<int>(datagram.size()), from, now);
-            }
+            for (const Bytes& datagram : datagrams) Send(server, *c.phone, datagram, now += 4'000'000);
         });
 
         EXPECT_EQ(allocated, 0u) << c.what;
@@ -166,11 +181,9 @@ TEST_F(AllocationTest, InputsAllocateNothingAndLogNothingWhetherAppliedOrDropped
         EXPECT_EQ(logs.Lines().size(), linesBefore) << c.what;
     }
     // The counter sees what the server allocates: a new phone's record.
-    TestPhone newcomer("Newcomer", 3);
+    FakePhone newcomer("Newcomer", 3);
     const Bytes hello = newcomer.Hello();
-    EXPECT_GT(AllocationsDuring(
-                  [&] { server->HandleDatagram(hello.data(), static_cast<int>(hello.size()), newcomer.From(), now); }),
-              0u);
+    EXPECT_GT(AllocationsDuring([&] { Send(server, newcomer, hello, now); }), 0u);
 }
 
 } // namespace

@@ -1,12 +1,13 @@
 // The bus client against the simulated bus: request bytes, check order, serial search, results, threads.
 
 #include "Controllers/BusClient.h"
-#include "Platform/SimulatedBus.h"
+#include "SimulatedBus/SimulatedBus.h"
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -85,38 +86,37 @@ protected:
     void SetUp() override { SimulatedBus::Reset(); }
 
     void TearDown() override {
-        Close(&bus);
+        bus.Close();
         // A thread still running could use a target: then leak them rather than crash.
-        if (!WaitForNotificationThreads(&bus, Patience)) {
+        if (!bus.WaitForNotificationThreads(Patience)) {
             ADD_FAILURE() << "a notification thread did not end";
-            return;
+            for (auto& target : targets) (void)target.release();
         }
-        for (PadTarget* target : targets) FreeTarget(target);
         SimulatedBus::Reset();
     }
 
     PadTarget* NewTarget() {
         targets.push_back(AllocTarget());
-        return targets.back();
+        return targets.back().get();
     }
 
     PadTarget* PluggedTarget() {
         PadTarget* target = NewTarget();
-        EXPECT_EQ(PlugTarget(&bus, target), ResultOk);
+        EXPECT_EQ(bus.PlugTarget(*target), ResultOk);
         return target;
     }
 
-    void Connect() { ASSERT_EQ(Open(&bus), ResultOk); }
+    void Connect() { ASSERT_EQ(bus.Open(), ResultOk); }
 
     // A fresh bus for each case of a table.
     void Reconnect() {
-        Close(&bus);
+        bus.Close();
         SimulatedBus::Reset();
         Connect();
     }
 
     BusConnection bus;
-    std::vector<PadTarget*> targets;
+    std::vector<std::unique_ptr<PadTarget>> targets;
 };
 
 TEST_F(BusClientTest, OpenAnswersForEveryShapeOfTheBusAndCanBeRetried) {
@@ -147,9 +147,9 @@ TEST_F(BusClientTest, OpenAnswersForEveryShapeOfTheBusAndCanBeRetried) {
         SimulatedBus::SetInterfaces(test.interfaces);
         SimulatedBus::SetFaults(test.faults);
         BusConnection connection;
-        EXPECT_EQ(Open(&connection), test.expected);
+        EXPECT_EQ(connection.Open(), test.expected);
         const bool connected = test.expected == ResultOk;
-        EXPECT_EQ(connection.device->handle.load() != InvalidDriverHandle, connected);
+        EXPECT_EQ(connection.IsOpen(), connected);
         // A device that refused the version was closed again.
         EXPECT_EQ(SimulatedBus::OpenHandleCount(), connected ? 1u : 0u);
         if (SimulatedBus::RequestCount(BusRequestCheckVersion) > 0) {
@@ -158,50 +158,45 @@ TEST_F(BusClientTest, OpenAnswersForEveryShapeOfTheBusAndCanBeRetried) {
         }
         if (connected) continue;
         SimulatedBus::Reset(); // once the bus is healthy, the same connection opens
-        EXPECT_EQ(Open(&connection), ResultOk);
+        EXPECT_EQ(connection.Open(), ResultOk);
     }
 }
 
 TEST_F(BusClientTest, CloseReleasesTheHandleAndUnplugsTheConnectionsPads) {
     Connect();
-    EXPECT_EQ(Open(&bus), ErrBusConnected); // a second open would leak a handle, seen by the count below
+    EXPECT_EQ(bus.Open(), ErrBusConnected); // a second open would leak a handle, seen by the count below
     EXPECT_EQ(PluggedTarget()->serial, 1u);
     EXPECT_EQ(PluggedTarget()->serial, 2u);
     EXPECT_EQ(SimulatedBus::PluggedSerials(), (std::vector<std::uint32_t>{1, 2}));
-    Close(&bus);
-    EXPECT_EQ(bus.device->handle.load(), InvalidDriverHandle);
+    bus.Close();
+    EXPECT_FALSE(bus.IsOpen());
     EXPECT_EQ(SimulatedBus::OpenHandleCount(), 0u);
     EXPECT_TRUE(SimulatedBus::PluggedSerials().empty());
-    Close(&bus);
-    EXPECT_EQ(Open(&bus), ResultOk);
+    bus.Close();
+    EXPECT_EQ(bus.Open(), ResultOk);
 }
 
-TEST_F(BusClientTest, EveryOperationChecksConnectionThenTargetThenHandle) {
+TEST_F(BusClientTest, EveryOperationWithoutADeviceHandleAnswersBusMissingAndSendsNothing) {
     struct Operation {
         const char* name;
-        std::function<BusResult(BusConnection*, PadTarget*)> call;
+        std::function<BusResult(PadTarget&)> call;
     };
     std::uint32_t index = 0;
     const Operation operations[] = {
-        {"PlugTarget", [](BusConnection* b, PadTarget* t) { return PlugTarget(b, t); }},
-        {"UnplugTarget", [](BusConnection* b, PadTarget* t) { return UnplugTarget(b, t); }},
-        {"SubmitReport", [](BusConnection* b, PadTarget* t) { return SubmitReport(b, t, ControllerReport{}); }},
-        {"GetUserIndex", [&](BusConnection* b, PadTarget* t) { return GetUserIndex(b, t, &index); }},
-        {"RegisterNotification",
-         [](BusConnection* b, PadTarget* t) { return RegisterNotification(b, t, &RecordRumble, nullptr); }},
+        {"PlugTarget", [&](PadTarget& t) { return bus.PlugTarget(t); }},
+        {"UnplugTarget", [&](PadTarget& t) { return bus.UnplugTarget(t); }},
+        {"SubmitReport", [&](PadTarget& t) { return bus.SubmitReport(t, ControllerReport{}); }},
+        {"GetUserIndex", [&](PadTarget& t) { return bus.GetUserIndex(t, index); }},
+        {"RegisterNotification", [&](PadTarget& t) { return bus.RegisterNotification(t, &RecordRumble, nullptr); }},
     };
-    // Plugged with a serial, so that only the three checks under test can fail.
+    // Plugged with a serial, so that only the missing handle can fail.
     PadTarget target;
     target.state = TargetPlugged;
     target.serial = 1;
     for (const Operation& operation : operations) {
         SCOPED_TRACE(operation.name);
-        EXPECT_EQ(operation.call(nullptr, nullptr), ErrNoConnection);
-        EXPECT_EQ(operation.call(nullptr, &target), ErrNoConnection);
-        EXPECT_EQ(operation.call(&bus, nullptr), ErrBadTarget);
-        EXPECT_EQ(operation.call(&bus, &target), ErrBusMissing);
+        EXPECT_EQ(operation.call(target), ErrBusMissing);
     }
-    EXPECT_EQ(Open(nullptr), ErrNoConnection);
     EXPECT_EQ(SimulatedBus::RequestCount(), 0u);
     EXPECT_EQ(target.callback.load(), nullptr);
 }
@@ -218,7 +213,7 @@ TEST_F(BusClientTest, PlugSearchesFromOneForTheLowestSerialTheBusAcceptsThenWait
         ASSERT_NE(target, nullptr);
         EXPECT_EQ(target->state, TargetReadyToPlug);
         EXPECT_EQ(target->serial, 0u);
-        ASSERT_EQ(PlugTarget(&bus, target), ResultOk);
+        ASSERT_EQ(bus.PlugTarget(*target), ResultOk);
         EXPECT_EQ(target->state, TargetPlugged);
         EXPECT_EQ(target->serial, test.expected);
         // One plug in per number tried.
@@ -234,7 +229,7 @@ TEST_F(BusClientTest, NoFreeSerialWhenTheBusRefusesEveryNumber) {
     Connect();
     SimulatedBus::MarkSerialsTaken(1, 65535);
     PadTarget* target = NewTarget();
-    EXPECT_EQ(PlugTarget(&bus, target), ErrNoFreeSerial);
+    EXPECT_EQ(bus.PlugTarget(*target), ErrNoFreeSerial);
     EXPECT_EQ(SimulatedBus::RequestCount(BusRequestPlugIn), 65535u);
     EXPECT_EQ(SimulatedBus::RequestCount(BusRequestWaitReady), 0u);
     EXPECT_EQ(LastInput(BusRequestPlugIn), PlugInBytes(65535));
@@ -260,7 +255,7 @@ TEST_F(BusClientTest, ReadinessReplyDecidesWhetherThePadIsPlugged) {
         Reconnect();
         SimulatedBus::SetReadyReply(test.reply);
         PadTarget* target = NewTarget();
-        EXPECT_EQ(PlugTarget(&bus, target), test.expected);
+        EXPECT_EQ(bus.PlugTarget(*target), test.expected);
         EXPECT_EQ(target->state, test.state);
         EXPECT_EQ(SimulatedBus::RequestCount(BusRequestWaitReady), 1u);
         EXPECT_EQ(SimulatedBus::PluggedSerials().size(), test.stillOnTheBus ? 1u : 0u);
@@ -270,18 +265,18 @@ TEST_F(BusClientTest, ReadinessReplyDecidesWhetherThePadIsPlugged) {
 TEST_F(BusClientTest, FailedPlugOrUnplugLeavesTheTargetAsItWas) {
     struct Case {
         const char* name;
-        BusResult (*operation)(BusConnection*, PadTarget*);
+        BusResult (BusConnection::*operation)(PadTarget&);
         std::uint32_t state, serial;
         BusResult expected;
         std::uint64_t requestsSent;
     };
     const Case cases[] = {
-        {"plug never set up", &PlugTarget, TargetNotInitialised, 3, ErrTargetNotReady, 0},
-        {"plug plugged", &PlugTarget, TargetPlugged, 3, ErrAlreadyPlugged, 0},
-        {"unplug never set up", &UnplugTarget, TargetNotInitialised, 3, ErrTargetNotReady, 0},
-        {"unplug ready", &UnplugTarget, TargetReadyToPlug, 3, ErrNotPlugged, 0},
-        {"unplug unplugged", &UnplugTarget, TargetUnplugged, 3, ErrNotPlugged, 0},
-        {"unplug a serial the bus does not know", &UnplugTarget, TargetPlugged, 9, ErrUnplugFailed, 1},
+        {"plug never set up", &BusConnection::PlugTarget, TargetNotInitialised, 3, ErrTargetNotReady, 0},
+        {"plug plugged", &BusConnection::PlugTarget, TargetPlugged, 3, ErrAlreadyPlugged, 0},
+        {"unplug never set up", &BusConnection::UnplugTarget, TargetNotInitialised, 3, ErrTargetNotReady, 0},
+        {"unplug ready", &BusConnection::UnplugTarget, TargetReadyToPlug, 3, ErrNotPlugged, 0},
+        {"unplug unplugged", &BusConnection::UnplugTarget, TargetUnplugged, 3, ErrNotPlugged, 0},
+        {"unplug a serial the bus does not know", &BusConnection::UnplugTarget, TargetPlugged, 9, ErrUnplugFailed, 1},
     };
     Connect();
     SimulatedBus::MarkSerialsTaken(7, 7);
@@ -291,7 +286,7 @@ TEST_F(BusClientTest, FailedPlugOrUnplugLeavesTheTargetAsItWas) {
         target.serial = test.serial;
         target.state = test.state;
         const std::uint64_t requests = SimulatedBus::RequestCount();
-        EXPECT_EQ(test.operation(&bus, &target), test.expected);
+        EXPECT_EQ((bus.*test.operation)(target), test.expected);
         EXPECT_EQ(SimulatedBus::RequestCount() - requests, test.requestsSent);
         EXPECT_EQ(target.state, test.state);
         EXPECT_EQ(target.serial, test.serial);
@@ -303,14 +298,14 @@ TEST_F(BusClientTest, UnplugSendsTheSerialKeepsItAndALaterPlugSearchesFromOne) {
     SimulatedBus::MarkSerialsTaken(1, 1);
     PadTarget* target = PluggedTarget();
     ASSERT_EQ(target->serial, 2u);
-    EXPECT_EQ(UnplugTarget(&bus, target), ResultOk);
+    EXPECT_EQ(bus.UnplugTarget(*target), ResultOk);
     EXPECT_EQ(LastInput(BusRequestUnplug), SerialBytes(2));
     EXPECT_EQ(target->state, TargetUnplugged);
     EXPECT_EQ(target->serial, 2u);
     EXPECT_TRUE(SimulatedBus::PluggedSerials().empty());
 
     SimulatedBus::MarkSerialsTaken(1, 1, false);
-    EXPECT_EQ(PlugTarget(&bus, target), ResultOk);
+    EXPECT_EQ(bus.PlugTarget(*target), ResultOk);
     EXPECT_EQ(target->serial, 1u);
     EXPECT_EQ(target->state, TargetPlugged);
 }
@@ -325,7 +320,7 @@ TEST_F(BusClientTest, SubmitReportSendsTheSerialAndTheReportBytes) {
                             .leftStickY = 32767,
                             .rightStickX = -2,
                             .rightStickY = 0x1234};
-    EXPECT_EQ(SubmitReport(&bus, PluggedTarget(), report), ResultOk);
+    EXPECT_EQ(bus.SubmitReport(*PluggedTarget(), report), ResultOk);
     EXPECT_EQ(LastInput(BusRequestSubmitReport),
               (Bytes{20, 0, 0, 0, 3, 0, 0, 0, 0x11, 0x80, 0x7F, 0xFF, 0x00, 0x80, 0xFF, 0x7F, 0xFE, 0xFF, 0x34, 0x12}));
     EXPECT_EQ(LastOutputSize(BusRequestSubmitReport), 0u);
@@ -357,7 +352,7 @@ TEST_F(BusClientTest, SubmitReportIsRefusedOnlyForSerialZeroAndAccessDenied) {
         target.state = test.state;
         const std::uint64_t requests = SimulatedBus::RequestCount();
         const std::uint64_t reports = SimulatedBus::ReportCount(plugged->serial);
-        EXPECT_EQ(SubmitReport(&bus, &target, ControllerReport{}), test.expected);
+        EXPECT_EQ(bus.SubmitReport(target, ControllerReport{}), test.expected);
         EXPECT_EQ(SimulatedBus::RequestCount() - requests, test.requestsSent);
         EXPECT_EQ(SimulatedBus::ReportCount(plugged->serial) - reports, test.reportsReceived);
     }
@@ -368,20 +363,18 @@ TEST_F(BusClientTest, GetUserIndexMapsTheDriversAnswers) {
         const char* name;
         bool indexDelayed;
         std::function<void(PadTarget&)> alter; // applied to the plugged target
-        bool givePlace;
         BusResult expected;
         std::uint32_t stored; // what the place holds afterwards; it starts at 77
         std::uint64_t requestsSent;
     };
     const auto keep = [](PadTarget&) {};
     const Case cases[] = {
-        {"index given", false, keep, true, ResultOk, 0, 1},
-        {"no index yet (650)", true, keep, true, ErrUserIndexRange, 77, 1},
-        {"serial 0", false, [](PadTarget& t) { t.serial = 0; }, true, ErrBadTarget, 77, 0},
-        {"not an Xbox 360 pad", false, [](PadTarget& t) { t.type = 1; }, true, ErrBadTarget, 77, 0},
-        {"no place for the index", false, keep, false, ErrBadArgument, 77, 0},
-        {"another program's pad (5)", false, [](PadTarget& t) { t.serial = 7; }, true, ErrBadTarget, 77, 1},
-        {"other failures store 0", false, [](PadTarget& t) { t.serial = 9; }, true, ResultOk, 0, 1},
+        {"index given", false, keep, ResultOk, 0, 1},
+        {"no index yet (650)", true, keep, ErrUserIndexRange, 77, 1},
+        {"serial 0", false, [](PadTarget& t) { t.serial = 0; }, ErrBadTarget, 77, 0},
+        {"not an Xbox 360 pad", false, [](PadTarget& t) { t.type = 1; }, ErrBadTarget, 77, 0},
+        {"another program's pad (5)", false, [](PadTarget& t) { t.serial = 7; }, ErrBadTarget, 77, 1},
+        {"other failures store 0", false, [](PadTarget& t) { t.serial = 9; }, ResultOk, 0, 1},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
@@ -392,7 +385,7 @@ TEST_F(BusClientTest, GetUserIndexMapsTheDriversAnswers) {
         test.alter(*target);
         std::uint32_t place = 77;
         const std::uint64_t requests = SimulatedBus::RequestCount();
-        EXPECT_EQ(GetUserIndex(&bus, target, test.givePlace ? &place : nullptr), test.expected);
+        EXPECT_EQ(bus.GetUserIndex(*target, place), test.expected);
         EXPECT_EQ(place, test.stored);
         EXPECT_EQ(SimulatedBus::RequestCount() - requests, test.requestsSent);
         if (test.requestsSent > 0) {
@@ -409,14 +402,14 @@ TEST_F(BusClientTest, RegisterNotificationRefusesBadTargetsAndTheSameCallbackTwi
     RumbleLog log;
     PadTarget unplugged;
     unplugged.state = TargetReadyToPlug;
-    EXPECT_EQ(RegisterNotification(&bus, &unplugged, &RecordRumble, &log), ErrBadTarget);
-    EXPECT_EQ(RegisterNotification(&bus, target, nullptr, &log), ErrBadTarget);
+    EXPECT_EQ(bus.RegisterNotification(unplugged, &RecordRumble, &log), ErrBadTarget);
+    EXPECT_EQ(bus.RegisterNotification(*target, nullptr, &log), ErrBadTarget);
     EXPECT_EQ(target->callback.load(), nullptr);
-    EXPECT_EQ(RegisterNotification(&bus, target, &RecordRumble, &log), ResultOk);
-    EXPECT_EQ(RegisterNotification(&bus, target, &RecordRumble, &log), ErrCallbackSet);
+    EXPECT_EQ(bus.RegisterNotification(*target, &RecordRumble, &log), ResultOk);
+    EXPECT_EQ(bus.RegisterNotification(*target, &RecordRumble, &log), ErrCallbackSet);
     EXPECT_EQ(target->callback.load(), &RecordRumble);
     EXPECT_EQ(target->context.load(), &log);
-    UnregisterNotification(target);
+    UnregisterNotification(*target);
     EXPECT_EQ(target->callback.load(), nullptr);
     EXPECT_EQ(target->context.load(), nullptr);
 }
@@ -426,7 +419,7 @@ TEST_F(BusClientTest, RumbleReachesTheCallbackUntilThePadIsUnplugged) {
     SimulatedBus::MarkSerialsTaken(1, 4);
     PadTarget* target = PluggedTarget();
     RumbleLog log;
-    ASSERT_EQ(RegisterNotification(&bus, target, &RecordRumble, &log), ResultOk);
+    ASSERT_EQ(bus.RegisterNotification(*target, &RecordRumble, &log), ResultOk);
     ASSERT_TRUE(SimulatedBus::WaitForPendingNotifications(1, Patience));
     EXPECT_EQ(LastInput(BusRequestNotification), (Bytes{12, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(LastOutputSize(BusRequestNotification), 12u);
@@ -443,16 +436,16 @@ TEST_F(BusClientTest, RumbleReachesTheCallbackUntilThePadIsUnplugged) {
 
     // Unplugging aborts the pending request (995) and the thread ends without another call.
     ASSERT_TRUE(SimulatedBus::WaitForPendingNotifications(1, Patience));
-    EXPECT_EQ(UnplugTarget(&bus, target), ResultOk);
-    EXPECT_TRUE(WaitForNotificationThreads(&bus, Patience));
+    EXPECT_EQ(bus.UnplugTarget(*target), ResultOk);
+    EXPECT_TRUE(bus.WaitForNotificationThreads(Patience));
     EXPECT_EQ(log.Seen().size(), 2u);
     EXPECT_EQ(SimulatedBus::PendingNotifications(), 0u);
 }
 
 TEST_F(BusClientTest, NotificationThreadEndsWithoutCallingBackWhenUnregisteredOrThePadIsGone) {
     const auto rumble = [](BusConnection&, PadTarget& t) { SimulatedBus::SetRumble(t.serial, 9, 9, 9); };
-    const auto unplug = [](BusConnection& b, PadTarget& t) { EXPECT_EQ(UnplugTarget(&b, &t), ResultOk); };
-    const auto close = [](BusConnection& b, PadTarget&) { Close(&b); };
+    const auto unplug = [](BusConnection& b, PadTarget& t) { EXPECT_EQ(b.UnplugTarget(t), ResultOk); };
+    const auto close = [](BusConnection& b, PadTarget&) { b.Close(); };
     struct Case {
         const char* name;
         bool unregisterFirst;
@@ -470,11 +463,11 @@ TEST_F(BusClientTest, NotificationThreadEndsWithoutCallingBackWhenUnregisteredOr
         Reconnect();
         PadTarget* target = PluggedTarget();
         RumbleLog log;
-        ASSERT_EQ(RegisterNotification(&bus, target, &RecordRumble, &log), ResultOk);
+        ASSERT_EQ(bus.RegisterNotification(*target, &RecordRumble, &log), ResultOk);
         ASSERT_TRUE(SimulatedBus::WaitForPendingNotifications(1, Patience));
-        if (test.unregisterFirst) UnregisterNotification(target);
+        if (test.unregisterFirst) UnregisterNotification(*target);
         test.end(bus, *target);
-        EXPECT_TRUE(WaitForNotificationThreads(&bus, Patience));
+        EXPECT_TRUE(bus.WaitForNotificationThreads(Patience));
         EXPECT_TRUE(log.Seen().empty());
         EXPECT_EQ(target->callback.load(), test.unregisterFirst ? nullptr : &RecordRumble);
     }
@@ -485,9 +478,9 @@ TEST_F(BusClientTest, DestroyingAConnectionClosesItAndAbortsItsNotifications) {
     RumbleLog log;
     {
         BusConnection connection;
-        ASSERT_EQ(Open(&connection), ResultOk);
-        ASSERT_EQ(PlugTarget(&connection, target), ResultOk);
-        ASSERT_EQ(RegisterNotification(&connection, target, &RecordRumble, &log), ResultOk);
+        ASSERT_EQ(connection.Open(), ResultOk);
+        ASSERT_EQ(connection.PlugTarget(*target), ResultOk);
+        ASSERT_EQ(connection.RegisterNotification(*target, &RecordRumble, &log), ResultOk);
         ASSERT_TRUE(SimulatedBus::WaitForPendingNotifications(1, Patience));
     }
     EXPECT_EQ(SimulatedBus::PendingNotifications(), 0u);
@@ -502,8 +495,8 @@ TEST_F(BusClientTest, AccessDeniedEndsTheNotificationThread) {
     target->serial = 7;
     target->state = TargetPlugged;
     RumbleLog log;
-    ASSERT_EQ(RegisterNotification(&bus, target, &RecordRumble, &log), ResultOk);
-    EXPECT_TRUE(WaitForNotificationThreads(&bus, Patience));
+    ASSERT_EQ(bus.RegisterNotification(*target, &RecordRumble, &log), ResultOk);
+    EXPECT_TRUE(bus.WaitForNotificationThreads(Patience));
     EXPECT_EQ(SimulatedBus::RequestCount(BusRequestNotification), 1u);
     EXPECT_TRUE(log.Seen().empty());
 }

@@ -2,7 +2,7 @@
 
 #include "Controllers/Pad.h"
 #include "Server/Flood.h"
-#include "ServerFixture.h"
+#include "CoreFixture.h"
 #include "Shell/Log.h"
 
 #include <filesystem>
@@ -12,7 +12,7 @@
 namespace Velotrix {
 namespace {
 
-class FloodTest : public ServerFixture {
+class FloodTest : public CoreFixture {
 protected:
     // A Hello from `phone`'s address with an id of our own.
     Bytes HelloWithId(std::uint8_t seed) {
@@ -23,7 +23,7 @@ protected:
         return out;
     }
     // The state of the Status answering `hello` from `phone`, and whether it named a session.
-    std::pair<std::uint8_t, bool> Answer(TestPhone& phone, const Bytes& hello, std::int64_t now) {
+    std::pair<std::uint8_t, bool> Answer(FakePhone& phone, const Bytes& hello, std::int64_t now) {
         Send(phone, hello, now);
         const StatusDatagram status = NextStatus(phone);
         return {status.state, status.sessionId != 0};
@@ -46,48 +46,48 @@ TEST(TokenBucketTest, GivesItsBurstThenOneTokenPerPeriod) {
 }
 
 TEST_F(FloodTest, FullTableAnswersNoRoomWithoutRecordLogOrRepaint) {
-    MakeServer(true);
-    std::vector<std::unique_ptr<TestPhone>> phones;
+    MakeCore(true);
+    std::vector<std::unique_ptr<FakePhone>> phones;
     constexpr std::size_t Records = 8; // four players and as many waiting or refused
     for (std::size_t i = 0; i < Records; ++i) {
-        phones.push_back(std::make_unique<TestPhone>("Phone " + std::to_string(i), static_cast<std::uint8_t>(i)));
+        phones.push_back(std::make_unique<FakePhone>("Phone " + std::to_string(i), static_cast<std::uint8_t>(i)));
         // A second apart, so the overall new-id bucket is not what refuses the last one.
         Hello(*phones.back(), static_cast<std::int64_t>(i) * Second);
     }
-    ASSERT_EQ(server->Snapshot().size(), Records);
+    ASSERT_EQ(core->Snapshot().size(), Records);
     logs.Clear();
     const int changesBefore = changes;
-    TestPhone late("Late", 9);
+    FakePhone late("Late", 9);
     const StatusDatagram status = Hello(late, 9 * Second);
     EXPECT_EQ(status.state, NoRoom);
     EXPECT_EQ(status.sessionId, 0u);
-    EXPECT_EQ(server->Snapshot().size(), Records);
+    EXPECT_EQ(core->Snapshot().size(), Records);
     EXPECT_TRUE(logs.Lines().empty());
     EXPECT_EQ(changes, changesBefore);
 }
 
 TEST_F(FloodTest, OneSenderGetsTwoNewIdsThenOnePerPeriodAndOthersStillGetIn) {
-    MakeServer(true);
-    TestPhone flooder("Flooder", 1);
+    MakeCore(true);
+    FakePhone flooder("Flooder", 1);
     const std::int64_t t = Second;
     EXPECT_TRUE(Answer(flooder, HelloWithId(1), t).second);
     EXPECT_TRUE(Answer(flooder, HelloWithId(2), t).second);
     EXPECT_EQ(Answer(flooder, HelloWithId(3), t), std::make_pair(NoRoom, false));
     EXPECT_EQ(Answer(flooder, HelloWithId(3), t + NewIdsPerSender.period - 1), std::make_pair(NoRoom, false));
-    TestPhone other("Other", 2);
+    FakePhone other("Other", 2);
     EXPECT_NE(Hello(other, t).sessionId, 0u);
     EXPECT_TRUE(Answer(flooder, HelloWithId(3), t + NewIdsPerSender.period).second);
 }
 
 TEST_F(FloodTest, UnknownSessionAnswersStopAfterTheBurstAndResumeWithTheRate) {
-    MakeServer(true);
-    TestPhone phone("Phone", 1);
+    MakeCore(true);
+    FakePhone phone("Phone", 1);
     const auto answers = [&](std::int64_t now) {
         InputDatagram input;
         input.state.sessionId = 12345;
         Send(phone, phone.Input(input), now);
         int count = 0;
-        for (const Bytes& datagram : phone.ReceiveAll(30))
+        for (const Bytes& datagram : phone.ReceiveAll())
             count += TypeOf(datagram) == static_cast<std::uint8_t>(DatagramType::UnknownSession) ? 1 : 0;
         return count;
     };
@@ -97,22 +97,22 @@ TEST_F(FloodTest, UnknownSessionAnswersStopAfterTheBurstAndResumeWithTheRate) {
 }
 
 TEST_F(FloodTest, RefusedTrafficIsSummedUpOnceASecond) {
-    MakeServer(true);
-    TestPhone flooder("Flooder", 1);
+    MakeCore(true);
+    FakePhone flooder("Flooder", 1);
     for (std::uint8_t seed = 1; seed <= 5; ++seed) Send(flooder, HelloWithId(seed), Second);
     logs.Clear();
     const std::string summary = "Refused 3 datagrams from 1 senders";
-    server->Tick(2 * Second - 1);
+    Tick(2 * Second - 1);
     EXPECT_EQ(logs.Count(summary), 0);
-    server->Tick(2 * Second);
+    Tick(2 * Second);
     EXPECT_EQ(logs.Count(summary), 1);
-    server->Tick(3 * Second);
+    Tick(3 * Second);
     EXPECT_EQ(logs.Lines().size(), 1u);
 }
 
 TEST_F(FloodTest, WaitingPhoneThatSaidByeIsNotAnnouncedAgainWithinTheSilenceTime) {
-    MakeServer(true);
-    TestPhone phone("Phone", 1);
+    MakeCore(true);
+    FakePhone phone("Phone", 1);
     struct Return {
         std::int64_t after;
         std::size_t announcements;
@@ -130,8 +130,8 @@ TEST_F(FloodTest, WaitingPhoneThatSaidByeIsNotAnnouncedAgainWithinTheSilenceTime
 }
 
 TEST_F(FloodTest, PadsArePluggedAtMostAtTheirRate) {
-    MakeServer(false);
-    TestPhone phone("Phone", 1);
+    MakeCore(false);
+    FakePhone phone("Phone", 1);
     const auto cycle = [&](std::int64_t now) {
         const StatusDatagram status = Hello(phone, now);
         Send(phone, phone.Bye(status.sessionId), now);

@@ -1,7 +1,7 @@
 // What an Input datagram does to a pad: the mapping's worked examples and the stream rules.
 
 #include "Controllers/InputMapping.h"
-#include "ServerFixture.h"
+#include "CoreFixture.h"
 
 namespace Velotrix {
 namespace {
@@ -31,11 +31,11 @@ TEST(InputMappingTest, PedalsRoundToTheNearestTriggerStep) {
     for (const auto& [pedal, trigger] : cases) EXPECT_EQ(PedalToTrigger(pedal), trigger) << pedal;
 }
 
-using InputTest = ServerFixture;
+using InputTest = CoreFixture;
 
 TEST_F(InputTest, AcceptedInputBecomesOneReport) {
-    MakeServer(false);
-    TestPhone phone("Phone", 1);
+    MakeCore(false);
+    FakePhone phone("Phone", 1);
     const std::uint32_t session = Hello(phone, 0).sessionId;
     const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
     const std::uint64_t before = SimulatedBus::ReportCount(serial);
@@ -59,16 +59,16 @@ TEST_F(InputTest, AcceptedInputBecomesOneReport) {
     EXPECT_EQ(report.rightStickX, 32767);
     EXPECT_EQ(report.rightStickY, -5);
 
-    const PhoneView view = server->Snapshot()[0];
+    const PhoneView view = core->Snapshot()[0];
     EXPECT_FALSE(view.idle);
     EXPECT_EQ(view.input.buttons, 0x8301); // as received, not translated
     EXPECT_EQ(view.input.echo, 99u);
-    EXPECT_TRUE(phone.ReceiveAll(30).empty()); // an applied Input is not answered
+    EXPECT_TRUE(phone.ReceiveAll().empty()); // an applied Input is not answered
 }
 
 TEST_F(InputTest, StaleAndDuplicateInputsAreDropped) {
-    MakeServer(false);
-    TestPhone phone("Phone", 1);
+    MakeCore(false);
+    FakePhone phone("Phone", 1);
     const std::uint32_t session = Hello(phone, 0).sessionId;
     const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
     struct Step {
@@ -97,31 +97,31 @@ TEST_F(InputTest, StaleAndDuplicateInputsAreDropped) {
 }
 
 TEST_F(InputTest, InputFromAWaitingPhoneOnlyKeepsItListed) {
-    MakeServer(true);
-    TestPhone phone("Phone", 1);
+    MakeCore(true);
+    FakePhone phone("Phone", 1);
     const std::uint32_t session = Hello(phone, 0).sessionId;
     Input(phone, session, 1, 14 * Second, {.state = {.leftX = 500}});
-    server->Tick(15 * Second + 1);
-    const auto views = server->Snapshot();
+    Tick(15 * Second + 1);
+    const auto views = core->Snapshot();
     ASSERT_EQ(views.size(), 1u);
     EXPECT_EQ(views[0].input.leftX, 0);
     EXPECT_TRUE(views[0].idle);
     EXPECT_EQ(SimulatedBus::RequestCount(0x2AA808), 0u);
-    EXPECT_TRUE(phone.ReceiveAll(30).empty());
+    EXPECT_TRUE(phone.ReceiveAll().empty());
 }
 
 TEST_F(InputTest, UnknownSessionIsAnsweredAndChangesNothing) {
-    MakeServer(false);
-    TestPhone phone("Phone", 1);
+    MakeCore(false);
+    FakePhone phone("Phone", 1);
     const std::uint32_t session = Hello(phone, 0).sessionId;
     const int before = changes;
     Input(phone, session ^ 0x5A5A5A5A, 1, 1 * Ms);
-    auto reply = phone.Receive(500);
+    auto reply = phone.Receive();
     ASSERT_TRUE(reply);
     EXPECT_EQ(TypeOf(*reply), static_cast<std::uint8_t>(DatagramType::UnknownSession));
     EXPECT_EQ(reply->size(), 8u);
     EXPECT_EQ(changes, before);
-    EXPECT_TRUE(server->Snapshot()[0].idle);
+    EXPECT_TRUE(core->Snapshot()[0].idle);
 }
 
 } // namespace

@@ -1,8 +1,15 @@
-// The server over a real loopback socket, with its own receive thread.
+// The receive loop around the core: the socket, the thread, the answers leaving in order, and the
+// callbacks run after the lock.
 
 #include "ServerFixture.h"
+#include "SimulatedBus/SimulatedBus.h"
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace Velotrix {
 namespace {
@@ -132,6 +139,49 @@ TEST_F(ServerTest, StopTellsActivePhonesOnceAndIsSafeTwice) {
     }
     EXPECT_EQ(refused, 1);
     EXPECT_TRUE(waiting.ReceiveAll(50).empty());
+}
+
+TEST_F(ServerTest, CallbacksRunAfterTheLockInOrderAndMayCallBackIn) {
+    Server server;
+    std::string error;
+    ASSERT_TRUE(server.Start(0, error)) << error;
+    std::mutex mutex;
+    std::vector<std::string> order;
+    const auto note = [&](const std::string& what) {
+        std::lock_guard lock(mutex);
+        order.push_back(what);
+    };
+    // The window's own reaction to a request may reach back into the server at once.
+    server.SetOnRequest([&](const std::string& name) {
+        note("request " + name);
+        for (const PhoneView& view : server.Snapshot())
+            if (view.name == "Dropped") server.Disconnect(view.sessionId);
+    });
+    server.SetOnChanged([&] { note("changed"); });
+    server.SetOnAllowedChanged([&] { note("allowed"); });
+
+    TestPhone dropped("Dropped", 1);
+    dropped.SendTo(server.Port(), dropped.Hello());
+    const StatusDatagram waiting = NextStatus(dropped);
+    const StatusDatagram refused = NextStatus(dropped);
+    EXPECT_EQ(waiting.state, State(PhoneState::Waiting));
+    EXPECT_EQ(refused.state, State(PhoneState::Refused));
+    EXPECT_EQ(refused.sequence, waiting.sequence + 1);
+
+    TestPhone kept("Kept", 2);
+    kept.SendTo(server.Port(), kept.Hello());
+    const std::uint32_t session = NextStatus(kept).sessionId;
+    // The receive thread tells of the Hello after its Status has left; wait for that before the click.
+    const auto told = [&] {
+        std::lock_guard lock(mutex);
+        return order.size();
+    };
+    for (int i = 0; i < 1000 && told() < 4; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    server.Allow(session);
+    EXPECT_EQ(NextStatus(kept).state, State(PhoneState::Active));
+    server.Stop();
+    EXPECT_EQ(order, (std::vector<std::string>{"request Dropped", "changed", "request Kept", "changed", "allowed",
+                                               "changed"}));
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // Every thread of a running server at once (receive thread and tick, four streaming phones, a game
 // changing the rumble, the user clicking while the window reads snapshots), chiefly for the tsan build.
 
-#include "Platform/SimulatedBus.h"
+#include "SimulatedBus/SimulatedBus.h"
 #include "Server/Server.h"
 #include "TestPhone.h"
 

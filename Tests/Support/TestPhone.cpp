@@ -11,23 +11,9 @@ TestPhone::TestPhone(std::string name, std::uint8_t idSeed, bool ipv6) : name(st
 
 SocketAddress TestPhone::From() const { return MapToIpv6(LoopbackAddress(ipv6, socket.LocalPort())); }
 
-Bytes TestPhone::Hello(std::uint8_t version) const {
-    Bytes out(HelloMinimum + MaxNameLength);
-    out.resize(static_cast<std::size_t>(BuildHello(out, version, 0, id, name)));
-    return out;
-}
-
-Bytes TestPhone::Input(const InputDatagram& input) const {
-    Bytes out(InputSize);
-    BuildInput(out, ProtocolVersion, input);
-    return out;
-}
-
-Bytes TestPhone::Bye(std::uint32_t sessionId) const {
-    Bytes out(ByeSize);
-    BuildBye(out, ProtocolVersion, 0, sessionId);
-    return out;
-}
+Bytes TestPhone::Hello(std::uint8_t version) const { return HelloBytes(version, id, name); }
+Bytes TestPhone::Input(const InputDatagram& input) const { return InputBytes(input); }
+Bytes TestPhone::Bye(std::uint32_t sessionId) const { return ByeBytes(sessionId); }
 
 void TestPhone::SendTo(std::uint16_t port, const Bytes& datagram) {
     socket.SendTo(datagram.data(), static_cast<int>(datagram.size()), LoopbackAddress(ipv6, port));
@@ -70,11 +56,6 @@ std::optional<StatusDatagram> TestPhone::ReceiveStatus(int timeoutMs) {
         }
     }
     return std::nullopt;
-}
-
-std::uint8_t TypeOf(const Bytes& datagram) {
-    Header header;
-    return ReadHeader(datagram, header) ? header.type : 0;
 }
 
 } // namespace Velotrix

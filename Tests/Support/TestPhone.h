@@ -1,7 +1,9 @@
 #pragma once
 
-// A phone for tests: a real loopback client socket, the datagrams a phone sends, and a reader of the answers.
+// A phone for the tests that run a whole Server: a real loopback client socket, the datagrams a phone
+// sends, and a reader of the answers.
 
+#include "FakePhone.h"
 #include "Platform/UdpSocket.h"
 #include "Server/Protocol.h"
 
@@ -11,8 +13,6 @@
 #include <vector>
 
 namespace Velotrix {
-
-using Bytes = std::vector<std::uint8_t>;
 
 class TestPhone {
 public:
@@ -44,8 +44,5 @@ private:
     UdpSocket socket;
     Bytes lastStatus;
 };
-
-// The datagram kind of a received datagram (its type byte), 0 when it has no header.
-std::uint8_t TypeOf(const Bytes& datagram);
 
 } // namespace Velotrix

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "CommandsHarness.h"
-#include "Platform/SimulatedBus.h"
+#include "SimulatedBus/SimulatedBus.h"
 #include "Server/Server.h"
 #include "ServerFixture.h"
 #include "Shell/Settings.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform/SimulatedBus.h"
+#include "SimulatedBus/SimulatedBus.h"
 #include "RegistrySandbox.h"
 #include "Server/Advertiser.h"
 #include "Server/Server.h"

@@ -1,6 +1,7 @@
 // The log file where Windows keeps it (answers over both loopbacks and a taken port are shown by the
 // real program end to end).
 
+#include "Platform/Os.h"
 #include "Platform/WinHandles.h"
 #include "Shell/Log.h"
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "CommandsHarness.h"
-#include "Platform/SimulatedBus.h"
+#include "SimulatedBus/SimulatedBus.h"
 #include "RegistrySandbox.h"
 #include "Server/Server.h"
 #include "Shell/CommandLine.h"

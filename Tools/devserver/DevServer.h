@@ -5,7 +5,8 @@
 // no process live here so that the native tests reach them: the command line, the commands and the
 // JSON events.
 
-#include "Platform/SimulatedBus.h"
+#include "Common/DefaultPort.h"
+#include "SimulatedBus/SimulatedBus.h"
 #include "Server/Server.h"
 
 #include <chrono>
@@ -18,7 +19,7 @@
 namespace Velotrix::DevServer {
 
 struct Options {
-    std::uint16_t port = 47821;
+    std::uint16_t port = DefaultPort;
     // Empty: the host name.
     std::string name;
     bool askFirst = true;

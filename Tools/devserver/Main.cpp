@@ -3,7 +3,7 @@
 
 #include "DevServer.h"
 
-#include "Platform/SimulatedBus.h"
+#include "SimulatedBus/SimulatedBus.h"
 #include "Server/Server.h"
 #include "Shell/Log.h"
 

@@ -4,6 +4,7 @@
 // parts that need no socket live here so that the native tests can reach them: the command line, the
 // input patterns and the lines printed for every datagram.
 
+#include "Common/DefaultPort.h"
 #include "Server/Protocol.h"
 
 #include <cstdint>
@@ -18,7 +19,7 @@ enum class OutputForm { Text, Json };
 
 struct PhoneOptions {
     std::string host = "127.0.0.1";
-    std::uint16_t port = 47821;
+    std::uint16_t port = DefaultPort;
     std::string name = "velotrix-phone";
     PhoneId id;
     std::uint8_t version = ProtocolVersion;

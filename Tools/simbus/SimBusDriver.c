@@ -25,7 +25,7 @@ typedef struct Pad {
   ULONG userIndex;
   PFILE_OBJECT owner; /* the handle that plugged the pad; only it may use or unplug the pad */
   ULONG64 reportCount;
-  UCHAR report[SIMBUS_REPORT_SIZE];
+  UCHAR report[BUS_REPORT_SIZE];
   UCHAR largeMotor;
   UCHAR smallMotor;
   UCHAR led;
@@ -68,7 +68,7 @@ static void FinishAll(LIST_ENTRY* irps, NTSTATUS status)
 
 static void FillNotification(const Pad* pad, unsigned char* buffer)
 {
-  SimBusPutU32(buffer, 0, SIMBUS_NOTIFICATION_SIZE);
+  SimBusPutU32(buffer, 0, BUS_NOTIFICATION_SIZE);
   SimBusPutU32(buffer, 4, pad->serial);
   buffer[8] = pad->largeMotor;
   buffer[9] = pad->smallMotor;
@@ -213,12 +213,12 @@ static VOID NTAPI CancelNotification(PDEVICE_OBJECT device, PIRP irp)
 
 static NTSTATUS PlugIn(const unsigned char* buffer, ULONG inputLength, PFILE_OBJECT file)
 {
-  if (!SizedRequest(buffer, inputLength, SIMBUS_PLUG_IN_SIZE)) {
+  if (!SizedRequest(buffer, inputLength, BUS_PLUG_IN_SIZE)) {
     return STATUS_INVALID_PARAMETER;
   }
   ULONG serial = SimBusGetU32(buffer, 4);
   ULONG targetType = SimBusGetU32(buffer, 8);
-  if (serial == 0 || serial > SIMBUS_HIGHEST_SERIAL || targetType != SIMBUS_TARGET_XBOX360) {
+  if (serial == 0 || serial > BUS_HIGHEST_SERIAL || targetType != BUS_TARGET_XBOX360_WIRED) {
     return STATUS_INVALID_PARAMETER;
   }
   if (bus.faults & SIMBUS_FAULT_PLUG_REFUSED) {
@@ -259,29 +259,29 @@ static BOOLEAN BusRequest(PIRP irp, NTSTATUS* status, ULONG_PTR* information, LI
   *status = STATUS_SUCCESS;
 
   switch (code) {
-  case SIMBUS_IOCTL_CHECK_VERSION:
-    if (!SizedRequest(buffer, inputLength, SIMBUS_CHECK_VERSION_SIZE)) {
+  case BUS_REQUEST_CHECK_VERSION:
+    if (!SizedRequest(buffer, inputLength, BUS_CHECK_VERSION_SIZE)) {
       *status = STATUS_INVALID_PARAMETER;
-    } else if (SimBusGetU32(buffer, 4) != SIMBUS_BUS_VERSION || (bus.faults & SIMBUS_FAULT_VERSION_REFUSED)) {
+    } else if (SimBusGetU32(buffer, 4) != BUS_INTERFACE_VERSION || (bus.faults & SIMBUS_FAULT_VERSION_REFUSED)) {
       *status = STATUS_NOT_SUPPORTED;
     }
     return TRUE;
 
-  case SIMBUS_IOCTL_PLUG_IN:
+  case BUS_REQUEST_PLUG_IN:
     *status = PlugIn(buffer, inputLength, file);
     return TRUE;
 
-  case SIMBUS_IOCTL_UNPLUG:
-    if (!SizedRequest(buffer, inputLength, SIMBUS_SERIAL_REQUEST_SIZE)) {
+  case BUS_REQUEST_UNPLUG:
+    if (!SizedRequest(buffer, inputLength, BUS_SERIAL_REQUEST_SIZE)) {
       *status = STATUS_INVALID_PARAMETER;
     } else if (NT_SUCCESS(*status = FindOwned(SimBusGetU32(buffer, 4), file, &pad))) {
       Unplug(pad, aborted);
     }
     return TRUE;
 
-  case SIMBUS_IOCTL_WAIT_READY:
+  case BUS_REQUEST_WAIT_READY:
     /* This fault stands for a bus that does not know the request at all, whatever its input. */
-    if ((bus.faults & SIMBUS_FAULT_READY_INVALID) || !SizedRequest(buffer, inputLength, SIMBUS_SERIAL_REQUEST_SIZE)) {
+    if ((bus.faults & SIMBUS_FAULT_READY_INVALID) || !SizedRequest(buffer, inputLength, BUS_SERIAL_REQUEST_SIZE)) {
       *status = STATUS_INVALID_PARAMETER;
     } else if (NT_SUCCESS(*status = FindOwned(SimBusGetU32(buffer, 4), file, &pad)) &&
                (bus.faults & SIMBUS_FAULT_READY_FAILS)) {
@@ -289,17 +289,17 @@ static BOOLEAN BusRequest(PIRP irp, NTSTATUS* status, ULONG_PTR* information, LI
     }
     return TRUE;
 
-  case SIMBUS_IOCTL_SUBMIT_REPORT:
-    if (!SizedRequest(buffer, inputLength, SIMBUS_SUBMIT_REPORT_SIZE)) {
+  case BUS_REQUEST_SUBMIT_REPORT:
+    if (!SizedRequest(buffer, inputLength, BUS_SUBMIT_REPORT_SIZE)) {
       *status = STATUS_INVALID_PARAMETER;
     } else if (NT_SUCCESS(*status = FindOwned(SimBusGetU32(buffer, 4), file, &pad))) {
-      RtlCopyMemory(pad->report, buffer + 8, SIMBUS_REPORT_SIZE);
+      RtlCopyMemory(pad->report, buffer + 8, BUS_REPORT_SIZE);
       ++pad->reportCount;
     }
     return TRUE;
 
-  case SIMBUS_IOCTL_GET_USER_INDEX:
-    if (!SizedRequest(buffer, inputLength, SIMBUS_USER_INDEX_SIZE) || outputLength < SIMBUS_USER_INDEX_SIZE) {
+  case BUS_REQUEST_USER_INDEX:
+    if (!SizedRequest(buffer, inputLength, BUS_USER_INDEX_SIZE) || outputLength < BUS_USER_INDEX_SIZE) {
       *status = STATUS_INVALID_PARAMETER;
       return TRUE;
     }
@@ -312,11 +312,11 @@ static BOOLEAN BusRequest(PIRP irp, NTSTATUS* status, ULONG_PTR* information, LI
       return TRUE;
     }
     SimBusPutU32(buffer, 8, pad->userIndex);
-    *information = SIMBUS_USER_INDEX_SIZE;
+    *information = BUS_USER_INDEX_SIZE;
     return TRUE;
 
-  case SIMBUS_IOCTL_REQUEST_NOTIFICATION:
-    if (!SizedRequest(buffer, inputLength, SIMBUS_NOTIFICATION_SIZE) || outputLength < SIMBUS_NOTIFICATION_SIZE) {
+  case BUS_REQUEST_NOTIFICATION:
+    if (!SizedRequest(buffer, inputLength, BUS_NOTIFICATION_SIZE) || outputLength < BUS_NOTIFICATION_SIZE) {
       *status = STATUS_INVALID_PARAMETER;
       return TRUE;
     }
@@ -327,7 +327,7 @@ static BOOLEAN BusRequest(PIRP irp, NTSTATUS* status, ULONG_PTR* information, LI
     if (pad->feedbackUnsent) {
       pad->feedbackUnsent = FALSE;
       FillNotification(pad, buffer);
-      *information = SIMBUS_NOTIFICATION_SIZE;
+      *information = BUS_NOTIFICATION_SIZE;
       return TRUE;
     }
     IoSetCancelRoutine(irp, CancelNotification);
@@ -371,7 +371,7 @@ static ULONG_PTR ListPads(unsigned char* buffer, ULONG outputLength)
     SimBusPutU32(record, SIMBUS_PAD_USER_INDEX, pad->userIndex);
     SimBusPutU32(record, SIMBUS_PAD_WAITING, CountList(&pad->waiting));
     SimBusPutU64(record, SIMBUS_PAD_REPORT_COUNT, pad->reportCount);
-    RtlCopyMemory(record + SIMBUS_PAD_REPORT, pad->report, SIMBUS_REPORT_SIZE);
+    RtlCopyMemory(record + SIMBUS_PAD_REPORT, pad->report, BUS_REPORT_SIZE);
     record[SIMBUS_PAD_LARGE_MOTOR] = pad->largeMotor;
     record[SIMBUS_PAD_SMALL_MOTOR] = pad->smallMotor;
     record[SIMBUS_PAD_LED] = pad->led;
@@ -558,7 +558,7 @@ static NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp)
   FinishAll(&aborted, STATUS_CANCELLED);
   while (!IsListEmpty(&answered)) {
     LIST_ENTRY* entry = RemoveHeadList(&answered);
-    Finish(CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry), STATUS_SUCCESS, SIMBUS_NOTIFICATION_SIZE);
+    Finish(CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry), STATUS_SUCCESS, BUS_NOTIFICATION_SIZE);
   }
   if (complete) {
     Finish(irp, status, information);
@@ -628,7 +628,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
   }
 
   NTSTATUS status =
-      CreateDeviceWithLink(driver, SIMBUS_DEVICE_NAME, SIMBUS_LINK_NAME, SIMBUS_BUS_DEVICE_TYPE, &bus.busDevice);
+      CreateDeviceWithLink(driver, SIMBUS_DEVICE_NAME, SIMBUS_LINK_NAME, BUS_DEVICE_TYPE, &bus.busDevice);
   if (!NT_SUCCESS(status)) {
     return status;
   }

@@ -7,10 +7,12 @@
 
 #include <stdint.h>
 
+#include "Platform/BusInterface.h"
+
 /* The bus device is reached through a symbolic link named like the device-interface path that
  * SetupAPI lists for the class; the install script writes the registry entries that make it list it. */
 #define SIMBUS_DEVICE_NAME         L"\\Device\\VelotrixSimBus"
-#define SIMBUS_LINK_NAME           L"\\??\\ROOT#SYSTEM#0001#{96e42b22-f5e9-42f8-b043-ed0f932f014f}"
+#define SIMBUS_LINK_NAME           L"\\??\\ROOT#SYSTEM#0001#" BUS_INTERFACE_CLASS_TEXT
 #define SIMBUS_CONTROL_DEVICE_NAME L"\\Device\\VelotrixSimBusControl"
 #define SIMBUS_CONTROL_LINK_NAME   L"\\??\\VelotrixSimBusControl"
 #define SIMBUS_CONTROL_PATH        L"\\\\.\\VelotrixSimBusControl"
@@ -19,26 +21,8 @@
 #define SIMBUS_CTL_CODE(type, function, method, access) \
   (((uint32_t)(type) << 16) | ((uint32_t)(access) << 14) | ((uint32_t)(function) << 2) | (uint32_t)(method))
 
-/* The bus requests, as the game-controller program sends them (device type 0x2A, buffered). */
-#define SIMBUS_BUS_DEVICE_TYPE            0x2A
-#define SIMBUS_IOCTL_PLUG_IN              SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0x801, 0, 2)
-#define SIMBUS_IOCTL_UNPLUG               SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0x802, 0, 2)
-#define SIMBUS_IOCTL_CHECK_VERSION        SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0x803, 0, 2)
-#define SIMBUS_IOCTL_WAIT_READY           SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0x804, 0, 2)
-#define SIMBUS_IOCTL_SUBMIT_REPORT        SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0xA02, 0, 2)
-#define SIMBUS_IOCTL_REQUEST_NOTIFICATION SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0xA01, 0, 3)
-#define SIMBUS_IOCTL_GET_USER_INDEX       SIMBUS_CTL_CODE(SIMBUS_BUS_DEVICE_TYPE, 0xA07, 0, 3)
-
-#define SIMBUS_PLUG_IN_SIZE        16u
-#define SIMBUS_SERIAL_REQUEST_SIZE 8u /* unplug, wait until ready */
-#define SIMBUS_CHECK_VERSION_SIZE  8u
-#define SIMBUS_SUBMIT_REPORT_SIZE  20u
-#define SIMBUS_NOTIFICATION_SIZE   12u
-#define SIMBUS_USER_INDEX_SIZE     12u
-#define SIMBUS_REPORT_SIZE         12u
-#define SIMBUS_BUS_VERSION         1u
-#define SIMBUS_HIGHEST_SERIAL      65535u
-#define SIMBUS_TARGET_XBOX360      0u
+/* The bus requests, their sizes and the interface class come from the header the program's bus client
+ * includes too (BUS_REQUEST_*, BUS_*_SIZE). */
 
 /* The control device: the game's side of the pads, and switches for the bus's failures. Function
  * numbers above 0x800 are the ones Windows leaves to vendors. */

@@ -1,5 +1,7 @@
+#include "SimulatedBus/SimulatedBus.h"
+
 #include "Platform/DriverIo.h"
-#include "Platform/SimulatedBus.h"
+#include "Platform/Os.h"
 
 #include <algorithm>
 #include <bitset>
@@ -11,7 +13,6 @@ namespace Velotrix {
 namespace {
 
 using namespace SimulatedBus;
-using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t ErrorInvalidFunction = 1;
 constexpr std::uint32_t ErrorInvalidHandle = 6;
@@ -43,7 +44,7 @@ struct PadSlot {
     std::uint64_t rumbleSequence = 0;
     std::uint64_t deliveredSequence = 0;
     int userIndex = -1;
-    Clock::time_point userIndexFrom{};
+    std::int64_t userIndexFrom = 0; // steady-clock nanoseconds
     ControllerReport lastReport;
     std::uint64_t reportCount = 0;
 };
@@ -60,7 +61,7 @@ struct BusState {
     std::vector<InterfaceBehaviour> interfaces{InterfaceBehaviour{}};
     ReadyReply readyReply = ReadyReply::Ready;
     std::bitset<HighestSerial + 1> taken;
-    Clock::duration userIndexDelay{0};
+    std::int64_t userIndexDelay = 0; // nanoseconds
     std::vector<OpenDevice> devices;
     // Handle values are never reused, so a request still pending on a closed handle cannot mistake a
     // newer handle for its own.
@@ -83,14 +84,10 @@ BusState& State() {
     return state;
 }
 
-std::int64_t Nanoseconds(Clock::time_point time) {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
-}
-
 std::wstring InterfacePath(std::size_t index) {
     std::wstring number = std::to_wstring(index + 1);
     if (number.size() < 4) number.insert(0, 4 - number.size(), L'0');
-    return L"\\\\?\\ROOT#SYSTEM#" + number + L"#{96e42b22-f5e9-42f8-b043-ed0f932f014f}";
+    return L"\\\\?\\ROOT#SYSTEM#" + number + L"#" BUS_INTERFACE_CLASS_TEXT;
 }
 
 std::size_t CodeSlot(std::uint32_t code) {
@@ -124,12 +121,12 @@ PadSlot* FindRemembered(BusState& state, std::uint32_t serial) {
     return FindSlot(state, [serial](const PadSlot& pad) { return pad.used && pad.serial == serial; });
 }
 
-void Emit(const BusState& state, BusEventKind kind, const PadSlot& pad, Clock::time_point time) {
+void Emit(const BusState& state, BusEventKind kind, const PadSlot& pad, std::int64_t time) {
     if (!state.observer) return;
     BusEvent event;
     event.kind = kind;
     event.serial = pad.serial;
-    event.time = Nanoseconds(time);
+    event.time = time;
     event.report = pad.lastReport;
     state.observer(event, state.observerContext);
 }
@@ -137,7 +134,7 @@ void Emit(const BusState& state, BusEventKind kind, const PadSlot& pad, Clock::t
 void UnplugPad(BusState& state, PadSlot& pad) {
     pad.plugged = false;
     ++pad.generation;
-    Emit(state, BusEventKind::Unplug, pad, Clock::now());
+    Emit(state, BusEventKind::Unplug, pad, SteadyNow());
     state.changed.notify_all();
 }
 
@@ -180,7 +177,7 @@ std::uint32_t HandlePlugIn(BusState& state, DriverHandle device, const ByteReade
         if (!indexUsed[index]) userIndex = index;
     }
 
-    Clock::time_point now = Clock::now();
+    const std::int64_t now = SteadyNow();
     std::uint64_t generation = pad->generation + 1;
     *pad = PadSlot{};
     pad->used = true;
@@ -206,7 +203,7 @@ std::uint32_t HandleCheckVersion(BusState& state, const OpenDevice& device, cons
 std::uint32_t HandleWaitReady(BusState& state, DriverHandle device, const ByteReader& input) {
     if (state.readyReply == ReadyReply::Unsupported) return DriverErrorInvalidParameter;
     std::uint32_t serial = 0;
-    if (!ReadHeader(input, BusWaitReadySize, 0, 0, serial)) return DriverErrorInvalidParameter;
+    if (!ReadHeader(input, BusSerialRequestSize, 0, 0, serial)) return DriverErrorInvalidParameter;
     PadSlot* pad = nullptr;
     if (std::uint32_t error = AccessPad(state, device, serial, pad)) return error;
     return state.readyReply == ReadyReply::Fails ? ErrorGenFailure : 0;
@@ -214,7 +211,7 @@ std::uint32_t HandleWaitReady(BusState& state, DriverHandle device, const ByteRe
 
 std::uint32_t HandleUnplug(BusState& state, DriverHandle device, const ByteReader& input) {
     std::uint32_t serial = 0;
-    if (!ReadHeader(input, BusUnplugSize, 0, 0, serial)) return DriverErrorInvalidParameter;
+    if (!ReadHeader(input, BusSerialRequestSize, 0, 0, serial)) return DriverErrorInvalidParameter;
     PadSlot* pad = nullptr;
     if (std::uint32_t error = AccessPad(state, device, serial, pad)) return error;
     UnplugPad(state, *pad);
@@ -231,7 +228,7 @@ std::uint32_t HandleSubmitReport(BusState& state, DriverHandle device, const Byt
     if (std::uint32_t error = AccessPad(state, device, serial, pad)) return error;
     pad->lastReport = report;
     ++pad->reportCount;
-    Emit(state, BusEventKind::Report, *pad, Clock::now());
+    Emit(state, BusEventKind::Report, *pad, SteadyNow());
     return 0;
 }
 
@@ -243,7 +240,7 @@ std::uint32_t HandleUserIndex(BusState& state, DriverHandle device, const ByteRe
     }
     PadSlot* pad = nullptr;
     if (std::uint32_t error = AccessPad(state, device, serial, pad)) return error;
-    if (pad->userIndex < 0 || Clock::now() < pad->userIndexFrom) return DriverErrorInvalidDeviceObjectParameter;
+    if (pad->userIndex < 0 || SteadyNow() < pad->userIndexFrom) return DriverErrorInvalidDeviceObjectParameter;
     ByteWriter writer(output.data(), BusUserIndexSize);
     writer.U32(0, BusUserIndexSize);
     writer.U32(4, serial);
@@ -386,7 +383,7 @@ void Reset() {
     state.interfaces.assign(1, InterfaceBehaviour{});
     state.readyReply = ReadyReply::Ready;
     state.taken.reset();
-    state.userIndexDelay = Clock::duration::zero();
+    state.userIndexDelay = 0;
     state.devices.clear();
     for (PadSlot& pad : state.pads) {
         std::uint64_t generation = pad.generation + 1;
@@ -438,13 +435,13 @@ void MarkSerialsTaken(std::uint32_t first, std::uint32_t last, bool taken) {
 void SetUserIndexDelay(std::chrono::nanoseconds delay) {
     BusState& state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
-    state.userIndexDelay = std::chrono::duration_cast<Clock::duration>(delay);
+    state.userIndexDelay = delay.count();
 }
 
 void GiveUserIndexesNow() {
     BusState& state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
-    Clock::time_point now = Clock::now();
+    const std::int64_t now = SteadyNow();
     for (PadSlot& pad : state.pads) {
         if (pad.plugged && pad.userIndexFrom > now) pad.userIndexFrom = now;
     }
