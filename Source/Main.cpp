@@ -2,12 +2,12 @@
 // a fixed order, the message loop, and the way down in a fixed order.
 
 #include <windows.h>
-#include <objbase.h>
 #include <shellapi.h>
 
 #include <string>
 #include <vector>
 
+#include "Platform/ComApartment.h"
 #include "Platform/WinHandles.h"
 #include "Server/Advertiser.h"
 #include "Server/Server.h"
@@ -54,35 +54,10 @@ int QuitRunningCopy() {
     return 0;
 }
 
-int Run(HINSTANCE instance) {
-    // The copy the window starts elevated: the running copy holds the mutex, so this one must not look.
-    const CommandLineOptions options = ParseCommandLine(CommandLineArguments());
-    if (options.addFirewallRule) {
-        const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
-        const bool added = AddFirewallRule(ModulePath());
-        if (com) CoUninitialize();
-        return added ? 0 : 1;
-    }
-    if (options.quit) return QuitRunningCopy();
-
-    // Deliberately never closed: the handle keeps the name taken until the process ends, and a second
-    // copy only needs to see that it exists.
-    HANDLE instanceMutex = CreateMutexW(nullptr, TRUE, InstanceMutexName);
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        if (HWND running = FindWindowW(WindowClassName, nullptr)) {
-            // Windows lets only the process that received the last input take the foreground: this
-            // copy, which the user just started, may pass that right on; without it the first copy's
-            // SetForegroundWindow only flashes its taskbar button. (Wine does not enforce the lock.)
-            DWORD runningProcess = 0;
-            if (GetWindowThreadProcessId(running, &runningProcess) != 0) AllowSetForegroundWindow(runningProcess);
-            PostMessageW(running, WM_APP_ACTIVATE, 0, 0);
-        }
-        return 0;
-    }
-
-    // Apartment-threaded for the share sheet and the shell. S_FALSE (already initialised) still needs
-    // its CoUninitialize; only a failure does not.
-    const bool comReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+// Everything from the log's first line to its last, in an apartment-threaded COM for the share sheet and
+// the shell that ends only after the sharing objects are gone.
+int Serve(HINSTANCE instance, const CommandLineOptions& options) {
+    const ComApartment com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
     StartLog();
     Log("Velotrix server starting");
@@ -162,7 +137,34 @@ int Run(HINSTANCE instance) {
     }         // the server: unplugs every pad and lets the driver go
     if (!sessionEnded) Log("Velotrix server stopped");
     EndSharing();
-    if (comReady) CoUninitialize();
+    return exitCode;
+}
+
+int Run(HINSTANCE instance) {
+    // The copy the window starts elevated: the running copy holds the mutex, so this one must not look.
+    const CommandLineOptions options = ParseCommandLine(CommandLineArguments());
+    if (options.addFirewallRule) {
+        const ComApartment com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+        return AddFirewallRule(ModulePath()) ? 0 : 1;
+    }
+    if (options.quit) return QuitRunningCopy();
+
+    // Deliberately never closed: the handle keeps the name taken until the process ends, and a second
+    // copy only needs to see that it exists.
+    HANDLE instanceMutex = CreateMutexW(nullptr, TRUE, InstanceMutexName);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (HWND running = FindWindowW(WindowClassName, nullptr)) {
+            // Windows lets only the process that received the last input take the foreground: this
+            // copy, which the user just started, may pass that right on; without it the first copy's
+            // SetForegroundWindow only flashes its taskbar button. (Wine does not enforce the lock.)
+            DWORD runningProcess = 0;
+            if (GetWindowThreadProcessId(running, &runningProcess) != 0) AllowSetForegroundWindow(runningProcess);
+            PostMessageW(running, WM_APP_ACTIVATE, 0, 0);
+        }
+        return 0;
+    }
+
+    const int exitCode = Serve(instance, options);
     ReleaseMutex(instanceMutex);
     return exitCode;
 }

@@ -12,7 +12,8 @@
 #include "Platform/WinHandles.h"
 #include "Shell/HostIdentity.h"
 #include "Shell/Log.h"
-#include "Window/ComPtr.h"
+#include "Platform/ComApartment.h"
+#include "Platform/ComPtr.h"
 
 namespace Velotrix {
 
@@ -40,21 +41,6 @@ UniqueBstr MakeBstr(const std::wstring& text) { return UniqueBstr(SysAllocString
 std::wstring TextOf(const UniqueBstr& text) {
     return text ? std::wstring(text.get(), SysStringLen(text.get())) : std::wstring();
 }
-
-// COM for this thread only. S_FALSE (already initialised) still needs its CoUninitialize; a thread
-// already in the other apartment kind gets RPC_E_CHANGED_MODE and must not uninitialise.
-class ComScope {
-public:
-    explicit ComScope(DWORD model) : result(CoInitializeEx(nullptr, model)) {}
-    ~ComScope() {
-        if (SUCCEEDED(result)) CoUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-
-private:
-    HRESULT result;
-};
 
 // Rules store the program as typed, sometimes with "%ProgramFiles%" and in any letter case.
 bool SameProgram(const std::wstring& ruleProgram, const std::wstring& programPath) {
@@ -202,7 +188,7 @@ void OpenBlockRules(INetFwRules* rules, const std::wstring& programPath) {
 } // namespace
 
 FirewallFacts ProbeFirewall(std::uint16_t port) {
-    const ComScope com(COINIT_MULTITHREADED);
+    const ComApartment com(COINIT_MULTITHREADED);
     FirewallFacts facts;
     facts.port = port;
     const HRESULT hr = ReadFacts(facts);
@@ -212,7 +198,7 @@ FirewallFacts ProbeFirewall(std::uint16_t port) {
 }
 
 bool AddFirewallRule(const std::wstring& programPath) {
-    const ComScope com(COINIT_APARTMENTTHREADED);
+    const ComApartment com(COINIT_APARTMENTTHREADED);
     ComPtr<INetFwPolicy2> policy;
     ComPtr<INetFwRules> rules;
     if (FAILED(OpenPolicy(policy, rules))) return false;
@@ -243,7 +229,7 @@ bool AddFirewallRule(const std::wstring& programPath) {
 
 bool RequestFirewallRule(HWND owner) {
     // The shell may load extensions into this thread to start the program.
-    const ComScope com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const ComApartment com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     const std::wstring program = ModulePath();
     SHELLEXECUTEINFOW execute{};
     execute.cbSize = sizeof(execute);

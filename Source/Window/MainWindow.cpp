@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <utility>
 
+#include "Platform/ProcAddress.h"
 #include "Server/Server.h"
 #include "Shell/HostIdentity.h"
 #include "Shell/Settings.h"
@@ -152,11 +153,7 @@ void MainWindow::ApplyTitleBarTheme() {
     // Looked up at run time: older Windows lack the attributes, and the call's results are ignored so
     // that those versions simply keep their default title bar. The library stays loaded.
     using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
-    HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
-    if (dwm == nullptr) return;
-    // Through void*, as GetProcAddress's FARPROC has a signature of its own that no cast fits.
-    const auto setAttribute =
-        reinterpret_cast<SetAttribute>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")));
+    const auto setAttribute = LookupFunction<SetAttribute>(LoadLibraryW(L"dwmapi.dll"), "DwmSetWindowAttribute");
     if (setAttribute == nullptr) return;
     const DWORD dark = 1;
     setAttribute(hwnd, DarkModeAttribute, &dark, sizeof(dark));

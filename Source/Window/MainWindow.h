@@ -17,7 +17,7 @@
 
 #include "Shell/AddressOrder.h"
 #include "Window/ClickRegion.h"
-#include "Window/ComPtr.h"
+#include "Platform/ComPtr.h"
 #include "Window/Firewall.h"
 #include "Window/DrawingResources.h"
 #include "Window/Page.h"

@@ -6,8 +6,7 @@
 #include <windowsx.h>
 #include <shellapi.h>
 
-#include <chrono>
-
+#include "Platform/Os.h"
 #include "Platform/WinHandles.h"
 #include "Server/Server.h"
 #include "Shell/HostIdentity.h"
@@ -29,11 +28,6 @@ using UniqueMenu = UniqueResource<MenuTraits>;
 const wchar_t StillRunningTitle[] = L"Velotrix is still running";
 const wchar_t StillRunningText[] = L"Phones can keep connecting. Quit from this icon\u2019s menu.";
 const wchar_t ApprovalTitle[] = L"A phone wants to connect";
-
-std::int64_t SteadyNow() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // Mouse positions are signed: on a second monitor left of the first, x is negative.
 float PointerX(LPARAM lParam) { return static_cast<float>(GET_X_LPARAM(lParam)); }

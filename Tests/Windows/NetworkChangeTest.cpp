@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/ProcAddress.h"
 #include "Platform/SimulatedBus.h"
 #include "RegistrySandbox.h"
 #include "Server/Advertiser.h"
@@ -23,10 +24,8 @@ class NetworkChangeTest : public testing::Test {
 protected:
     void SetUp() override {
         const HMODULE dnsApi = LoadLibraryW(L"dnsapi.dll"); // kept loaded: a late completion may run in it
-        calls =
-            reinterpret_cast<decltype(calls)>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Calls")));
-        reset =
-            reinterpret_cast<decltype(reset)>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Reset")));
+        calls = LookupFunction<decltype(calls)>(dnsApi, "VelotrixDnsTest_Calls");
+        reset = LookupFunction<decltype(reset)>(dnsApi, "VelotrixDnsTest_Reset");
         ASSERT_TRUE(calls && reset) << "the test dnsapi.dll is not in use (WINEDLLOVERRIDES=dnsapi=n,b)";
         ASSERT_TRUE(sandbox.Ready());
         SimulatedBus::Reset();

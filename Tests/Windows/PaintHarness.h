@@ -12,18 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "Platform/ComApartment.h"
 #include "Window/DrawingResources.h"
 
 namespace Velotrix {
 
 class PaintHarness {
     // Declared first, so that COM is uninitialised after every pointer below has been released.
-    struct ComScope {
-        bool initialised = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-        ~ComScope() {
-            if (initialised) CoUninitialize();
-        }
-    } com;
+    ComApartment com{COINIT_APARTMENTTHREADED};
 
 public:
     // False when WIC, Direct2D or DirectWrite is not there.

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "CommandsHarness.h"
+#include "Platform/ComApartment.h"
+#include "Platform/ProcAddress.h"
 #include "Platform/SimulatedBus.h"
 #include "Server/Server.h"
 #include "ServerFixture.h"
@@ -43,8 +45,6 @@ std::optional<std::wstring> ReadClipboard() {
 class ShareTest : public testing::Test {
 protected:
     void SetUp() override {
-        // As the program runs: a single-threaded apartment on the user-interface thread.
-        comReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
         SimulatedBus::Reset();
         server = std::make_unique<Server>();
         window = std::make_unique<MainWindow>(*server, settings);
@@ -56,7 +56,6 @@ protected:
     void TearDown() override {
         DropWindowAndServer(window, server);
         SimulatedBus::Reset();
-        if (comReady) CoUninitialize();
     }
 
     // Clicks "Share"; answers how many "Share sheet:" failures are logged so far.
@@ -68,7 +67,9 @@ protected:
         return failures;
     }
 
-    bool comReady = false;
+    // As the program runs: a single-threaded apartment on the user-interface thread, kept until
+    // everything below is gone.
+    ComApartment com{COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE};
     TrayRecorder tray;
     LogCapture logs;
     Settings settings;
@@ -112,7 +113,7 @@ TEST_F(ShareTest, AClipboardHeldElsewhereEndsTheCommandWithoutABalloon) {
 // combase's functions, looked up as the program does.
 template <typename Function>
 Function Combase(const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"combase.dll"), name)));
+    return LookupFunction<Function>(LoadLibraryW(L"combase.dll"), name);
 }
 
 std::wstring Text(HSTRING text) {

@@ -11,7 +11,6 @@
 #include <cwchar>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -211,31 +210,6 @@ TEST(WindowRulesTest, QuitAndAddFirewallRuleAreWholeCaseSensitiveOptions) {
         EXPECT_EQ(ParseCommandLine(c.arguments).quit, c.quit) << ToUtf8(c.arguments.back());
         EXPECT_EQ(ParseCommandLine(c.arguments).addFirewallRule, c.addRule) << ToUtf8(c.arguments.back());
     }
-}
-
-// Counts releases like a COM object would; ComPtr needs nothing else of it.
-struct CountedInterface {
-    int* releases;
-    void Release() { ++*releases; }
-};
-
-TEST(WindowComPtrTest, ReleasesEachReferenceExactlyOnceAndOnlyMoves) {
-    static_assert(!std::is_copy_constructible_v<ComPtr<CountedInterface>>);
-    static_assert(!std::is_copy_assignable_v<ComPtr<CountedInterface>>);
-    int firstReleases = 0, secondReleases = 0;
-    CountedInterface first{&firstReleases}, second{&secondReleases};
-    {
-        ComPtr<CountedInterface> owner(&first);
-        ComPtr<CountedInterface> moved(std::move(owner));
-        EXPECT_FALSE(owner);
-        EXPECT_EQ(firstReleases, 0);
-        *moved.Put() = &second; // Put() gives the old reference back first
-        EXPECT_EQ(firstReleases, 1);
-        ComPtr<CountedInterface> target(&first);
-        target = std::move(moved);
-    }
-    EXPECT_EQ(firstReleases, 2);
-    EXPECT_EQ(secondReleases, 1);
 }
 
 class WindowTest : public testing::Test {
