@@ -10,7 +10,7 @@
 #include "Shell/Log.h"
 #include "Platform/ComPtr.h"
 #include "Platform/ProcAddress.h"
-#include "Window/Links.h"
+#include "Common/Links.h"
 
 namespace Velotrix {
 

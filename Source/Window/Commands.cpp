@@ -10,7 +10,7 @@
 #include "Shell/Settings.h"
 #include "Shell/StartWithWindows.h"
 #include "Window/DriverInstall.h"
-#include "Window/Links.h"
+#include "Common/Links.h"
 
 namespace Velotrix {
 

@@ -7,7 +7,7 @@
 #include "Server/Protocol.h"
 #include "Shell/HostIdentity.h"
 #include "Version.h"
-#include "Window/Links.h"
+#include "Common/Links.h"
 #include "Window/Palette.h"
 #include "Window/PhoneRows.h"
 #include "Window/Primitives.h"

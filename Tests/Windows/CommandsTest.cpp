@@ -18,7 +18,7 @@
 #include "ServerFixture.h"
 #include "Shell/Settings.h"
 #include "TestPhone.h"
-#include "Window/Links.h"
+#include "Common/Links.h"
 
 namespace Velotrix {
 namespace {
