@@ -9,7 +9,7 @@
 
 #include "Platform/ProcAddress.h"
 #include "Platform/WinHandles.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/TextConversion.h"
 #include "Shell/Log.h"
 
 // windns.h of mingw-w64 declares the DNS-SD calls but not the answer that says one is under way.

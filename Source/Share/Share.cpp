@@ -6,7 +6,7 @@
 #include <cwctype>
 #include <utility>
 
-#include "Shell/HostIdentity.h"
+#include "Shell/TextConversion.h"
 #include "Shell/Log.h"
 #include "Platform/ComPtr.h"
 #include "Platform/ProcAddress.h"

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "Platform/WinHandles.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/ModulePath.h"
 #include "Window/MainWindow.h"
 
 namespace Velotrix {

@@ -10,7 +10,8 @@
 
 #include "Common/UniqueResource.h"
 #include "Platform/WinHandles.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/ModulePath.h"
+#include "Shell/TextConversion.h"
 #include "Shell/Log.h"
 #include "Platform/ComApartment.h"
 #include "Platform/ComPtr.h"

@@ -8,7 +8,8 @@
 
 #include "Platform/ProcAddress.h"
 #include "Server/Server.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/ComputerName.h"
+#include "Shell/LocalAddresses.h"
 #include "Shell/Settings.h"
 #include "Shell/StartWithWindows.h"
 #include "Window/Palette.h"

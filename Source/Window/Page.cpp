@@ -5,7 +5,8 @@
 #include <tuple>
 
 #include "Server/Protocol.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/AddressOrder.h"
+#include "Shell/TextConversion.h"
 #include "Version.h"
 #include "Common/Links.h"
 #include "Window/Palette.h"

@@ -9,7 +9,7 @@
 #include "Platform/Os.h"
 #include "Platform/WinHandles.h"
 #include "Server/Server.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/TextConversion.h"
 #include "Shell/Log.h"
 #include "Shell/Settings.h"
 #include "Window/WindowRules.h"

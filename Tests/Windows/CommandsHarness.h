@@ -16,7 +16,8 @@
 
 #include "Platform/WinHandles.h"
 #include "Server/Server.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/ModulePath.h"
+#include "Shell/TextConversion.h"
 #include "Window/MainWindow.h"
 
 namespace Velotrix {

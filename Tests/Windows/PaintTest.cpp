@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "Server/Protocol.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/AddressOrder.h"
+#include "Shell/ModulePath.h"
+#include "Shell/TextConversion.h"
 #include "Window/Palette.h"
 #include "Window/PhoneRows.h"
 

@@ -19,7 +19,7 @@
 #include "RegistrySandbox.h"
 #include "Server/Server.h"
 #include "Shell/CommandLine.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/TextConversion.h"
 #include "Shell/Settings.h"
 #include "TestPhone.h"
 #include "Window/WindowRules.h"
