@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -77,52 +78,58 @@ int Serve(HINSTANCE instance, const CommandLineOptions& options) {
         server.SetHostName(ToUtf8(computerName));
         server.SetAskFirst(settings.askFirst);
         server.SetAllowed(settings.allowed);
+        server.SetOnAllowedChanged([&settings, &server] {
+            settings.allowed = server.AllowedList();
+            if (!SaveSettings(settings)) Log("Settings: could not save the allowed phones");
+        });
 
         {
-            MainWindow window(server, settings);
-            if (options.demo) window.EnableDemo();
-            window.firewall.seam = WindowsFirewall();
-            server.SetOnAllowedChanged([&settings, &server] {
-                settings.allowed = server.AllowedList();
-                if (!SaveSettings(settings)) Log("Settings: could not save the allowed phones");
-            });
+            Advertiser advertiser;
+            std::string error;
+            const bool started = server.Start(port, error);
+            // A server that did not start is not announced, neither now nor after a network change.
+            std::function<void(const std::string& address)> announceAt;
+            if (!started) {
+                Log("Server: %s", error.c_str());
+            } else {
+                const std::vector<LocalAddress> addresses = LocalAddresses();
+                advertiser.Register(computerName, addresses.empty() ? std::string() : addresses.front().address, port);
+                announceAt = [&advertiser, &computerName, port](const std::string& address) {
+                    advertiser.Register(computerName, address, port);
+                };
+            }
+            // Safe to run twice: after the session ended, the way down after the loop finds nothing left
+            // to do.
+            const auto stopServing = [&server, &advertiser] {
+                // Nothing may call into the window or the settings from here on; the receive thread may
+                // still run until Stop.
+                server.SetOnRequest(nullptr);
+                server.SetOnChanged(nullptr);
+                server.SetOnAllowedChanged(nullptr);
+                advertiser.Deregister();
+                server.Stop();
+            };
 
             {
-                Advertiser advertiser;
-                std::string error;
-                const bool started = server.Start(port, error);
-                if (!started) {
-                    Log("Server: %s", error.c_str());
-                    window.startError = error;
-                } else {
-                    const std::vector<LocalAddress> addresses = LocalAddresses();
-                    advertiser.Register(computerName, addresses.empty() ? std::string() : addresses.front().address,
-                                        port);
-                }
-
-                if (started) {
-                    window.onAddressChanged = [&advertiser, &computerName, port](const std::string& address) {
-                        advertiser.Register(computerName, address, port);
-                    };
-                }
-                // Safe to run twice: after the session ended, the way down after the loop finds
-                // nothing left to do.
-                const auto stopServing = [&server, &advertiser] {
-                    // Nothing may call into the window or the settings from here on; the receive
-                    // thread may still run until Stop.
-                    server.SetOnRequest(nullptr);
-                    server.SetOnChanged(nullptr);
-                    server.SetOnAllowedChanged(nullptr);
-                    advertiser.Deregister();
-                    server.Stop();
-                };
-                window.onEndSession = [&] {
-                    if (sessionEnded) return;
-                    stopServing();
-                    server.Shutdown();
-                    Log("Velotrix server stopped");
-                    sessionEnded = true;
-                };
+                // Made only once the server's start is known, which the window shows; until Create the
+                // window has no handle, so what the server reports before that is painted by the first
+                // paint instead.
+                MainWindow window(MainWindowSetup{
+                    .server = server,
+                    .settings = settings,
+                    .startError = started ? std::string() : error,
+                    .demo = options.demo,
+                    .firewall = WindowsFirewall(),
+                    .onAddressChanged = announceAt,
+                    .onEndSession =
+                        [&] {
+                            if (sessionEnded) return;
+                            stopServing();
+                            server.Shutdown();
+                            Log("Velotrix server stopped");
+                            sessionEnded = true;
+                        },
+                });
 
                 if (window.Create(instance, options.tray && started)) {
                     // Started only now, so that every notification finds the window to post to.
@@ -135,8 +142,8 @@ int Serve(HINSTANCE instance, const CommandLineOptions& options) {
                     exitCode = static_cast<int>(message.wParam);
                 }
                 stopServing();
-            } // the advertiser
-        }     // the window
+            } // the window
+        }     // the advertiser
     }         // the server: unplugs every pad and lets the driver go
     if (!sessionEnded) Log("Velotrix server stopped");
     EndSharing();

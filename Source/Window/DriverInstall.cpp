@@ -8,7 +8,7 @@
 
 #include "Platform/WinHandles.h"
 #include "Shell/ModulePath.h"
-#include "Window/MainWindow.h"
+#include "Window/Messages.h"
 
 namespace Velotrix {
 

@@ -8,8 +8,6 @@
 
 #include "Platform/ProcAddress.h"
 #include "Server/Server.h"
-#include "Shell/ComputerName.h"
-#include "Shell/LocalAddresses.h"
 #include "Shell/Settings.h"
 #include "Shell/StartWithWindows.h"
 #include "Window/Palette.h"
@@ -61,10 +59,18 @@ void CopyToField(wchar_t* field, std::size_t capacity, const std::wstring& text)
     field[length] = L'\0';
 }
 
-MainWindow::MainWindow(Server& server, Settings& settings) : server(server), settings(settings) {
-    computerName = ComputerName();
-    readAddresses = &LocalAddresses;
-    addresses = readAddresses();
+MainWindow::MainWindow(MainWindowSetup setup)
+    : server(setup.server), settings(setup.settings), startError(std::move(setup.startError)), demo(setup.demo),
+      readAddresses(std::move(setup.readAddresses)), steadyNow(std::move(setup.steadyNow)),
+      onAddressChanged(std::move(setup.onAddressChanged)), onEndSession(std::move(setup.onEndSession)) {
+    firewall.seam = std::move(setup.firewall);
+    if (demo) {
+        computerName = L"RACING-PC";
+        addresses = {LocalAddress{"192.168.1.20", L"Wi-Fi", true}};
+    } else {
+        computerName = setup.readComputerName ? setup.readComputerName() : std::wstring(L"PC");
+        if (readAddresses) addresses = readAddresses();
+    }
     // Both may run on the server's receive thread: they only hand the name over and post. Before the
     // window exists the message is dropped (a null window would post to the calling thread's queue); the
     // server keeps the phone, and the first paint shows it.
@@ -142,12 +148,6 @@ void MainWindow::PlaceInWorkArea() {
     const RECT placed = PlacedWindowRect(GetDpiForWindow(hwnd), opened, monitor.rcWork);
     SetWindowPos(hwnd, nullptr, placed.left, placed.top, placed.right - placed.left, placed.bottom - placed.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void MainWindow::EnableDemo() {
-    demo = true;
-    computerName = L"RACING-PC";
-    addresses = {LocalAddress{"192.168.1.20", L"Wi-Fi", true}};
 }
 
 void MainWindow::ApplyTitleBarTheme() {

@@ -6,7 +6,6 @@
 #include <windowsx.h>
 #include <shellapi.h>
 
-#include "Platform/Os.h"
 #include "Platform/WinHandles.h"
 #include "Server/Server.h"
 #include "Shell/TextConversion.h"
@@ -164,20 +163,20 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 void MainWindow::Repaint() { InvalidateRect(hwnd, nullptr, FALSE); }
 
 void MainWindow::OnPaint() {
-    const std::int64_t start = SteadyNow();
+    const std::int64_t start = steadyNow();
     Paint();
     // Whatever made this paint, the next timer paint waits by what it cost.
-    page.pacing = PaintPacing{start, SteadyNow() - start, true};
+    timer.pacing = PaintPacing{start, steadyNow() - start, true};
 }
 
-void MainWindow::OnTimer(WPARAM timer) {
-    if (timer == FirewallTimerId) {
+void MainWindow::OnTimer(WPARAM timerId) {
+    if (timerId == FirewallTimerId) {
         // Once a phone is listed, phones evidently get through.
         if (firewall.checksOut == 0 && server.Snapshot().empty()) CheckFirewall(false);
         return;
     }
-    if (!PaintDue(page.pacing, SteadyNow())) return;
-    if (!TimerTickRepaints(IsWindowVisible(hwnd) != FALSE, IsIconic(hwnd) != FALSE, page.animating, page.idleTicks))
+    if (!PaintDue(timer.pacing, steadyNow())) return;
+    if (!TimerTickRepaints(IsWindowVisible(hwnd) != FALSE, IsIconic(hwnd) != FALSE, page.animating, timer.idleTicks))
         return;
     // A paint that would draw what is on screen already is skipped: an idle page costs no paint at all.
     if (PaintsTheSame(GatherPage(), page.lastPainted)) return;
@@ -335,9 +334,9 @@ void MainWindow::OnApprovalRequest() {
     }
     // Phones asking one after another (or a sender making up new ones) get one balloon and one
     // flash per few seconds; the rows still show every waiting phone.
-    constexpr ULONGLONG PromptSpacingMs = 5000;
-    const ULONGLONG now = GetTickCount64();
-    if (lastApprovalPrompt != 0 && now - lastApprovalPrompt < PromptSpacingMs) {
+    constexpr std::int64_t PromptSpacing = 5'000'000'000;
+    const std::int64_t now = steadyNow();
+    if (lastApprovalPrompt && now - *lastApprovalPrompt < PromptSpacing) {
         Repaint();
         return;
     }

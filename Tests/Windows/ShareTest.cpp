@@ -47,8 +47,8 @@ protected:
     void SetUp() override {
         SimulatedBus::Reset();
         server = std::make_unique<Server>();
-        window = std::make_unique<MainWindow>(*server, settings);
-        ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), true));
+        window = std::make_unique<MainWindow>(MainWindowSetup{.server = *server, .settings = settings});
+        ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), false));
         ASSERT_TRUE(tray.Ready());
         ASSERT_TRUE(CopyToClipboard(nullptr, L"something the user copied"));
     }
@@ -60,7 +60,7 @@ protected:
 
     // Clicks "Share"; answers how many "Share sheet:" failures are logged so far.
     std::size_t ClickShare() {
-        window->OnClick(ClickRegion{{0, 0, 10, 10}, static_cast<std::int32_t>(ClickAction::ShareAppLinks), 0});
+        EXPECT_TRUE(ClickOn(*window, ClickAction::ShareAppLinks));
         std::size_t failures = 0;
         for (const std::string& line : logs.Lines())
             failures += std::regex_match(line, std::regex("Share sheet: 0x[89a-f][0-9a-f]{7} .*")) ? 1 : 0;
