@@ -4,7 +4,6 @@
 #include "Window/Firewall.h"
 
 #include <exception>
-#include <string>
 #include <thread>
 #include <utility>
 
@@ -12,28 +11,7 @@
 
 namespace Velotrix {
 
-FirewallSeam WindowsFirewall() {
-    FirewallSeam seam{&ProbeFirewall, &RequestFirewallRule, &RunOnNewThread};
-    // Test switch, for seeing the warning where the firewall cannot be asked (Wine):
-    // VELOTRIX_TEST_FIREWALL=no-rule pretends a Private network with the firewall on and no rule,
-    // =public the same on a Public network. Only the probe's answer is made up.
-    wchar_t value[16] = {};
-    const DWORD length =
-        GetEnvironmentVariableW(L"VELOTRIX_TEST_FIREWALL", value, static_cast<DWORD>(std::size(value)));
-    const std::wstring pretend = length > 0 && length < std::size(value) ? std::wstring(value) : std::wstring();
-    if (pretend == L"no-rule" || pretend == L"public") {
-        const unsigned profile = pretend == L"public" ? FirewallPublic : FirewallPrivate;
-        seam.probe = [profile](std::uint16_t port) {
-            FirewallFacts facts;
-            facts.known = true;
-            facts.currentProfiles = profile;
-            facts.domain.enabled = facts.privateProfile.enabled = facts.publicProfile.enabled = true;
-            facts.port = port;
-            return facts;
-        };
-    }
-    return seam;
-}
+FirewallSeam WindowsFirewall() { return FirewallSeam{&ProbeFirewall, &RequestFirewallRule, &RunOnNewThread}; }
 
 bool RunOnNewThread(std::function<void()> job) {
     try {
