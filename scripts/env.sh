@@ -40,6 +40,7 @@ use_test_dnsapi() {
 # stand-in policy (Tests/Support/FirewallPolicy) in the place of Wine's hnetcfg.dll for the firewall's
 # policy and rule classes, with the rule table RULES (a Unix path), until restore_firewall; set
 # VELOTRIX_TEST_FIREWALL_NETWORK=public for a Public network. Run both after the display is up.
+# Wine's COM looks classes up under HKLM only (HKCU\Software\Classes is not read), hence the key.
 FIREWALL_CLASSES=('{E2B3C97F-6AE1-41AC-817A-F6F92166D7DD}' '{2C5BC43E-3369-4C33-AB0C-BE9469677AF4}')
 firewall_server_key() { printf 'HKLM\\Software\\Classes\\CLSID\\%s\\InprocServer32' "$1"; }
 firewall_server() { timeout 30 wine reg query "$(firewall_server_key "$1")" /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }

@@ -357,8 +357,8 @@ TEST_F(WindowTest, PointerMessagesReachTheHoverClickAndCursorRules) {
     EXPECT_EQ(main.Page().hoverIndex, -1);
     EXPECT_TRUE(Invalidated());
 
-    // Scrolled one notch, the Share button reaches above the client area: a pointer just above the top
-    // edge (a captured or dragged mouse reports one) is on it only if read with its sign.
+    // Scrolled one notch by the wheel, the Share button reaches above the client area: a pointer just
+    // above the top edge (a captured or dragged mouse reports one) is on it only if read with its sign.
     MakeShort();
     Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), Point(10, 10));
     PaintNow(main);
@@ -371,24 +371,6 @@ TEST_F(WindowTest, PointerMessagesReachTheHoverClickAndCursorRules) {
     EXPECT_TRUE(ClickOn(main, ClickAction::ToggleKeepInTray));
     EXPECT_FALSE(settings.keepInTray);
     EXPECT_TRUE(settings.askFirst);
-}
-
-TEST_F(WindowTest, TheWheelScrollsThePaintedPageAndBackWithinItsContent) {
-    const MainWindow& main = MakeWindow(false);
-    MakeShort();
-    const std::vector<ClickRegion> top = main.Page().regions;
-    Validate();
-    Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), Point(10, 10));
-    EXPECT_TRUE(Invalidated());
-    PaintNow(main);
-    const float offset = main.Page().scrollOffset;
-    EXPECT_GT(offset, 0);
-    for (std::size_t i = 0; i < top.size(); ++i)
-        EXPECT_FLOAT_EQ(main.Page().regions[i].rect.y, top[i].rect.y - offset) << "region " << i << " moved alone";
-    for (int notch = 0; notch < 3; ++notch) Send(WM_MOUSEWHEEL, MAKEWPARAM(0, 120), Point(10, 10));
-    PaintNow(main);
-    EXPECT_FLOAT_EQ(main.Page().scrollOffset, 0) << "not above the page's top";
-    EXPECT_FLOAT_EQ(main.Page().regions[0].rect.y, top[0].rect.y);
 }
 
 TEST_F(WindowTest, TheTimerRepaintsAChangedIdlePageOnItsThirtiethTickNeverARepeatOrAMinimizedWindow) {

@@ -14,7 +14,7 @@
 #include <netfw.h>
 #include <oleauto.h>
 
-#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -27,8 +27,6 @@ constexpr CLSID RuleClass = {0x2c5bc43e, 0x3369, 0x4c33, {0xab, 0x0c, 0xbe, 0x94
 
 constexpr LONG AnyProtocol = 256; // NET_FW_IP_PROTOCOL_ANY, which mingw-w64's header lacks
 
-LONG liveObjects = 0;
-
 struct RuleData {
     std::wstring name, program, ports = L"*", description;
     LONG protocol = AnyProtocol;
@@ -38,49 +36,33 @@ struct RuleData {
     bool enabled = true;
 };
 
-std::vector<std::wstring> Split(const std::wstring& line) {
-    std::vector<std::wstring> fields(1);
-    for (const wchar_t c : line) {
-        if (c == L'\t')
-            fields.emplace_back();
-        else
-            fields.back() += c;
-    }
-    return fields;
-}
-
 std::vector<RuleData> ReadRules() {
     std::vector<RuleData> rules;
-    FILE* file = _wfopen(StandIn::Environment(L"VELOTRIX_TEST_FIREWALL_RULES").c_str(), L"rb");
-    if (file == nullptr) return rules;
-    std::string line;
-    for (int c = std::fgetc(file);; c = std::fgetc(file)) {
-        if (c != EOF && c != '\n') {
-            line += static_cast<char>(c);
-            continue;
+    std::ifstream in(StandIn::Environment(L"VELOTRIX_TEST_FIREWALL_RULES").c_str(), std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::wstring> f(1);
+        for (const wchar_t c : StandIn::Utf16(line)) {
+            if (c == L'\t')
+                f.emplace_back();
+            else
+                f.back().push_back(c);
         }
-        const std::vector<std::wstring> f = Split(StandIn::Utf16(line));
-        if (f.size() >= 9)
-            rules.push_back({f[0], f[1], f[3], f[8], _wtol(f[2].c_str()), _wtol(f[4].c_str()), _wtol(f[5].c_str()),
-                             _wtol(f[6].c_str()), f[7] == L"1"});
-        line.clear();
-        if (c == EOF) break;
+        if (f.size() < 9) continue;
+        rules.push_back({f[0], f[1], f[3], f[8], _wtol(f[2].c_str()), _wtol(f[4].c_str()), _wtol(f[5].c_str()),
+                         _wtol(f[6].c_str()), f[7] == L"1"});
     }
-    std::fclose(file);
     return rules;
 }
 
 bool WriteRules(const std::vector<RuleData>& rules) {
-    FILE* file = _wfopen(StandIn::Environment(L"VELOTRIX_TEST_FIREWALL_RULES").c_str(), L"wb");
-    if (file == nullptr) return false;
+    std::ofstream out(StandIn::Environment(L"VELOTRIX_TEST_FIREWALL_RULES").c_str(),
+                      std::ios::binary | std::ios::trunc);
     for (const RuleData& r : rules) {
-        const std::wstring line = r.name + L'\t' + r.program + L'\t' + std::to_wstring(r.protocol) + L'\t' + r.ports +
-                                  L'\t' + std::to_wstring(r.direction) + L'\t' + std::to_wstring(r.profiles) + L'\t' +
-                                  std::to_wstring(r.action) + L'\t' + (r.enabled ? L"1" : L"0") + L'\t' +
-                                  r.description + L'\n';
-        std::fputs(StandIn::Utf8(line).c_str(), file);
+        out << StandIn::Utf8(r.name + L'\t' + r.program) << '\t' << r.protocol << '\t' << StandIn::Utf8(r.ports) << '\t'
+            << r.direction << '\t' << r.profiles << '\t' << r.action << '\t' << (r.enabled ? 1 : 0) << '\t'
+            << StandIn::Utf8(r.description) << '\n';
     }
-    return std::fclose(file) == 0;
+    return static_cast<bool>(out.flush());
 }
 
 HRESULT Give(const std::wstring& text, BSTR* out) {
@@ -91,14 +73,13 @@ HRESULT Give(const std::wstring& text, BSTR* out) {
 
 std::wstring Take(BSTR text) { return text != nullptr ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
 
-// IUnknown and IDispatch as every object here answers them: counted references, no type information.
-#define DISPATCH_OBJECT(Interface) \
+// IUnknown as every object here answers it, with counted references, for `Interface` (and `Also`).
+#define COUNTED_OBJECT(Interface, Also) \
 public: \
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override { \
         if (out == nullptr) return E_POINTER; \
         *out = nullptr; \
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && \
-            !IsEqualIID(iid, __uuidof(Interface))) \
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, Also) && !IsEqualIID(iid, __uuidof(Interface))) \
             return E_NOINTERFACE; \
         *out = static_cast<Interface*>(this); \
         AddRef(); \
@@ -110,20 +91,21 @@ public: \
         if (left == 0) delete this; \
         return static_cast<ULONG>(left); \
     } \
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { \
-        *count = 0; \
-        return S_OK; \
-    } \
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; } \
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; } \
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { \
-        return E_NOTIMPL; \
-    } \
 \
 private: \
     LONG references = 1; \
 \
 public:
+
+// And IDispatch, without type information.
+#define DISPATCH_OBJECT(Interface) \
+    COUNTED_OBJECT(Interface, IID_IDispatch) \
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; } \
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; } \
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; } \
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { \
+        return E_NOTIMPL; \
+    }
 
 // What Velotrix never asks of the firewall.
 #define NOT_HERE(method, ...) \
@@ -132,8 +114,7 @@ public:
 class Rule final : public INetFwRule {
     DISPATCH_OBJECT(INetFwRule)
     Rule() : Rule(RuleData()) {}
-    explicit Rule(RuleData data) : data(std::move(data)) { InterlockedIncrement(&liveObjects); }
-    ~Rule() { InterlockedDecrement(&liveObjects); }
+    explicit Rule(RuleData data) : data(std::move(data)) {}
 
     HRESULT STDMETHODCALLTYPE get_Name(BSTR* out) override { return Give(data.name, out); }
     HRESULT STDMETHODCALLTYPE put_Name(BSTR in) override { return data.name = Take(in), S_OK; }
@@ -174,24 +155,9 @@ class Rule final : public INetFwRule {
 
 // The rules as they were when the enumeration was asked for.
 class RuleList final : public IEnumVARIANT {
-public:
-    explicit RuleList(std::vector<RuleData> rules) : rules(std::move(rules)) { InterlockedIncrement(&liveObjects); }
-    ~RuleList() { InterlockedDecrement(&liveObjects); }
+    COUNTED_OBJECT(IEnumVARIANT, IID_IEnumVARIANT)
+    explicit RuleList(std::vector<RuleData> rules) : rules(std::move(rules)) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IEnumVARIANT)) return E_NOINTERFACE;
-        *out = static_cast<IEnumVARIANT*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&references)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&references);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
     HRESULT STDMETHODCALLTYPE Next(ULONG wanted, VARIANT* items, ULONG* fetched) override {
         ULONG given = 0;
         for (; given < wanted && next < rules.size(); ++given, ++next) {
@@ -210,15 +176,12 @@ public:
     HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT**) override { return E_NOTIMPL; }
 
 private:
-    LONG references = 1;
     std::vector<RuleData> rules;
     std::size_t next = 0;
 };
 
 class Rules final : public INetFwRules {
     DISPATCH_OBJECT(INetFwRules)
-    Rules() { InterlockedIncrement(&liveObjects); }
-    ~Rules() { InterlockedDecrement(&liveObjects); }
 
     HRESULT STDMETHODCALLTYPE get_Count(LONG* count) override {
         return *count = static_cast<LONG>(ReadRules().size()), S_OK;
@@ -253,8 +216,6 @@ class Rules final : public INetFwRules {
 
 class Policy final : public INetFwPolicy2 {
     DISPATCH_OBJECT(INetFwPolicy2)
-    Policy() { InterlockedIncrement(&liveObjects); }
-    ~Policy() { InterlockedDecrement(&liveObjects); }
 
     HRESULT STDMETHODCALLTYPE get_CurrentProfileTypes(LONG* profiles) override {
         const bool isPublic = StandIn::Environment(L"VELOTRIX_TEST_FIREWALL_NETWORK") == L"public";
@@ -325,4 +286,5 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID id, REFIID iid, void** out)
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-extern "C" HRESULT WINAPI DllCanUnloadNow() { return liveObjects == 0 ? S_OK : S_FALSE; }
+// Stays loaded: the programs that use it are short-lived.
+extern "C" HRESULT WINAPI DllCanUnloadNow() { return S_FALSE; }
