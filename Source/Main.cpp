@@ -2,18 +2,22 @@
 // a fixed order, the message loop, and the way down in a fixed order.
 
 #include <windows.h>
-#include <objbase.h>
 #include <shellapi.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "Platform/ComApartment.h"
 #include "Platform/WinHandles.h"
 #include "Server/Advertiser.h"
 #include "Server/Server.h"
 #include "Share/Share.h"
 #include "Shell/CommandLine.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/ComputerName.h"
+#include "Shell/LocalAddresses.h"
+#include "Shell/ModulePath.h"
+#include "Shell/TextConversion.h"
 #include "Shell/Log.h"
 #include "Shell/NetworkWatch.h"
 #include "Shell/Settings.h"
@@ -54,14 +58,104 @@ int QuitRunningCopy() {
     return 0;
 }
 
+// Everything from the log's first line to its last, in an apartment-threaded COM for the share sheet and
+// the shell that ends only after the sharing objects are gone.
+int Serve(HINSTANCE instance, const CommandLineOptions& options) {
+    const ComApartment com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+
+    StartLog();
+    Log("Velotrix server starting");
+
+    Settings settings;
+    LoadSettings(settings);
+    const std::uint16_t port = ChoosePort(options.port, settings.port);
+
+    int exitCode = 0;
+    bool sessionEnded = false; // the way down already ran when Windows ended the session
+    {
+        Server server;
+        const std::wstring computerName = ComputerName();
+        server.SetHostName(ToUtf8(computerName));
+        server.SetAskFirst(settings.askFirst);
+        server.SetAllowed(settings.allowed);
+        server.SetOnAllowedChanged([&settings, &server] {
+            settings.allowed = server.AllowedList();
+            if (!SaveSettings(settings)) Log("Settings: could not save the allowed phones");
+        });
+
+        {
+            Advertiser advertiser;
+            std::string error;
+            const bool started = server.Start(port, error);
+            // A server that did not start is not announced, neither now nor after a network change.
+            std::function<void(const std::string& address)> announceAt;
+            if (!started) {
+                Log("Server: %s", error.c_str());
+            } else {
+                const std::vector<LocalAddress> addresses = LocalAddresses();
+                advertiser.Register(computerName, addresses.empty() ? std::string() : addresses.front().address, port);
+                announceAt = [&advertiser, &computerName, port](const std::string& address) {
+                    advertiser.Register(computerName, address, port);
+                };
+            }
+            // Safe to run twice: after the session ended, the way down after the loop finds nothing left
+            // to do.
+            const auto stopServing = [&server, &advertiser] {
+                // Nothing may call into the window or the settings from here on; the receive thread may
+                // still run until Stop.
+                server.SetOnRequest(nullptr);
+                server.SetOnChanged(nullptr);
+                server.SetOnAllowedChanged(nullptr);
+                advertiser.Deregister();
+                server.Stop();
+            };
+
+            {
+                // Made only once the server's start is known, which the window shows; until Create the
+                // window has no handle, so what the server reports before that is painted by the first
+                // paint instead.
+                MainWindow window(MainWindowSetup{
+                    .server = server,
+                    .settings = settings,
+                    .startError = started ? std::string() : error,
+                    .demo = options.demo,
+                    .firewall = WindowsFirewall(),
+                    .onAddressChanged = announceAt,
+                    .onEndSession =
+                        [&] {
+                            if (sessionEnded) return;
+                            stopServing();
+                            server.Shutdown();
+                            Log("Velotrix server stopped");
+                            sessionEnded = true;
+                        },
+                });
+
+                if (window.Create(instance, options.tray && started)) {
+                    // Started only now, so that every notification finds the window to post to.
+                    const NetworkWatch networkWatch([&window] { window.PostNetworkChanged(); });
+                    MSG message{};
+                    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+                        TranslateMessage(&message);
+                        DispatchMessageW(&message);
+                    }
+                    exitCode = static_cast<int>(message.wParam);
+                }
+                stopServing();
+            } // the window
+        }     // the advertiser
+    }         // the server: unplugs every pad and lets the driver go
+    if (!sessionEnded) Log("Velotrix server stopped");
+    EndSharing();
+    return exitCode;
+}
+
 int Run(HINSTANCE instance) {
     // The copy the window starts elevated: the running copy holds the mutex, so this one must not look.
     const CommandLineOptions options = ParseCommandLine(CommandLineArguments());
     if (options.addFirewallRule) {
-        const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
-        const bool added = AddFirewallRule(ModulePath());
-        if (com) CoUninitialize();
-        return added ? 0 : 1;
+        const ComApartment com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+        return AddFirewallRule(ModulePath()) ? 0 : 1;
     }
     if (options.quit) return QuitRunningCopy();
 
@@ -80,89 +174,7 @@ int Run(HINSTANCE instance) {
         return 0;
     }
 
-    // Apartment-threaded for the share sheet and the shell. S_FALSE (already initialised) still needs
-    // its CoUninitialize; only a failure does not.
-    const bool comReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
-
-    StartLog();
-    Log("Velotrix server starting");
-
-    Settings settings;
-    LoadSettings(settings);
-    const std::uint16_t port = ChoosePort(options.port, settings.port);
-
-    int exitCode = 0;
-    bool sessionEnded = false; // the way down already ran when Windows ended the session
-    {
-        Server server;
-        const std::wstring computerName = ComputerName();
-        server.SetHostName(ToUtf8(computerName));
-        server.SetAskFirst(settings.askFirst);
-        server.SetAllowed(settings.allowed);
-
-        {
-            MainWindow window(server, settings);
-            if (options.demo) window.EnableDemo();
-            window.firewall.seam = WindowsFirewall();
-            server.SetOnAllowedChanged([&settings, &server] {
-                settings.allowed = server.AllowedList();
-                if (!SaveSettings(settings)) Log("Settings: could not save the allowed phones");
-            });
-
-            {
-                Advertiser advertiser;
-                std::string error;
-                const bool started = server.Start(port, error);
-                if (!started) {
-                    Log("Server: %s", error.c_str());
-                    window.startError = error;
-                } else {
-                    const std::vector<LocalAddress> addresses = LocalAddresses();
-                    advertiser.Register(computerName, addresses.empty() ? std::string() : addresses.front().address,
-                                        port);
-                }
-
-                if (started) {
-                    window.onAddressChanged = [&advertiser, &computerName, port](const std::string& address) {
-                        advertiser.Register(computerName, address, port);
-                    };
-                }
-                // Safe to run twice: after the session ended, the way down after the loop finds
-                // nothing left to do.
-                const auto stopServing = [&server, &advertiser] {
-                    // Nothing may call into the window or the settings from here on; the receive
-                    // thread may still run until Stop.
-                    server.SetOnRequest(nullptr);
-                    server.SetOnChanged(nullptr);
-                    server.SetOnAllowedChanged(nullptr);
-                    advertiser.Deregister();
-                    server.Stop();
-                };
-                window.onEndSession = [&] {
-                    if (sessionEnded) return;
-                    stopServing();
-                    server.Shutdown();
-                    Log("Velotrix server stopped");
-                    sessionEnded = true;
-                };
-
-                if (window.Create(instance, options.tray && started)) {
-                    // Started only now, so that every notification finds the window to post to.
-                    const NetworkWatch networkWatch([&window] { window.PostNetworkChanged(); });
-                    MSG message{};
-                    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-                        TranslateMessage(&message);
-                        DispatchMessageW(&message);
-                    }
-                    exitCode = static_cast<int>(message.wParam);
-                }
-                stopServing();
-            } // the advertiser
-        }     // the window
-    }         // the server: unplugs every pad and lets the driver go
-    if (!sessionEnded) Log("Velotrix server stopped");
-    EndSharing();
-    if (comReady) CoUninitialize();
+    const int exitCode = Serve(instance, options);
     ReleaseMutex(instanceMutex);
     return exitCode;
 }

@@ -35,3 +35,33 @@ use_test_dnsapi() {
   cp -f "$ROOT/build/windows/Tests/dnsapi.dll" "$exe_dir/dnsapi.dll" 2>/dev/null || true
   export WINEDLLOVERRIDES="mscoree,mshtml=;dnsapi=n,b"
 }
+
+# Wine's firewall cannot tell the current network's profile. use_stand_in_firewall RULES puts the
+# stand-in policy (Tests/Support/FirewallPolicy) in the place of Wine's hnetcfg.dll for the firewall's
+# policy and rule classes, with the rule table RULES (a Unix path), until restore_firewall; set
+# VELOTRIX_TEST_FIREWALL_NETWORK=public for a Public network. Run both after the display is up.
+# Wine's COM looks classes up under HKLM only (HKCU\Software\Classes is not read), hence the key.
+FIREWALL_CLASSES=('{E2B3C97F-6AE1-41AC-817A-F6F92166D7DD}' '{2C5BC43E-3369-4C33-AB0C-BE9469677AF4}')
+firewall_server_key() { printf 'HKLM\\Software\\Classes\\CLSID\\%s\\InprocServer32' "$1"; }
+firewall_server() { timeout 30 wine reg query "$(firewall_server_key "$1")" /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p'; }
+set_firewall_server() { timeout 30 wine reg add "$(firewall_server_key "$1")" /ve /t REG_SZ /d "$2" /f >/dev/null 2>&1; }
+ORIGINAL_SERVERS=()
+use_stand_in_firewall() {
+  local class dll
+  dll=$(timeout 30 winepath -w "$ROOT/build/windows/Tests/velotrix_test_firewall.dll" 2>/dev/null | tr -d '\r')
+  [ -f "$ROOT/build/windows/Tests/velotrix_test_firewall.dll" ] && [ -n "$dll" ] || return 1
+  for class in "${FIREWALL_CLASSES[@]}"; do
+    # A run that ended before restoring leaves the stand-in registered; Wine's own is then the original.
+    ORIGINAL_SERVERS+=("$(firewall_server "$class" | sed 's/.*velotrix_test_firewall\.dll$/C:\\windows\\system32\\hnetcfg.dll/')")
+    set_firewall_server "$class" "$dll" || return 1
+  done
+  VELOTRIX_TEST_FIREWALL_RULES=$(timeout 30 winepath -w "$1" 2>/dev/null | tr -d '\r')
+  export VELOTRIX_TEST_FIREWALL_RULES
+}
+restore_firewall() {
+  local i
+  for i in "${!ORIGINAL_SERVERS[@]}"; do
+    [ -n "${ORIGINAL_SERVERS[$i]}" ] && set_firewall_server "${FIREWALL_CLASSES[$i]}" "${ORIGINAL_SERVERS[$i]}"
+  done
+  ORIGINAL_SERVERS=()
+}

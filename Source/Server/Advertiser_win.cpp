@@ -7,8 +7,9 @@
 
 #include <new>
 
+#include "Platform/ProcAddress.h"
 #include "Platform/WinHandles.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/TextConversion.h"
 #include "Shell/Log.h"
 
 // windns.h of mingw-w64 declares the DNS-SD calls but not the answer that says one is under way.
@@ -24,12 +25,6 @@ using ConstructInstanceFunction = decltype(&DnsServiceConstructInstance);
 using FreeInstanceFunction = decltype(&DnsServiceFreeInstance);
 using RegisterFunction = decltype(&DnsServiceRegister);
 using DeregisterFunction = decltype(&DnsServiceDeRegister);
-
-template <typename Function>
-Function Lookup(HMODULE module, const char* name) {
-    // Through void*, as GetProcAddress's FARPROC has a signature of its own that no cast fits.
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
 
 } // namespace
 
@@ -80,10 +75,11 @@ bool Advertiser::Register(const std::wstring& computerName, const std::string& a
             dnsSd->module.Reset(LoadLibraryW(library.c_str()));
             if (dnsSd->module) {
                 const HMODULE module = dnsSd->module.get();
-                dnsSd->constructInstance = Lookup<ConstructInstanceFunction>(module, "DnsServiceConstructInstance");
-                dnsSd->freeInstance = Lookup<FreeInstanceFunction>(module, "DnsServiceFreeInstance");
-                dnsSd->registerService = Lookup<RegisterFunction>(module, "DnsServiceRegister");
-                dnsSd->deregisterService = Lookup<DeregisterFunction>(module, "DnsServiceDeRegister");
+                dnsSd->constructInstance =
+                    LookupFunction<ConstructInstanceFunction>(module, "DnsServiceConstructInstance");
+                dnsSd->freeInstance = LookupFunction<FreeInstanceFunction>(module, "DnsServiceFreeInstance");
+                dnsSd->registerService = LookupFunction<RegisterFunction>(module, "DnsServiceRegister");
+                dnsSd->deregisterService = LookupFunction<DeregisterFunction>(module, "DnsServiceDeRegister");
             }
         }
         block = std::make_unique<Registration>();

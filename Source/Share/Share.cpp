@@ -6,10 +6,11 @@
 #include <cwctype>
 #include <utility>
 
-#include "Shell/HostIdentity.h"
+#include "Shell/TextConversion.h"
 #include "Shell/Log.h"
-#include "Window/ComPtr.h"
-#include "Window/Links.h"
+#include "Platform/ComPtr.h"
+#include "Platform/ProcAddress.h"
+#include "Common/Links.h"
 
 namespace Velotrix {
 
@@ -29,23 +30,15 @@ struct RuntimeFunctions {
     HRESULT status = S_OK; // why they are missing
 };
 
-template <typename Function>
-Function Lookup(HMODULE module, const char* name) {
-    // Through void*: FARPROC's own signature fits none of these.
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 const RuntimeFunctions& Runtime() {
     static const RuntimeFunctions functions = [] {
         RuntimeFunctions found;
         // Stays loaded: the factory and the manager below live as long as the process.
         HMODULE combase = LoadLibraryW(L"combase.dll");
-        if (combase != nullptr) {
-            found.getActivationFactory =
-                Lookup<RuntimeFunctions::GetActivationFactory>(combase, "RoGetActivationFactory");
-            found.createString = Lookup<RuntimeFunctions::CreateString>(combase, "WindowsCreateString");
-            found.deleteString = Lookup<RuntimeFunctions::DeleteString>(combase, "WindowsDeleteString");
-        }
+        found.getActivationFactory =
+            LookupFunction<RuntimeFunctions::GetActivationFactory>(combase, "RoGetActivationFactory");
+        found.createString = LookupFunction<RuntimeFunctions::CreateString>(combase, "WindowsCreateString");
+        found.deleteString = LookupFunction<RuntimeFunctions::DeleteString>(combase, "WindowsDeleteString");
         if (found.getActivationFactory == nullptr || found.createString == nullptr || found.deleteString == nullptr) {
             found.status = HRESULT_FROM_WIN32(GetLastError());
             if (SUCCEEDED(found.status)) found.status = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Platform/WinHandles.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/TextConversion.h"
 
 namespace Velotrix {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "Platform/WinHandles.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/ModulePath.h"
 
 namespace Velotrix {
 

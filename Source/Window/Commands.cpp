@@ -10,19 +10,11 @@
 #include "Shell/Settings.h"
 #include "Shell/StartWithWindows.h"
 #include "Window/DriverInstall.h"
-#include "Window/Links.h"
+#include "Common/Links.h"
 
 namespace Velotrix {
 
 namespace {
-
-// The share sheet where there is one; elsewhere the web link goes to the clipboard, and a balloon
-// says so. A clipboard that cannot be opened ends the command without a word.
-void ShareOrCopyLinks(MainWindow& window) {
-    if (ShareLinks(window.hwnd)) return;
-    if (!CopyToClipboard(window.hwnd, WebLinkWide)) return;
-    window.ShowBalloon(LinkCopiedTitle, LinkCopiedText());
-}
 
 // The page where Windows lets the user mark the current network Private.
 constexpr wchar_t NetworkSettingsLink[] = L"ms-settings:network-status";
@@ -30,6 +22,12 @@ constexpr wchar_t NetworkSettingsLink[] = L"ms-settings:network-status";
 void OpenLink(HWND owner, const wchar_t* link) { ShellExecuteW(owner, L"open", link, nullptr, nullptr, SW_SHOWNORMAL); }
 
 } // namespace
+
+void MainWindow::ShareOrCopyLinks() {
+    if (ShareLinks(hwnd)) return;
+    if (!CopyToClipboard(hwnd, WebLinkWide)) return;
+    ShowBalloon(LinkCopiedTitle, LinkCopiedText());
+}
 
 void MainWindow::OnClick(const ClickRegion& region) {
     // The session number travels in the region as its 32 bits.
@@ -84,7 +82,7 @@ void MainWindow::OnClick(const ClickRegion& region) {
         OpenLink(hwnd, WebLinkWide);
         break;
     case ClickAction::ShareAppLinks:
-        ShareOrCopyLinks(*this);
+        ShareOrCopyLinks();
         break;
     case ClickAction::AddFirewallRule:
         if (!firewall.ruleRequestOut) CheckFirewall(true);

@@ -9,7 +9,7 @@
 #include <d2d1.h>
 #include <dwrite.h>
 
-#include "Window/ComPtr.h"
+#include "Platform/ComPtr.h"
 #include "Window/Page.h"
 
 namespace Velotrix {

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "Platform/WinHandles.h"
-#include "Shell/HostIdentity.h"
-#include "Window/MainWindow.h"
+#include "Shell/ModulePath.h"
+#include "Window/Messages.h"
 
 namespace Velotrix {
 

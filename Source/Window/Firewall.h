@@ -2,7 +2,9 @@
 
 // The connection check: whether Windows Defender Firewall lets phones reach this program, run off the
 // window's thread and reported to the window as WM_APP_FIREWALL, and the one-prompt way to add the
-// program's inbound rule.
+// program's inbound rule. The probe (FirewallProbe.cpp), the rule writer (FirewallRule.cpp), the
+// elevation (FirewallElevation.cpp) and the worker (FirewallWorker.cpp) are apart, so that the window
+// is given each through FirewallSeam and its tests give their own.
 
 #include <windows.h>
 
@@ -14,25 +16,21 @@
 
 namespace Velotrix {
 
-// wParam: the FirewallVerdict, plus FirewallAfterRuleRequest when the check followed a rule request;
-// lParam: the probe's failing result when the verdict is CannotTell.
-inline constexpr UINT WM_APP_FIREWALL = WM_APP + 12;
-inline constexpr WPARAM FirewallAfterRuleRequest = 0x100;
-
 inline constexpr wchar_t FirewallRuleName[] = L"Velotrix";
 inline constexpr wchar_t AddFirewallRuleOption[] = L"--add-firewall-rule";
 
-// What the window calls for the firewall; both run on a worker thread, never on the window's. Empty
-// functions: the window checks nothing (the tests give their own).
+// What the window calls for the firewall. Without a probe the window checks nothing.
 struct FirewallSeam {
-    // The facts for phones sending to `port`.
+    // The facts for phones sending to `port`; runs on the worker.
     std::function<FirewallFacts(std::uint16_t port)> probe;
     // Asks Windows to add the rule, with at most one elevation prompt owned by `owner`; answers once
-    // that is over, true when the rule was added.
+    // that is over, true when the rule was added. Runs on the worker.
     std::function<bool(HWND owner)> requestRule;
+    // Runs a check off the window's thread; false when it could not be started. Empty: a new thread.
+    std::function<bool(std::function<void()> check)> startWorker;
 };
 
-// ProbeFirewall and RequestFirewallRule.
+// The real firewall: ProbeFirewall, RequestFirewallRule and RunOnNewThread.
 FirewallSeam WindowsFirewall();
 
 // Reads the firewall's profiles and the inbound rules that name this program or no program. Facts not
@@ -48,8 +46,11 @@ bool RequestFirewallRule(HWND owner);
 // inbound block rules of that program. Needs elevation; false on any failure.
 bool AddFirewallRule(const std::wstring& programPath);
 
-// On a new thread: `seam.requestRule` first when `requestRule`, then the probe; posts the verdict to
-// `window`. False when no thread could be started or the seam has no probe.
+// Runs `job` on a new detached thread; false when no thread could be started (`job` then never runs).
+bool RunOnNewThread(std::function<void()> job);
+
+// On the seam's worker: `seam.requestRule` first when `requestRule`, then the probe; posts the verdict
+// to `window`. False when the seam has no probe or the worker could not be started.
 bool StartFirewallCheck(HWND window, const FirewallSeam& seam, std::uint16_t port, bool requestRule);
 
 } // namespace Velotrix

@@ -6,8 +6,8 @@
 #include <cwchar>
 #include <utility>
 
+#include "Platform/ProcAddress.h"
 #include "Server/Server.h"
-#include "Shell/HostIdentity.h"
 #include "Shell/Settings.h"
 #include "Shell/StartWithWindows.h"
 #include "Window/Palette.h"
@@ -59,10 +59,18 @@ void CopyToField(wchar_t* field, std::size_t capacity, const std::wstring& text)
     field[length] = L'\0';
 }
 
-MainWindow::MainWindow(Server& server, Settings& settings) : server(server), settings(settings) {
-    computerName = ComputerName();
-    readAddresses = &LocalAddresses;
-    addresses = readAddresses();
+MainWindow::MainWindow(MainWindowSetup setup)
+    : server(setup.server), settings(setup.settings), startError(std::move(setup.startError)), demo(setup.demo),
+      readAddresses(std::move(setup.readAddresses)), steadyNow(std::move(setup.steadyNow)),
+      onAddressChanged(std::move(setup.onAddressChanged)), onEndSession(std::move(setup.onEndSession)) {
+    firewall.seam = std::move(setup.firewall);
+    if (demo) {
+        computerName = L"RACING-PC";
+        addresses = {LocalAddress{"192.168.1.20", L"Wi-Fi", true}};
+    } else {
+        computerName = setup.readComputerName ? setup.readComputerName() : std::wstring(L"PC");
+        if (readAddresses) addresses = readAddresses();
+    }
     // Both may run on the server's receive thread: they only hand the name over and post. Before the
     // window exists the message is dropped (a null window would post to the calling thread's queue); the
     // server keeps the phone, and the first paint shows it.
@@ -142,21 +150,11 @@ void MainWindow::PlaceInWorkArea() {
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void MainWindow::EnableDemo() {
-    demo = true;
-    computerName = L"RACING-PC";
-    addresses = {LocalAddress{"192.168.1.20", L"Wi-Fi", true}};
-}
-
 void MainWindow::ApplyTitleBarTheme() {
     // Looked up at run time: older Windows lack the attributes, and the call's results are ignored so
     // that those versions simply keep their default title bar. The library stays loaded.
     using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
-    HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
-    if (dwm == nullptr) return;
-    // Through void*, as GetProcAddress's FARPROC has a signature of its own that no cast fits.
-    const auto setAttribute =
-        reinterpret_cast<SetAttribute>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")));
+    const auto setAttribute = LookupFunction<SetAttribute>(LoadLibraryW(L"dwmapi.dll"), "DwmSetWindowAttribute");
     if (setAttribute == nullptr) return;
     const DWORD dark = 1;
     setAttribute(hwnd, DarkModeAttribute, &dark, sizeof(dark));

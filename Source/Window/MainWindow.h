@@ -3,40 +3,37 @@
 // The program's one top-level window and everything that belongs to it: the window class, the
 // Direct2D and DirectWrite objects, the text formats, the notification-area icon, and the state the
 // window procedure, the commands and the paint share. Everything here runs on the user-interface
-// thread except the two server callbacks, which only store a name and post messages.
+// thread except the two server callbacks, which only store a name and post messages, and
+// PostNetworkChanged.
 
 #include <windows.h>
 #include <d2d1.h>
 #include <dwrite.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "Platform/Os.h"
 #include "Shell/AddressOrder.h"
+#include "Shell/ComputerName.h"
+#include "Shell/LocalAddresses.h"
 #include "Window/ClickRegion.h"
-#include "Window/ComPtr.h"
-#include "Window/Firewall.h"
 #include "Window/DrawingResources.h"
+#include "Window/Firewall.h"
+#include "Window/Icons.h"
+#include "Window/Messages.h"
 #include "Window/Page.h"
 #include "Window/WindowRules.h"
-#include "Window/Icons.h"
 
 namespace Velotrix {
 
 class Server;
 struct Settings;
-
-// Messages other threads and processes post to the window.
-inline constexpr UINT WM_APP_TRAY = WM_APP + 1;             // the notification-area icon's events
-inline constexpr UINT WM_APP_APPROVAL_REQUEST = WM_APP + 2; // a phone waits; its name is in pendingRequestName
-inline constexpr UINT WM_APP_REFRESH = WM_APP + 3;          // the server's phone table changed
-inline constexpr UINT WM_APP_DRIVER_INSTALLED = WM_APP + 4; // a driver installer started by the window ended
-inline constexpr UINT WM_APP_ACTIVATE = WM_APP + 10;        // a second copy of the program was started
-inline constexpr UINT WM_APP_QUIT = WM_APP + 11;            // "Velotrix.exe --quit": end as the menu's Quit does
-inline constexpr UINT WM_APP_NETWORK_CHANGED = WM_APP + 13; // this PC's addresses may have changed
 
 inline constexpr wchar_t WindowClassName[] = L"VelotrixServer";
 inline constexpr wchar_t WindowTitle[] = L"Velotrix";
@@ -56,6 +53,29 @@ RECT InitialWindowRect(UINT dpi, const RECT* workArea);
 // `opened` (where Windows put it) so that it lies wholly inside that monitor's work area.
 RECT PlacedWindowRect(UINT dpi, const RECT& opened, const RECT& workArea);
 
+// Copies `text` into a fixed field of `capacity` characters, cut to fit and always terminated.
+void CopyToField(wchar_t* field, std::size_t capacity, const std::wstring& text);
+
+// Everything the window is made from. The server and the settings outlive the window; the functions
+// are called on the user-interface thread.
+struct MainWindowSetup {
+    Server& server;
+    Settings& settings;
+    std::string startError{}; // UTF-8; not empty when the server could not start, which the page then shows
+    bool demo = false;        // made-up name and addresses (for screenshots), never read again
+    // This PC's name, read once; its addresses, read once and again after each network change.
+    std::function<std::wstring()> readComputerName = &ComputerName;
+    std::function<std::vector<LocalAddress>()> readAddresses = &LocalAddresses;
+    FirewallSeam firewall{}; // without a probe nothing is checked
+    // Steady-clock nanoseconds: the repaint timer's pacing and the spacing of approval prompts.
+    std::function<std::int64_t()> steadyNow = &SteadyNow;
+    // Called with the new first address when a network change moved it, to announce the server there.
+    std::function<void(const std::string& address)> onAddressChanged{};
+    // The program's way down, run when Windows ends the session: Windows may end the process as soon
+    // as WM_ENDSESSION is answered, long before the message loop would have ended.
+    std::function<void()> onEndSession{};
+};
+
 // What the page shows and where the user is on it; the paint writes what it measured.
 struct PageState {
     float scrollOffset = 0;
@@ -63,99 +83,67 @@ struct PageState {
     std::vector<ClickRegion> regions; // of the last paint, in drawing order
     int hoverIndex = -1;
     bool animating = false; // live input is on screen
-    int idleTicks = 0;
-    PaintPacing pacing;
-    PageInput lastPainted; // what the last paint drew, so that the timer skips a repeat of it
+    PageInput lastPainted;  // what the last paint drew, so that the timer skips a repeat of it
 };
-
-// The notification-area icon's state.
-struct TrayState {
-    bool balloonShown = false; // the "still running" balloon, once per run
-    // A right click gives both WM_RBUTTONUP and WM_CONTEXTMENU. Wine's shell sends them, so the second
-    // arrives inside the first menu's modal loop; a nested menu there swallows the WM_QUIT of "Quit".
-    bool menuOpen = false;
-};
-
-// The connection check's state. Set `seam` before Create; without a probe nothing is checked.
-struct FirewallState {
-    FirewallSeam seam;
-    FirewallVerdict verdict = FirewallVerdict::CannotTell; // the last check's, as painted
-    int checksOut = 0;                                     // checks started whose verdict has not arrived
-    bool ruleRequestOut = false;                           // an elevation prompt may be up; a second click waits for it
-    int loggedVerdict = -1; // a verdict is logged when it differs from the last one logged
-};
-
-// Copies `text` into a fixed field of `capacity` characters, cut to fit and always terminated.
-void CopyToField(wchar_t* field, std::size_t capacity, const std::wstring& text);
 
 class MainWindow {
 public:
-    // Installs the server's onRequest and onChanged callbacks, which post to the window once it exists.
-    MainWindow(Server& server, Settings& settings);
+    // Reads this PC's name and addresses and installs the server's onRequest and onChanged callbacks,
+    // which post to the window once it exists.
+    explicit MainWindow(MainWindowSetup setup);
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
     // Registers the class and makes the window, shown unless `startHidden`. False only when the window
     // itself could not be created; the factories, formats, icon and timer then do not exist.
     [[nodiscard]] bool Create(HINSTANCE instance, bool startHidden);
-    // Releases and re-creates the seven text formats for the current scale.
-    void CreateTextFormats();
-    // Shows made-up values for this PC's name and address (for screenshots); only before Create.
-    void EnableDemo();
-
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-
-    void AddTrayIcon();
-    void ShowBalloon(const std::wstring& title, const std::wstring& text);
-    void BringToFront();
 
     // Posts WM_APP_NETWORK_CHANGED from any thread; does nothing before the window exists or after it
     // is gone.
     void PostNetworkChanged();
 
-    // Carries out what a click on `region` does.
-    void OnClick(const ClickRegion& region);
-    void Paint();
-
-    // The fields below are the window's state as the procedure, the commands and the paint share it.
-    Server& server;
-    Settings& settings;
-    std::string startError; // UTF-8; set by wWinMain when the server could not start
-    HWND hwnd = nullptr;
-    HICON icon = nullptr;     // from the program's resources; never destroyed
-    ProgramIcons windowIcons; // at the window's DPI; the caption, the taskbar and Alt+Tab show these
-    UniqueIcon trayIcon;      // the small icon at the system DPI, the notification area's
-    float scale = 1.0f;       // the window's DPI / 96
-    bool startWithWindows = false;
-    DrawingResources drawing;
-    DeviceResources device;
-    PageState page;
-    TrayState tray;
-    std::mutex requestMutex;
-    std::string pendingRequestName;   // guarded by requestMutex; the server's thread writes it
-    ULONGLONG lastApprovalPrompt = 0; // GetTickCount64 of the last balloon and flash; 0 before the first
-    std::wstring computerName;
-    std::vector<LocalAddress> addresses;
-    bool demo = false;
-    FirewallState firewall;
-    // Reads this PC's addresses again after a network change (LocalAddresses; tests replace it).
-    std::function<std::vector<LocalAddress>()> readAddresses;
-    // Called with the new first address when a network change moved it, to announce the server there.
-    std::function<void(const std::string& address)> onAddressChanged;
-    // The program's way down, run when Windows ends the session: Windows may end the process as soon
-    // as WM_ENDSESSION is answered, long before the message loop would have ended.
-    std::function<void()> onEndSession;
+    // What the window shows, for those who look from outside: its handle (null before Create), and
+    // the page as the last paint drew it, with the hovered region and the scroll.
+    HWND Handle() const { return hwnd; }
+    const PageState& Page() const { return page; }
 
 private:
-    // hwnd as the server's thread reads it: the server may already call back while the window is being
-    // created on this thread.
-    std::atomic<HWND> postTarget{nullptr};
+    // The notification-area icon's state.
+    struct TrayState {
+        bool balloonShown = false; // the "still running" balloon, once per run
+        // A right click gives both WM_RBUTTONUP and WM_CONTEXTMENU. Wine's shell sends them, so the
+        // second arrives inside the first menu's modal loop; a nested menu there swallows the WM_QUIT
+        // of "Quit".
+        bool menuOpen = false;
+    };
 
+    // The connection check's state.
+    struct FirewallState {
+        FirewallSeam seam;
+        FirewallVerdict verdict = FirewallVerdict::CannotTell; // the last check's, as painted
+        int checksOut = 0;                                     // checks started whose verdict has not arrived
+        bool ruleRequestOut = false; // an elevation prompt may be up; a second click waits for it
+        int loggedVerdict = -1;      // a verdict is logged when it differs from the last one logged
+    };
+
+    // The repaint timer's state.
+    struct TimerState {
+        int idleTicks = 0;
+        PaintPacing pacing;
+    };
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void CreateTextFormats();
+    void AddTrayIcon();
+    void ShowBalloon(const std::wstring& title, const std::wstring& text);
+    void BringToFront();
     void Repaint();
     PageInput GatherPage();
+    void Paint();
     void OnPaint();
-    void OnTimer(WPARAM timer);
+    void OnTimer(WPARAM timerId);
     // False for a key that does not scroll, which then gets the default processing.
     bool OnKeyDown(WPARAM key);
     void CheckFirewall(bool requestRule);
@@ -163,6 +151,11 @@ private:
     void OnMouseMove(LPARAM lParam);
     void OnLeftButtonUp(LPARAM lParam);
     void OnMouseWheel(WPARAM wParam);
+    // Carries out what a click on `region` does.
+    void OnClick(const ClickRegion& region);
+    // The share sheet where there is one; elsewhere the web link goes to the clipboard, and a balloon
+    // says so. A clipboard that cannot be opened ends the command without a word.
+    void ShareOrCopyLinks();
     void OnClose();
     void OnTrayEvent(WPARAM wParam, LPARAM lParam);
     void ShowTrayMenu(POINT at);
@@ -176,6 +169,36 @@ private:
     void OnEndSession(bool ending);
     void ApplyTitleBarTheme();
     void LoadWindowIcons(UINT dpi);
+
+    Server& server;
+    Settings& settings;
+    const std::string startError;
+    const bool demo;
+    const std::function<std::vector<LocalAddress>()> readAddresses;
+    const std::function<std::int64_t()> steadyNow;
+    const std::function<void(const std::string& address)> onAddressChanged;
+    const std::function<void()> onEndSession;
+
+    HWND hwnd = nullptr;      // set at WM_NCCREATE
+    HICON icon = nullptr;     // from the program's resources; never destroyed
+    ProgramIcons windowIcons; // at the window's DPI; the caption, the taskbar and Alt+Tab show these
+    UniqueIcon trayIcon;      // the small icon at the system DPI, the notification area's
+    float scale = 1.0f;       // the window's DPI / 96
+    bool startWithWindows = false;
+    DrawingResources drawing;
+    DeviceResources device;
+    PageState page;
+    TimerState timer;
+    TrayState tray;
+    FirewallState firewall;
+    std::mutex requestMutex;
+    std::string pendingRequestName;                 // guarded by requestMutex; the server's thread writes it
+    std::optional<std::int64_t> lastApprovalPrompt; // steadyNow of the last balloon and flash
+    std::wstring computerName;
+    std::vector<LocalAddress> addresses;
+    // hwnd as the server's thread reads it: the server may already call back while the window is being
+    // created on this thread.
+    std::atomic<HWND> postTarget{nullptr};
 };
 
 } // namespace Velotrix

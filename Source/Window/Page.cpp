@@ -5,9 +5,10 @@
 #include <tuple>
 
 #include "Server/Protocol.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/AddressOrder.h"
+#include "Shell/TextConversion.h"
 #include "Version.h"
-#include "Window/Links.h"
+#include "Common/Links.h"
 #include "Window/Palette.h"
 #include "Window/PhoneRows.h"
 #include "Window/Primitives.h"

@@ -4,7 +4,7 @@
 #include <array>
 
 #include "Server/Protocol.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/TextConversion.h"
 #include "Window/Palette.h"
 #include "Window/Primitives.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <new>
 
-#include "Window/ComPtr.h"
+#include "Platform/ComPtr.h"
 #include "Window/Palette.h"
 #include "Window/QrMatrix.h"
 

@@ -1,4 +1,4 @@
-// Made by scripts/make-qr from StoreLink (Window/Links.h); do not edit.
+// Made by scripts/make-qr from StoreLink (Common/Links.h); do not edit.
 
 #include "Window/QrMatrix.h"
 

@@ -9,7 +9,7 @@ namespace Velotrix {
 
 inline constexpr int QrSize = 29; // version 3
 
-// StoreLink (Window/Links.h) at level M. Row 0 first, column 0 leftmost; '1' is a dark module and
+// StoreLink (Common/Links.h) at level M. Row 0 first, column 0 leftmost; '1' is a dark module and
 // '0' a light one.
 extern const std::array<const char*, QrSize> StoreLinkQr;
 

@@ -6,11 +6,9 @@
 #include <windowsx.h>
 #include <shellapi.h>
 
-#include <chrono>
-
 #include "Platform/WinHandles.h"
 #include "Server/Server.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/TextConversion.h"
 #include "Shell/Log.h"
 #include "Shell/Settings.h"
 #include "Window/WindowRules.h"
@@ -29,11 +27,6 @@ using UniqueMenu = UniqueResource<MenuTraits>;
 const wchar_t StillRunningTitle[] = L"Velotrix is still running";
 const wchar_t StillRunningText[] = L"Phones can keep connecting. Quit from this icon\u2019s menu.";
 const wchar_t ApprovalTitle[] = L"A phone wants to connect";
-
-std::int64_t SteadyNow() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // Mouse positions are signed: on a second monitor left of the first, x is negative.
 float PointerX(LPARAM lParam) { return static_cast<float>(GET_X_LPARAM(lParam)); }
@@ -170,20 +163,20 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 void MainWindow::Repaint() { InvalidateRect(hwnd, nullptr, FALSE); }
 
 void MainWindow::OnPaint() {
-    const std::int64_t start = SteadyNow();
+    const std::int64_t start = steadyNow();
     Paint();
     // Whatever made this paint, the next timer paint waits by what it cost.
-    page.pacing = PaintPacing{start, SteadyNow() - start, true};
+    timer.pacing = PaintPacing{start, steadyNow() - start, true};
 }
 
-void MainWindow::OnTimer(WPARAM timer) {
-    if (timer == FirewallTimerId) {
+void MainWindow::OnTimer(WPARAM timerId) {
+    if (timerId == FirewallTimerId) {
         // Once a phone is listed, phones evidently get through.
         if (firewall.checksOut == 0 && server.Snapshot().empty()) CheckFirewall(false);
         return;
     }
-    if (!PaintDue(page.pacing, SteadyNow())) return;
-    if (!TimerTickRepaints(IsWindowVisible(hwnd) != FALSE, IsIconic(hwnd) != FALSE, page.animating, page.idleTicks))
+    if (!PaintDue(timer.pacing, steadyNow())) return;
+    if (!TimerTickRepaints(IsWindowVisible(hwnd) != FALSE, IsIconic(hwnd) != FALSE, page.animating, timer.idleTicks))
         return;
     // A paint that would draw what is on screen already is skipped: an idle page costs no paint at all.
     if (PaintsTheSame(GatherPage(), page.lastPainted)) return;
@@ -341,9 +334,9 @@ void MainWindow::OnApprovalRequest() {
     }
     // Phones asking one after another (or a sender making up new ones) get one balloon and one
     // flash per few seconds; the rows still show every waiting phone.
-    constexpr ULONGLONG PromptSpacingMs = 5000;
-    const ULONGLONG now = GetTickCount64();
-    if (lastApprovalPrompt != 0 && now - lastApprovalPrompt < PromptSpacingMs) {
+    constexpr std::int64_t PromptSpacing = 5'000'000'000;
+    const std::int64_t now = steadyNow();
+    if (lastApprovalPrompt && now - *lastApprovalPrompt < PromptSpacing) {
         Repaint();
         return;
     }

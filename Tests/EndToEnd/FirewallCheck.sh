@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The connection check of a real Velotrix.exe under Wine. Wine's firewall cannot be asked, so the
-# check cannot tell and the status card stays as it was. With the test switch
-# VELOTRIX_TEST_FIREWALL=no-rule the check pretends that no rule lets phones in: the card shows the
-# warning, and "Allow phones" runs the program's own elevated copy, whose rule Wine accepts.
+# The connection check of a real Velotrix.exe under Wine. Wine's firewall cannot tell the current
+# network's profile, so the check cannot tell and the status card stays as it was. Then a stand-in for
+# the firewall's policy objects (Tests/Support/FirewallPolicy) takes the place of Wine's in the prefix:
+# a Private network with the firewall on and no rule for Velotrix. The card warns, "Allow phones" runs
+# the program's own elevated copy, whose rule lands in the stand-in's table, and the next check finds
+# the phones let in. On a Public network the card points to the network settings instead.
 source "$(dirname "$0")/common.bash"
 
 # Pixels in the warning's orange (#FFBA4D) in the main window.
@@ -23,6 +25,11 @@ allow_phones_button() {
   [ -n "$top" ] && find_boxes "$(main_window)" 2a2e31 40 24 3 | awk -v top="$top" '$2 > top' | head -n1
 }
 
+trap 'restore_firewall; cleanup; rm -f "$RULES"' EXIT
+RULES=$(mktemp)
+# The rule the elevated copy wrote: Velotrix.exe, UDP, inbound, Domain and Private, allowed, enabled.
+rule_added() { tr -d '\r' <"$RULES" | awk -F'\t' '$1 == "Velotrix" && $2 ~ /\\Velotrix\.exe$/ && $3 == 17 && $5 == 1 && $6 == 3 && $7 == 1 && $8 == 1' | grep -q .; }
+
 remove_driver
 wineserver -k 2>/dev/null
 start_display
@@ -35,9 +42,8 @@ check "Wine's firewall cannot tell" wait_for_log 'Firewall check: cannot tell \(
 check "and the card shows no warning" no_warning_after_the_verdict
 stop_velotrix
 
-export VELOTRIX_TEST_FIREWALL=no-rule
-start_velotrix --demo --port "$port" || { fail "Velotrix.exe did not start with the test switch"; finish; }
-unset VELOTRIX_TEST_FIREWALL
+check "the stand-in firewall is registered" use_stand_in_firewall "$RULES"
+start_velotrix --demo --port "$port" || { fail "Velotrix.exe did not start"; finish; }
 check "a missing rule is logged" \
   wait_for_log 'Firewall check: no inbound rule lets Velotrix receive UDP; phones may be blocked$' 60
 check "and the card warns" wait_until 30 warning_shown
@@ -45,5 +51,19 @@ button=$(allow_phones_button)
 check "the warning has its button" test -n "$button"
 click_box "$(main_window)" "$button"
 check "\"Allow phones\" adds the rule through the elevated copy" wait_for_log 'Firewall rule "Velotrix" added$' 60
+check "the rule lets UDP in to Velotrix.exe on Domain and Private networks" rule_added
+check "the next check finds phones let in" wait_for_log 'Firewall check: nothing stops phones$' 30
+check "and the warning is gone" no_warning_after_the_verdict
 stop_velotrix
+
+: >"$RULES"
+export VELOTRIX_TEST_FIREWALL_NETWORK=public
+start_velotrix --demo --port "$port" || { fail "Velotrix.exe did not start on a Public network"; finish; }
+check "a Public network is logged" \
+  wait_for_log 'Firewall check: the network is marked Public; phones may be blocked$' 60
+check "and the card warns about it" wait_until 30 warning_shown
+stop_velotrix
+unset VELOTRIX_TEST_FIREWALL_NETWORK
+restore_firewall
+check "Wine's own firewall is back" test "$(firewall_server "${FIREWALL_CLASSES[0]}")" = 'C:\windows\system32\hnetcfg.dll'
 finish

@@ -6,7 +6,7 @@ source "$(dirname "$0")/common.bash"
 # VELOTRIX_WINTESTS may name another build's test program.
 tests=${VELOTRIX_WINTESTS:-$EXE_DIR/Tests/velotrix_wintests.exe}
 [ -f "$tests" ] || { fail "$tests is not built"; finish; }
-store_link=$(sed -n 's/^inline constexpr char StoreLink\[\] = "\(.*\)";$/\1/p' "$ROOT/Source/Window/Links.h")
+store_link=$(sed -n 's/^inline constexpr char StoreLink\[\] = "\(.*\)";$/\1/p' "$ROOT/Source/Common/Links.h")
 check "the store link is found in Links.h" test -n "$store_link"
 
 pictures=$(mktemp -d)

@@ -1,6 +1,6 @@
 #pragma once
 
-// What the stand-in programs (netsh.exe, the driver installer) share: reading their environment and
+// What the stand-ins (netsh.exe, the driver installer, the firewall's policy) share: reading their environment and
 // writing their records in UTF-8. They link nothing of the program, so these few lines are their own.
 
 #include <windows.h>
@@ -22,6 +22,14 @@ inline std::string Utf8(const std::wstring& text) {
         WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<std::size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
+    return result;
+}
+
+inline std::wstring Utf16(const std::string& text) {
+    if (text.empty()) return {};
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
     return result;
 }
 

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "Platform/ProcAddress.h"
+
 // These tests need the test dnsapi.dll (Tests/Support/DnsApi) beside the program and
 // WINEDLLOVERRIDES=dnsapi=n,b under Wine: Wine's own DNS-SD calls abort the process.
 
@@ -22,18 +24,13 @@ const std::string Completed = "instance=RACING-PC._velotrix._udp.local error=0";
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-template <typename Function>
-Function Lookup(HMODULE module, const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 class AdvertiserTest : public testing::Test {
 protected:
     void SetUp() override {
         const HMODULE dnsApi = LoadLibraryW(L"dnsapi.dll"); // kept loaded: a late completion may run in it
-        calls = Lookup<DWORD(WINAPI*)(char*, DWORD)>(dnsApi, "VelotrixDnsTest_Calls");
-        reset = Lookup<VOID(WINAPI*)()>(dnsApi, "VelotrixDnsTest_Reset");
-        liveInstances = Lookup<LONG(WINAPI*)()>(dnsApi, "VelotrixDnsTest_LiveInstances");
+        calls = LookupFunction<DWORD(WINAPI*)(char*, DWORD)>(dnsApi, "VelotrixDnsTest_Calls");
+        reset = LookupFunction<VOID(WINAPI*)()>(dnsApi, "VelotrixDnsTest_Reset");
+        liveInstances = LookupFunction<LONG(WINAPI*)()>(dnsApi, "VelotrixDnsTest_LiveInstances");
         ASSERT_TRUE(calls && reset && liveInstances)
             << "the test dnsapi.dll is not in use (WINEDLLOVERRIDES=dnsapi=n,b)";
         reset();

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -16,7 +17,9 @@
 
 #include "Platform/WinHandles.h"
 #include "Server/Server.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/ModulePath.h"
+#include "Shell/TextConversion.h"
+#include "TestPhone.h"
 #include "Window/MainWindow.h"
 
 namespace Velotrix {
@@ -99,11 +102,50 @@ inline void DropWindowAndServer(std::unique_ptr<MainWindow>& window, std::unique
         server->SetOnChanged(nullptr);
         server->SetOnAllowedChanged(nullptr);
     }
-    if (window && IsWindow(window->hwnd)) DestroyWindow(window->hwnd);
+    if (window && IsWindow(window->Handle())) DestroyWindow(window->Handle());
     MSG message{};
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {}
     window.reset();
     server.reset();
+}
+
+// Paints the window at once, as the WM_PAINT its last change asked for would: Page() then holds what
+// is on screen. Only a visible window paints.
+inline void PaintNow(const MainWindow& window) {
+    InvalidateRect(window.Handle(), nullptr, FALSE);
+    UpdateWindow(window.Handle());
+}
+
+// The first region with `action` (and `arg`, when given) in the last paint; null when there is none.
+inline const ClickRegion* RegionOf(const MainWindow& window, ClickAction action,
+                                   std::optional<std::int32_t> arg = std::nullopt) {
+    for (const ClickRegion& region : window.Page().regions)
+        if (region.action == static_cast<std::int32_t>(action) && (!arg || region.arg == *arg)) return &region;
+    return nullptr;
+}
+
+inline LPARAM PointAt(float x, float y) {
+    return MAKELPARAM(static_cast<WORD>(static_cast<short>(x)), static_cast<WORD>(static_cast<short>(y)));
+}
+
+// Clicks the middle of what a fresh paint draws for `action` (and `arg`), as the mouse's release does;
+// false when the page shows no such thing.
+inline bool ClickOn(const MainWindow& window, ClickAction action, std::optional<std::int32_t> arg = std::nullopt) {
+    PaintNow(window);
+    const ClickRegion* region = RegionOf(window, action, arg);
+    if (region == nullptr) return false;
+    const ClickRect where = region->rect;
+    SendMessageW(window.Handle(), WM_LBUTTONUP, 0, PointAt(where.x + where.width / 2, where.y + where.height / 2));
+    return true;
+}
+
+// `phone` says Hello to the running `server`; answers the Status that came back (an empty one, and a
+// failure, when none did within a second).
+inline StatusDatagram SayHello(TestPhone& phone, Server& server) {
+    phone.SendTo(server.Port(), phone.Hello());
+    const auto status = phone.ReceiveStatus(1000);
+    EXPECT_TRUE(status) << "no Status for " << phone.Name();
+    return status.value_or(StatusDatagram{.state = 0xFF, .hostName = {}});
 }
 
 // Dispatches this thread's messages until `done` answers true or `timeout` passes; answers `done`.
@@ -120,6 +162,23 @@ inline bool PumpUntil(const std::function<bool()>& done, std::chrono::millisecon
         if (std::chrono::steady_clock::now() >= end) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
+}
+
+// Takes `count` messages `message` posted to `window` out of the queue, leaving every other message
+// there, within `timeout`; answers those that came.
+inline std::vector<MSG> TakePosted(HWND window, UINT message, std::size_t count, std::chrono::milliseconds timeout) {
+    std::vector<MSG> taken;
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (taken.size() < count) {
+        MSG posted{};
+        if (PeekMessageW(&posted, window, message, message, PM_REMOVE)) {
+            taken.push_back(posted);
+            continue;
+        }
+        if (std::chrono::steady_clock::now() >= end) break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_POSTMESSAGE);
+    }
+    return taken;
 }
 
 inline std::wstring TestInstallerPath() { return ModuleFolder() + L"\\velotrix_test_installer.exe"; }

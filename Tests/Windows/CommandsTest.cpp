@@ -1,5 +1,6 @@
-// The window's commands: what a click changes and what it leaves alone. The server's rules are tested
-// natively and Allow, Deny, Disconnect and the switches are clicked end to end; here the rest.
+// The window's commands: what a click on the painted page changes and what it leaves alone. The server's
+// rules are tested natively and Allow, Deny, Disconnect and the switches are clicked end to end; here
+// the rest.
 
 #include "Window/MainWindow.h"
 
@@ -8,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,7 @@
 #include "ServerFixture.h"
 #include "Shell/Settings.h"
 #include "TestPhone.h"
-#include "Window/Links.h"
+#include "Common/Links.h"
 
 namespace Velotrix {
 namespace {
@@ -37,9 +39,9 @@ protected:
         server->SetHostName("RACING-PC");
         server->SetAskFirst(settings.askFirst);
         std::string error;
-        ASSERT_TRUE(server->OpenSocket(0, error)) << error;
-        window = std::make_unique<MainWindow>(*server, settings);
-        ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), true));
+        ASSERT_TRUE(server->Start(0, error)) << error;
+        window = std::make_unique<MainWindow>(MainWindowSetup{.server = *server, .settings = settings});
+        ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), false));
     }
 
     void TearDown() override {
@@ -47,20 +49,13 @@ protected:
         SimulatedBus::Reset();
     }
 
-    void Click(ClickAction action, std::uint32_t session = 0) {
-        window->OnClick(
-            ClickRegion{{0, 0, 10, 10}, static_cast<std::int32_t>(action), static_cast<std::int32_t>(session)});
+    // Clicks what the page draws for `action`, for the phone `session` when given.
+    void Click(ClickAction action, std::optional<std::uint32_t> session = std::nullopt) {
+        const auto arg = session ? std::optional<std::int32_t>(static_cast<std::int32_t>(*session)) : std::nullopt;
+        EXPECT_TRUE(ClickOn(*window, action, arg)) << "the page shows no " << static_cast<int>(action);
     }
 
-    // The phone says Hello; answers the Status that came back (in no known state when none did).
-    StatusDatagram Hello(TestPhone& phone) {
-        const Bytes hello = phone.Hello();
-        now += 1'000'000;
-        server->HandleDatagram(hello.data(), static_cast<int>(hello.size()), phone.From(), now);
-        const auto status = phone.ReceiveStatus(1000);
-        EXPECT_TRUE(status) << "no Status for " << phone.Name();
-        return status.value_or(StatusDatagram{.state = 0xFF, .hostName = {}});
-    }
+    StatusDatagram Hello(TestPhone& phone) { return SayHello(phone, *server); }
 
     std::optional<std::uint8_t> StateOf(std::uint32_t session) {
         for (const PhoneView& view : server->Snapshot())
@@ -82,32 +77,38 @@ protected:
     Settings settings;
     std::unique_ptr<Server> server;
     std::unique_ptr<MainWindow> window;
-    std::int64_t now = 1'000'000'000;
 };
 
 TEST_F(CommandsTest, DenyAndDisconnectNeverTouchTheAllowedListOrTheRegistry) {
+    // Deny is drawn for a phone that waits, Disconnect for one admitted because it was allowed before.
     struct Case {
         ClickAction action;
+        bool allowedBefore;
+        std::uint8_t stateBefore;
         std::optional<std::uint8_t> stateAfter; // none: no longer listed
     };
-    const Case cases[] = {{ClickAction::DenyPhone, State(PhoneState::Refused)}, {ClickAction::DisconnectPhone, {}}};
+    const Case cases[] = {{ClickAction::DenyPhone, false, State(PhoneState::Waiting), State(PhoneState::Refused)},
+                          {ClickAction::DisconnectPhone, true, State(PhoneState::Active), {}}};
     std::uint8_t seed = 10;
     for (const Case& c : cases) {
-        TestPhone known("Known", ++seed);
-        server->SetAllowed({known.IdText()});
-        settings.allowed = {known.IdText()};
+        TestPhone phone("Phone", ++seed);
+        const std::set<std::string> allowed = {"0123456789abcdef0123456789abcdef", phone.IdText()};
+        const std::set<std::string> allowedBefore = c.allowedBefore ? allowed : std::set{*allowed.begin()};
+        server->SetAllowed(allowedBefore);
+        settings.allowed = allowedBefore;
         // Stored values that differ from everything in memory, so that a save would show.
         EXPECT_TRUE(SaveSettings(Settings{!settings.askFirst, !settings.keepInTray, {"decoy"}, 4242}));
         const auto before = Stored();
-        const StatusDatagram hello = Hello(known);
-        ASSERT_EQ(hello.state, State(PhoneState::Active));
+        const StatusDatagram hello = Hello(phone);
+        ASSERT_EQ(hello.state, c.stateBefore);
 
         Click(c.action, hello.sessionId);
 
         EXPECT_EQ(StateOf(hello.sessionId), c.stateAfter);
-        EXPECT_EQ(server->AllowedList(), std::set<std::string>{known.IdText()});
-        EXPECT_EQ(settings.allowed, std::set<std::string>{known.IdText()});
+        EXPECT_EQ(server->AllowedList(), allowedBefore);
+        EXPECT_EQ(settings.allowed, allowedBefore);
         EXPECT_EQ(Stored(), before) << "nothing is saved";
+        server->Disconnect(hello.sessionId); // a refused phone stays listed, and would hide the next one's row
     }
 }
 
@@ -121,15 +122,22 @@ TEST_F(CommandsTest, AnOptionThatCannotBeStoredStaysAsItWasAndIsLogged) {
               ERROR_SUCCESS);
     RegCloseKey(software);
     ASSERT_FALSE(SaveSettings(Settings{})) << "a refused write is reported";
-    const std::pair<ClickAction, const bool*> cases[] = {
-        {ClickAction::ToggleAskFirst, &settings.askFirst},
-        {ClickAction::ToggleKeepInTray, &settings.keepInTray},
-        {ClickAction::ToggleStartWithWindows, &window->startWithWindows}};
-    for (const auto& [action, option] : cases) {
-        const bool before = *option;
+    // As the options card draws them.
+    const auto shown = [this](ClickAction action) {
+        PaintNow(*window);
+        const PageInput& page = window->Page().lastPainted;
+        return action == ClickAction::ToggleAskFirst     ? page.askFirst
+               : action == ClickAction::ToggleKeepInTray ? page.keepInTray
+                                                         : page.startWithWindows;
+    };
+    for (const ClickAction action :
+         {ClickAction::ToggleAskFirst, ClickAction::ToggleKeepInTray, ClickAction::ToggleStartWithWindows}) {
+        const bool before = shown(action);
         Click(action);
-        EXPECT_EQ(*option, before) << static_cast<int>(action);
+        EXPECT_EQ(shown(action), before) << static_cast<int>(action);
     }
+    EXPECT_EQ(settings.askFirst, Settings{}.askFirst);
+    EXPECT_EQ(settings.keepInTray, Settings{}.keepInTray);
     EXPECT_EQ(logs.Count("Settings: could not save AskFirst"), 1);
     EXPECT_EQ(logs.Count("Settings: could not save KeepInTray"), 1);
     EXPECT_EQ(logs.Count("Start with Windows: could not change the Run value"), 1);

@@ -55,7 +55,7 @@ protected:
         server = std::make_unique<Server>();
         ASSERT_FALSE(server->BusConnected());
         SimulatedBus::SetFaults({});
-        window = std::make_unique<MainWindow>(*server, settings);
+        window = std::make_unique<MainWindow>(MainWindowSetup{.server = *server, .settings = settings});
         ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), true));
 
         const std::wstring eventName = L"VelotrixTestInstallerDone" + std::to_wstring(GetCurrentProcessId());
@@ -74,7 +74,7 @@ protected:
     }
 
     // What the Install driver button runs (the click itself is driven end to end).
-    DriverInstallerRun ClickInstall() { return RunDriverInstaller(window->hwnd); }
+    DriverInstallerRun ClickInstall() { return RunDriverInstaller(window->Handle()); }
 
     InstallerLog installers;
     RedistFolder redist;

@@ -1,12 +1,14 @@
 // The connection check in the window: what each probe answer puts on the status card, and the button that
-// asks for the rule. The probe and rule request are the test's own, run on the window's worker threads.
+// asks for the rule. The probe, the rule request and the worker are the test's own: a check waits in a
+// queue until the test runs it, so every count is exact without waiting for a thread.
 
 #include "Window/Firewall.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
-#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "CommandsHarness.h"
@@ -33,12 +35,11 @@ FirewallFacts HomeNetwork(bool ruleAllowsUdp) {
     return facts;
 }
 
-// What the probe answers and how often it and the rule request ran; shared with worker threads that
-// may outlive a failed test.
+// What the probe answers, how often it and the rule request ran, and the checks not yet run.
 struct FakeFirewall {
-    std::mutex mutex;
     FirewallFacts facts = HomeNetwork(false);
     int probes = 0, requests = 0;
+    std::vector<std::function<void()>> waiting;
 };
 
 class FirewallWindowTest : public testing::Test {
@@ -46,55 +47,54 @@ protected:
     void SetUp() override {
         server = std::make_unique<Server>();
         std::string error;
-        ASSERT_TRUE(server->OpenSocket(0, error)) << error;
-        window = std::make_unique<MainWindow>(*server, settings);
-        auto state = fake;
-        window->firewall.seam.probe = [state](std::uint16_t) {
-            std::lock_guard lock(state->mutex);
-            ++state->probes;
-            return state->facts;
+        ASSERT_TRUE(server->Start(0, error)) << error;
+        FirewallSeam seam;
+        seam.probe = [fake = fake](std::uint16_t) {
+            ++fake->probes;
+            return fake->facts;
         };
-        window->firewall.seam.requestRule = [state](HWND) {
-            std::lock_guard lock(state->mutex);
-            ++state->requests;
-            state->facts = HomeNetwork(true);
+        seam.requestRule = [fake = fake](HWND) {
+            ++fake->requests;
+            fake->facts = HomeNetwork(true);
             return true;
         };
+        seam.startWorker = [fake = fake](std::function<void()> check) {
+            fake->waiting.push_back(std::move(check));
+            return true;
+        };
+        window = std::make_unique<MainWindow>(
+            MainWindowSetup{.server = *server, .settings = settings, .firewall = std::move(seam)});
         ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), false));
-        ASSERT_TRUE(SettleChecks());
+        EXPECT_EQ(RunChecks(), 1u) << "the window checks once as it opens";
     }
-    // Checks still out post to a window that is gone, harmlessly.
     void TearDown() override { DropWindowAndServer(window, server); }
 
-    bool SettleChecks() {
-        return PumpUntil([&] { return window->firewall.checksOut == 0; }, std::chrono::seconds(10));
+    // Runs the checks that were started, and hands the window their verdicts; answers how many ran.
+    std::size_t RunChecks() {
+        const std::vector<std::function<void()>> checks = std::move(fake->waiting);
+        fake->waiting.clear();
+        for (const auto& check : checks) check();
+        for (MSG message{}; PeekMessageW(&message, window->Handle(), WM_APP_FIREWALL, WM_APP_FIREWALL, PM_REMOVE);)
+            DispatchMessageW(&message);
+        return checks.size();
     }
-    // A timer tick's check, with the probe answering `facts` when given.
-    bool Recheck(const FirewallFacts* facts = nullptr) {
-        if (facts != nullptr) {
-            std::lock_guard lock(fake->mutex);
-            fake->facts = *facts;
-        }
-        SendMessageW(window->hwnd, WM_TIMER, FirewallTimerId, 0);
-        return SettleChecks();
+    // A timer tick, with the probe answering `facts` when given; answers how many checks it started.
+    std::size_t Recheck(const FirewallFacts* facts = nullptr) {
+        if (facts != nullptr) fake->facts = *facts;
+        SendMessageW(window->Handle(), WM_TIMER, FirewallTimerId, 0);
+        return RunChecks();
     }
 
     // The actions of the status card's firewall button in a fresh paint (none or one).
     std::vector<ClickAction> FirewallButtons() {
-        InvalidateRect(window->hwnd, nullptr, FALSE);
-        UpdateWindow(window->hwnd);
+        PaintNow(*window);
         std::vector<ClickAction> found;
-        for (const ClickRegion& region : window->page.regions) {
+        for (const ClickRegion& region : window->Page().regions) {
             const auto action = static_cast<ClickAction>(region.action);
             if (action == ClickAction::AddFirewallRule || action == ClickAction::OpenNetworkSettings)
                 found.push_back(action);
         }
         return found;
-    }
-
-    int Count(int FakeFirewall::*counter) {
-        std::lock_guard lock(fake->mutex);
-        return fake.get()->*counter;
     }
 
     LogCapture logs;
@@ -117,35 +117,56 @@ TEST_F(FirewallWindowTest, EachFindingShowsItsButtonOrNothing) {
     };
     // One window, re-checked by its timer: each answer replaces the last on the card.
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        ASSERT_TRUE(Recheck(&cases[i].first)) << i;
+        ASSERT_EQ(Recheck(&cases[i].first), 1u) << i;
         EXPECT_EQ(FirewallButtons(), cases[i].second) << i;
     }
 }
 
 TEST_F(FirewallWindowTest, TheButtonRequestsTheRuleOnceAndTheRecheckRemovesTheWarning) {
     ASSERT_EQ(FirewallButtons(), std::vector<ClickAction>{ClickAction::AddFirewallRule});
-    const ClickRegion button{{0, 0, 10, 10}, static_cast<std::int32_t>(ClickAction::AddFirewallRule), 0};
-    window->OnClick(button);
-    window->OnClick(button); // while the first request is still out
-    ASSERT_TRUE(SettleChecks());
-    EXPECT_EQ(Count(&FakeFirewall::requests), 1);
-    EXPECT_EQ(Count(&FakeFirewall::probes), 2) << "checked again after the request";
+    ASSERT_TRUE(ClickOn(*window, ClickAction::AddFirewallRule));
+    ASSERT_TRUE(ClickOn(*window, ClickAction::AddFirewallRule)); // while the first request is still out
+    EXPECT_EQ(RunChecks(), 1u);
+    EXPECT_EQ(fake->requests, 1);
+    EXPECT_EQ(fake->probes, 2) << "checked again after the request";
     EXPECT_TRUE(FirewallButtons().empty());
 }
 
 TEST_F(FirewallWindowTest, PeriodicChecksLogAFindingOnceAndStopWhileAPhoneIsListed) {
     for (int probes = 2; probes <= 4; ++probes) {
-        ASSERT_TRUE(Recheck());
-        EXPECT_EQ(Count(&FakeFirewall::probes), probes);
+        ASSERT_EQ(Recheck(), 1u);
+        EXPECT_EQ(fake->probes, probes);
     }
     EXPECT_EQ(logs.Count("Firewall check: no inbound rule lets Velotrix receive UDP; phones may be blocked"), 1);
     TestPhone phone("Phone", 3);
-    const Bytes hello = phone.Hello();
-    server->HandleDatagram(hello.data(), static_cast<int>(hello.size()), phone.From(), 1'000'000);
+    SayHello(phone, *server);
     ASSERT_EQ(server->Snapshot().size(), 1u);
-    ASSERT_TRUE(Recheck()); // a check wrongly started would be counted once it ends
-    EXPECT_EQ(Count(&FakeFirewall::probes), 4);
-    EXPECT_TRUE(FirewallButtons().empty()) << "a listed phone got through";
+    EXPECT_EQ(Recheck(), 0u) << "a listed phone got through";
+    EXPECT_TRUE(FirewallButtons().empty()) << "and the warning is gone";
+}
+
+// The real worker: the check leaves the window's thread and comes back to the window as a message.
+TEST(FirewallWorkerTest, ACheckRunsOnAnotherThreadAndPostsItsVerdictWithTheProbesFailure) {
+    const HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    const std::thread::id windowThread = std::this_thread::get_id();
+    auto probedOn = std::make_shared<std::thread::id>(windowThread);
+    FirewallSeam seam;
+    EXPECT_FALSE(StartFirewallCheck(window, seam, 47821, false)) << "no probe, no check";
+    seam.probe = [probedOn](std::uint16_t port) {
+        *probedOn = std::this_thread::get_id();
+        FirewallFacts facts;
+        facts.failure = 0x80004000u + port % 2; // not known: CannotTell, with the failure
+        return facts;
+    };
+    ASSERT_TRUE(StartFirewallCheck(window, seam, 47821, true));
+    const std::vector<MSG> posted = TakePosted(window, WM_APP_FIREWALL, 1, std::chrono::seconds(10));
+    ASSERT_EQ(posted.size(), 1u);
+    const MSG& verdict = posted.front();
+    EXPECT_EQ(verdict.wParam, static_cast<WPARAM>(FirewallVerdict::CannotTell) | FirewallAfterRuleRequest);
+    EXPECT_EQ(static_cast<std::uint32_t>(verdict.lParam), 0x80004001u);
+    EXPECT_NE(*probedOn, windowThread);
+    DestroyWindow(window);
 }
 
 } // namespace

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Platform/WinHandles.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/ModulePath.h"
 
 namespace Velotrix {
 namespace {

@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "CommandsHarness.h"
+#include "Platform/ProcAddress.h"
 #include "SimulatedBus/SimulatedBus.h"
 #include "RegistrySandbox.h"
 #include "Server/Advertiser.h"
@@ -23,18 +26,23 @@ class NetworkChangeTest : public testing::Test {
 protected:
     void SetUp() override {
         const HMODULE dnsApi = LoadLibraryW(L"dnsapi.dll"); // kept loaded: a late completion may run in it
-        calls =
-            reinterpret_cast<decltype(calls)>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Calls")));
-        reset =
-            reinterpret_cast<decltype(reset)>(reinterpret_cast<void*>(GetProcAddress(dnsApi, "VelotrixDnsTest_Reset")));
+        calls = LookupFunction<decltype(calls)>(dnsApi, "VelotrixDnsTest_Calls");
+        reset = LookupFunction<decltype(reset)>(dnsApi, "VelotrixDnsTest_Reset");
         ASSERT_TRUE(calls && reset) << "the test dnsapi.dll is not in use (WINEDLLOVERRIDES=dnsapi=n,b)";
         ASSERT_TRUE(sandbox.Ready());
         SimulatedBus::Reset();
     }
 
     void TearDown() override {
-        if (window.hwnd != nullptr && IsWindow(window.hwnd)) DestroyWindow(window.hwnd);
+        if (window && IsWindow(window->Handle())) DestroyWindow(window->Handle());
         Pump(); // the WM_QUIT of its WM_DESTROY must not reach the next test
+    }
+
+    // The first address the status card shows in a fresh paint, "" for none.
+    std::string ShownAddress() {
+        PaintNow(*window);
+        const auto& shown = window->Page().lastPainted.addresses;
+        return shown.empty() ? std::string() : shown.front().address;
     }
 
     static void Pump() {
@@ -47,18 +55,20 @@ protected:
     RegistrySandbox sandbox;
     Server server;
     Settings settings;
-    MainWindow window{server, settings};
+    std::optional<MainWindow> window;
 };
 
 TEST_F(NetworkChangeTest, ANewFirstAddressIsShownAndAnnouncedAgain) {
     std::vector<LocalAddress> current = {{"192.168.1.20", L"Wi-Fi", true}};
-    window.readAddresses = [&current] { return current; };
     Advertiser advertiser;
-    window.onAddressChanged = [&advertiser](const std::string& address) {
-        advertiser.Register(L"RACING-PC", address, 47821);
-    };
-    window.addresses = current;
-    ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), false));
+    window.emplace(MainWindowSetup{
+        .server = server,
+        .settings = settings,
+        .readAddresses = [&current] { return current; },
+        .onAddressChanged =
+            [&advertiser](const std::string& address) { advertiser.Register(L"RACING-PC", address, 47821); }});
+    ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), false));
+    ASSERT_EQ(ShownAddress(), "192.168.1.20");
 
     const LocalAddress wifi2{"10.0.0.7", L"Wi-Fi 2", true}, vpn{"172.16.0.5", L"VPN", true};
     // power: 0 for the network watch's post, else a WM_POWERBROADCAST event; shown: the first address the
@@ -85,19 +95,19 @@ TEST_F(NetworkChangeTest, ANewFirstAddressIsShownAndAnnouncedAgain) {
         SCOPED_TRACE(c.what);
         reset();
         current = c.addresses;
-        ValidateRect(window.hwnd, nullptr);
+        ValidateRect(window->Handle(), nullptr);
         if (c.power == 0) {
-            window.PostNetworkChanged();
+            window->PostNetworkChanged();
             // Only the posted message: a paint would take the invalidation away before it is seen.
             MSG message{};
             while (PeekMessageW(&message, nullptr, WM_APP_NETWORK_CHANGED, WM_APP_NETWORK_CHANGED, PM_REMOVE))
                 DispatchMessageW(&message);
         } else {
-            SendMessageW(window.hwnd, WM_POWERBROADCAST, c.power, 0);
+            SendMessageW(window->Handle(), WM_POWERBROADCAST, c.power, 0);
         }
-        EXPECT_EQ(window.addresses.empty() ? std::string() : window.addresses.front().address, c.shown);
-        EXPECT_EQ(GetUpdateRect(window.hwnd, nullptr, FALSE) != FALSE, c.power != PBT_APMSUSPEND)
+        EXPECT_EQ(GetUpdateRect(window->Handle(), nullptr, FALSE) != FALSE, c.power != PBT_APMSUSPEND)
             << "the status card is painted again";
+        EXPECT_EQ(ShownAddress(), c.shown);
         // Line starts only: a completion of the case before may still be recorded late.
         std::string text(calls(nullptr, 0) + 1, '\0');
         text.resize(calls(text.data(), static_cast<DWORD>(text.size())));
@@ -111,14 +121,20 @@ TEST_F(NetworkChangeTest, ANewFirstAddressIsShownAndAnnouncedAgain) {
 }
 
 TEST_F(NetworkChangeTest, DemoModeKeepsItsMadeUpAddress) {
-    window.EnableDemo();
     bool announced = false;
-    window.readAddresses = [] { return std::vector<LocalAddress>{{"10.0.0.7", L"Wi-Fi", true}}; };
-    window.onAddressChanged = [&announced](const std::string&) { announced = true; };
-    ASSERT_TRUE(window.Create(GetModuleHandleW(nullptr), true));
-    window.PostNetworkChanged();
+    window.emplace(MainWindowSetup{.server = server,
+                                   .settings = settings,
+                                   .demo = true,
+                                   .readAddresses =
+                                       [] {
+                                           return std::vector<LocalAddress>{{"10.0.0.7", L"Wi-Fi", true}};
+                                       },
+                                   .onAddressChanged = [&announced](const std::string&) { announced = true; }});
+    ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), false));
+    window->PostNetworkChanged();
     Pump();
-    EXPECT_EQ(window.addresses.front().address, "192.168.1.20");
+    EXPECT_EQ(ShownAddress(), "192.168.1.20");
+    EXPECT_EQ(window->Page().lastPainted.computerName, L"RACING-PC");
     EXPECT_FALSE(announced);
 }
 

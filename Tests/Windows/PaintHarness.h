@@ -12,18 +12,26 @@
 #include <string>
 #include <vector>
 
+#include "Platform/ComApartment.h"
 #include "Window/DrawingResources.h"
 
 namespace Velotrix {
 
+// One painted frame, 0xRRGGBB a pixel; the page is opaque, so premultiplication changes nothing.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<std::uint32_t> pixels; // BGRA as painted, one word a pixel, rows top first
+
+    // White outside the picture, a colour the page never paints.
+    std::uint32_t At(int x, int y) const {
+        if (x < 0 || y < 0 || x >= width || y >= height) return 0xFFFFFFu;
+        return pixels[static_cast<std::size_t>(y) * width + x] & 0xFFFFFFu;
+    }
+};
+
 class PaintHarness {
     // Declared first, so that COM is uninitialised after every pointer below has been released.
-    struct ComScope {
-        bool initialised = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-        ~ComScope() {
-            if (initialised) CoUninitialize();
-        }
-    } com;
+    ComApartment com{COINIT_APARTMENTTHREADED};
 
 public:
     // False when WIC, Direct2D or DirectWrite is not there.
@@ -70,15 +78,15 @@ public:
                 return false;
             }
         }
-        pixels.assign(static_cast<std::size_t>(width) * height, 0);
+        picture.pixels.assign(static_cast<std::size_t>(width) * height, 0);
         const WICRect all{0, 0, width, height};
-        if (FAILED(bitmap->CopyPixels(&all, width * 4, static_cast<UINT>(pixels.size() * 4),
-                                      reinterpret_cast<BYTE*>(pixels.data())))) {
+        if (FAILED(bitmap->CopyPixels(&all, width * 4, static_cast<UINT>(picture.pixels.size() * 4),
+                                      reinterpret_cast<BYTE*>(picture.pixels.data())))) {
             failure = "CopyPixels failed";
             return false;
         }
-        pixelWidth = width;
-        pixelHeight = height;
+        picture.width = width;
+        picture.height = height;
         return true;
     }
 
@@ -90,29 +98,26 @@ public:
         return Paint(measured, static_cast<int>(page.width), static_cast<int>(measured.height), hoverIndex, result);
     }
 
-    // 0xRRGGBB of the last paint; the page is opaque, so premultiplication changes nothing.
-    std::uint32_t Pixel(int x, int y) const {
-        if (x < 0 || y < 0 || x >= pixelWidth || y >= pixelHeight) return 0xFFFFFFFFu;
-        return pixels[static_cast<std::size_t>(y) * pixelWidth + x] & 0xFFFFFFu;
-    }
+    // The last paint's frame.
+    const Picture& Last() const { return picture; }
 
     bool SavePng(const std::wstring& path) const {
         ComPtr<IWICStream> stream;
         ComPtr<IWICBitmapEncoder> encoder;
         ComPtr<IWICBitmapFrameEncode> frame;
         WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
-        if (pixels.empty() || FAILED(wic->CreateStream(stream.Put())) ||
+        if (picture.pixels.empty() || FAILED(wic->CreateStream(stream.Put())) ||
             FAILED(stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE)) ||
             FAILED(wic->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.Put())) ||
             FAILED(encoder->Initialize(stream.get(), WICBitmapEncoderNoCache)) ||
             FAILED(encoder->CreateNewFrame(frame.Put(), nullptr)) || FAILED(frame->Initialize(nullptr)) ||
-            FAILED(frame->SetSize(pixelWidth, pixelHeight)) || FAILED(frame->SetPixelFormat(&format)) ||
+            FAILED(frame->SetSize(picture.width, picture.height)) || FAILED(frame->SetPixelFormat(&format)) ||
             format != GUID_WICPixelFormat32bppBGRA) {
             return false;
         }
-        std::vector<std::uint32_t> opaque(pixels);
+        std::vector<std::uint32_t> opaque(picture.pixels);
         for (std::uint32_t& pixel : opaque) pixel |= 0xFF000000u;
-        return SUCCEEDED(frame->WritePixels(pixelHeight, pixelWidth * 4, static_cast<UINT>(opaque.size() * 4),
+        return SUCCEEDED(frame->WritePixels(picture.height, picture.width * 4, static_cast<UINT>(opaque.size() * 4),
                                             reinterpret_cast<BYTE*>(opaque.data()))) &&
                SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
     }
@@ -124,8 +129,7 @@ private:
     ComPtr<IWICImagingFactory> wic;
     DrawingResources drawing;
     float scale = 1;
-    int pixelWidth = 0, pixelHeight = 0;
-    std::vector<std::uint32_t> pixels; // BGRA, one word a pixel
+    Picture picture;
 };
 
 } // namespace Velotrix

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "Server/Protocol.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/AddressOrder.h"
+#include "Shell/ModulePath.h"
+#include "Shell/TextConversion.h"
 #include "Window/Palette.h"
 #include "Window/PhoneRows.h"
 
@@ -69,6 +71,92 @@ const std::vector<LocalAddress> FiveAddresses = {{"192.168.1.20", L"Wi-Fi", true
 
 const std::string Maya = "Maya\xE2\x80\x99s iPhone";
 const std::string Leo = "Leo\xE2\x80\x99s iPhone";
+
+int Channel(std::uint32_t rgb, int shift) { return static_cast<int>((rgb >> shift) & 0xFF); }
+
+// Within one step per channel: blending rounds either way.
+bool Near(std::uint32_t actual, std::uint32_t expected) {
+    for (const int shift : {16, 8, 0})
+        if (std::abs(Channel(actual, shift) - Channel(expected, shift)) > 1) return false;
+    return true;
+}
+
+// Strictly between two colours: a blend of the two, neither itself.
+bool Between(std::uint32_t actual, std::uint32_t a, std::uint32_t b) {
+    bool mixed = false;
+    for (const int shift : {16, 8, 0}) {
+        const int low = std::min(Channel(a, shift), Channel(b, shift));
+        const int high = std::max(Channel(a, shift), Channel(b, shift));
+        if (Channel(actual, shift) < low || Channel(actual, shift) > high) return false;
+        mixed = mixed || (Channel(actual, shift) > low + 1 && Channel(actual, shift) < high - 1);
+    }
+    return mixed;
+}
+
+// The pixels that differ between two pictures of one size: how many, and their bounding box.
+struct Change {
+    int count = 0;
+    int left = 0, top = 0, right = -1, bottom = -1; // inclusive
+    int Width() const { return right - left + 1; }
+    int Height() const { return bottom - top + 1; }
+    int MiddleX() const { return (left + right) / 2; }
+    int MiddleY() const { return (top + bottom) / 2; }
+};
+
+Change Difference(const Picture& a, const Picture& b) {
+    Change change;
+    EXPECT_TRUE(a.width == b.width && a.height == b.height);
+    for (int y = 0; y < std::min(a.height, b.height); ++y) {
+        for (int x = 0; x < std::min(a.width, b.width); ++x) {
+            if (a.At(x, y) == b.At(x, y)) continue;
+            if (change.count++ == 0) change = {1, x, y, x, y};
+            change.left = std::min(change.left, x);
+            change.right = std::max(change.right, x);
+            change.bottom = y;
+        }
+    }
+    return change;
+}
+
+// Within `rect` as drawn, give or take the pixel that antialiasing touches at each edge.
+bool Inside(const Change& change, const ClickRect& rect) {
+    return change.count > 0 && change.left >= std::floor(rect.x) - 1 && change.top >= std::floor(rect.y) - 1 &&
+           change.right <= std::ceil(rect.x + rect.width) && change.bottom <= std::ceil(rect.y + rect.height);
+}
+
+// How far the picture goes on beside each edge of `rect` before the page's background shows, along the
+// lines through its middle. A region inside a card has card above and below it, and on both sides
+// unless it spans the card's whole width (the option rows do).
+struct Margins {
+    int left, right, top, bottom;
+    bool InACard() const { return top >= 2 && bottom >= 2 && ((left >= 2 && right >= 2) || (left <= 1 && right <= 1)); }
+    bool OnTheBackground() const { return left <= 1 && right <= 1 && top <= 1 && bottom <= 1; }
+};
+
+Margins MarginsAround(const Picture& picture, const ClickRect& rect) {
+    const int middleX = static_cast<int>(rect.x + rect.width / 2);
+    const int middleY = static_cast<int>(rect.y + rect.height / 2);
+    const auto walk = [&picture](int x, int y, int dx, int dy) {
+        int steps = 0;
+        for (; x >= 0 && y >= 0 && x < picture.width && y < picture.height; x += dx, y += dy, ++steps)
+            if (picture.At(x, y) == Palette::Background) break;
+        return steps;
+    };
+    const int left = static_cast<int>(std::floor(rect.x)) - 1;
+    const int right = static_cast<int>(std::ceil(rect.x + rect.width));
+    const int top = static_cast<int>(std::floor(rect.y)) - 1;
+    const int bottom = static_cast<int>(std::ceil(rect.y + rect.height));
+    return {walk(left, middleY, -1, 0), walk(right, middleY, 1, 0), walk(middleX, top, 0, -1),
+            walk(middleX, bottom, 0, 1)};
+}
+
+// The run of pixels of `colour` through (x, y) along its row, as its first and last column.
+std::pair<int, int> RunAlongRow(const Picture& picture, int x, int y, std::uint32_t colour) {
+    int first = x, last = x;
+    while (picture.At(first - 1, y) == colour) --first;
+    while (picture.At(last + 1, y) == colour) ++last;
+    return {first, last};
+}
 
 class PaintTest : public ::testing::Test {
 protected:
@@ -163,6 +251,12 @@ TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
             EXPECT_TRUE(r[i].rect.x >= 0 && r[i].rect.x + r[i].rect.width <= c.page.width && r[i].rect.y >= 0 &&
                         r[i].rect.y + r[i].rect.height <= result.contentHeight)
                 << "region " << i << " is off the page";
+            // Share and the web link stand on the page itself; everything else lies inside its card.
+            const Margins margins = MarginsAround(harness.Last(), r[i].rect);
+            const bool onPage = i == 0 || i + 1 == r.size();
+            EXPECT_TRUE(onPage ? margins.OnTheBackground() : margins.InACard())
+                << "region " << i << " has " << margins.left << ", " << margins.right << ", " << margins.top << " and "
+                << margins.bottom << " pixels around it before the page's background";
             for (std::size_t j = i + 1; j < r.size(); ++j)
                 EXPECT_TRUE(
                     r[i].rect.x + r[i].rect.width <= r[j].rect.x || r[j].rect.x + r[j].rect.width <= r[i].rect.x ||
@@ -214,65 +308,129 @@ TEST_F(PaintTest, TallerCardsAndScrollingMoveLaterRegionsAlike) {
     }
 }
 
-int Channel(std::uint32_t rgb, int shift) { return static_cast<int>((rgb >> shift) & 0xFF); }
-
-// `over` at `alpha` of 255 on top of `under`, within one step per channel: blending rounds either way.
-void ExpectColour(std::uint32_t actual, std::uint32_t over, int alpha = 255, std::uint32_t under = 0) {
-    for (const int shift : {16, 8, 0}) {
-        const double expected = (Channel(over, shift) * alpha + Channel(under, shift) * (255 - alpha)) / 255.0;
-        EXPECT_NEAR(Channel(actual, shift), expected, 1.0) << std::hex << actual << " at shift " << std::dec << shift;
-    }
-}
-
+// Hovered in turn, the Share button, an option row and the web link each change the picture only
+// inside their own region, each in its own way.
 TEST_F(PaintTest, HoverMakesButtonsOpaqueShadesRowsAndUnderlinesTheLink) {
     const float s = 2;
     const PageInput page = BasePage(s);
     PaintAt(page, s, -1, true);
     const std::vector<ClickRegion> regions = harness.regions;
+    const Picture plain = harness.Last();
     ASSERT_EQ(regions.size(), 6u);
-    const ClickRect share = regions[0].rect, row = regions[2].rect, link = regions[5].rect;
-    // Spots inside each shape that no text covers; the link's underline lies below its text.
-    const int shareX = static_cast<int>(share.x + share.width / 2), shareY = static_cast<int>(share.y + 3 * s);
-    const int rowX = static_cast<int>(row.x + row.width * 0.6f), rowY = static_cast<int>(row.y + 3 * s);
-    const int lineX = static_cast<int>(link.x + link.width / 2);
-    const int lineY = static_cast<int>(std::floor(link.y + 3 * s + 15.5f * s)) + 1;
+    const auto hover = [&](int index) {
+        PaintAt(page, s, index, true);
+        const Change change = Difference(plain, harness.Last());
+        EXPECT_TRUE(Inside(change, regions[static_cast<std::size_t>(index)].rect))
+            << "hovering region " << index << " changed " << change.count << " pixels in " << change.left << ","
+            << change.top << " to " << change.right << "," << change.bottom;
+        return change;
+    };
 
-    ExpectColour(harness.Pixel(shareX, shareY), Palette::Control, 225, Palette::Background);
-    ExpectColour(harness.Pixel(rowX, rowY), Palette::Card);
-    ExpectColour(harness.Pixel(lineX, lineY), Palette::Background);
-    PaintAt(page, s, 0, true);
-    ExpectColour(harness.Pixel(shareX, shareY), Palette::Control);
-    PaintAt(page, s, 2, true);
-    ExpectColour(harness.Pixel(rowX, rowY), Palette::Control, 140, Palette::Card);
-    PaintAt(page, s, 5, true);
-    ExpectColour(harness.Pixel(lineX, lineY), Palette::Accent);
+    // Above the text, the button's own colour: a blend with the page when plain, the colour itself hovered.
+    const ClickRect share = regions[0].rect;
+    const int shareX = static_cast<int>(share.x + share.width / 2), shareY = static_cast<int>(share.y) + 2;
+    hover(0);
+    EXPECT_TRUE(Between(plain.At(shareX, shareY), Palette::Background, Palette::Control));
+    EXPECT_TRUE(Near(harness.Last().At(shareX, shareY), Palette::Control));
+
+    // The whole row is shaded, with the card showing through.
+    const ClickRect row = regions[2].rect;
+    const Change shaded = hover(2);
+    EXPECT_GE(shaded.Width(), 0.9f * row.width);
+    EXPECT_GE(shaded.Height(), 0.9f * row.height);
+    const int rowX = static_cast<int>(row.x) + 2, rowY = static_cast<int>(row.y + row.height / 2);
+    EXPECT_TRUE(Near(plain.At(rowX, rowY), Palette::Card));
+    EXPECT_TRUE(Between(harness.Last().At(rowX, rowY), Palette::Card, Palette::Control));
+
+    // A thin line in the link's colour, as wide as the link, under its text.
+    const ClickRect link = regions[5].rect;
+    const Change underline = hover(5);
+    EXPECT_GE(underline.Width(), 0.9f * link.width);
+    EXPECT_LE(underline.Height(), 1 + static_cast<int>(std::ceil(s)));
+    EXPECT_GT(underline.top, link.y + link.height / 2);
+    bool accent = false;
+    for (int y = underline.top; y <= underline.bottom; ++y)
+        accent = accent || Near(harness.Last().At(underline.MiddleX(), y), Palette::Accent);
+    EXPECT_TRUE(accent);
 }
 
+// The live view from outside: each control changes only its own part of the phone's card, and a bar's
+// fill grows with its value from where a user expects it to start.
 TEST_F(PaintTest, LiveViewDrawsSteeringPedalsAndStick) {
-    // The card is found from its Disconnect button.
     constexpr float s = 2;
-    const PageInput page = BasePage(s, {LivePhone(9, Maya, 1)});
-    PaintAt(page, s, -1, true);
+    PhoneView phone = LivePhone(9, Maya, 1);
+    phone.input = {};
+    const auto paint = [&](const InputState& input) {
+        PhoneView shown = phone;
+        shown.input = input;
+        PaintAt(BasePage(s, {shown}), s, -1, true);
+        return harness.Last();
+    };
+    const Picture centred = paint({});
     ASSERT_EQ(harness.regions.size(), 6u);
-    const float y = harness.regions[1].rect.y - 118 * s, pad = 20 * s;
-    const float bw = (page.width - 2 * pad - 52 * s) / 3, x1 = pad + 14 * s, x2 = x1 + bw + 12 * s,
-                x3 = x2 + bw + 12 * s, track = std::floor(y + 66 * s);
-    auto at = [&](float x, float row) { return harness.Pixel(static_cast<int>(x), static_cast<int>(row)); };
+    const ClickRect disconnect = harness.regions[1].rect;
+    // The card, as far as it reaches around its Disconnect button.
+    const Margins around = MarginsAround(centred, disconnect);
+    ASSERT_TRUE(around.InACard());
+    const ClickRect card{disconnect.x - static_cast<float>(around.left), disconnect.y - static_cast<float>(around.top),
+                         disconnect.width + static_cast<float>(around.left + around.right),
+                         disconnect.height + static_cast<float>(around.top + around.bottom)};
+    const auto change = [&](const InputState& input, std::uint32_t colour, const char* what) {
+        const Picture moved = paint(input);
+        const Change changed = Difference(centred, moved);
+        EXPECT_TRUE(Inside(changed, card)) << what << " drew outside its card";
+        bool coloured = false;
+        for (int x = changed.left; x <= changed.right && changed.count > 0; ++x)
+            coloured = coloured || Near(moved.At(x, changed.MiddleY()), colour);
+        EXPECT_TRUE(coloured) << what << " is not drawn in its colour";
+        return changed;
+    };
+    const Change fullLeft = change({.leftX = -32767}, Palette::Text, "steering left");
+    const Change halfLeft = change({.leftX = -16384}, Palette::Text, "steering half left");
+    const Change fullRight = change({.leftX = 32767}, Palette::Text, "steering right");
+    const Change fullGas = change({.rightTrigger = 65535}, Palette::Accent, "gas");
+    const Change halfGas = change({.rightTrigger = 32768}, Palette::Accent, "half gas");
+    const Change fullBrake = change({.leftTrigger = 65535}, Palette::Danger, "brake");
 
-    // Steering fills from the centre to the left end only; gas fills its whole track; brake nothing.
-    for (const auto& [x, colour] : {std::pair{x1 + bw * 0.1f, Palette::Text},
-                                    {x1 + bw * 0.4f, Palette::Text},
-                                    {x1 + bw * 0.6f, Palette::Control},
-                                    {x1 + bw * 0.9f, Palette::Control},
-                                    {x2 + 6 * s, Palette::Accent},
-                                    {x2 + bw - 6 * s, Palette::Accent},
-                                    {x3 + 6 * s, Palette::Control},
-                                    {x3 + bw - 6 * s, Palette::Control}})
-        ExpectColour(at(x, track), colour);
-    // The stick's dot leaves the ring's centre for its upper right.
-    const float stickX = page.width - pad - 27 * s, stickY = y + 95 * s;
-    ExpectColour(at(stickX + 9 * s, stickY - 9 * s), Palette::Text);
-    ExpectColour(at(stickX, stickY), Palette::Card);
+    // Steering, then gas, then brake, side by side on one line.
+    EXPECT_LT(fullLeft.MiddleX(), fullRight.MiddleX()) << "steering left fills left of the centre";
+    EXPECT_LE(fullLeft.right, fullRight.left + 2) << "and steering right fills right of it";
+    EXPECT_LT(fullRight.right, fullGas.left);
+    EXPECT_LT(fullGas.right, fullBrake.left);
+    EXPECT_TRUE(fullLeft.MiddleY() == fullGas.MiddleY() && fullGas.MiddleY() == fullBrake.MiddleY());
+    // A full value fills its track to the end and no further; half fills half of it.
+    const int y = fullGas.MiddleY();
+    const auto [steeringStart, steeringLeftHalfEnd] = RunAlongRow(centred, fullLeft.left + 2, y, Palette::Control);
+    const auto [steeringRightHalfStart, steeringEnd] = RunAlongRow(centred, fullRight.right - 2, y, Palette::Control);
+    EXPECT_NEAR(fullLeft.left, steeringStart, 1);
+    EXPECT_NEAR(fullRight.right, steeringEnd, 1);
+    EXPECT_EQ(halfLeft.right, fullLeft.right) << "both grow from the centre";
+    EXPECT_NEAR(halfLeft.left, steeringStart + (steeringEnd - steeringStart) / 4, 2);
+    for (const Change& pedal : {fullGas, fullBrake}) {
+        const auto [start, end] = RunAlongRow(centred, pedal.left + 2, y, Palette::Control);
+        EXPECT_NEAR(pedal.left, start, 1);
+        EXPECT_NEAR(pedal.right, end, 1);
+    }
+    EXPECT_NEAR(halfGas.left, fullGas.left, 1);
+    EXPECT_NEAR(halfGas.Width(), fullGas.Width() / 2, 2);
+
+    // The stick's dot leaves the ring's centre for its upper right, below the bars.
+    const Picture pushed = paint({.rightX = 32767, .rightY = 32767});
+    const Change stick = Difference(centred, pushed);
+    EXPECT_TRUE(Inside(stick, card));
+    EXPECT_GT(stick.top, fullGas.bottom);
+    const auto dot = [&stick](const Picture& picture) {
+        double x = 0, y = 0, n = 0;
+        for (int row = stick.top; row <= stick.bottom; ++row)
+            for (int column = stick.left; column <= stick.right; ++column)
+                if (picture.At(column, row) == Palette::Text) x += column, y += row, ++n;
+        EXPECT_GT(n, 0);
+        return std::pair{x / std::max(n, 1.0), y / std::max(n, 1.0)};
+    };
+    const auto [restX, restY] = dot(centred);
+    const auto [pushedX, pushedY] = dot(pushed);
+    EXPECT_GT(pushedX, restX + 2 * s);
+    EXPECT_LT(pushedY, restY - 2 * s);
 }
 
 TEST(PaintPhoneTextsTest, PillAndExplanationFollowTheState) {

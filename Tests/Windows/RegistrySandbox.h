@@ -21,6 +21,18 @@ public:
             return;
         }
         root.Reset(created);
+        // Wine keeps its own settings there, the stand-in for "Segoe UI" among them: without it a window
+        // that paints under the sandbox measures and draws no text at all. Windows has no such key.
+        HKEY wine = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Fonts", 0, KEY_READ, &wine) == ERROR_SUCCESS) {
+            const UniqueRegistryKey fonts(wine);
+            HKEY copy = nullptr;
+            if (RegCreateKeyExW(root.get(), L"Software\\Wine\\Fonts", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                KEY_ALL_ACCESS, nullptr, &copy, nullptr) == ERROR_SUCCESS) {
+                const UniqueRegistryKey target(copy);
+                RegCopyTreeW(fonts.get(), nullptr, target.get());
+            }
+        }
         overridden = RegOverridePredefKey(HKEY_CURRENT_USER, root.get()) == ERROR_SUCCESS;
     }
     ~RegistrySandbox() {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "Platform/WinHandles.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/ModulePath.h"
 
 namespace Velotrix {
 namespace {

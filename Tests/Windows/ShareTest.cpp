@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "CommandsHarness.h"
+#include "Platform/ComApartment.h"
+#include "Platform/ProcAddress.h"
 #include "SimulatedBus/SimulatedBus.h"
 #include "Server/Server.h"
 #include "ServerFixture.h"
@@ -43,12 +45,10 @@ std::optional<std::wstring> ReadClipboard() {
 class ShareTest : public testing::Test {
 protected:
     void SetUp() override {
-        // As the program runs: a single-threaded apartment on the user-interface thread.
-        comReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
         SimulatedBus::Reset();
         server = std::make_unique<Server>();
-        window = std::make_unique<MainWindow>(*server, settings);
-        ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), true));
+        window = std::make_unique<MainWindow>(MainWindowSetup{.server = *server, .settings = settings});
+        ASSERT_TRUE(window->Create(GetModuleHandleW(nullptr), false));
         ASSERT_TRUE(tray.Ready());
         ASSERT_TRUE(CopyToClipboard(nullptr, L"something the user copied"));
     }
@@ -56,19 +56,20 @@ protected:
     void TearDown() override {
         DropWindowAndServer(window, server);
         SimulatedBus::Reset();
-        if (comReady) CoUninitialize();
     }
 
     // Clicks "Share"; answers how many "Share sheet:" failures are logged so far.
     std::size_t ClickShare() {
-        window->OnClick(ClickRegion{{0, 0, 10, 10}, static_cast<std::int32_t>(ClickAction::ShareAppLinks), 0});
+        EXPECT_TRUE(ClickOn(*window, ClickAction::ShareAppLinks));
         std::size_t failures = 0;
         for (const std::string& line : logs.Lines())
             failures += std::regex_match(line, std::regex("Share sheet: 0x[89a-f][0-9a-f]{7} .*")) ? 1 : 0;
         return failures;
     }
 
-    bool comReady = false;
+    // As the program runs: a single-threaded apartment on the user-interface thread, kept until
+    // everything below is gone.
+    ComApartment com{COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE};
     TrayRecorder tray;
     LogCapture logs;
     Settings settings;
@@ -112,7 +113,7 @@ TEST_F(ShareTest, AClipboardHeldElsewhereEndsTheCommandWithoutABalloon) {
 // combase's functions, looked up as the program does.
 template <typename Function>
 Function Combase(const char* name) {
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"combase.dll"), name)));
+    return LookupFunction<Function>(LoadLibraryW(L"combase.dll"), name);
 }
 
 std::wstring Text(HSTRING text) {

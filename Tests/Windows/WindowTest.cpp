@@ -11,7 +11,6 @@
 #include <cwchar>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -19,8 +18,9 @@
 #include "SimulatedBus/SimulatedBus.h"
 #include "RegistrySandbox.h"
 #include "Server/Server.h"
+#include "ServerFixture.h"
 #include "Shell/CommandLine.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/TextConversion.h"
 #include "Shell/Settings.h"
 #include "TestPhone.h"
 #include "Window/WindowRules.h"
@@ -30,6 +30,7 @@ namespace {
 
 using namespace std::string_literals;
 constexpr std::int64_t Ms = 1'000'000;
+constexpr std::int64_t Second = 1000 * Ms;
 
 TEST(WindowRulesTest, SizesAreTheDesignSizesTimesTheScaleTruncatedPlusTheFrame) {
     struct Case {
@@ -213,31 +214,6 @@ TEST(WindowRulesTest, QuitAndAddFirewallRuleAreWholeCaseSensitiveOptions) {
     }
 }
 
-// Counts releases like a COM object would; ComPtr needs nothing else of it.
-struct CountedInterface {
-    int* releases;
-    void Release() { ++*releases; }
-};
-
-TEST(WindowComPtrTest, ReleasesEachReferenceExactlyOnceAndOnlyMoves) {
-    static_assert(!std::is_copy_constructible_v<ComPtr<CountedInterface>>);
-    static_assert(!std::is_copy_assignable_v<ComPtr<CountedInterface>>);
-    int firstReleases = 0, secondReleases = 0;
-    CountedInterface first{&firstReleases}, second{&secondReleases};
-    {
-        ComPtr<CountedInterface> owner(&first);
-        ComPtr<CountedInterface> moved(std::move(owner));
-        EXPECT_FALSE(owner);
-        EXPECT_EQ(firstReleases, 0);
-        *moved.Put() = &second; // Put() gives the old reference back first
-        EXPECT_EQ(firstReleases, 1);
-        ComPtr<CountedInterface> target(&first);
-        target = std::move(moved);
-    }
-    EXPECT_EQ(firstReleases, 2);
-    EXPECT_EQ(secondReleases, 1);
-}
-
 class WindowTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -253,11 +229,12 @@ protected:
     }
 
     MainWindow& MakeWindow(bool hidden) {
-        window = std::make_unique<MainWindow>(*server, settings);
+        window = std::make_unique<MainWindow>(
+            MainWindowSetup{.server = *server, .settings = settings, .steadyNow = [this] { return now; }});
         EXPECT_TRUE(window->Create(GetModuleHandleW(nullptr), hidden));
         return *window;
     }
-    HWND Hwnd() const { return window->hwnd; }
+    HWND Hwnd() const { return window->Handle(); }
     void Validate() { ValidateRect(Hwnd(), nullptr); }
     bool Invalidated() { return GetUpdateRect(Hwnd(), nullptr, FALSE) != FALSE; }
     LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
@@ -274,6 +251,28 @@ protected:
         }
     }
     static LPARAM Point(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y)); }
+    static LPARAM Middle(const ClickRegion& region) {
+        return PointAt(region.rect.x + region.rect.width / 2, region.rect.y + region.rect.height / 2);
+    }
+    int IndexOf(ClickAction action) const {
+        const ClickRegion* region = RegionOf(*window, action);
+        return region == nullptr ? -1 : static_cast<int>(region - window->Page().regions.data());
+    }
+    // Cuts the client area well below the page's height, so that there is something to scroll.
+    void MakeShort() {
+        SetWindowPos(Hwnd(), nullptr, 0, 0, 460, 300, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+        PaintNow(*window);
+        RECT client{};
+        GetClientRect(Hwnd(), &client);
+        ASSERT_GT(window->Page().contentHeight, client.bottom + 100.0f) << "nothing to scroll";
+    }
+    // One timer tick at the window's clock plus `step`.
+    bool TickRepaints(std::int64_t step) {
+        now += step;
+        Validate();
+        Send(WM_TIMER, RepaintTimerId);
+        return Invalidated();
+    }
 
     RegistrySandbox sandbox;
     TrayRecorder tray; // stands in for the notification area in every test
@@ -281,48 +280,46 @@ protected:
     Settings settings;
     std::unique_ptr<MainWindow> window;
     bool quitPosted = false;
+    std::int64_t now = 1000 * Second; // the window's steady clock, stepped by the tests
 };
 
 TEST_F(WindowTest, OpensAsAResizableVelotrixWindowWithTheRequestedClientAreaAndReadsTheStartWithWindowsValue) {
     ASSERT_TRUE(WriteRaw(sandbox.Root(), L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Velotrix",
                          Utf16Value(REG_SZ, L"\"C:\\Velotrix.exe\" --tray\0"s)));
-    MainWindow& main = MakeWindow(false);
-    EXPECT_TRUE(main.startWithWindows);
+    const MainWindow& main = MakeWindow(false);
     EXPECT_TRUE(IsWindowVisible(Hwnd()));
+    EXPECT_FALSE(main.Page().regions.empty()) << "shown means painted";
+    EXPECT_TRUE(main.Page().lastPainted.startWithWindows);
     EXPECT_EQ(FindWindowW(L"VelotrixServer", L"Velotrix"), Hwnd());
     EXPECT_EQ(GetWindowLongPtrW(Hwnd(), GWL_STYLE) &
                   (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX),
               WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX);
     // This process runs at the system DPI, and Xvfb's screen is high enough for the whole window.
     const UINT dpi = GetDpiForWindow(Hwnd());
-    EXPECT_FLOAT_EQ(main.scale, static_cast<float>(dpi) / 96.0f);
     RECT client{};
     GetClientRect(Hwnd(), &client);
     EXPECT_EQ(client.right, InitialClientSize(dpi).width);
     EXPECT_EQ(client.bottom, InitialClientSize(dpi).height);
-    EXPECT_FALSE(main.page.regions.empty());
+    MINMAXINFO info{};
+    Send(WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(info.ptMinTrackSize.x, MinimumTrackSize(static_cast<float>(dpi) / 96.0f)) << "scaled for its own DPI";
 }
 
-TEST_F(WindowTest, DpiChangeRecreatesEveryTextFormatForTheNewScaleMovesTheWindowAndSetsTheMinimum) {
-    MainWindow& main = MakeWindow(false);
-    const auto formats = [&main] {
-        return std::vector<IDWriteTextFormat*>{main.drawing.titleFormat.get(), main.drawing.buttonFormat.get(),
-                                               main.drawing.bodyFormat.get(),  main.drawing.headingFormat.get(),
-                                               main.drawing.smallFormat.get(), main.drawing.labelFormat.get()};
-    };
-    // Held here, so that a released format cannot come back at the same address and pass for new.
-    std::vector<ComPtr<IDWriteTextFormat>> before;
-    for (IDWriteTextFormat* format : formats()) {
-        ASSERT_NE(format, nullptr);
-        format->AddRef();
-        before.emplace_back(format);
-    }
-    const float oldScale = main.scale;
+TEST_F(WindowTest, DpiChangeRedrawsEverythingAtTheNewScaleMovesTheWindowAndSetsTheMinimum) {
+    MakeWindow(false);
+    const std::vector<ClickRegion> before = window->Page().regions;
+    const float grown = 1.5f * 96.0f / static_cast<float>(GetDpiForWindow(Hwnd()));
     RECT suggested{100, 50, 800, 950};
     Send(WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
-    for (std::size_t i = 0; i < before.size(); ++i) {
-        ASSERT_TRUE(formats()[i] != nullptr && formats()[i] != before[i].get()) << i;
-        EXPECT_FLOAT_EQ(formats()[i]->GetFontSize() * oldScale, before[i]->GetFontSize() * 1.5f) << i;
+    PaintNow(*window);
+    const std::vector<ClickRegion>& after = window->Page().regions;
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        EXPECT_NEAR(after[i].rect.height, before[i].rect.height * grown, 0.01f) << i;
+        // Share and the web link are as wide as their texts: only new text formats make them grow alike.
+        if (i == 0 || i + 1 == after.size()) {
+            EXPECT_NEAR(after[i].rect.width, before[i].rect.width * grown, 2.0f) << i;
+        }
     }
     RECT placed{};
     GetWindowRect(Hwnd(), &placed);
@@ -335,62 +332,61 @@ TEST_F(WindowTest, DpiChangeRecreatesEveryTextFormatForTheNewScaleMovesTheWindow
     EXPECT_EQ(info.ptMaxTrackSize.x, 12345) << "the maximum stays as proposed";
 }
 
-// The rules are tested above; these prove each message reaches them, reading positions with sign.
+// The rules are tested above; these prove each message reaches them on the painted page.
 TEST_F(WindowTest, PointerMessagesReachTheHoverClickAndCursorRules) {
-    MainWindow& main = MakeWindow(false);
-    main.page.regions = {{{10, 10, 100, 20}, std::int32_t(ClickAction::ToggleKeepInTray), 0},
-                         {{60, 10, 100, 20}, std::int32_t(ClickAction::ToggleAskFirst), 0}};
+    const MainWindow& main = MakeWindow(false);
+    const int keepInTray = IndexOf(ClickAction::ToggleKeepInTray);
+    ASSERT_GE(keepInTray, 0);
+    const ClickRegion row = main.Page().regions[static_cast<std::size_t>(keepInTray)];
     Validate();
-    Send(WM_MOUSEMOVE, 0, Point(60, 15));
-    EXPECT_EQ(main.page.hoverIndex, 1);
+    Send(WM_MOUSEMOVE, 0, Middle(row));
+    EXPECT_EQ(main.Page().hoverIndex, keepInTray);
     EXPECT_TRUE(Invalidated());
     EXPECT_EQ(Send(WM_SETCURSOR, reinterpret_cast<WPARAM>(Hwnd()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), TRUE);
     EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
     Validate();
-    Send(WM_MOUSEMOVE, 0, Point(61, 16));
+    Send(WM_MOUSEMOVE, 0, PointAt(row.rect.x + 1, row.rect.y + 1));
     EXPECT_FALSE(Invalidated()) << "same region: no repaint";
-    Send(WM_MOUSEMOVE, 0, Point(-3, -3));
-    EXPECT_EQ(main.page.hoverIndex, -1) << "negative coordinates are not huge ones";
+    Send(WM_MOUSEMOVE, 0, Point(1, 1)); // the page's margin
+    EXPECT_EQ(main.Page().hoverIndex, -1);
     Send(WM_SETCURSOR, reinterpret_cast<WPARAM>(Hwnd()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
     EXPECT_NE(GetCursor(), LoadCursorW(nullptr, IDC_HAND));
-    main.page.hoverIndex = 1;
+    Send(WM_MOUSEMOVE, 0, Middle(row));
     Validate();
     Send(WM_MOUSELEAVE);
-    EXPECT_EQ(main.page.hoverIndex, -1);
+    EXPECT_EQ(main.Page().hoverIndex, -1);
     EXPECT_TRUE(Invalidated());
+
+    // Scrolled one notch by the wheel, the Share button reaches above the client area: a pointer just
+    // above the top edge (a captured or dragged mouse reports one) is on it only if read with its sign.
+    MakeShort();
+    Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), Point(10, 10));
+    PaintNow(main);
+    const ClickRegion share = main.Page().regions.front();
+    ASSERT_TRUE(share.rect.y < -2 && share.rect.y + share.rect.height > 0) << share.rect.y;
+    Send(WM_MOUSEMOVE, 0, PointAt(share.rect.x + share.rect.width / 2, -1));
+    EXPECT_EQ(main.Page().hoverIndex, 0) << "negative coordinates are not huge ones";
+
     settings.keepInTray = settings.askFirst = true;
-    Send(WM_LBUTTONUP, 0, Point(60, 15));
+    EXPECT_TRUE(ClickOn(main, ClickAction::ToggleKeepInTray));
     EXPECT_FALSE(settings.keepInTray);
     EXPECT_TRUE(settings.askFirst);
 }
 
-TEST_F(WindowTest, WheelAndTimerMessagesReachTheirRulesAndATickSkipsARepeatedPage) {
-    MainWindow& main = MakeWindow(false);
-    main.page.contentHeight = 100000; // far taller than the window
-    Validate();
-    Send(WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), Point(10, 10));
-    EXPECT_FLOAT_EQ(main.page.scrollOffset, 48 * main.scale);
-    EXPECT_TRUE(Invalidated());
-
-    const auto tickRepaints = [&] {
-        Validate();
-        main.page.pacing = PaintPacing{};
-        Send(WM_TIMER, RepaintTimerId);
-        return Invalidated();
-    };
-    UpdateWindow(Hwnd());
-    main.page.animating = true;
-    EXPECT_FALSE(tickRepaints()) << "nothing changed since the last paint";
-    settings.askFirst = !settings.askFirst;
-    EXPECT_TRUE(tickRepaints()) << "an option changed";
-    main.page.animating = false;
-    main.page.idleTicks = 0;
-    tickRepaints();
-    EXPECT_EQ(main.page.idleTicks, 1);
+TEST_F(WindowTest, TheTimerRepaintsAChangedIdlePageOnItsThirtiethTickNeverARepeatOrAMinimizedWindow) {
+    const MainWindow& main = MakeWindow(false);
+    ASSERT_FALSE(main.Page().animating);
+    constexpr std::int64_t Period = Second; // far longer than any paint's pacing
+    for (int tick = 0; tick < 60; ++tick) ASSERT_FALSE(TickRepaints(Period)) << "nothing changed: tick " << tick;
+    PaintNow(main);
+    settings.askFirst = !settings.askFirst; // a change the last paint did not draw
+    for (int tick = 0; tick < 60; ++tick) ASSERT_FALSE(TickRepaints(0)) << "no time passed since the last paint";
+    int repainted = 0;
+    while (repainted < 40 && !TickRepaints(Period)) ++repainted;
+    EXPECT_EQ(repainted + 1, 30) << "the tick that repainted";
     ShowWindow(Hwnd(), SW_MINIMIZE);
-    main.page.idleTicks = 0;
-    tickRepaints();
-    EXPECT_EQ(main.page.idleTicks, 0) << "a minimized window counts no ticks";
+    settings.askFirst = !settings.askFirst;
+    for (int tick = 0; tick < 60; ++tick) ASSERT_FALSE(TickRepaints(Period)) << "minimized: tick " << tick;
 }
 
 POINT menuAt{-1, -1};
@@ -449,37 +445,40 @@ TEST_F(WindowTest, ClosingWithoutKeepInTrayOrAQuitRequestEndsTheProgramAndRemove
 
 TEST_F(WindowTest, TwoApprovalRequestsAtOnceShowOneBalloonNamingTheLaterPhoneWithoutTakingTheFocus) {
     std::string error;
-    ASSERT_TRUE(server->OpenSocket(0, error)) << error;
+    ASSERT_TRUE(server->Start(0, error)) << error;
     server->SetAskFirst(true);
-    MainWindow& main = MakeWindow(true);
+    MakeWindow(true);
     // The user is busy in another window.
     const HWND other = CreateWindowExW(0, L"STATIC", L"Other program", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 200,
                                        nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(other, nullptr);
     SetForegroundWindow(other);
     const HWND foreground = GetForegroundWindow();
-    // Both phones ask before the window handles the first message.
+    // Both phones ask before the window handles the first request.
     TestPhone anna("Anna\u2019s iPhone", 1), ben("Ben", 2);
-    const Bytes annaHello = anna.Hello(), benHello = ben.Hello();
-    server->HandleDatagram(annaHello.data(), static_cast<int>(annaHello.size()), anna.From(), 1'000'000'000);
-    server->HandleDatagram(benHello.data(), static_cast<int>(benHello.size()), ben.From(), 1'000'000'001);
-    Pump();
+    EXPECT_EQ(SayHello(anna, *server).state, State(PhoneState::Waiting));
+    EXPECT_EQ(SayHello(ben, *server).state, State(PhoneState::Waiting));
+    const std::vector<MSG> requests = TakePosted(Hwnd(), WM_APP_APPROVAL_REQUEST, 2, std::chrono::seconds(10));
+    ASSERT_EQ(requests.size(), 2u);
+    for (const MSG& request : requests) DispatchMessageW(&request);
 
     // Prompts are spaced: the second request within seconds repaints but shows no second balloon.
-    EXPECT_EQ(tray.Balloons(L"A phone wants to connect",
-                            L"\u201CBen\u201D is asking to become a controller. Open Velotrix to allow it."),
-              1);
+    const std::wstring benAsks = L"\u201CBen\u201D is asking to become a controller. Open Velotrix to allow it.";
+    EXPECT_EQ(tray.Balloons(L"A phone wants to connect", benAsks), 1);
+    EXPECT_EQ(tray.Count(NIM_MODIFY, L"A phone wants to connect"), 1);
     EXPECT_TRUE(IsWindowVisible(Hwnd()));
     EXPECT_EQ(GetForegroundWindow(), foreground);
+    PaintNow(*window);
     int allowButtons = 0; // both phones painted, waiting
-    for (const ClickRegion& region : main.page.regions)
+    for (const ClickRegion& region : window->Page().regions)
         allowButtons += region.action == static_cast<std::int32_t>(ClickAction::AllowPhone) ? 1 : 0;
     EXPECT_EQ(allowButtons, 2);
     DestroyWindow(other);
 
     ShowWindow(Hwnd(), SW_MINIMIZE);
-    main.lastApprovalPrompt = 0; // past the spacing, so that this request is prompted in full
+    now += 6 * Second; // past the spacing, so that this request is prompted in full
     Send(WM_APP_APPROVAL_REQUEST);
+    EXPECT_EQ(tray.Balloons(L"A phone wants to connect", benAsks), 2);
     EXPECT_TRUE(IsIconic(Hwnd())) << "a minimized window stays minimized when a phone asks";
 }
 

@@ -1,5 +1,5 @@
 #include "Phone.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/TextConversion.h"
 
 #include <windows.h>
 #include <shellapi.h>

@@ -1,21 +1,18 @@
-#include "Shell/HostIdentity.h"
+#include "Shell/LocalAddresses.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
 #include <windows.h>
 
-#include <climits>
 #include <cstring>
 
 namespace Velotrix {
 
 namespace {
 
-constexpr DWORD nameBufferLength = 256;
 constexpr std::uint32_t adapterBufferSize = 16384;
 constexpr int adapterQueryCalls = 3;
-constexpr DWORD modulePathLength = 520;
 
 // The interface Windows would route 1.1.1.1 through, i.e. the one facing the internet; 0 when
 // there is no such route.
@@ -52,15 +49,6 @@ std::vector<AdapterInfo> ReadAdapters(const IP_ADAPTER_ADDRESSES* first) {
 
 } // namespace
 
-std::wstring ComputerName() {
-    wchar_t name[nameBufferLength];
-    DWORD length = nameBufferLength;
-    if (GetComputerNameExW(ComputerNameDnsHostname, name, &length) && length > 0) return {name, length};
-    length = nameBufferLength;
-    if (GetComputerNameW(name, &length) && length > 0) return {name, length};
-    return L"PC";
-}
-
 std::vector<LocalAddress> LocalAddresses() {
     const std::uint32_t bestIndex = BestInterfaceIndex();
     std::vector<std::byte> buffer;
@@ -77,40 +65,6 @@ std::vector<LocalAddress> LocalAddresses() {
         });
     if (!listed) return {};
     return OrderLocalAddresses(ReadAdapters(reinterpret_cast<const IP_ADAPTER_ADDRESSES*>(buffer.data())), bestIndex);
-}
-
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty() || text.size() > INT_MAX) return {};
-    const int inputLength = static_cast<int>(text.size());
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), inputLength, nullptr, 0, nullptr, nullptr);
-    if (length <= 0) return {};
-    std::string result(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), inputLength, result.data(), length, nullptr, nullptr);
-    return result;
-}
-
-std::wstring ToUtf16(const std::string& text) {
-    if (text.empty() || text.size() > INT_MAX) return {};
-    const int inputLength = static_cast<int>(text.size());
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), inputLength, nullptr, 0);
-    if (length <= 0) return {};
-    std::wstring result(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), inputLength, result.data(), length);
-    return result;
-}
-
-std::wstring ModulePath() {
-    wchar_t path[modulePathLength];
-    const DWORD length = GetModuleFileNameW(nullptr, path, modulePathLength);
-    // A path that does not fit comes back cut, NUL-terminated, with the whole buffer's length.
-    return {path, length < modulePathLength ? length : modulePathLength - 1};
-}
-
-std::wstring ModuleFolder() {
-    std::wstring path = ModulePath();
-    const size_t slash = path.rfind(L'\\');
-    if (slash != std::wstring::npos) path.resize(slash);
-    return path;
 }
 
 } // namespace Velotrix

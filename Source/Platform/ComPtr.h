@@ -2,6 +2,8 @@
 
 // Owner of one COM interface pointer: releases it exactly once, cannot be copied, and hands the raw
 // pointer out only through get(). Windows' own ComPtr is not used because it copies (AddRef) freely.
+// Here, below the window and sharing alike, since both hold COM interfaces; it needs no Windows
+// header, only an interface with Release(), but only the Windows build has any.
 
 #include <utility>
 

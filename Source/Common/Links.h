@@ -2,6 +2,8 @@
 
 // The program's two links. The QR code, the App Store button, the footer, the share sheet and the
 // clipboard fallback all use these, so a phone that scans the code lands where the button goes.
+// Here in Common, below the window and sharing alike: plain constants that need no OS, which any
+// layer may include (scripts/make-qr reads the store link from this file too).
 
 namespace Velotrix {
 

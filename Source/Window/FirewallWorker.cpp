@@ -1,0 +1,44 @@
+// The worker: a check runs away from the window's thread, which the probe's COM calls and the
+// elevation's wait would otherwise block, and reports back by a posted message.
+
+#include "Window/Firewall.h"
+
+#include <exception>
+#include <thread>
+#include <utility>
+
+#include "Window/Messages.h"
+
+namespace Velotrix {
+
+FirewallSeam WindowsFirewall() { return FirewallSeam{&ProbeFirewall, &RequestFirewallRule, &RunOnNewThread}; }
+
+bool RunOnNewThread(std::function<void()> job) {
+    try {
+        std::thread(std::move(job)).detach();
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
+bool StartFirewallCheck(HWND window, const FirewallSeam& seam, std::uint16_t port, bool requestRule) {
+    if (!seam.probe) return false;
+    // The job takes copies: it may outlive the window and its seam.
+    auto check = [window, probe = seam.probe, request = seam.requestRule, port, requestRule] {
+        if (requestRule && request) request(window);
+        const FirewallFacts facts = probe(port);
+        const FirewallVerdict verdict = JudgeFirewall(facts);
+        const WPARAM kind = static_cast<WPARAM>(verdict) | (requestRule ? FirewallAfterRuleRequest : 0);
+        // Fails harmlessly when the window is gone by now.
+        PostMessageW(window, WM_APP_FIREWALL, kind, static_cast<LPARAM>(facts.failure));
+    };
+    try {
+        return seam.startWorker ? seam.startWorker(std::move(check)) : RunOnNewThread(std::move(check));
+    } catch (const std::exception&) {
+        // The job's copies could not be had.
+        return false;
+    }
+}
+
+} // namespace Velotrix
