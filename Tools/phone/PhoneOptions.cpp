@@ -149,9 +149,9 @@ PhoneId DefaultPhoneId(std::string_view name) {
     const std::uint64_t first = Fnv1a(name, 0xcbf29ce484222325ULL);
     const std::uint64_t second = Fnv1a("velotrix-phone", first);
     PhoneId id;
-    for (int i = 0; i < 8; ++i) {
-        id.bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(first >> (8 * i));
-        id.bytes[static_cast<std::size_t>(8 + i)] = static_cast<std::uint8_t>(second >> (8 * i));
+    for (std::size_t i = 0; i < 8; ++i) {
+        id.bytes[i] = static_cast<std::uint8_t>(first >> (8 * i));
+        id.bytes[8 + i] = static_cast<std::uint8_t>(second >> (8 * i));
     }
     return id;
 }
