@@ -71,17 +71,22 @@ SocketResult UdpSocket::OpenClient(bool ipv6) {
     DWORD returned = 0;
     WSAIoctl(raw, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
     SetReceiveTimeout(10);
-    // Winsock refuses recvfrom on a socket that was never bound.
+    // Winsock refuses recvfrom on a socket that was never bound, so a failed bind fails the open.
+    int bound = SOCKET_ERROR;
     if (ipv6) {
         sockaddr_in6 local{};
         local.sin6_family = AF_INET6;
         local.sin6_addr = in6addr_any;
-        bind(raw, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        bound = bind(raw, reinterpret_cast<sockaddr*>(&local), sizeof local);
     } else {
         sockaddr_in local{};
         local.sin_family = AF_INET;
         local.sin_addr.s_addr = htonl(INADDR_ANY);
-        bind(raw, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        bound = bind(raw, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    }
+    if (bound != 0) {
+        Close();
+        return SocketResult::BindFailed;
     }
     return SocketResult::Ok;
 }

@@ -16,12 +16,16 @@ wine reg delete "$SETTINGS_KEY" /f >/dev/null 2>&1
 "$ROOT/scripts/wine-driver" install >/dev/null || { fail "the simulated driver did not install"; finish; }
 port=$(free_port)
 # Wide buttons of colour $1 whose centre is (with "off", is not) within two pixels of height $3.
-buttons() { find_boxes "$(main_window)" "${1% *}" 80 20 "${1#* }" | awk -v y="${3:-0}" -v want="${2:-any}" \
-  'want == "any" || (want == "on") == (($2 - y) ^ 2 <= 4)'; }
+buttons() {
+  local window
+  take_window window || return 1
+  find_boxes "$window" "${1% *}" 80 20 "${1#* }" | awk -v y="${3:-0}" -v want="${2:-any}" \
+    'want == "any" || (want == "on") == (($2 - y) ^ 2 <= 4)'
+}
 has_buttons() { [ -n "$(buttons "$@")" ]; }
 # The first such button once there is one (at most 20 seconds).
 button() { wait_until 20 has_buttons "$@" && buttons "$@" | head -n1; }
-click() { click_box "$(main_window)" "$1"; }
+click() { local window; take_window window && click_box "$window" "$1"; }
 
 # A phone the user refuses: "Deny" tells it so.
 start_velotrix --demo --port "$port" || { fail "Velotrix.exe did not start"; finish; }
@@ -53,7 +57,7 @@ out=$(mktemp)
 phone_pid=$!
 check "the new phone waits for the user" wait_for_log 'Hello from "Leo’s iPhone" \([0-9a-f]{32}\): 1$' 20
 allow=$(button "$GREEN")
-import -window root "$SHOTS/approval-waiting.png" 2>/dev/null
+x_import -window root "$SHOTS/approval-waiting.png" 2>/dev/null
 click "$allow"
 check "a click on Allow plugs its pad" wait_for_log 'Pad plugged for "Leo’s iPhone", player 1$' 20
 allowed=$(wine reg query "$SETTINGS_KEY" /v Allowed 2>/dev/null | tr -d '\r')
@@ -61,7 +65,7 @@ check "the registry's Allowed holds its id" grep -q "$phone_id" <<<"$allowed"
 # Disconnect: the wide grey button once none is left on Allow's row.
 disconnect=$(button "$GREY" off "$(cut -d' ' -f2 <<<"$allow")")
 check "the live card shows Disconnect" test -n "$disconnect"
-import -window root "$SHOTS/approval-active.png" 2>/dev/null
+x_import -window root "$SHOTS/approval-active.png" 2>/dev/null
 click "$disconnect"
 # Its own Bye would unplug the pad too: only Disconnect tells the admitted phone it is refused.
 disconnected() {

@@ -6,15 +6,15 @@ source "$(dirname "$0")/common.bash"
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 value_of() { wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | awk -v name="$2" '$1 == name { print $3 }'; }
 value_is() { [ "$(value_of "$1" "$2")" = "$3" ]; }
-# The switch tracks (38 by 22 at 96 DPI) of either colour, top to bottom: "x y width height" lines.
+# The switch tracks (38 by 22 at 96 DPI) of either colour in window $1, top to bottom: "x y width
+# height" lines.
 switches() {
-  { find_boxes "$(main_window)" 3dd678 30 18; find_boxes "$(main_window)" 2a2e31 30 18; } |
-    awk '$3 < 50 && $4 < 30' | sort -n -k2
+  { find_boxes "$1" 3dd678 30 18; find_boxes "$1" 2a2e31 30 18; } | awk '$3 < 50 && $4 < 30' | sort -n -k2
 }
 # The tracks are found once: they never move, while a scan right after a click may catch the page half
 # repainted (a paint takes a few hundred milliseconds under Wine, longer than the saved value takes to
 # show) and see one track in both colours.
-click_switch() { click_box "$(main_window)" "$(sed -n "$1p" <<<"$SWITCHES")"; }
+click_switch() { local window; take_window window && click_box "$window" "$(sed -n "$1p" <<<"$SWITCHES")"; }
 
 start_display
 wine reg delete "$SETTINGS_KEY" /f >/dev/null 2>&1
@@ -23,9 +23,9 @@ port=$(free_port)
 start_velotrix --demo --port "$port" || { fail "Velotrix.exe did not start"; finish; }
 check "the page is painted" wait_for_paint 60
 mkdir -p "$ROOT/build/windows/screenshots"
-import -window root "$ROOT/build/windows/screenshots/commands.png" 2>/dev/null
+x_import -window root "$ROOT/build/windows/screenshots/commands.png" 2>/dev/null
 
-SWITCHES=$(switches)
+take_window window && SWITCHES=$(switches "$window")
 check "the page shows three switches" test "$(wc -l <<<"$SWITCHES")" -eq 3
 click_switch 1
 check "“Ask before a new phone connects” switches off and is saved" wait_until 10 value_is "$SETTINGS_KEY" AskFirst 0x0
@@ -36,9 +36,9 @@ run_written() { wine reg query "$run_key" /v Velotrix 2>/dev/null | tr -d '\r' |
 check "“Start with Windows” writes the Run value with --tray" wait_until 10 run_written
 
 # "Share": the first grey button wider than high (the logo's tile above it is square).
-click_box "$(main_window)" "$(find_boxes "$(main_window)" 292d30 40 24 3 | awk '$3 > 3 * $4 / 2' | head -n1)"
+take_window window && click_box "$window" "$(find_boxes "$window" 292d30 40 24 3 | awk '$3 > 3 * $4 / 2' | head -n1)"
 check "“Share” logs the missing share sheet" wait_for_log 'Share sheet: 0x[0-9a-f]{8}' 10
-check "and puts exactly the web link on the clipboard" test "$(xclip -o -selection clipboard 2>/dev/null)" = "https://velotrix.app"
+check "and puts exactly the web link on the clipboard" test "$(x_clip -o -selection clipboard 2>/dev/null)" = "https://velotrix.app"
 
 stop_velotrix
 wine reg delete "$SETTINGS_KEY" /f >/dev/null 2>&1

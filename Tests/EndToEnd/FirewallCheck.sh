@@ -7,22 +7,31 @@
 # the phones let in. On a Public network the card points to the network settings instead.
 source "$(dirname "$0")/common.bash"
 
-# Pixels in the warning's orange (#FFBA4D) in the main window.
-warning_pixels() { import -window "$(main_window)" -depth 8 txt:- 2>/dev/null | grep -c 'srgb(255,186,77)'; }
+# Pixels in the warning's orange (#FFBA4D) in the main window; fails when there is no window or no
+# picture of it, which is not the same as none.
+warning_pixels() {
+  local window
+  take_window window || return 1
+  (set -o pipefail; x_import -window "$window" -depth 8 txt:- 2>/dev/null | awk '/srgb\(255,186,77\)/ {n++} END {print n + 0}')
+}
 # A paint certainly later than the logged verdict shows no orange: the mouse, moved onto "Install driver"
 # only now, lights that button in the full accent colour, and that paint draws the verdict too.
-hovered() { [ -n "$(find_boxes "$(main_window)" 3dd678 100 24)" ]; }
+hovered() { local window; take_window window && [ -n "$(find_boxes "$window" 3dd678 100 24)" ]; }
 no_warning_after_the_verdict() {
-  local x y
-  read -r x y _ <<<"$(find_boxes "$(main_window)" 3bd074 100 24 16 | head -n1)"
-  [ -n "$x" ] && xdotool mousemove --window "$(main_window)" "$x" "$y" && wait_until 10 hovered && [ "$(warning_pixels)" -eq 0 ]
+  local window x y pixels
+  take_window window || return 1
+  read -r x y _ <<<"$(find_boxes "$window" 3bd074 100 24 16 | head -n1)"
+  [ -n "$y" ] || { WHY="no Install driver button"; return 1; }
+  x_dotool mousemove --window "$window" "$x" "$y" && wait_until 10 hovered && pixels=$(warning_pixels) &&
+    [ "$pixels" -eq 0 ]
 }
-warning_shown() { [ "$(warning_pixels)" -gt 0 ]; }
+warning_shown() { local pixels; pixels=$(warning_pixels) && [ "$pixels" -gt 0 ]; }
 # "Allow phones", as the eye finds it: the first button in the controls' grey below the orange line.
 allow_phones_button() {
-  local top
-  top=$(import -window "$(main_window)" -depth 8 txt:- 2>/dev/null | grep -m1 'srgb(255,186,77)' | cut -d, -f2 | cut -d: -f1)
-  [ -n "$top" ] && find_boxes "$(main_window)" 2a2e31 40 24 3 | awk -v top="$top" '$2 > top' | head -n1
+  local window top
+  take_window window || return 1
+  top=$(x_import -window "$window" -depth 8 txt:- 2>/dev/null | grep -m1 'srgb(255,186,77)' | cut -d, -f2 | cut -d: -f1)
+  [ -n "$top" ] && find_boxes "$window" 2a2e31 40 24 3 | awk -v top="$top" '$2 > top' | head -n1
 }
 
 trap 'restore_firewall; cleanup; rm -f "$RULES"' EXIT
@@ -33,7 +42,7 @@ rule_added() { tr -d '\r' <"$RULES" | awk -F'\t' '$1 == "Velotrix" && $2 ~ /\\Ve
 remove_driver
 wineserver -k 2>/dev/null
 start_display
-xdotool mousemove $(xdotool getdisplaygeometry) # off the window, so nothing is hovered before the verdict
+x_dotool mousemove $(x_dotool getdisplaygeometry) # off the window, so nothing is hovered before the verdict
 port=$(free_port)
 
 start_velotrix --demo --port "$port" || { fail "Velotrix.exe did not start"; finish; }
@@ -49,7 +58,7 @@ check "a missing rule is logged" \
 check "and the card warns" wait_until 30 warning_shown
 button=$(allow_phones_button)
 check "the warning has its button" test -n "$button"
-click_box "$(main_window)" "$button"
+take_window window && click_box "$window" "$button"
 check "\"Allow phones\" adds the rule through the elevated copy" wait_for_log 'Firewall rule "Velotrix" added$' 60
 check "the rule lets UDP in to Velotrix.exe on Domain and Private networks" rule_added
 check "the next check finds phones let in" wait_for_log 'Firewall check: nothing stops phones$' 30

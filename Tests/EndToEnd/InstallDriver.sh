@@ -4,7 +4,8 @@
 source "$(dirname "$0")/common.bash"
 
 # The accent colour as a button shows it.
-green_buttons() { find_boxes "$(main_window)" 3bd074 100 24 16; }
+green_buttons() { local window; take_window window && find_boxes "$window" 3bd074 100 24 16; }
+green_button_count() { local boxes; boxes=$(green_buttons) && grep -c . <<<"$boxes"; }
 SHOTS="$ROOT/build/windows/screenshots"
 mkdir -p "$SHOTS"
 work=$(mktemp -d)
@@ -27,13 +28,13 @@ start_velotrix --demo --port "$port" || { fail "Velotrix.exe did not start"; fin
 check "the page is painted" wait_for_paint 60
 check "without a driver the program says so" wait_for_log 'ViGEmBus: not available \(0xE0000001\)$' 10
 # "Install driver" above "Get the app".
-check "the page shows two green buttons" test "$(green_buttons | wc -l)" -eq 2
-click_box "$(main_window)" "$(green_buttons | head -n1)"
+check "the page shows two green buttons" test "$(green_button_count)" = 2
+take_window window && click_box "$window" "$(green_buttons | head -n1)"
 check "the installer's end connects the driver" wait_for_log 'ViGEmBus: connected$' 120
 check "and the log says it is ready after the install" wait_for_log 'Driver ready after the install$' 10
-one_green_button() { [ "$(green_buttons | wc -l)" -eq 1 ]; }
+one_green_button() { [ "$(green_button_count)" = 1 ]; }
 check "the page drops the Install driver button" wait_until 20 one_green_button
-import -window root "$SHOTS/after-install.png" 2>/dev/null
+x_import -window root "$SHOTS/after-install.png" 2>/dev/null
 out=$("$PHONE" --port "$port" --name "After install" --duration 0 --hello-interval 0 --no-bye --listen 1500 --json)
 check "a phone now waits for approval instead of hearing there is no driver" \
   test "$(grep '"type":"status"' <<<"$out" | head -n1 | jq .state)" = 1

@@ -20,27 +20,36 @@ wait_until 10 test -s "$fd_file"
 export DISPLAY=":$(head -n1 "$fd_file")"
 rm -f "$fd_file"
 
-# "x y width height" of the main window on the screen, frame included when Wine draws one.
-geometry() { xwininfo -id "$(main_window)" 2>/dev/null | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
-  /Width:/ {w=$2} /Height:/ {h=$2} END {print x, y, w, h}'; }
+# "x y width height" of window $1 on the screen, frame included when Wine draws one.
+geometry() {
+  [ -n "$1" ] || return 1
+  x_wininfo -id "$1" 2>/dev/null | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
+    /Width:/ {w=$2} /Height:/ {h=$2} END {if (w != "") print x, y, w, h}'
+}
 
 # Rows of the window's column 4 pixels inside its right edge where the scroll indicator's colour is (not
 # the page's background), as "first last", or nothing.
 thumb_rows() {
-  import -window "$(main_window)" -depth 8 -crop "1x2000+$(($(geometry | cut -d' ' -f3) - 4))+0" txt:- 2>/dev/null |
+  local window width
+  take_window window || return 1
+  width=$(geometry "$window" | cut -d' ' -f3)
+  [ -n "$width" ] || return 1
+  x_import -window "$window" -depth 8 -crop "1x2000+$((width - 4))+0" txt:- 2>/dev/null |
     awk -F'[,: ]+' 'NR > 1 && $0 !~ /srgb\(21,23,26\)/ { if (first == "") first = $2; last = $2 } END { if (first != "") print first, last }'
 }
 # Whether the thumb's first row satisfies the test "$1" (e.g. "-lt 10").
 thumb_top() { local rows; rows=$(thumb_rows); [ -n "$rows" ] && [ "${rows%% *}" $1 ]; }
 # Presses key $1 and waits up to 10 s for the thumb to satisfy "$2".
-press() { xdotool key --window "$(main_window)" "$1"; wait_until 10 thumb_top "$2"; }
+press() { local window; take_window window && x_dotool key --window "$window" "$1" && wait_until 10 thumb_top "$2"; }
 
 # Whether the pixels left of a phone card's pill ("pill") or of its Disconnect button ("disconnect"),
 # in the gap of 8 pixels the layout leaves, are all card colour: no text runs under the neighbour.
 # The pill is the accent at alpha 40 on the card; the button the control colour at alpha 225,
 # 105 to 131 pixels below the pill's top (at scale 1).
 clear_left_of() {
-  import -window "$(main_window)" -depth 8 txt:- 2>/dev/null | python3 -c '
+  local window
+  take_window window || return 1
+  x_import -window "$window" -depth 8 txt:- 2>/dev/null | python3 -c '
 import re, sys
 near = lambda p, c: all(abs(a - b) <= 3 for a, b in zip(p, c))
 pixels = {}
@@ -73,15 +82,16 @@ port=$(free_port)
 start_velotrix --port "$port" || { fail "Velotrix.exe did not start"; finish; }
 check "the window opens" wait_for_window 30
 check "the page is painted" wait_for_paint 60
-read -r wx wy ww wh <<<"$(geometry)"
-check "the window lies wholly inside the 1024 × 600 screen ($ww × $wh at $wx,$wy)" \
-  test "$wx" -ge 0 -a "$wy" -ge 0 -a $((wx + ww)) -le 1024 -a $((wy + wh)) -le 600
-import -window root "$SHOTS/small-screen.png" 2>/dev/null
+take_window window
+read -r wx wy ww wh <<<"$(geometry "$window")"
+check "the window lies wholly inside the 1024 × 600 screen (${ww:-?} × ${wh:-?} at ${wx:-?},${wy:-?})" \
+  test -n "$wh" -a "${wx:-0}" -ge 0 -a "${wy:-0}" -ge 0 -a $((wx + ww)) -le 1024 -a $((wy + wh)) -le 600
+x_import -window root "$SHOTS/small-screen.png" 2>/dev/null
 
 check "the scroll indicator shows at the top of the right edge" wait_until 10 thumb_top "-lt 10"
-xdotool windowfocus --sync "$(main_window)" 2>/dev/null
+take_window window && x_dotool windowfocus --sync "$window" 2>/dev/null
 check "End scrolls to the bottom and the indicator follows" press End "-gt 100"
-import -window "$(main_window)" "$SHOTS/scrolled-to-end.png" 2>/dev/null
+take_window window && x_import -window "$window" "$SHOTS/scrolled-to-end.png" 2>/dev/null
 check "Home scrolls back to the top" press Home "-lt 10"
 check "Page Down scrolls down" press Next "-gt 100"
 check "Page Up scrolls back up" press Prior "-lt 10"
@@ -102,15 +112,16 @@ host=${link_local:+$link_local%$interface}
 PHONE_PID=$!
 serial=$(wine "$GAMEPAD" wait-pads 1 20000 2>/dev/null | tr -d '\r' | jq '.pads[0].serial' 2>/dev/null)
 wine "$GAMEPAD" rumble "${serial:-1}" 120 60 1 >/dev/null 2>&1
-xdotool windowsize "$(main_window)" 420 560
+take_window window && x_dotool windowsize "$window" 420 560
 # The pill lies at the card's right edge: once it shows inside 420 pixels the narrow layout is painted.
 narrow_card_painted() {
-  local x w
-  read -r x _ w _ <<<"$(find_boxes "$(main_window)" 243e32 20 10 3 | head -n1)"
+  local window x w
+  take_window window || return 1
+  read -r x _ w _ <<<"$(find_boxes "$window" 243e32 20 10 3 | head -n1)"
   [ -n "$x" ] && [ $((x + w / 2)) -lt 420 ]
 }
 check "the phone's card is painted in the narrow window" wait_until 30 narrow_card_painted
-import -window "$(main_window)" "$SHOTS/long-texts.png" 2>/dev/null
+take_window window && x_import -window "$window" "$SHOTS/long-texts.png" 2>/dev/null
 check "the long name ends before the pill" clear_left_of pill
 check "the address line ends before the Disconnect button" clear_left_of disconnect
 kill "$PHONE_PID" 2>/dev/null

@@ -14,7 +14,7 @@ ACCENT='srgb(61,214,120)' # the icon's colour (#3DD678), found by its pixels in 
 # The popup menu Velotrix opened: "id x y width height" of an unnamed velotrix.exe window larger
 # than a pixel, or nothing.
 popup_menu() {
-  xwininfo -root -tree 2>/dev/null | awk '
+  x_wininfo -root -tree 2>/dev/null | awk '
     /\(has no name\): \("velotrix.exe"/ {
       for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+$/) {
         split($i, g, /[x+]/)
@@ -24,12 +24,12 @@ popup_menu() {
 }
 
 menu_open() { [ -n "$(popup_menu)" ]; }
-tray_window() { xdotool search --name '^Wine System Tray$' 2>/dev/null | head -n1; }
+tray_window() { x_dotool search --name '^Wine System Tray$' 2>/dev/null | head -n1; }
 # The icon's first pixel of the accent colour, "x y" in the tray window's coordinates, or nothing.
 tray_icon() {
   local tray
   tray=$(tray_window)
-  [ -n "$tray" ] && import -window "$tray" -depth 8 txt:- 2>/dev/null |
+  [ -n "$tray" ] && x_import -window "$tray" -depth 8 txt:- 2>/dev/null |
     awk -F'[,: ]+' -v colour="$ACCENT" 'index($0, colour) {print $1, $2; exit}'
 }
 tray_icon_shown() { [ -n "$(tray_icon)" ]; }
@@ -42,26 +42,29 @@ quit_from_tray() {
   for try in 1 2 3 4 5; do
     wait_until 30 tray_window_found || return 1
     tray=$(tray_window)
-    xdotool windowraise "$tray"
+    [ -n "$tray" ] || continue
+    x_dotool windowraise "$tray"
     wait_until 5 tray_icon_shown || continue
     read -r x y <<<"$(tray_icon)"
-    xdotool mousemove --window "$tray" $((x + 3)) $((y + 3)) click 3
+    [ -n "$y" ] || continue
+    x_dotool mousemove --window "$tray" $((x + 3)) $((y + 3)) click 3
     wait_until 2 menu_open || continue
     screenshot tray-menu
     read -r id x y w h <<<"$(popup_menu)"
+    [ -n "$h" ] || continue
     # "Open Velotrix", a separator, "Quit": the last item is the lowest line of dark text.
-    text_bottom=$(import -window "$id" -depth 8 txt:- 2>/dev/null |
+    text_bottom=$(x_import -window "$id" -depth 8 txt:- 2>/dev/null |
       awk -F'[,:() ]+' '$1 ~ /^[0-9]+$/ && $3 + $4 + $5 < 150 && $1 > 4 && $1 < '"$((w - 4))"' && $2 < '"$((h - 3))"' {
         if ($2 > bottom) bottom = $2 } END { print bottom + 0 }')
     [ "$text_bottom" -gt 0 ] || continue
-    xdotool mousemove $((x + w / 3)) $((y + text_bottom - 4)) click 1
+    x_dotool mousemove $((x + w / 3)) $((y + text_bottom - 4)) click 1
     return 0
   done
   screenshot tray-menu-not-found
   return 1
 }
 
-screenshot() { import -window root "$SHOTS/$1.png" 2>/dev/null; }
+screenshot() { x_import -window root "$SHOTS/$1.png" 2>/dev/null; }
 
 # Closing must hide the window, whatever an earlier script left in the settings. The display comes
 # first: a Wine started without one keeps its desktop off X for as long as its wineserver lives.
@@ -76,8 +79,12 @@ check "the page is painted" wait_for_paint 30
 screenshot window
 
 # Alt+F4 closes it into the notification area (it stays running), the second copy brings it back.
-xdotool windowactivate --sync "$(main_window)" 2>/dev/null || xdotool windowfocus "$(main_window)"
-xdotool key --window "$(main_window)" alt+F4
+if take_window window; then
+  x_dotool windowactivate --sync "$window" 2>/dev/null || x_dotool windowfocus "$window"
+  x_dotool key --window "$window" alt+F4
+else
+  fail "Alt+F4 is pressed in the window ($WHY)"
+fi
 check "closing hides the window" wait_for_window 10 gone
 check "closing keeps the program running" kill -0 "$VELOTRIX_PID"
 (cd "$EXE_DIR" && timeout 60 wine ./Velotrix.exe --port "$port") >/dev/null 2>&1

@@ -10,10 +10,22 @@ VELOTRIX_PID=""
 
 fail() { log "FAIL: $*"; FAILURES=$((FAILURES + 1)); }
 pass() { log "ok: $*"; }
+# WHY: set by a helper that gave up for a reason the check's description does not tell (no window).
+WHY=""
 check() { # description, then a command that must succeed
   local what=$1; shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
+  WHY=""
+  if "$@"; then pass "$what"; else fail "$what${WHY:+ ($WHY)}"; fi
 }
+
+# Every X tool goes through these, bounded in time: under Xvfb nobody clicks, and a tool that waits
+# for a click (import -window "", xdotool's window picking) or for a window manager (--sync) would
+# otherwise wait until the script's own time limit.
+X_TIMEOUT=${X_TIMEOUT:-10}
+x_import() { timeout "$X_TIMEOUT" import "$@"; }
+x_dotool() { timeout "$X_TIMEOUT" xdotool "$@"; }
+x_clip() { timeout "$X_TIMEOUT" xclip "$@"; }
+x_wininfo() { timeout "$X_TIMEOUT" xwininfo "$@"; }
 
 # A UDP port nobody listens on.
 free_port() {
@@ -41,8 +53,9 @@ port_taken() { ss -uln | awk '{print $4}' | grep -q ":$1\$"; }
 # coordinates) per patch of colour $2 at least $3 by $4 pixels, each channel within $5 (default 0; buttons
 # are translucent until hovered, so they are looked for with a tolerance).
 find_boxes() {
-  [ -n "$1" ] || return 1 # with no window, import would wait for a click on one
-  import -window "$1" -depth 8 ppm:- 2>/dev/null | python3 -c '
+  [ -n "$1" ] || { WHY="no window to look in"; return 1; } # import -window "" waits for a click
+  # A picture that could not be taken is a failure, not a picture without boxes.
+  (set -o pipefail; x_import -window "$1" -depth 8 ppm:- 2>/dev/null | python3 -c '
 import sys
 data = sys.stdin.buffer.read()
 colour, minw, minh, tol = bytes.fromhex(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
@@ -69,14 +82,16 @@ while start >= 0:
     start = mask.find(1, start)
     if x1 - x0 + 1 >= minw and y1 - y0 + 1 >= minh: boxes.append((y0, x0, x1 - x0 + 1, y1 - y0 + 1))
 for y0, x0, bw, bh in sorted(boxes): print(x0 + bw // 2, y0 + bh // 2, bw, bh)
-' "$2" "$3" "$4" "${5:-0}"
+' "$2" "$3" "$4" "${5:-0}")
 }
 
 # Clicks the centre of the box that find_boxes printed ("x y width height") in window $1.
 click_box() {
   local x y
   read -r x y _ <<<"$2"
-  [ -n "$x" ] && xdotool mousemove --window "$1" "$x" "$y" click 1
+  [ -n "$1" ] || { log "click: no window to click in"; return 1; }
+  [ -n "$x" ] || { log "click: nothing found to click"; return 1; }
+  x_dotool mousemove --window "$1" "$x" "$y" click 1
 }
 
 # The simulated driver, which scripts install into the shared prefix, taken out again.
@@ -104,7 +119,16 @@ stop_velotrix() {
 }
 
 # X id of the visible top-level window titled exactly "Velotrix", or nothing.
-main_window() { xdotool search --onlyvisible --name '^Velotrix$' 2>/dev/null | head -n1; }
+main_window() { x_dotool search --onlyvisible --name '^Velotrix$' 2>/dev/null | head -n1; }
+# Puts the main window's id into the variable named $1. A helper takes it once, since a second search
+# may come back empty (the window was hidden meanwhile), and no X tool may be given an empty id:
+# without a window this fails and leaves the reason for the check.
+take_window() {
+  local id
+  id=$(main_window)
+  printf -v "$1" '%s' "$id"
+  [ -n "$id" ] || { WHY="no visible Velotrix window"; return 1; }
+}
 
 window_is() { if [ "$1" = shown ]; then [ -n "$(main_window)" ]; else [ -z "$(main_window)" ]; fi; }
 # Waits up to $1 seconds for the main window to be visible (or, with "gone", to be not visible).
@@ -113,7 +137,10 @@ velotrix_ended() { ! kill -0 "$VELOTRIX_PID" 2>/dev/null; }
 
 # Until Direct2D under Wine has made its first render target (a few seconds) the window is black, not
 # the page's background #15171A.
-page_painted() { [ -n "$(main_window)" ] && import -window "$(main_window)" -depth 8 txt:- 2>/dev/null | grep -q 'srgb(21,23,26)'; }
+page_painted() {
+  local window
+  take_window window && x_import -window "$window" -depth 8 txt:- 2>/dev/null | grep -q 'srgb(21,23,26)'
+}
 wait_for_paint() { wait_until "$1" page_painted; }
 
 cleanup() {

@@ -36,57 +36,24 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
 
 } // namespace
 
-std::string JsonString(std::string_view text) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string out = "\"";
+std::string ValidUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const std::size_t length = Utf8SequenceLength(text, i);
         if (length == 0) {
             out += "\xEF\xBF\xBD";
             ++i;
-            continue;
-        }
-        if (length > 1) {
+        } else {
             out.append(text, i, length);
             i += length;
-            continue;
-        }
-        const char c = text[i++];
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<std::uint8_t>(c) < 0x20) {
-                out += "\\u00";
-                out += digits[c >> 4];
-                out += digits[c & 0x0F];
-            } else {
-                out += c;
-            }
         }
     }
-    return out + "\"";
+    return out;
 }
 
-void AppendJsonString(std::string& out, std::string_view text) { out += JsonString(text); }
+std::string Dump(const JsonLine& line) { return line.dump(-1, ' ', false, JsonLine::error_handler_t::replace); }
+
+std::string JsonString(std::string_view text) { return Dump(ValidUtf8(text)); }
 
 } // namespace Velotrix

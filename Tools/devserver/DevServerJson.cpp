@@ -13,131 +13,77 @@ namespace Velotrix::DevServer {
 
 namespace {
 
-void AppendNumber(std::string& out, std::int64_t value) { out += std::to_string(value); }
-
-void AppendKey(std::string& out, const char* key) {
-    out += '"';
-    out += key;
-    out += "\":";
+JsonLine Event(const char* name) {
+    JsonLine event;
+    event["event"] = name;
+    return event;
 }
 
-void AppendField(std::string& out, const char* key, std::int64_t value) {
-    AppendKey(out, key);
-    AppendNumber(out, value);
-    out += ',';
-}
-
-void AppendField(std::string& out, const char* key, std::string_view value) {
-    AppendKey(out, key);
-    AppendJsonString(out, value);
-    out += ',';
-}
-
-void AppendField(std::string& out, const char* key, bool value) {
-    AppendKey(out, key);
-    out += value ? "true," : "false,";
-}
-
-// Replaces the trailing comma of the last field with the closing brace.
-void CloseObject(std::string& out) {
-    if (!out.empty() && out.back() == ',') out.pop_back();
-    out += '}';
-}
-
-std::string EventStart(const char* name) {
-    std::string out = "{\"event\":\"";
-    out += name;
-    out += "\",";
+JsonLine Phone(const PhoneView& phone) {
+    JsonLine out;
+    out["session"] = phone.sessionId;
+    out["id"] = ValidUtf8(phone.idText);
+    out["name"] = ValidUtf8(phone.name);
+    out["address"] = ValidUtf8(phone.address);
+    out["state"] = phone.state;
+    out["state_name"] = PhoneStateName(phone.state);
+    out["player"] = phone.player;
+    JsonLine& input = out["input"];
+    input["session"] = phone.input.sessionId;
+    input["lx"] = phone.input.leftX;
+    input["ly"] = phone.input.leftY;
+    input["rx"] = phone.input.rightX;
+    input["ry"] = phone.input.rightY;
+    input["lt"] = phone.input.leftTrigger;
+    input["rt"] = phone.input.rightTrigger;
+    input["buttons"] = phone.input.buttons;
+    input["echo"] = phone.input.echo;
+    out["idle"] = phone.idle;
+    out["rate"] = phone.inputRate;
+    out["rumble_large"] = phone.rumbleLarge;
+    out["rumble_small"] = phone.rumbleSmall;
     return out;
 }
 
-void AppendPhone(std::string& out, const PhoneView& phone) {
-    out += '{';
-    AppendField(out, "session", std::int64_t{phone.sessionId});
-    AppendField(out, "id", std::string_view(phone.idText));
-    AppendField(out, "name", std::string_view(phone.name));
-    AppendField(out, "address", std::string_view(phone.address));
-    AppendField(out, "state", std::int64_t{phone.state});
-    AppendField(out, "state_name", std::string_view(PhoneStateName(phone.state)));
-    AppendField(out, "player", std::int64_t{phone.player});
-    AppendKey(out, "input");
-    out += '{';
-    AppendField(out, "session", std::int64_t{phone.input.sessionId});
-    AppendField(out, "lx", std::int64_t{phone.input.leftX});
-    AppendField(out, "ly", std::int64_t{phone.input.leftY});
-    AppendField(out, "rx", std::int64_t{phone.input.rightX});
-    AppendField(out, "ry", std::int64_t{phone.input.rightY});
-    AppendField(out, "lt", std::int64_t{phone.input.leftTrigger});
-    AppendField(out, "rt", std::int64_t{phone.input.rightTrigger});
-    AppendField(out, "buttons", std::int64_t{phone.input.buttons});
-    AppendField(out, "echo", std::int64_t{phone.input.echo});
-    CloseObject(out);
-    out += ',';
-    AppendField(out, "idle", phone.idle);
-    AppendField(out, "rate", std::int64_t{phone.inputRate});
-    AppendField(out, "rumble_large", std::int64_t{phone.rumbleLarge});
-    AppendField(out, "rumble_small", std::int64_t{phone.rumbleSmall});
-    CloseObject(out);
+// An event with one field of text.
+std::string TextEvent(const char* name, const char* key, std::string_view text) {
+    JsonLine event = Event(name);
+    event[key] = ValidUtf8(text);
+    return Dump(event);
 }
 
 } // namespace
 
 std::string ListeningEvent(std::uint16_t port) {
-    std::string out = EventStart("listening");
-    AppendField(out, "port", std::int64_t{port});
-    CloseObject(out);
-    return out;
+    JsonLine event = Event("listening");
+    event["port"] = port;
+    return Dump(event);
 }
 
-std::string LogEvent(std::string_view line) {
-    std::string out = EventStart("log");
-    AppendField(out, "line", line);
-    CloseObject(out);
-    return out;
-}
+std::string LogEvent(std::string_view line) { return TextEvent("log", "line", line); }
 
-std::string RequestEvent(std::string_view name) {
-    std::string out = EventStart("request");
-    AppendField(out, "name", name);
-    CloseObject(out);
-    return out;
-}
+std::string RequestEvent(std::string_view name) { return TextEvent("request", "name", name); }
 
-std::string ChangedEvent() { return "{\"event\":\"changed\"}"; }
+std::string ChangedEvent() { return Dump(Event("changed")); }
 
 std::string AllowedEvent(const std::set<std::string>& ids) {
-    std::string out = EventStart("allowed");
-    AppendKey(out, "ids");
-    out += '[';
-    for (const std::string& id : ids) {
-        AppendJsonString(out, id);
-        out += ',';
-    }
-    if (out.back() == ',') out.pop_back();
-    out += "]}";
-    return out;
+    JsonLine event = Event("allowed");
+    JsonLine& list = event["ids"] = JsonLine::array();
+    for (const std::string& id : ids) list.push_back(ValidUtf8(id));
+    return Dump(event);
 }
 
-std::string ErrorEvent(std::string_view message) {
-    std::string out = EventStart("error");
-    AppendField(out, "message", message);
-    CloseObject(out);
-    return out;
-}
+std::string ErrorEvent(std::string_view message) { return TextEvent("error", "message", message); }
 
 std::string SnapshotEvent(const std::vector<PhoneView>& phones) {
-    std::string out = EventStart("snapshot");
-    AppendKey(out, "phones");
-    out += '[';
-    for (const PhoneView& phone : phones) {
-        AppendPhone(out, phone);
-        out += ',';
-    }
-    if (out.back() == ',') out.pop_back();
-    out += "]}";
-    return out;
+    JsonLine event = Event("snapshot");
+    JsonLine& list = event["phones"] = JsonLine::array();
+    for (const PhoneView& phone : phones) list.push_back(Phone(phone));
+    return Dump(event);
 }
 
+// Runs under the server's mutex and the bus's lock for every report, so it writes into the caller's
+// buffer with snprintf: a JsonLine would allocate.
 int FormatBusEvent(char* buffer, int size, const SimulatedBus::BusEvent& event) {
     if (size <= 0) return 0;
     int length = 0;

@@ -2,24 +2,13 @@
 
 #include "DevServer.h"
 
-#include <charconv>
+#include "CommandLine.h"
+
+#include <CLI/CLI.hpp>
 
 namespace Velotrix::DevServer {
 
 namespace {
-
-// Digits only: from_chars alone would take a leading minus for signed types and stop quietly at the
-// first foreign character.
-bool ParseDecimal(std::string_view text, std::uint64_t maximum, std::uint64_t& out) {
-    if (text.empty() || text.size() > 20) return false;
-    for (char c : text)
-        if (c < '0' || c > '9') return false;
-    std::uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value > maximum) return false;
-    out = value;
-    return true;
-}
 
 constexpr std::uint64_t LongestUserIndexDelay = 3'600'000;
 
@@ -49,92 +38,67 @@ std::string Quoted(std::string_view text) {
     return quoted;
 }
 
+// The options, for parsing and for --help alike; each stores what it reads in `options`.
+void Describe(CLI::App& app, Options& options) {
+    using namespace CommandLine;
+    app.name("velotrix-devserver");
+    app.description("Runs the Velotrix phone server on a simulated controller bus. Prints one JSON event a line\n"
+                    "on standard output and reads one command a line on standard input.");
+    app.footer("Commands:\n"
+               "  allow SESSION | deny SESSION | disconnect SESSION\n"
+               "  rumble SERIAL LARGE SMALL LED\n"
+               "  snapshot | connect-bus | quit");
+    app.set_help_flag("-h,--help", "this text");
+    Value(app, "--port", "N",
+          "UDP port to listen on (0 picks a free one; default " + std::to_string(Options{}.port) + ")",
+          "a port number (0 to 65535)", Number(options.port, 0, 65535));
+    Value(app, "--name", "NAME", "this PC's name in every Status (default: the host name)", "a name",
+          Text(options.name, false));
+    Flag(
+        app, "--no-ask-first", [&options] { options.askFirst = false; },
+        "admit every phone at once instead of waiting for `allow`");
+    Value(app, "--allow", "ID", "admit this phone (32 hexadecimal digits) at once; repeatable",
+          "a phone id of 32 hexadecimal digits",
+          [&options](std::string_view text) {
+              PhoneId id;
+              if (!ParsePhoneIdText(text, id)) return false;
+              // The allowed list is keyed by the lowercase form.
+              options.allowed.insert(PhoneIdText(id));
+              return true;
+          })
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    Flag(app, "--no-bus", options.noBus, "the driver is missing until the command connect-bus");
+    Value(app, "--user-index-delay", "MS", "the bus gives a pad its player number only MS after plugging",
+          "milliseconds from 0 to 3600000", [&options](std::string_view text) {
+              std::uint64_t delay = 0;
+              if (!Unsigned(text, 0, LongestUserIndexDelay, delay)) return false;
+              options.userIndexDelay = std::chrono::milliseconds(delay);
+              return true;
+          });
+}
+
 } // namespace
 
 bool ParseOptions(const std::vector<std::string>& arguments, Options& options, std::string& error) {
-    for (std::size_t index = 0; index < arguments.size(); ++index) {
-        std::string_view argument = arguments[index];
-        std::string_view value;
-        bool haveValue = false;
-        if (const std::size_t equals = argument.find('=');
-            argument.starts_with("--") && equals != std::string_view::npos) {
-            value = argument.substr(equals + 1);
-            argument = argument.substr(0, equals);
-            haveValue = true;
-        }
-        const bool takesValue =
-            argument == "--port" || argument == "--name" || argument == "--allow" || argument == "--user-index-delay";
-        if (takesValue && !haveValue) {
-            if (index + 1 >= arguments.size()) {
-                error = std::string(argument) + " needs a value";
-                return false;
-            }
-            value = arguments[++index];
-        } else if (!takesValue && haveValue) {
-            error = std::string(argument) + " takes no value";
-            return false;
-        }
-
-        std::uint64_t number = 0;
-        if (argument == "--port") {
-            if (!ParseDecimal(value, 65535, number)) {
-                error = "--port needs a number from 0 to 65535";
-                return false;
-            }
-            options.port = static_cast<std::uint16_t>(number);
-        } else if (argument == "--name") {
-            if (value.empty()) {
-                error = "--name needs a name";
-                return false;
-            }
-            options.name = value;
-        } else if (argument == "--allow") {
-            PhoneId id;
-            if (!ParsePhoneIdText(value, id)) {
-                error = "--allow needs a phone id of 32 hexadecimal digits";
-                return false;
-            }
-            // The allowed list is keyed by the lowercase form.
-            options.allowed.insert(PhoneIdText(id));
-        } else if (argument == "--user-index-delay") {
-            if (!ParseDecimal(value, LongestUserIndexDelay, number)) {
-                error = "--user-index-delay needs milliseconds from 0 to 3600000";
-                return false;
-            }
-            options.userIndexDelay = std::chrono::milliseconds(number);
-        } else if (argument == "--no-ask-first") {
-            options.askFirst = false;
-        } else if (argument == "--no-bus") {
-            options.noBus = true;
-        } else if (argument == "--help" || argument == "-h") {
-            options.help = true;
-        } else {
-            error = "unknown option " + std::string(argument);
-            return false;
-        }
+    switch (CommandLine::Parse([&options](CLI::App& app) { Describe(app, options); }, arguments, error)) {
+    case CommandLine::Outcome::Run:
+        return true;
+    case CommandLine::Outcome::Help:
+        options.help = true;
+        return true;
+    case CommandLine::Outcome::Error:
+        break;
     }
-    return true;
+    return false;
 }
 
 const char* Usage() {
-    return "Usage: velotrix-devserver [options]\n"
-           "\n"
-           "Runs the Velotrix phone server on a simulated controller bus. Prints one JSON event a line\n"
-           "on standard output and reads one command a line on standard input.\n"
-           "\n"
-           "Options:\n"
-           "  --port N                UDP port to listen on (0 picks a free one; default 47821)\n"
-           "  --name NAME             this PC's name in every Status (default: the host name)\n"
-           "  --no-ask-first          admit every phone at once instead of waiting for `allow`\n"
-           "  --allow ID              admit this phone (32 hexadecimal digits) at once; repeatable\n"
-           "  --no-bus                the driver is missing until the command connect-bus\n"
-           "  --user-index-delay MS   the bus gives a pad its player number only MS after plugging\n"
-           "  --help                  this text\n"
-           "\n"
-           "Commands:\n"
-           "  allow SESSION | deny SESSION | disconnect SESSION\n"
-           "  rumble SERIAL LARGE SMALL LED\n"
-           "  snapshot | connect-bus | quit\n";
+    // Made once: callers print it as it is.
+    static const std::string text = [] {
+        Options unused;
+        return CommandLine::Help([&unused](CLI::App& app) { Describe(app, unused); });
+    }();
+    return text.c_str();
 }
 
 bool ParseCommand(std::string_view line, Command& command, std::string& error) {
@@ -181,14 +145,14 @@ bool ParseCommand(std::string_view line, Command& command, std::string& error) {
     case CommandKind::Allow:
     case CommandKind::Deny:
     case CommandKind::Disconnect:
-        if (!ParseDecimal(words[1], 0xFFFFFFFF, number)) {
+        if (!CommandLine::Unsigned(words[1], 0, 0xFFFFFFFF, number)) {
             error = Quoted(words[1]) + " is not a session number (decimal, 0 to 4294967295)";
             return false;
         }
         parsed.session = static_cast<std::uint32_t>(number);
         break;
     case CommandKind::Rumble: {
-        if (!ParseDecimal(words[1], 65535, number) || number == 0) {
+        if (!CommandLine::Unsigned(words[1], 1, 65535, number)) {
             error = Quoted(words[1]) + " is not a pad serial (1 to 65535)";
             return false;
         }
@@ -196,7 +160,7 @@ bool ParseCommand(std::string_view line, Command& command, std::string& error) {
         std::uint8_t* const bytes[] = {&parsed.largeMotor, &parsed.smallMotor, &parsed.led};
         const char* const names[] = {"LARGE", "SMALL", "LED"};
         for (std::size_t index = 0; index < 3; ++index) {
-            if (!ParseDecimal(words[2 + index], 255, number)) {
+            if (!CommandLine::Unsigned(words[2 + index], 0, 255, number)) {
                 error = std::string(names[index]) + " must be 0 to 255, not " + Quoted(words[2 + index]);
                 return false;
             }

@@ -4,6 +4,7 @@
 // parts that need no socket live here so that the native tests can reach them: the command line, the
 // input patterns and the lines printed for every datagram.
 
+#include "CommandLine.h"
 #include "Common/DefaultPort.h"
 #include "Server/Protocol.h"
 
@@ -39,7 +40,7 @@ struct PhoneOptions {
     std::int64_t listenNs = 300'000'000;
 };
 
-enum class ParseResult { Run, Help, Error };
+using ParseResult = CommandLine::Outcome;
 
 // Reads the arguments after the program's name. On Error, `message` says what was wrong and `out` may
 // be partly filled. Without --id the id is DefaultPhoneId(name), whatever the order of the options.

@@ -22,37 +22,37 @@ class Line {
 public:
     Line(OutputForm form, std::string_view type, std::string_view what = {}) : form(form) {
         if (form == OutputForm::Json) {
-            text = "{\"type\":" + JsonString(type);
-            if (!what.empty()) text += ",\"what\":" + JsonString(what);
+            json["type"] = type;
+            if (!what.empty()) json["what"] = what;
         } else {
             text = type;
             if (!what.empty()) text += " " + std::string(what);
         }
     }
 
-    Line& Number(std::string_view key, std::int64_t value) { return Add(key, std::to_string(value)); }
-    Line& String(std::string_view key, std::string_view value) { return Add(key, JsonString(value)); }
+    Line& Number(const char* key, std::int64_t value) { return Add(key, value, std::to_string(value)); }
+    // Quoted in both forms.
+    Line& String(const char* key, std::string_view value) { return Add(key, ValidUtf8(value), JsonString(value)); }
     // Quoted in JSON, bare in text.
-    Line& Word(std::string_view key, std::string_view value) {
-        return Add(key, form == OutputForm::Json ? JsonString(value) : std::string(value));
-    }
+    Line& Word(const char* key, std::string_view value) { return Add(key, value, std::string(value)); }
     // Only JSON lines carry the receipt or send time.
     std::string Finish(std::int64_t t) {
         if (form == OutputForm::Text) return text;
-        Number("t", t);
-        return text + "}";
+        json["t"] = t;
+        return Dump(json);
     }
 
 private:
-    Line& Add(std::string_view key, const std::string& value) {
+    Line& Add(const char* key, JsonLine value, const std::string& textValue) {
         if (form == OutputForm::Json)
-            text += "," + JsonString(key) + ":" + value;
+            json[key] = std::move(value);
         else
-            text += " " + std::string(key) + "=" + value;
+            text += " " + std::string(key) + "=" + textValue;
         return *this;
     }
 
     OutputForm form;
+    JsonLine json;
     std::string text;
 };
 
@@ -169,11 +169,16 @@ std::string FormatSummary(const PhoneSummary& summary, OutputForm form) {
                " unknown-session=" + count(summary.unknownSession) + " other=" + count(summary.other) +
                " last_state=" + (summary.haveState ? StateWord(summary.lastState) : std::string("none"));
     }
-    return "{\"type\":\"summary\",\"sent_inputs\":" + count(summary.sentInputs) +
-           ",\"sent_hellos\":" + count(summary.sentHellos) + ",\"received\":{\"status\":" + count(summary.status) +
-           ",\"feedback\":" + count(summary.feedback) + ",\"unknown_session\":" + count(summary.unknownSession) +
-           ",\"other\":" + count(summary.other) +
-           "},\"last_state\":" + (summary.haveState ? std::to_string(summary.lastState) : std::string("null")) + "}";
+    const JsonLine received = {{"status", summary.status},
+                               {"feedback", summary.feedback},
+                               {"unknown_session", summary.unknownSession},
+                               {"other", summary.other}};
+    const JsonLine line = {{"type", "summary"},
+                           {"sent_inputs", summary.sentInputs},
+                           {"sent_hellos", summary.sentHellos},
+                           {"received", received},
+                           {"last_state", summary.haveState ? JsonLine(summary.lastState) : JsonLine()}};
+    return Dump(line);
 }
 
 } // namespace Velotrix
