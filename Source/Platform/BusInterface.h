@@ -10,7 +10,8 @@
 #define BUS_INTERFACE_CLASS_DATA1 0x96E42B22u
 #define BUS_INTERFACE_CLASS_DATA2 0xF5E9u
 #define BUS_INTERFACE_CLASS_DATA3 0x42F8u
-#define BUS_INTERFACE_CLASS_DATA4 {0xB0, 0x43, 0xED, 0x0F, 0x93, 0x2F, 0x01, 0x4F}
+#define BUS_INTERFACE_CLASS_DATA4 \
+    { 0xB0, 0x43, 0xED, 0x0F, 0x93, 0x2F, 0x01, 0x4F }
 #define BUS_INTERFACE_CLASS_TEXT L"{96e42b22-f5e9-42f8-b043-ed0f932f014f}"
 
 /* CTL_CODE with the bus's device type 0x2A and buffered transfer (method 0). */

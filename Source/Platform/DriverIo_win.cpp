@@ -13,7 +13,7 @@ namespace {
 
 // {96E42B22-F5E9-42F8-B043-ED0F932F014F}
 const GUID busInterfaceClass = {BUS_INTERFACE_CLASS_DATA1, BUS_INTERFACE_CLASS_DATA2, BUS_INTERFACE_CLASS_DATA3,
-                                 BUS_INTERFACE_CLASS_DATA4};
+                                BUS_INTERFACE_CLASS_DATA4};
 
 struct DeviceInfoListTraits {
     using Value = HDEVINFO;

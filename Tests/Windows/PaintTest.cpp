@@ -405,14 +405,14 @@ TEST_F(PaintTest, LiveViewDrawsSteeringPedalsAndStick) {
     EXPECT_NEAR(fullLeft.left, steeringStart, 1);
     EXPECT_NEAR(fullRight.right, steeringEnd, 1);
     EXPECT_EQ(halfLeft.right, fullLeft.right) << "both grow from the centre";
-    EXPECT_NEAR(halfLeft.left, steeringStart + (steeringEnd - steeringStart) / 4, 2);
+    EXPECT_NEAR(halfLeft.left, steeringStart + (steeringEnd - steeringStart) / 4.0, 2);
     for (const Change& pedal : {fullGas, fullBrake}) {
         const auto [start, end] = RunAlongRow(centred, pedal.left + 2, y, Palette::Control);
         EXPECT_NEAR(pedal.left, start, 1);
         EXPECT_NEAR(pedal.right, end, 1);
     }
     EXPECT_NEAR(halfGas.left, fullGas.left, 1);
-    EXPECT_NEAR(halfGas.Width(), fullGas.Width() / 2, 2);
+    EXPECT_NEAR(halfGas.Width(), fullGas.Width() / 2.0, 2);
 
     // The stick's dot leaves the ring's centre for its upper right, below the bars.
     const Picture pushed = paint({.rightX = 32767, .rightY = 32767});

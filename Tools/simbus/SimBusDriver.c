@@ -627,8 +627,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
     InitializeListHead(&bus.pads[i].waiting);
   }
 
-  NTSTATUS status =
-      CreateDeviceWithLink(driver, SIMBUS_DEVICE_NAME, SIMBUS_LINK_NAME, BUS_DEVICE_TYPE, &bus.busDevice);
+  NTSTATUS status = CreateDeviceWithLink(driver, SIMBUS_DEVICE_NAME, SIMBUS_LINK_NAME, BUS_DEVICE_TYPE, &bus.busDevice);
   if (!NT_SUCCESS(status)) {
     return status;
   }

@@ -74,6 +74,8 @@ HRESULT Give(const std::wstring& text, BSTR* out) {
 std::wstring Take(BSTR text) { return text != nullptr ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
 
 // IUnknown as every object here answers it, with counted references, for `Interface` (and `Also`).
+// A type cannot be put in parentheses, as the check would have the macro argument be.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define COUNTED_OBJECT(Interface, Also) \
 public: \
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override { \
@@ -96,6 +98,7 @@ private: \
     LONG references = 1; \
 \
 public:
+// NOLINTEND(bugprone-macro-parentheses)
 
 // And IDispatch, without type information.
 #define DISPATCH_OBJECT(Interface) \
