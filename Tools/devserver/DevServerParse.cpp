@@ -134,7 +134,7 @@ const char* Usage() {
            "Commands:\n"
            "  allow SESSION | deny SESSION | disconnect SESSION\n"
            "  rumble SERIAL LARGE SMALL LED\n"
-           "  snapshot | connect-bus | quit\n";
+           "  snapshot | connect-bus | remove-bus | restore-bus | quit\n";
 }
 
 bool ParseCommand(std::string_view line, Command& command, std::string& error) {
@@ -160,6 +160,8 @@ bool ParseCommand(std::string_view line, Command& command, std::string& error) {
         {"rumble", CommandKind::Rumble, 4, "rumble SERIAL LARGE SMALL LED"},
         {"snapshot", CommandKind::Snapshot, 0, "snapshot"},
         {"connect-bus", CommandKind::ConnectBus, 0, "connect-bus"},
+        {"remove-bus", CommandKind::RemoveBus, 0, "remove-bus"},
+        {"restore-bus", CommandKind::RestoreBus, 0, "restore-bus"},
         {"quit", CommandKind::Quit, 0, "quit"},
     };
     const Form* form = nullptr;
