@@ -10,6 +10,9 @@ Unicode true
 ; makensis builds a 32-bit installer unless told otherwise; a 64-bit one runs wherever Velotrix can.
 Target amd64-unicode
 SetCompressor /SOLID lzma
+; The files go in without their dates, so that the setup's bytes depend on their contents only (one
+; commit, one setup: docs/RELEASE.md). Installed files are dated by the install.
+SetDateSave off
 RequestExecutionLevel admin
 ManifestDPIAware true
 ManifestSupportedOS all

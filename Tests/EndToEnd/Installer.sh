@@ -66,13 +66,18 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Velotrix test signi
 openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -passout pass:throwaway \
   -out "$work/sign.pfx" >/dev/null 2>&1
 release="$work/release"
+# --quick-check: the second build, which must give the same Velotrix.exe, takes its objects from the
+# compiler cache; a compile without it would add a minute or more to this tier (docs/RELEASE.md).
 VELOTRIX_SIGN_PFX="$work/sign.pfx" VELOTRIX_SIGN_PASSWORD=throwaway \
-  "$ROOT/scripts/package" --redist "$driver_installer" --out "$release" >/dev/null 2>&1 ||
-  { fail "scripts/package failed"; finish; }
+  "$ROOT/scripts/package" --quick-check --redist "$driver_installer" --out "$release" >"$work/package.log" 2>&1 ||
+  { fail "scripts/package failed: $(tail -n 3 "$work/package.log")"; finish; }
+check "the package says Velotrix.exe came out the same from two folders" \
+  grep -q 'Velotrix.exe built twice, the same bytes both times' "$work/package.log"
 version=$(sed -n 's/^project(Velotrix VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
 zip="$release/Velotrix-$version-win64.zip"
 setup="$release/Velotrix-$version-setup.exe"
-check "SHA256SUMS holds the zip and the setup and both match" bash -c "cd '$release' && test \$(wc -l <SHA256SUMS) -eq 2 && sha256sum -c --quiet SHA256SUMS"
+symbols="$release/Velotrix-$version-symbols.zip"
+check "SHA256SUMS holds the zip, the setup and the symbols, and all match" bash -c "cd '$release' && test \$(wc -l <SHA256SUMS) -eq 3 && sha256sum -c --quiet SHA256SUMS"
 unzip -q "$zip" -d "$work/unpacked"
 check "the zip holds the program, the README and the driver installer" \
   test "$(cd "$work/unpacked" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = \
@@ -85,6 +90,17 @@ signed() { # file: carries a signature by the throwaway certificate (each file's
 for signed in "$setup" "$work/unpacked/Velotrix.exe"; do
   check "$(basename "$signed") carries the signature" signed "$signed"
 done
+# The build id: the CodeView record through which a crash dump's module finds its symbols.
+build_id() { x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/.*format RSDS signature \([0-9a-f]*\) age.*/\1/p'; }
+unzip -q "$symbols" -d "$work/symbols"
+check "the symbols zip holds the unstripped Velotrix.exe and SYMBOLS.txt" \
+  test "$(cd "$work/symbols" && find . -type f | LC_ALL=C sort | tr '\n' ' ')" = "./SYMBOLS.txt ./Velotrix.exe "
+check "the released Velotrix.exe carries no debug information" \
+  bash -c "! x86_64-w64-mingw32-objdump -h '$work/unpacked/Velotrix.exe' | grep -q '\.debug_info'"
+check "the symbols' Velotrix.exe carries it" bash -c "x86_64-w64-mingw32-objdump -h '$work/symbols/Velotrix.exe' | grep -q '\.debug_info'"
+released_id=$(build_id "$work/unpacked/Velotrix.exe")
+check "the released and the symbols' Velotrix.exe carry one build id ($released_id)" \
+  test -n "$released_id" -a "$released_id" = "$(build_id "$work/symbols/Velotrix.exe")"
 
 check "--quit with nothing running returns 0" wine "$work/unpacked/Velotrix.exe" --quit
 
