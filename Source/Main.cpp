@@ -13,6 +13,7 @@
 #include "Server/Server.h"
 #include "Share/Share.h"
 #include "Shell/CommandLine.h"
+#include "Shell/CrashReport.h"
 #include "Shell/HostIdentity.h"
 #include "Shell/Log.h"
 #include "Shell/NetworkWatch.h"
@@ -86,6 +87,12 @@ int Run(HINSTANCE instance) {
 
     StartLog();
     Log("Velotrix server starting");
+    // From here on a crash leaves a dump and a log line, and Windows starts the program again.
+    const std::wstring crashFolder = CrashFolder();
+    if (!InstallCrashHandler(crashFolder)) Log("Crash reports: no folder to write them into");
+    if (!RegisterRestart()) Log("Crash reports: Windows will not restart the program after a crash");
+    const std::wstring lastCrash = TakeCrashNotice(crashFolder);
+    if (!lastCrash.empty()) Log("Velotrix stopped unexpectedly last time; its report is %s", ToUtf8(lastCrash).c_str());
 
     Settings settings;
     LoadSettings(settings);
@@ -103,6 +110,7 @@ int Run(HINSTANCE instance) {
         {
             MainWindow window(server, settings);
             if (options.demo) window.EnableDemo();
+            window.crashNotice = lastCrash;
             window.firewall.seam = WindowsFirewall();
             server.SetOnAllowedChanged([&settings, &server] {
                 settings.allowed = server.AllowedList();

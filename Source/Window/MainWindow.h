@@ -121,7 +121,8 @@ public:
     // The fields below are the window's state as the procedure, the commands and the paint share it.
     Server& server;
     Settings& settings;
-    std::string startError; // UTF-8; set by wWinMain when the server could not start
+    std::string startError;   // UTF-8; set by wWinMain when the server could not start
+    std::wstring crashNotice; // the dump an earlier run's crash left (set by wWinMain); empty once seen
     HWND hwnd = nullptr;
     HICON icon = nullptr;     // from the program's resources; never destroyed
     ProgramIcons windowIcons; // at the window's DPI; the caption, the taskbar and Alt+Tab show these
