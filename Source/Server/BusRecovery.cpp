@@ -65,9 +65,11 @@ bool ServerCore::TakeBusBack(std::int64_t now) {
         SendStatus(*phone);
         if (busState.load() != BusState::Connected) break;
     }
-    for (auto& phone : phones) phone->formerPlayer = 0;
     events.changed = true;
-    return busState.load() == BusState::Connected;
+    // Gone again half-way: the phones still waiting keep their turn for the next return.
+    if (busState.load() != BusState::Connected) return false;
+    for (auto& phone : phones) phone->formerPlayer = 0;
+    return true;
 }
 
 void ServerCore::LookAfterBus(std::int64_t now) {
