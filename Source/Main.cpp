@@ -14,6 +14,7 @@
 #include "Server/Server.h"
 #include "Share/Share.h"
 #include "Shell/CommandLine.h"
+#include "Shell/CrashReport.h"
 #include "Shell/ComputerName.h"
 #include "Shell/LocalAddresses.h"
 #include "Shell/ModulePath.h"
@@ -65,6 +66,12 @@ int Serve(HINSTANCE instance, const CommandLineOptions& options) {
 
     StartLog();
     Log("Velotrix server starting");
+    // From here on a crash leaves a dump and a log line, and Windows starts the program again.
+    const std::wstring crashFolder = CrashFolder();
+    if (!InstallCrashHandler(crashFolder)) Log("Crash reports: no folder to write them into");
+    if (!RegisterRestart()) Log("Crash reports: Windows will not restart the program after a crash");
+    const std::wstring lastCrash = TakeCrashNotice(crashFolder);
+    if (!lastCrash.empty()) Log("Velotrix stopped unexpectedly last time; its report is %s", ToUtf8(lastCrash).c_str());
 
     Settings settings;
     LoadSettings(settings);
@@ -119,6 +126,7 @@ int Serve(HINSTANCE instance, const CommandLineOptions& options) {
                     .settings = settings,
                     .startError = started ? std::string() : error,
                     .demo = options.demo,
+                    .crashNotice = lastCrash,
                     .firewall = WindowsFirewall(),
                     .onAddressChanged = announceAt,
                     .onEndSession =

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace Velotrix {
 
@@ -39,15 +40,30 @@ inline constexpr BusResult ErrBusOpen = 0xE0000009;
 inline constexpr BusResult ErrCallbackSet = 0xE0000010;
 inline constexpr BusResult ErrBusConnected = 0xE0000012;
 inline constexpr BusResult ErrUserIndexRange = 0xE0000014;
+// The device answered as one that is gone (see DeviceGone): removed, disabled, or replaced by a new
+// one behind the old handle. Nothing more should be sent on this connection; Abandon it and Open anew.
+inline constexpr BusResult ErrBusLost = 0xE0000016;
 
-// What a connection shares with its notification threads. Each thread holds it until its very last
-// step, so the connection itself may be released while a thread is still on its way out.
+// Whether a Windows error from a bus request means that the device behind the handle is gone rather
+// than that it refused this one request. One table, in BusClient.cpp, with the reasons.
+[[nodiscard]] bool DeviceGone(std::uint32_t driverError);
+
+// One opened device as a connection shares it with the notification threads started on it. A device
+// that is abandoned keeps its record (invalid handle) until its last thread has ended, so a thread of
+// the old device never sends on the handle of the device opened after it.
 struct BusDevice {
     // Atomic because the notification threads read it for every request while Close may clear it.
     std::atomic<DriverHandle> handle{InvalidDriverHandle};
-    std::mutex threadsMutex;
-    std::condition_variable threadsEnded;
-    int notificationThreads = 0;
+    // Set by a notification thread whose request came back with a DeviceGone error.
+    std::atomic<bool> gone{false};
+};
+
+// The notification threads of a connection, of every device it opened: each holds this until its very
+// last step, so the connection itself may be released while a thread is still on its way out.
+struct NotificationThreads {
+    std::mutex mutex;
+    std::condition_variable ended;
+    int running = 0;
 };
 
 inline constexpr std::chrono::milliseconds NotificationGrace{2000};
@@ -144,22 +160,35 @@ public:
     void Close();
     bool IsOpen() const;
 
+    // The device went away: closes its handle without another request and forgets it, so that the next
+    // Open starts on a new device while the old one's notification threads end by themselves. Its
+    // targets are to be given up with AbandonTarget.
+    void Abandon();
+    // A notification thread heard that the device is gone (a request came back DeviceGone).
+    bool GoneNoticed() const;
+    // One harmless request (the version check) on the open device: ResultOk, ErrBusMissing (not open),
+    // ErrBusLost (DeviceGone), ErrBusVersion (any other failure).
+    [[nodiscard]] BusResult CheckDevice();
+    // Whether the path this connection opened is still among the bus's interfaces; false when closed.
+    [[nodiscard]] bool StillListed() const;
+
     // Plugs the target under the lowest serial number the bus accepts and waits until the pad is ready.
     // ErrBusMissing, ErrTargetNotReady (state 0), ErrAlreadyPlugged (state 2; nothing is sent),
     // ErrNoFreeSerial, ErrNotPlugged (the readiness wait failed; the pad the bus accepted is withdrawn
-    // again and the state is unchanged).
+    // again and the state is unchanged), ErrBusLost (the search stops at the first DeviceGone answer).
+    // Every request below answers ErrBusLost for a DeviceGone error as well.
     [[nodiscard]] BusResult PlugTarget(PadTarget& target);
     // ErrBusMissing, ErrTargetNotReady (state 0), ErrNotPlugged (state 1 or 3; nothing is sent),
-    // ErrUnplugFailed (state unchanged). The serial stays recorded.
+    // ErrUnplugFailed (state unchanged), ErrBusLost. The serial stays recorded.
     [[nodiscard]] BusResult UnplugTarget(PadTarget& target);
 
     // Sends one input report; allocates nothing. ErrBusMissing, ErrBadTarget (serial 0, or the driver
-    // denied access); ResultOk for every other outcome, failures included.
+    // denied access), ErrBusLost; ResultOk for every other outcome, failures included.
     [[nodiscard]] BusResult SubmitReport(const PadTarget& target, const ControllerReport& report);
 
     // The XInput user index (from 0) Windows gave the pad. ErrBusMissing, ErrBadTarget (serial 0, a
-    // type other than 0, access denied), ErrUserIndexRange (no index yet; ask again later). Other
-    // driver failures store 0 and answer ResultOk.
+    // type other than 0, access denied), ErrUserIndexRange (no index yet; ask again later), ErrBusLost.
+    // Other driver failures store 0 and answer ResultOk.
     [[nodiscard]] BusResult GetUserIndex(const PadTarget& target, std::uint32_t& userIndex);
 
     // Stores the callback and starts a detached thread that waits for the driver's notifications and
@@ -176,12 +205,19 @@ private:
     // one; and ErrBadTarget for a target the bus never accepted when the request names its serial.
     BusResult DeviceFor(const PadTarget& target, bool namesSerial, DriverHandle& out) const;
 
-    // Null only when memory ran out in the constructor; every operation then answers ErrBusMissing.
+    // Null only when memory ran out; every operation then answers ErrBusMissing.
     std::shared_ptr<BusDevice> device;
+    std::shared_ptr<NotificationThreads> threads;
+    // The interface path the open device came from.
+    std::wstring path;
 };
 
 // Clears the callback at once without waiting: the thread ends when its pending request next completes
 // (and finds no callback) or is aborted by unplugging the pad or closing the connection.
 void UnregisterNotification(PadTarget& target);
+
+// The target's pad went with its device: unregisters it and marks it unplugged without a request, so
+// that it may be plugged again on the next device once its notification thread has ended.
+void AbandonTarget(PadTarget& target);
 
 } // namespace Velotrix

@@ -22,9 +22,14 @@ inline constexpr DriverHandle InvalidDriverHandle = -1;
 
 // Windows error numbers that the bus client tells apart.
 inline constexpr std::uint32_t DriverErrorAccessDenied = 5;
+inline constexpr std::uint32_t DriverErrorInvalidHandle = 6;
+inline constexpr std::uint32_t DriverErrorGenFailure = 31;
+inline constexpr std::uint32_t DriverErrorBadCommand = 22;
 inline constexpr std::uint32_t DriverErrorInvalidParameter = 87;
 inline constexpr std::uint32_t DriverErrorInvalidDeviceObjectParameter = 650;
 inline constexpr std::uint32_t DriverErrorOperationAborted = 995;
+inline constexpr std::uint32_t DriverErrorDeviceNotConnected = 1167;
+inline constexpr std::uint32_t DriverErrorDeviceRemoved = 1617;
 
 // The bus's request codes and buffer sizes, typed, from the header the simulated driver shares.
 inline constexpr std::uint32_t BusRequestPlugIn = BUS_REQUEST_PLUG_IN;
@@ -65,6 +70,27 @@ void CloseDriverDevice(DriverHandle device);
 // `output` the driver wrote (0 on failure). Safe to call from several threads on one handle at once.
 [[nodiscard]] std::uint32_t DriverRequest(DriverHandle device, std::uint32_t code, std::span<const std::uint8_t> input,
                                           std::span<std::uint8_t> output, std::size_t& bytesReturned);
+
+// The bus's interfaces come and go: a removed (or disabled, or updated) device's interface leaves the
+// list and a new one arrives. The callback runs on a thread of the OS (of the simulated bus in tests),
+// so it must be quick and only set flags; it is never called once StopWatchingDriverInterfaces returned.
+enum class DriverInterfaceChange { Arrived, Removed };
+using DriverInterfaceCallback = void (*)(DriverInterfaceChange change, void* context);
+using DriverWatch = std::intptr_t;
+inline constexpr DriverWatch InvalidDriverWatch = 0;
+
+// Starts watching the bus's interface class; InvalidDriverWatch when the OS offers no such watch
+// (Windows before 8 and Wine 8 lack CM_Register_Notification), and the caller then looks by itself.
+DriverWatch WatchDriverInterfaces(DriverInterfaceCallback callback, void* context);
+// Waits for a callback that is running, and stops the watch.
+void StopWatchingDriverInterfaces(DriverWatch watch);
+
+struct DriverWatchTraits {
+    using Value = DriverWatch;
+    static Value Invalid() { return InvalidDriverWatch; }
+    static void Release(Value watch) { StopWatchingDriverInterfaces(watch); }
+};
+using UniqueDriverWatch = UniqueResource<DriverWatchTraits>;
 
 struct DriverDeviceTraits {
     using Value = DriverHandle;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 namespace Velotrix {
@@ -43,7 +44,59 @@ std::wstring InterfacePath(HDEVINFO list, SP_DEVICE_INTERFACE_DATA& interfaceDat
 
 HANDLE AsHandle(DriverHandle device) { return reinterpret_cast<HANDLE>(device); }
 
+using RegisterNotification = CONFIGRET(WINAPI*)(PCM_NOTIFY_FILTER, PVOID, PCM_NOTIFY_CALLBACK, PHCMNOTIFICATION);
+using UnregisterNotification = CONFIGRET(WINAPI*)(HCMNOTIFICATION);
+
+// Looked up at run time: Wine 8's cfgmgr32 has no CM_Register_Notification, and a static import would
+// keep the program from starting there.
+template <typename Function>
+Function CfgMgrFunction(const char* name) {
+    HMODULE module = GetModuleHandleW(L"cfgmgr32.dll");
+    if (!module) module = LoadLibraryExW(L"cfgmgr32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module) return nullptr;
+    // Through void*, as GetProcAddress's FARPROC has a signature of its own that no cast fits.
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+struct Watch {
+    DriverInterfaceCallback callback = nullptr;
+    void* context = nullptr;
+    HCMNOTIFICATION notification = nullptr;
+};
+
+DWORD CALLBACK OnInterfaceChange(HCMNOTIFICATION, PVOID context, CM_NOTIFY_ACTION action, PCM_NOTIFY_EVENT_DATA,
+                                 DWORD) {
+    const Watch* watch = static_cast<const Watch*>(context);
+    if (action == CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL)
+        watch->callback(DriverInterfaceChange::Arrived, watch->context);
+    else if (action == CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL)
+        watch->callback(DriverInterfaceChange::Removed, watch->context);
+    return ERROR_SUCCESS;
+}
+
 } // namespace
+
+DriverWatch WatchDriverInterfaces(DriverInterfaceCallback callback, void* context) {
+    const auto registerNotification = CfgMgrFunction<RegisterNotification>("CM_Register_Notification");
+    if (!callback || !registerNotification) return InvalidDriverWatch;
+    std::unique_ptr<Watch> watch(new (std::nothrow) Watch{callback, context, nullptr});
+    if (!watch) return InvalidDriverWatch;
+    CM_NOTIFY_FILTER filter = {};
+    filter.cbSize = sizeof(filter);
+    filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
+    filter.u.DeviceInterface.ClassGuid = busInterfaceClass;
+    if (registerNotification(&filter, watch.get(), &OnInterfaceChange, &watch->notification) != CR_SUCCESS)
+        return InvalidDriverWatch;
+    return reinterpret_cast<DriverWatch>(watch.release());
+}
+
+void StopWatchingDriverInterfaces(DriverWatch handle) {
+    if (handle == InvalidDriverWatch) return;
+    std::unique_ptr<Watch> watch(reinterpret_cast<Watch*>(handle));
+    // It waits for a callback under way, so the record may go right after.
+    if (const auto unregister = CfgMgrFunction<UnregisterNotification>("CM_Unregister_Notification"))
+        unregister(watch->notification);
+}
 
 std::vector<std::wstring> ListDriverDevicePaths() {
     std::vector<std::wstring> paths;

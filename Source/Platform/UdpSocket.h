@@ -57,7 +57,8 @@ public:
     int Receive(std::uint8_t* buffer, int size, SocketAddress& from);
     // Waits like Receive for the first datagram, then takes those already queued behind it without
     // waiting (recvmmsg on Linux; Windows has no such call for plain sockets, so there it is one).
-    // Answers how many were received, 0 on time-out or error.
+    // Answers how many were received, 0 on time-out (or an error that concerns one datagram only), -1
+    // when the socket itself failed and must be opened anew.
     int ReceiveMany(ReceiveBatch& batch);
     // The receive buffer the OS granted, in bytes (Linux reports twice what it accounts).
     int ReceiveBufferSize() const;

@@ -1,5 +1,7 @@
 #include "Platform/UdpSocket.h"
 
+#include <cerrno>
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -106,7 +108,14 @@ int UdpSocket::ReceiveMany(ReceiveBatch& batch) {
         messages[i].msg_hdr.msg_iovlen = 1;
     }
     const int received = recvmmsg(static_cast<int>(handle), messages, ReceiveBatch::Count, MSG_WAITFORONE, nullptr);
-    if (received <= 0) return 0;
+    if (received < 0) {
+        // A time-out, a signal, or an ICMP report about an earlier datagram is no fault of the socket.
+        const int error = errno;
+        const bool passing =
+            error == EAGAIN || error == EWOULDBLOCK || error == EINTR || error == ECONNREFUSED || error == ENOMEM;
+        return passing ? 0 : -1;
+    }
+    if (received == 0) return 0;
     for (int i = 0; i < received; ++i) {
         batch.from[i].length = static_cast<std::int32_t>(messages[i].msg_hdr.msg_namelen);
         const bool cut = (messages[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;

@@ -16,7 +16,7 @@ AdmissionFacts ServerCore::FactsFor(const Phone* phone, const PhoneId& id, std::
         facts.active += other->state == PhoneState::Active ? 1 : 0;
         facts.waiting += other->state == PhoneState::Waiting ? 1 : 0;
     }
-    facts.busConnected = busConnected.load();
+    facts.busConnected = BusConnected();
     facts.askFirst = askFirst;
     facts.allowed = allowed.count(PhoneIdText(id)) != 0;
     facts.plugAvailable = padPlugs.Available(PadPlugs, now);

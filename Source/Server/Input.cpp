@@ -33,7 +33,7 @@ void ServerCore::HandleInput(DatagramBytes bytes, const SocketAddress& from, std
     phone->idle = false;
     ++phone->inputCount;
 
-    (void)bus.SubmitReport(*phone->pad->target, MapInput(phone->input));
+    Heard(bus.SubmitReport(*phone->pad->target, MapInput(phone->input)), now);
 }
 
 } // namespace Velotrix

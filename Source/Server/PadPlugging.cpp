@@ -7,13 +7,20 @@
 namespace Velotrix {
 
 bool ServerCore::ConnectBus() {
-    if (busConnected.load()) return true;
+    switch (busState.load()) {
+    case BusState::Connected:
+        return true;
+    case BusState::Lost:
+        return TakeBusBack(latestNow);
+    case BusState::Missing:
+        break;
+    }
     const BusResult result = bus.Open();
     if (result != ResultOk) {
         Log("ViGEmBus: not available (0x%08X)", static_cast<unsigned>(result));
         return false;
     }
-    busConnected.exchange(true);
+    busState.store(BusState::Connected);
     Log("ViGEmBus: connected");
     return true;
 }
@@ -26,6 +33,8 @@ void ServerCore::PlugPad(Phone& phone) {
         Log("ViGEmBus: could not plug a pad (0x%08X)", static_cast<unsigned>(plugged));
         GiveBackPad(pad);
         phone.state = PhoneState::NoDriver;
+        // The phone is no longer Active here, so losing the bus does not tell it a second time.
+        Heard(plugged, latestNow);
         return;
     }
     (void)bus.RegisterNotification(*pad->target, &OnPadNotification, pad);
@@ -33,19 +42,24 @@ void ServerCore::PlugPad(Phone& phone) {
     phone.state = PhoneState::Active;
     phone.player = 0;
     std::uint32_t index = 0;
-    if (bus.GetUserIndex(*pad->target, index) == ResultOk) phone.player = static_cast<std::int32_t>(index) + 1;
+    const BusResult asked = bus.GetUserIndex(*pad->target, index);
+    if (asked == ResultOk) phone.player = static_cast<std::int32_t>(index) + 1;
+    Heard(asked, latestNow);
+    if (phone.pad == nullptr) return;
     Log("Pad plugged for \"%s\", player %d", phone.name.c_str(), phone.player);
 }
 
 void ServerCore::UnplugPad(Phone& phone) {
     if (phone.pad == nullptr) return;
     UnregisterNotification(*phone.pad->target);
-    (void)bus.UnplugTarget(*phone.pad->target);
+    const BusResult unplugged = bus.UnplugTarget(*phone.pad->target);
+    if (unplugged == ErrBusLost) AbandonTarget(*phone.pad->target);
     // Not freed: lent again once its notification thread has ended (see Pad.h).
     GiveBackPad(phone.pad);
     phone.pad = nullptr;
     phone.player = 0;
     Log("Pad unplugged for \"%s\"", phone.name.c_str());
+    Heard(unplugged, latestNow);
 }
 
 } // namespace Velotrix

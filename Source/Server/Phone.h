@@ -23,6 +23,10 @@ struct Phone {
     // Lent while a controller is plugged for the phone, never freed (see Controllers/Pad.h).
     Pad* pad = nullptr;
     std::int32_t player = 0;
+    // While the bus is lost: the player number the phone had when its pad went with the bus (a number
+    // past every player when it was not known yet), so that it is plugged again in its turn; 0 for a
+    // phone that had no pad then.
+    std::int32_t formerPlayer = 0;
     InputState input;
     bool idle = true;
     bool haveSequence = false;

@@ -3,6 +3,7 @@
 #include "Platform/Os.h"
 #include "Shell/Log.h"
 
+#include <chrono>
 #include <memory>
 #include <new>
 
@@ -11,6 +12,8 @@ namespace Velotrix {
 namespace {
 
 constexpr std::int64_t TickPeriod = 10'000'000;
+// How long the receive thread waits before it tries a port again that it could not have.
+constexpr std::int64_t SocketRetryPeriod = 1'000'000'000;
 
 } // namespace
 
@@ -43,6 +46,7 @@ bool Server::OpenSocket(std::uint16_t requestedPort, std::string& error) {
 bool Server::Start(std::uint16_t requestedPort, std::string& error) {
     if (!OpenSocket(requestedPort, error)) return false;
     running = true;
+    interfaceWatch = UniqueDriverWatch(WatchDriverInterfaces(&Server::OnInterfaceChange, this));
     thread = std::thread([this] { ReceiveLoop(); });
     Log("Server: listening on UDP %u", static_cast<unsigned>(port));
     return true;
@@ -54,6 +58,8 @@ void Server::Stop() {
         socket.Close();
         return;
     }
+    // Stopped first: once it is, no OS thread touches this server any more.
+    interfaceWatch.Reset();
     if (thread.joinable()) thread.join();
     std::unique_lock lock(mutex);
     core.RefuseActivePhones();
@@ -162,13 +168,57 @@ void Server::Tick(std::int64_t now) {
     Finish(lock);
 }
 
+void Server::NoteResume() { resumed.store(true); }
+
+void Server::OnInterfaceChange(DriverInterfaceChange change, void* context) {
+    // An OS thread: only a note for the receive thread, which holds the lock when it acts.
+    auto* server = static_cast<Server*>(context);
+    (change == DriverInterfaceChange::Arrived ? server->interfaceArrived : server->interfaceRemoved).store(true);
+}
+
+void Server::TakeNotes(std::int64_t now) {
+    const bool removed = interfaceRemoved.exchange(false);
+    const bool arrived = interfaceArrived.exchange(false);
+    const bool resume = resumed.exchange(false);
+    if (!removed && !arrived && !resume) return;
+    std::unique_lock lock(mutex);
+    // Removal first: a device that went and came back between two turns is taken back at once.
+    if (removed) core.BusInterfaceRemoved(now);
+    if (arrived) core.BusInterfaceArrived(now);
+    if (resume) core.CheckBus(now);
+    Finish(lock);
+}
+
+bool Server::ReopenSocket() {
+    // The sending steps of other threads use the socket under this lock.
+    std::lock_guard sendLock(sendMutex);
+    socket.Close();
+    if (socket.OpenServer(port) != SocketResult::Ok) return false;
+    Log("Server: the socket failed; listening again on UDP %u", static_cast<unsigned>(port));
+    return true;
+}
+
 void Server::ReceiveLoop() {
     RaiseCurrentThreadPriority();
     // Made once: the loop itself allocates nothing per datagram.
     std::unique_ptr<ReceiveBatch> batch(new (std::nothrow) ReceiveBatch);
     if (!batch) return;
+    std::int64_t lastReopen = 0;
     while (running.load()) {
-        const int count = socket.ReceiveMany(*batch);
+        TakeNotes(SteadyNow());
+        int count = socket.IsOpen() ? socket.ReceiveMany(*batch) : -1;
+        if (count < 0) {
+            // A socket that failed (as one may after a resume) is opened again on its port, at most
+            // once a second; meanwhile the loop waits as long as a receive would, so that it does not
+            // spin on a socket that fails at once.
+            count = 0;
+            const std::int64_t now = SteadyNow();
+            if (now - lastReopen >= SocketRetryPeriod) {
+                lastReopen = now;
+                (void)ReopenSocket();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         for (int i = 0; i < count; ++i) {
             const int length = batch->lengths[i];
             if (length > 0 && length <= MaxDatagram)

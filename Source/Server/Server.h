@@ -11,11 +11,14 @@
 //   the whole of each step and never while a callback runs.
 // - `sendMutex` guards the datagrams on their way out. A step takes it before it releases `mutex`, so
 //   datagrams leave in the order of their sequence numbers even though sendto runs outside `mutex`.
-// - busConnected and running are atomics, read without either lock.
+// - the bus's state and running are atomics, read without either lock; so are the notes other threads
+//   leave for the receive thread (the OS's word that the bus's interface came or went, the window's
+//   word that the PC resumed), which the receive thread hands to the core at its next turn.
 // The callbacks run after both locks are released: onRequest (a new phone waits), onAllowedChanged
 // (an approval added a phone to the allowed list), then onChanged (the table changed as the window
 // shows it).
 
+#include "Platform/DriverIo.h"
 #include "Platform/Random.h"
 #include "Platform/UdpSocket.h"
 #include "Server/Outbox.h"
@@ -74,6 +77,12 @@ public:
     // it is connected afterwards.
     bool ConnectBus();
     bool BusConnected() const { return core.BusConnected(); }
+    BusState Bus() const { return core.Bus(); }
+
+    // The PC resumed from sleep (the window heard WM_POWERBROADCAST): at its next turn the receive
+    // thread checks the bus with one harmless request, and reopens the socket on the same port should
+    // it fail. Safe from any thread.
+    void NoteResume();
 
     // Every phone in table order, copied in one short critical section; changes nothing.
     std::vector<PhoneView> Snapshot();
@@ -91,6 +100,12 @@ public:
 
 private:
     void ReceiveLoop();
+    // The notes other threads left, handed to the core.
+    void TakeNotes(std::int64_t now);
+    // A socket that failed (after a resume, a network adapter reset) is opened again on the same port;
+    // false while that port cannot be had, and the receive thread tries again later.
+    bool ReopenSocket();
+    static void OnInterfaceChange(DriverInterfaceChange change, void* context);
     // Ends a step that began by taking `lock` on `mutex`: sends what the core queued, in order,
     // releases the lock, and then runs the callbacks the step called for.
     void Finish(std::unique_lock<std::mutex>& lock);
@@ -108,6 +123,12 @@ private:
     std::uint16_t port = 0;
     std::atomic<bool> running{false};
     std::thread thread;
+    std::atomic<bool> interfaceArrived{false};
+    std::atomic<bool> interfaceRemoved{false};
+    std::atomic<bool> resumed{false};
+    // The OS's watch of the bus's interfaces, while the receive thread runs; invalid where the OS has
+    // none (the core's retry then finds a returning bus).
+    UniqueDriverWatch interfaceWatch;
     // Receive thread only.
     std::int64_t lastTick = 0;
 };

@@ -28,6 +28,7 @@ CoreEvents ServerCore::TakeEvents() {
 }
 
 void ServerCore::HandleDatagram(DatagramBytes datagram, const SocketAddress& from, std::int64_t now) {
+    latestNow = now;
     switch (CheckDatagram(datagram)) {
     case Receipt::Drop:
         return;

@@ -7,8 +7,8 @@
 // owns the socket, the thread and the draining. The bus is reached through the bus client, whose
 // driver I/O is the simulated bus in tests.
 //
-// Not thread-safe: its owner serialises every call (Server holds its mutex). The one exception is
-// BusConnected, an atomic that the window reads without the lock.
+// Not thread-safe: its owner serialises every call (Server holds its mutex). The one exception is the
+// bus's state (BusConnected, Bus), an atomic that the window reads without the lock.
 
 #include "Controllers/BusClient.h"
 #include "Controllers/Pad.h"
@@ -28,6 +28,23 @@
 namespace Velotrix {
 
 // What a step leaves for the core's owner to tell, once it no longer holds its lock.
+// Where the bus driver stands, as the window's status card shows it.
+enum class BusState : std::uint8_t {
+    Connected,
+    // Never connected since the start (no driver installed).
+    Missing,
+    // It was connected and went away (removed, disabled, updated, or lost across sleep); the core looks
+    // for it again and plugs the phones that had pads back in their former order.
+    Lost,
+};
+
+// While the bus is lost the core looks for it when more than this has passed since the last look (a
+// listing of the bus's interfaces, twice a second at most), besides at the OS's arrival notices.
+inline constexpr std::int64_t BusRetryPeriod = 500'000'000;
+
+// "More than" a period of the steady clock: at least one nanosecond past it.
+inline bool MoreThan(std::int64_t now, std::int64_t then, std::int64_t period) { return now - then > period; }
+
 struct CoreEvents {
     // The phone table changed in a way the window shows.
     bool changed = false;
@@ -68,9 +85,20 @@ public:
     void SetAllowed(const std::set<std::string>& ids) { allowed = ids; }
     const std::set<std::string>& Allowed() const { return allowed; }
 
-    // Connects the bus unless it is connected already; true when it is connected afterwards.
+    // Connects the bus unless it is connected already; true when it is connected afterwards. A lost bus
+    // is taken back as at its return.
     bool ConnectBus();
-    bool BusConnected() const { return busConnected.load(); }
+    bool BusConnected() const { return busState.load() == BusState::Connected; }
+    BusState Bus() const { return busState.load(); }
+
+    // What the receive loop hears of the bus from the OS. An interface of the bus class left: when the
+    // one this core holds is no longer listed (or no longer answers), the bus is lost.
+    void BusInterfaceRemoved(std::int64_t now);
+    // An interface of the bus class arrived: a lost or missing bus is looked for at once.
+    void BusInterfaceArrived(std::int64_t now);
+    // After the PC resumed from sleep: one harmless request, and the lost path when it fails; a lost bus
+    // is looked for at once.
+    void CheckBus(std::int64_t now);
 
     // Every phone in table order, as the window shows it.
     std::vector<PhoneView> Snapshot() const;
@@ -103,13 +131,29 @@ private:
     Phone* FindById(const PhoneId& id);
     void PlugPad(Phone& phone);
     void UnplugPad(Phone& phone);
+    // A bus request answered `result`: when it is ErrBusLost, the bus is lost from now on.
+    void Heard(BusResult result, std::int64_t now) {
+        if (result == ErrBusLost) LoseBus(result, now);
+    }
+    // The bus is gone (BusRecovery.cpp): every phone with a pad loses it and is told "no driver" once,
+    // nothing more goes to the old device, and the core looks for a new one from `now`.
+    void LoseBus(BusResult why, std::int64_t now);
+    // Opens the bus again and plugs the phones that had pads, in their former player order; false
+    // (and nothing logged) while there is no bus to open.
+    bool TakeBusBack(std::int64_t now);
+    // Tick's look at the bus: a loss a notification thread heard of, and the retry while lost.
+    void LookAfterBus(std::int64_t now);
 
     std::vector<std::unique_ptr<Phone>> phones;
     std::set<std::string> allowed;
     bool askFirst = true;
     std::string hostName = "PC";
     BusConnection bus;
-    std::atomic<bool> busConnected{false};
+    std::atomic<BusState> busState{BusState::Missing};
+    // When the lost bus was last looked for.
+    std::int64_t lastBusLook = 0;
+    // The latest `now` a step brought in, for what the user's commands set off between steps.
+    std::int64_t latestNow = 0;
     std::uint16_t sendSequence = 0;
     RandomSource randomSource;
     SenderLimiter senderLimits;

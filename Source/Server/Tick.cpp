@@ -15,12 +15,11 @@ constexpr std::int64_t PlayerQuery = 500'000'000;
 constexpr std::int64_t FeedbackRepeat = 200'000'000;
 constexpr std::int64_t RateWindow = 1'000'000'000;
 
-// "More than" a period: at least one nanosecond past it.
-bool MoreThan(std::int64_t now, std::int64_t then, std::int64_t period) { return now - then > period; }
-
 } // namespace
 
 void ServerCore::Tick(std::int64_t now) {
+    latestNow = now;
+    LookAfterBus(now);
     for (auto it = phones.begin(); it != phones.end();) {
         Phone& phone = **it;
         if (MoreThan(now, phone.lastHeard, Silence)) {
@@ -30,22 +29,26 @@ void ServerCore::Tick(std::int64_t now) {
             events.changed = true;
             continue;
         }
+        // Each bus request may find the bus gone, and then every pad goes with it: the pad is looked up
+        // again after each one.
+        if (phone.pad != nullptr && !phone.idle && MoreThan(now, phone.lastInput, IdleCentring)) {
+            phone.idle = true;
+            phone.input = InputState{};
+            phone.input.sessionId = phone.sessionId;
+            Heard(bus.SubmitReport(*phone.pad->target, ControllerReport{}), now);
+        }
+        if (phone.pad != nullptr && phone.player == 0 && MoreThan(now, phone.lastPlayerQuery, PlayerQuery)) {
+            phone.lastPlayerQuery = now;
+            std::uint32_t index = 0;
+            const BusResult asked = bus.GetUserIndex(*phone.pad->target, index);
+            if (asked == ResultOk) {
+                phone.player = static_cast<std::int32_t>(index) + 1;
+                SendStatus(phone);
+                events.changed = true;
+            }
+            Heard(asked, now);
+        }
         if (Pad* pad = phone.pad) {
-            if (!phone.idle && MoreThan(now, phone.lastInput, IdleCentring)) {
-                phone.idle = true;
-                phone.input = InputState{};
-                phone.input.sessionId = phone.sessionId;
-                (void)bus.SubmitReport(*pad->target, ControllerReport{});
-            }
-            if (phone.player == 0 && MoreThan(now, phone.lastPlayerQuery, PlayerQuery)) {
-                phone.lastPlayerQuery = now;
-                std::uint32_t index = 0;
-                if (bus.GetUserIndex(*pad->target, index) == ResultOk) {
-                    phone.player = static_cast<std::int32_t>(index) + 1;
-                    SendStatus(phone);
-                    events.changed = true;
-                }
-            }
             const bool pending = pad->rumblePending.exchange(false);
             if (pending || MoreThan(now, phone.lastFeedback, FeedbackRepeat)) {
                 phone.lastFeedback = now;

@@ -17,6 +17,8 @@ using namespace SimulatedBus;
 constexpr std::uint32_t ErrorInvalidFunction = 1;
 constexpr std::uint32_t ErrorInvalidHandle = 6;
 constexpr std::uint32_t ErrorGenFailure = 31;
+// What a removed device answers on the handles opened before (see DeviceGone in the bus client).
+constexpr std::uint32_t ErrorRemoved = DriverErrorBadCommand;
 constexpr std::uint32_t ErrorNotSupported = 50;
 constexpr std::uint32_t ErrorAlreadyExists = 183;
 constexpr std::uint32_t ErrorDeviceNotConnected = 1167;
@@ -52,6 +54,14 @@ struct PadSlot {
 struct OpenDevice {
     DriverHandle handle = InvalidDriverHandle;
     std::size_t interfaceIndex = 0;
+    // Opened on a bus that was removed since: every request answers ErrorRemoved.
+    bool stale = false;
+};
+
+struct Watcher {
+    DriverWatch id = InvalidDriverWatch;
+    DriverInterfaceCallback callback = nullptr;
+    void* context = nullptr;
 };
 
 struct BusState {
@@ -75,6 +85,9 @@ struct BusState {
     std::uint64_t requestTotal = 0;
     Observer observer = nullptr;
     void* observerContext = nullptr;
+    bool removed = false;
+    std::vector<Watcher> watchers;
+    DriverWatch nextWatch = 1;
 };
 
 // Never destroyed: detached notification threads may still wait on its condition while the process
@@ -299,7 +312,7 @@ std::vector<std::wstring> ListDriverDevicePaths() {
     BusState& state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
     std::vector<std::wstring> paths;
-    if (state.faults.noBus) return paths;
+    if (state.faults.noBus || state.removed) return paths;
     try {
         for (std::size_t index = 0; index < state.interfaces.size(); ++index) {
             paths.push_back(state.interfaces[index].detailsUnreadable ? std::wstring() : InterfacePath(index));
@@ -311,7 +324,7 @@ std::vector<std::wstring> ListDriverDevicePaths() {
 DriverHandle OpenDriverDevice(const std::wstring& path) {
     BusState& state = State();
     std::lock_guard<std::mutex> lock(state.mutex);
-    if (state.faults.noBus || state.faults.openFails) return InvalidDriverHandle;
+    if (state.faults.noBus || state.faults.openFails || state.removed) return InvalidDriverHandle;
     for (std::size_t index = 0; index < state.interfaces.size(); ++index) {
         const InterfaceBehaviour& behaviour = state.interfaces[index];
         if (behaviour.detailsUnreadable || behaviour.openFails || path != InterfacePath(index)) continue;
@@ -347,6 +360,7 @@ std::uint32_t DriverRequest(DriverHandle device, std::uint32_t code, std::span<c
     Record(state, device, code, input, output.size());
     const OpenDevice* open = FindDevice(state, device);
     if (!open) return ErrorInvalidHandle;
+    if (open->stale) return ErrorRemoved;
     // No request is longer than a report; the output may be the input's own bytes, so every request is
     // read from a copy before any reply is written.
     std::array<std::uint8_t, BusSubmitReportSize> copy{};
@@ -373,6 +387,26 @@ std::uint32_t DriverRequest(DriverHandle device, std::uint32_t code, std::span<c
     }
 }
 
+// Watchers are called under the bus's lock, so that once StopWatchingDriverInterfaces returns none
+// is running.
+DriverWatch WatchDriverInterfaces(DriverInterfaceCallback callback, void* context) {
+    if (!callback) return InvalidDriverWatch;
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    try {
+        state.watchers.push_back(Watcher{state.nextWatch, callback, context});
+    } catch (const std::bad_alloc&) {
+        return InvalidDriverWatch;
+    }
+    return state.nextWatch++;
+}
+
+void StopWatchingDriverInterfaces(DriverWatch watch) {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    std::erase_if(state.watchers, [watch](const Watcher& watcher) { return watcher.id == watch; });
+}
+
 namespace SimulatedBus {
 
 void Reset() {
@@ -395,6 +429,7 @@ void Reset() {
     state.requestTotal = 0;
     state.observer = nullptr;
     state.observerContext = nullptr;
+    state.removed = false;
     state.changed.notify_all();
 }
 
@@ -540,6 +575,37 @@ void SetObserver(Observer observer, void* context) {
     std::lock_guard<std::mutex> lock(state.mutex);
     state.observer = observer;
     state.observerContext = context;
+}
+
+void RemoveBus() {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.removed) return;
+    state.removed = true;
+    for (OpenDevice& device : state.devices) device.stale = true;
+    // The pads go with the device; a new generation ends each one's pending requests.
+    for (PadSlot& pad : state.pads) {
+        if (pad.plugged) UnplugPad(state, pad);
+        const std::uint64_t generation = pad.generation + 1;
+        pad = PadSlot{};
+        pad.generation = generation;
+    }
+    for (const Watcher& watcher : state.watchers) watcher.callback(DriverInterfaceChange::Removed, watcher.context);
+    state.changed.notify_all();
+}
+
+void RestoreBus() {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (!state.removed) return;
+    state.removed = false;
+    for (const Watcher& watcher : state.watchers) watcher.callback(DriverInterfaceChange::Arrived, watcher.context);
+}
+
+std::size_t InterfaceWatchers() {
+    BusState& state = State();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.watchers.size();
 }
 
 } // namespace SimulatedBus

@@ -22,6 +22,10 @@
 //   the large motor, the small motor and the LED number at offsets 8, 9 and 10. It ends with 995 when
 //   the pad is unplugged, its handle closed, or the bus reset.
 // - Closing a handle unplugs the pads plugged through it, as the real bus does.
+// - Removal (RemoveBus), as a removed device behaves: its pads are gone, pending notifications end
+//   (995), every later request on a handle opened before answers 22 (ERROR_BAD_COMMAND, what a driver
+//   whose queues were purged at removal answers), the interfaces leave the list and opening fails.
+//   RestoreBus brings a fresh, empty bus; the old handles stay dead. Both tell the interface watchers.
 //
 // Everything is thread-safe. Submitting a report allocates nothing.
 
@@ -125,5 +129,12 @@ std::uint64_t RequestCount();
 
 // Null clears it.
 void SetObserver(Observer observer, void* context);
+
+// The bus's device goes away, and comes back fresh and empty; see the top of this header. The watchers
+// (WatchDriverInterfaces) hear Removed and Arrived on the caller's thread.
+void RemoveBus();
+void RestoreBus();
+// Watchers registered now.
+std::size_t InterfaceWatchers();
 
 } // namespace Velotrix::SimulatedBus

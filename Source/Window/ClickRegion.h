@@ -20,6 +20,7 @@ enum class ClickAction : std::int32_t {
     ShareAppLinks = 10,
     AddFirewallRule = 11,     // the firewall drops phones: add the program's rule, then check again
     OpenNetworkSettings = 12, // the network is marked Public: where the user can make it Private
+    OpenCrashReports = 13,    // the last run crashed: the folder with its report
 };
 
 // In client pixels exactly as drawn, scrolling included.

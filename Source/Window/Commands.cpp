@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include "Server/Server.h"
+#include "Shell/CrashReport.h"
 #include "Shell/Log.h"
 #include "Share/Share.h"
 #include "Shell/Settings.h"
@@ -89,6 +90,11 @@ void MainWindow::OnClick(const ClickRegion& region) {
         break;
     case ClickAction::OpenNetworkSettings:
         OpenLink(hwnd, NetworkSettingsLink);
+        break;
+    case ClickAction::OpenCrashReports:
+        // Seen: the notice has done its work.
+        OpenLink(hwnd, CrashFolder().c_str());
+        crashNotice.clear();
         break;
     default:
         // Not an action this program draws; the click handler's repaint is all that happens.

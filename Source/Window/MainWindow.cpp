@@ -213,6 +213,8 @@ PageInput MainWindow::GatherPage() {
     input.scrollOffset = page.scrollOffset;
     input.startError = startError;
     input.busConnected = server.BusConnected();
+    input.busLost = server.Bus() == BusState::Lost;
+    input.crashNotice = crashNotice;
     input.port = server.Port();
     input.computerName = computerName;
     input.addresses = addresses;

@@ -63,6 +63,7 @@ struct MainWindowSetup {
     Settings& settings;
     std::string startError{}; // UTF-8; not empty when the server could not start, which the page then shows
     bool demo = false;        // made-up name and addresses (for screenshots), never read again
+    std::wstring crashNotice{}; // the dump an earlier run's crash left; the status card offers it
     // This PC's name, read once; its addresses, read once and again after each network change.
     std::function<std::wstring()> readComputerName = &ComputerName;
     std::function<std::vector<LocalAddress>()> readAddresses = &LocalAddresses;

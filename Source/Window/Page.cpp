@@ -26,12 +26,13 @@ struct StatusTexts {
     std::uint32_t dot = 0;
 };
 
-enum class ServerCondition { Failed, DriverMissing, Ready };
+enum class ServerCondition { Failed, DriverLost, DriverMissing, Ready };
 
 ServerCondition ConditionOf(const PageInput& input) {
     if (!input.startError.empty()) {
         return ServerCondition::Failed;
     }
+    if (input.busLost) return ServerCondition::DriverLost;
     return input.busConnected ? ServerCondition::Ready : ServerCondition::DriverMissing;
 }
 
@@ -44,6 +45,11 @@ StatusTexts TextsOf(ServerCondition condition, const PageInput& input) {
                 L"Velotrix uses the ViGEmBus driver to add a virtual Xbox 360 controller to Windows. Install it "
                 L"once, then connect your phone.",
                 Palette::Danger};
+    case ServerCondition::DriverLost:
+        return {L"The controller driver went away",
+                L"Windows took the ViGEmBus driver away (after sleep, an update, or in Device Manager). Your phones "
+                L"stay connected, and Velotrix gives them their controllers back as soon as the driver returns.",
+                Palette::Warning};
     case ServerCondition::Ready:
         break;
     }
@@ -65,14 +71,18 @@ void DrawHeader(PaintContext& context, float top, const PageFrame& frame) {
                ClickAction::ShareAppLinks, 0, Palette::Control, Palette::Text, ShareGlyph);
 }
 
-struct FirewallWarning {
+struct CardWarning {
     const wchar_t* line = nullptr; // null: nothing to say
     const wchar_t* button = nullptr;
     ClickAction action = ClickAction::AddFirewallRule;
 };
 
-FirewallWarning WarningOf(FirewallVerdict verdict) {
-    switch (verdict) {
+CardWarning WarningOf(const PageInput& input) {
+    // The crash comes first: it was this program's own failure, and the user may want to send it on.
+    if (!input.crashNotice.empty())
+        return {L"Velotrix stopped unexpectedly last time and wrote a crash report.", L"Open crash reports",
+                ClickAction::OpenCrashReports};
+    switch (input.firewall) {
     case FirewallVerdict::RuleMissing:
         return {L"Windows Firewall may be blocking your phone.", L"Allow phones", ClickAction::AddFirewallRule};
     case FirewallVerdict::PublicNetwork:
@@ -90,8 +100,7 @@ float DrawStatusCard(PaintContext& context, const PageInput& input, float y0, co
     const ServerCondition condition = ConditionOf(input);
     const StatusTexts texts = TextsOf(condition, input);
     const bool driverMissing = condition == ServerCondition::DriverMissing;
-    const FirewallWarning warning =
-        condition == ServerCondition::Failed ? FirewallWarning{} : WarningOf(input.firewall);
+    const CardWarning warning = condition == ServerCondition::Failed ? CardWarning{} : WarningOf(input);
 
     const float textWidth = frame.contentW - 32 * s;
     const float eh = MeasureWrappedHeight(context, texts.explanation, textWidth, context.bodyFormat);
@@ -255,10 +264,10 @@ bool SameLists(const std::vector<T>& a, const std::vector<T>& b) {
 
 bool PaintsTheSame(const PageInput& a, const PageInput& b) {
     const auto fields = [](const PageInput& page) {
-        const auto& [width, height, scrollOffset, startError, busConnected, port, computerName, addresses, askFirst,
-                     keepInTray, startWithWindows, demo, phones, firewall] = page;
-        return std::tie(width, height, scrollOffset, startError, busConnected, port, computerName, askFirst, keepInTray,
-                        startWithWindows, demo, firewall);
+        const auto& [width, height, scrollOffset, startError, busConnected, busLost, port, computerName, addresses,
+                     askFirst, keepInTray, startWithWindows, demo, phones, firewall, crashNotice] = page;
+        return std::tie(width, height, scrollOffset, startError, busConnected, busLost, port, computerName, askFirst,
+                        keepInTray, startWithWindows, demo, firewall, crashNotice);
     };
     return fields(a) == fields(b) && SameLists(a.addresses, b.addresses) && SameLists(a.phones, b.phones);
 }

@@ -43,6 +43,7 @@ struct PageInput {
     float scrollOffset = 0;
     std::string startError; // UTF-8; not empty when the server could not start
     bool busConnected = false;
+    bool busLost = false; // it was connected and went away; the server takes it back when it returns
     std::uint16_t port = 0;
     std::wstring computerName;
     std::vector<LocalAddress> addresses; // best first
@@ -52,6 +53,7 @@ struct PageInput {
     bool demo = false;
     std::vector<PhoneView> phones;                          // Server::Snapshot(), in table order
     FirewallVerdict firewall = FirewallVerdict::CannotTell; // RuleMissing and PublicNetwork show a warning
+    std::wstring crashNotice;                               // not empty: the last run crashed and left this report
 };
 
 struct PageResult {

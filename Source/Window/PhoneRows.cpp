@@ -113,7 +113,7 @@ std::wstring ExplanationOf(std::uint8_t state) {
     case PhoneState::NoRoom:
         return L"Four phones are connected: Windows has room for four controllers.";
     case PhoneState::NoDriver:
-        return L"Install the controller driver above, then reconnect.";
+        return L"Gets its controller as soon as the driver above is there.";
     case PhoneState::OtherVersion:
         break;
     }

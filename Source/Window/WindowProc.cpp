@@ -140,8 +140,12 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnNetworkChanged();
         return 0;
     case WM_POWERBROADCAST:
-        // Back from sleep the PC may be on another network, and a change while asleep went unheard.
-        if (wParam == PBT_APMRESUMEAUTOMATIC) OnNetworkChanged();
+        // Back from sleep the PC may be on another network, and a change while asleep went unheard; the
+        // bus driver may not have survived the sleep either, and the socket may fail.
+        if (wParam == PBT_APMRESUMEAUTOMATIC) {
+            OnNetworkChanged();
+            server.NoteResume();
+        }
         return TRUE;
     case WM_QUERYENDSESSION:
         return TRUE;

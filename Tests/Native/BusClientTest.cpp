@@ -276,7 +276,8 @@ TEST_F(BusClientTest, FailedPlugOrUnplugLeavesTheTargetAsItWas) {
         {"unplug never set up", &BusConnection::UnplugTarget, TargetNotInitialised, 3, ErrTargetNotReady, 0},
         {"unplug ready", &BusConnection::UnplugTarget, TargetReadyToPlug, 3, ErrNotPlugged, 0},
         {"unplug unplugged", &BusConnection::UnplugTarget, TargetUnplugged, 3, ErrNotPlugged, 0},
-        {"unplug a serial the bus does not know", &BusConnection::UnplugTarget, TargetPlugged, 9, ErrUnplugFailed, 1},
+        {"unplug another program's pad (5)", &BusConnection::UnplugTarget, TargetPlugged, 7, ErrUnplugFailed, 1},
+        {"unplug a serial the bus does not know (1167)", &BusConnection::UnplugTarget, TargetPlugged, 9, ErrBusLost, 1},
     };
     Connect();
     SimulatedBus::MarkSerialsTaken(7, 7);
@@ -340,7 +341,7 @@ TEST_F(BusClientTest, SubmitReportIsRefusedOnlyForSerialZeroAndAccessDenied) {
         {"state is not checked", Own, TargetReadyToPlug, ResultOk, 1, 1},
         {"serial 0", 0, TargetPlugged, ErrBadTarget, 0, 0},
         {"another program's pad (5)", 7, TargetPlugged, ErrBadTarget, 1, 0},
-        {"pad not on the bus, other failures pass", 9, TargetPlugged, ResultOk, 1, 0},
+        {"pad not on the bus (1167): the bus lost it", 9, TargetPlugged, ErrBusLost, 1, 0},
     };
     Connect();
     SimulatedBus::MarkSerialsTaken(7, 7);
@@ -374,7 +375,7 @@ TEST_F(BusClientTest, GetUserIndexMapsTheDriversAnswers) {
         {"serial 0", false, [](PadTarget& t) { t.serial = 0; }, ErrBadTarget, 77, 0},
         {"not an Xbox 360 pad", false, [](PadTarget& t) { t.type = 1; }, ErrBadTarget, 77, 0},
         {"another program's pad (5)", false, [](PadTarget& t) { t.serial = 7; }, ErrBadTarget, 77, 1},
-        {"other failures store 0", false, [](PadTarget& t) { t.serial = 9; }, ResultOk, 0, 1},
+        {"pad not on the bus (1167)", false, [](PadTarget& t) { t.serial = 9; }, ErrBusLost, 77, 1},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
@@ -394,6 +395,49 @@ TEST_F(BusClientTest, GetUserIndexMapsTheDriversAnswers) {
             EXPECT_EQ(LastOutputSize(BusRequestUserIndex), 12u);
         }
     }
+}
+
+TEST_F(BusClientTest, OnlyTheErrorsOfADeviceThatIsGoneCountAsGone) {
+    for (const std::uint32_t gone : {6u, 22u, 1167u, 1617u}) EXPECT_TRUE(DeviceGone(gone)) << gone;
+    for (const std::uint32_t alive : {0u, 1u, 5u, 31u, 50u, 87u, 183u, 650u, 995u, 1450u})
+        EXPECT_FALSE(DeviceGone(alive)) << alive;
+}
+
+TEST_F(BusClientTest, ARemovedBusIsNoticedByEveryRequestAndAbandonedForANewOne) {
+    Connect();
+    PadTarget* target = PluggedTarget();
+    RumbleLog log;
+    ASSERT_EQ(bus.RegisterNotification(*target, &RecordRumble, &log), ResultOk);
+    ASSERT_TRUE(SimulatedBus::WaitForPendingNotifications(1, Patience));
+    EXPECT_TRUE(bus.StillListed());
+    EXPECT_EQ(bus.CheckDevice(), ResultOk);
+    SimulatedBus::RemoveBus();
+    // The pending notification ends (995); asked again, the old handle answers that it is gone.
+    EXPECT_TRUE(bus.WaitForNotificationThreads(Patience));
+    EXPECT_TRUE(bus.GoneNoticed());
+    EXPECT_FALSE(bus.StillListed());
+    std::uint32_t index = 77;
+    EXPECT_EQ(bus.SubmitReport(*target, ControllerReport{}), ErrBusLost);
+    EXPECT_EQ(bus.GetUserIndex(*target, index), ErrBusLost);
+    EXPECT_EQ(bus.CheckDevice(), ErrBusLost);
+    PadTarget* other = NewTarget();
+    const std::uint64_t requests = SimulatedBus::RequestCount(BusRequestPlugIn);
+    EXPECT_EQ(bus.PlugTarget(*other), ErrBusLost);
+    EXPECT_EQ(SimulatedBus::RequestCount(BusRequestPlugIn) - requests, 1u);
+    EXPECT_EQ(log.Seen().size(), 0u);
+
+    AbandonTarget(*target);
+    EXPECT_EQ(target->state, TargetUnplugged);
+    EXPECT_EQ(target->callback.load(), nullptr);
+    bus.Abandon();
+    EXPECT_FALSE(bus.GoneNoticed());
+    EXPECT_EQ(SimulatedBus::OpenHandleCount(), 0u);
+    EXPECT_EQ(bus.Open(), ErrBusMissing);
+    SimulatedBus::RestoreBus();
+    Connect();
+    EXPECT_EQ(bus.PlugTarget(*target), ResultOk);
+    EXPECT_EQ(target->serial, 1u);
+    EXPECT_TRUE(bus.StillListed());
 }
 
 TEST_F(BusClientTest, RegisterNotificationRefusesBadTargetsAndTheSameCallbackTwice) {

@@ -25,6 +25,8 @@ TEST(DevServerTest, WellFormedCommandsCarryTheirArguments) {
         {"rumble 1 200 100 2", {CommandKind::Rumble, 0, 1, 200, 100, 2}},
         {"snapshot", {CommandKind::Snapshot, 0, 0, 0, 0, 0}},
         {"connect-bus", {CommandKind::ConnectBus, 0, 0, 0, 0, 0}},
+        {"remove-bus", {CommandKind::RemoveBus, 0, 0, 0, 0, 0}},
+        {"restore-bus", {CommandKind::RestoreBus, 0, 0, 0, 0, 0}},
         {"quit\r", {CommandKind::Quit, 0, 0, 0, 0, 0}},
         {"", {CommandKind::Nothing, 0, 0, 0, 0, 0}},
     };

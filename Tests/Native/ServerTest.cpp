@@ -141,6 +141,34 @@ TEST_F(ServerTest, StopTellsActivePhonesOnceAndIsSafeTwice) {
     EXPECT_TRUE(waiting.ReceiveAll(50).empty());
 }
 
+TEST_F(ServerTest, TheOsWordOfTheBusAndOfAResumeReachesTheCoreThroughTheLoop) {
+    Server server;
+    server.SetAskFirst(false);
+    std::string error;
+    ASSERT_TRUE(server.Start(0, error)) << error;
+    EXPECT_EQ(SimulatedBus::InterfaceWatchers(), 1u);
+    TestPhone phone("Phone", 1);
+    phone.SendTo(server.Port(), phone.Hello());
+    ASSERT_EQ(NextStatus(phone).state, State(PhoneState::Active));
+
+    // The watch's thread only leaves a note; the receive thread acts on it.
+    SimulatedBus::RemoveBus();
+    EXPECT_EQ(NextStatus(phone).state, State(PhoneState::NoDriver));
+    EXPECT_EQ(server.Bus(), BusState::Lost);
+    SimulatedBus::RestoreBus();
+    const StatusDatagram back = NextStatus(phone);
+    EXPECT_EQ(back.state, State(PhoneState::Active));
+    EXPECT_EQ(back.player, 1);
+
+    const std::uint64_t checks = SimulatedBus::RequestCount(BusRequestCheckVersion);
+    server.NoteResume();
+    for (int i = 0; i < 500 && SimulatedBus::RequestCount(BusRequestCheckVersion) == checks; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_EQ(SimulatedBus::RequestCount(BusRequestCheckVersion), checks + 1);
+    server.Stop();
+    EXPECT_EQ(SimulatedBus::InterfaceWatchers(), 0u);
+}
+
 TEST_F(ServerTest, CallbacksRunAfterTheLockInOrderAndMayCallBackIn) {
     Server server;
     std::string error;

@@ -218,6 +218,15 @@ TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
         cases.push_back(
             {file, 1, page, Page(page.busConnected ? Regions{} : Regions{{Action::InstallDriver, 0}}), false});
     }
+    // The driver went away under two playing phones: they stay listed, and no install button is offered.
+    PageInput lost = BasePage(1, {Phone(0x1111, Maya, PhoneState::NoDriver), Phone(0x2222, Leo, PhoneState::NoDriver)});
+    lost.busConnected = false;
+    lost.busLost = true;
+    cases.push_back({L"driver-lost", 1, lost, Page({}), false});
+    PageInput crashed = BasePage(1);
+    crashed.crashNotice = L"Velotrix-20261207-101500-042.dmp";
+    cases.push_back(
+        {L"crash-notice", 1, crashed, Page({{Action::OpenCrashReports, 0}, {Action::OpenAppStore, 0}}), false});
     PageInput demo =
         BasePage(1, {LivePhone(0x4444, Maya, 1), LivePhone(0x5555, "Sam", 2), Phone(0x6666, Leo, PhoneState::Waiting)});
     demo.demo = true;
@@ -447,7 +456,7 @@ TEST(PaintPhoneTextsTest, PillAndExplanationFollowTheState) {
         {1, 0, L"Waiting for you", Palette::Warning, L""},
         {2, 0, L"Refused", Palette::MutedText, L"Not allowed on this PC."},
         {3, 0, L"No room", Palette::Warning, L"Four phones are connected: Windows has room for four controllers."},
-        {4, 0, L"No driver", Palette::Danger, L"Install the controller driver above, then reconnect."},
+        {4, 0, L"No driver", Palette::Danger, L"Gets its controller as soon as the driver above is there."},
         {5, 0, L"Other version", Palette::Danger, L"Update the app or this server so both are the same version."},
         {9, 0, L"Other version", Palette::Danger, L"Update the app or this server so both are the same version."},
     };

@@ -35,7 +35,7 @@ struct Options {
 [[nodiscard]] bool ParseOptions(const std::vector<std::string>& arguments, Options& options, std::string& error);
 const char* Usage();
 
-enum class CommandKind { Nothing, Allow, Deny, Disconnect, Rumble, Snapshot, ConnectBus, Quit };
+enum class CommandKind { Nothing, Allow, Deny, Disconnect, Rumble, Snapshot, ConnectBus, RemoveBus, RestoreBus, Quit };
 
 struct Command {
     CommandKind kind = CommandKind::Nothing;

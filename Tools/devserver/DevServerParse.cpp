@@ -47,7 +47,7 @@ void Describe(CLI::App& app, Options& options) {
     app.footer("Commands:\n"
                "  allow SESSION | deny SESSION | disconnect SESSION\n"
                "  rumble SERIAL LARGE SMALL LED\n"
-               "  snapshot | connect-bus | quit");
+               "  snapshot | connect-bus | remove-bus | restore-bus | quit");
     app.set_help_flag("-h,--help", "this text");
     Value(app, "--port", "N",
           "UDP port to listen on (0 picks a free one; default " + std::to_string(Options{}.port) + ")",
@@ -124,6 +124,8 @@ bool ParseCommand(std::string_view line, Command& command, std::string& error) {
         {"rumble", CommandKind::Rumble, 4, "rumble SERIAL LARGE SMALL LED"},
         {"snapshot", CommandKind::Snapshot, 0, "snapshot"},
         {"connect-bus", CommandKind::ConnectBus, 0, "connect-bus"},
+        {"remove-bus", CommandKind::RemoveBus, 0, "remove-bus"},
+        {"restore-bus", CommandKind::RestoreBus, 0, "restore-bus"},
         {"quit", CommandKind::Quit, 0, "quit"},
     };
     const Form* form = nullptr;

@@ -5,6 +5,7 @@
 
 #include "SimulatedBus/SimulatedBus.h"
 #include "Server/Server.h"
+#include "Platform/Os.h"
 #include "Shell/Log.h"
 
 #include <cstdio>
@@ -55,6 +56,15 @@ void OnBusEvent(const SimulatedBus::BusEvent& event, void* context) {
     if (length > 0) static_cast<Output*>(context)->Line(line, static_cast<std::size_t>(length));
 }
 
+// {"event":"bus","state":"removed"|"restored","t":NS}: when the simulated device went or came back, on
+// the clock of the report events, so that a reader can time the way back.
+void BusChangeEvent(Output& output, const char* state) {
+    char line[96];
+    const int length = std::snprintf(line, sizeof line, "{\"event\":\"bus\",\"state\":\"%s\",\"t\":%lld}", state,
+                                     static_cast<long long>(SteadyNow()));
+    if (length > 0 && length < static_cast<int>(sizeof line)) output.Line(line, static_cast<std::size_t>(length));
+}
+
 bool HasSession(Server& server, std::uint32_t session) {
     for (const PhoneView& phone : server.Snapshot())
         if (phone.sessionId == session) return true;
@@ -90,6 +100,17 @@ void Execute(Server& server, Output& output, const Command& command) {
         // installer ran.
         SimulatedBus::SetFaults(SimulatedBus::Faults{});
         if (!server.ConnectBus()) Emit(output, [] { return ErrorEvent("the bus did not connect"); });
+        return;
+    case CommandKind::RemoveBus:
+        // As a removed device: its pads go (their unplug events come first), requests on its handle
+        // fail, its interface leaves the list; the server hears it from the interface watch.
+        SimulatedBus::RemoveBus();
+        BusChangeEvent(output, "removed");
+        return;
+    case CommandKind::RestoreBus:
+        // The event before the bus: the server may plug pads again before this thread writes again.
+        BusChangeEvent(output, "restored");
+        SimulatedBus::RestoreBus();
         return;
     case CommandKind::Nothing:
     case CommandKind::Quit:

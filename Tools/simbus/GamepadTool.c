@@ -48,7 +48,9 @@ static int Usage(void)
                   "  fault NAME on|off               version-refused, serial-taken, ready-invalid, user-index-late,\n"
                   "                                  plug-refused, ready-fails, all-pending\n"
                   "  wait-pads N [MS]                wait until at least N pads are plugged (default 5000 ms)\n"
-                  "  reset                           faults off, counters 0, unplugged pads forgotten\n");
+                  "  reset                           faults off, counters 0, unplugged pads forgotten\n"
+                  "  remove                          the bus device goes away as a removed device does\n"
+                  "  restore                         a fresh, empty bus device comes back\n");
   return 2;
 }
 
@@ -105,16 +107,18 @@ static int Status(HANDLE control)
       separator = ",";
     }
   }
-  printf("],\"plugged\":%lu,\"known\":%lu,\"cleanups\":%lu,\"closes\":%lu,\"cancels\":%lu,\"aborted\":%lu,"
-         "\"atOnce\":%lu,\"refusedAtOnce\":%lu,\"pended\":%lu}\n",
-         (unsigned long)plugged, (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_TOTAL),
-         (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_CLEANUPS),
-         (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_CLOSES),
-         (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_CANCELS),
-         (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_ABORTED),
-         (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_AT_ONCE),
-         (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_REFUSED),
-         (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_PENDED));
+  printf(
+      "],\"present\":%s,\"plugged\":%lu,\"known\":%lu,\"cleanups\":%lu,\"closes\":%lu,\"cancels\":%lu,\"aborted\":%lu,"
+      "\"atOnce\":%lu,\"refusedAtOnce\":%lu,\"pended\":%lu}\n",
+      SimBusGetU32(list, SIMBUS_LIST_HEADER_PRESENT) ? "true" : "false", (unsigned long)plugged,
+      (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_TOTAL),
+      (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_CLEANUPS),
+      (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_CLOSES),
+      (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_CANCELS),
+      (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_ABORTED),
+      (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_AT_ONCE),
+      (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_REFUSED),
+      (unsigned long)SimBusGetU32(list, SIMBUS_LIST_HEADER_PENDED));
   return 0;
 }
 
@@ -281,6 +285,18 @@ static int Simple(HANDLE control, DWORD code, const char* what)
   return 0;
 }
 
+static int Presence(HANDLE control, uint32_t present)
+{
+  unsigned char input[SIMBUS_SET_PRESENCE_SIZE];
+  SimBusPutU32(input, 0, present);
+  DWORD error = SimBusCall(control, SIMBUS_CONTROL_PRESENCE, input, sizeof(input), NULL, 0, NULL);
+  if (error != 0) {
+    return PrintError("the bus refused the request", error);
+  }
+  printf("{\"ok\":true,\"present\":%s}\n", present ? "true" : "false");
+  return 0;
+}
+
 static int Run(HANDLE control, const char* command, char** args, int count)
 {
   if (strcmp(command, "status") == 0 && count == 0) {
@@ -306,6 +322,12 @@ static int Run(HANDLE control, const char* command, char** args, int count)
   }
   if (strcmp(command, "wait-pads") == 0 && (count == 1 || count == 2)) {
     return WaitPads(control, args, count);
+  }
+  if (strcmp(command, "remove") == 0 && count == 0) {
+    return Presence(control, 0);
+  }
+  if (strcmp(command, "restore") == 0 && count == 0) {
+    return Presence(control, 1);
   }
   if (strcmp(command, "reset") == 0 && count == 0) {
     return Simple(control, SIMBUS_CONTROL_RESET, "reset");

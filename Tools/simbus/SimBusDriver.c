@@ -6,7 +6,10 @@
  * Like real bus drivers, it answers every request on the spot (success, or a refusal with its error)
  * and marks only the notification requests that wait for the game pending. A request refused on the
  * spot never signals the caller's OVERLAPPED event, so the caller must take the refusal from
- * DeviceIoControl itself; the fault SIMBUS_FAULT_ALL_PENDING pends every bus request instead. */
+ * DeviceIoControl itself; the fault SIMBUS_FAULT_ALL_PENDING pends every bus request instead.
+ *
+ * The control device can also take the bus device away and bring it back, as Windows removes a device
+ * that is disabled, updated or lost across sleep: see SetPresence. */
 #include <ntddk.h>
 
 #include "SimBusProtocol.h"
@@ -45,6 +48,11 @@ typedef struct Bus {
   ULONG refusedAtOnce;
   ULONG pended;
   ULONG64 unplugSequence;
+  /* While removed, the bus device has no symbolic link and its interface is not listed. Every file
+   * object opened on it carries the generation it was opened in (FsContext); a removal starts a new
+   * one, so the handles of the device that went stay refused after it comes back. */
+  BOOLEAN removed;
+  ULONG_PTR generation;
   PDEVICE_OBJECT busDevice;
   PDEVICE_OBJECT controlDevice;
 } Bus;
@@ -258,6 +266,13 @@ static BOOLEAN BusRequest(PIRP irp, NTSTATUS* status, ULONG_PTR* information, LI
   *information = 0;
   *status = STATUS_SUCCESS;
 
+  /* What the driver framework answers once it purged a removed device's queues (error 22 for the
+   * caller). */
+  if ((ULONG_PTR)file->FsContext != bus.generation) {
+    *status = STATUS_INVALID_DEVICE_STATE;
+    return TRUE;
+  }
+
   switch (code) {
   case BUS_REQUEST_CHECK_VERSION:
     if (!SizedRequest(buffer, inputLength, BUS_CHECK_VERSION_SIZE)) {
@@ -390,12 +405,65 @@ static ULONG_PTR ListPads(unsigned char* buffer, ULONG outputLength)
   SimBusPutU32(buffer, SIMBUS_LIST_HEADER_AT_ONCE, bus.answeredAtOnce);
   SimBusPutU32(buffer, SIMBUS_LIST_HEADER_REFUSED, bus.refusedAtOnce);
   SimBusPutU32(buffer, SIMBUS_LIST_HEADER_PENDED, bus.pended);
+  SimBusPutU32(buffer, SIMBUS_LIST_HEADER_PRESENT, bus.removed ? 0 : 1);
   return SIMBUS_LIST_HEADER_SIZE + (ULONG_PTR)count * SIMBUS_PAD_RECORD_SIZE;
 }
 
+/* The bus device goes (present FALSE) or a fresh one comes (TRUE), under the lock: its pads are
+ * forgotten and their waiting requests cancelled. Answers whether anything changed; the link and the
+ * registry follow outside the lock (ShowBusDevice). */
+static BOOLEAN SetPresence(BOOLEAN present, LIST_ENTRY* aborted)
+{
+  if (bus.removed == !present) {
+    return FALSE;
+  }
+  bus.removed = !present;
+  if (!present) {
+    ++bus.generation;
+    for (int i = 0; i < SIMBUS_PAD_SLOTS; ++i) {
+      Pad* pad = &bus.pads[i];
+      if (pad->known) {
+        TakeWaiting(pad, NULL, aborted);
+      }
+      RtlZeroMemory(pad, sizeof(*pad));
+      InitializeListHead(&pad->waiting);
+    }
+  }
+  return TRUE;
+}
+
+/* What SetupAPI and CreateFileW see of the bus device: its interface's "Linked" value (Wine's SetupAPI
+ * lists an interface as present only while it is 1) and the symbolic link its path opens. */
+static void ShowBusDevice(BOOLEAN present)
+{
+  UNICODE_STRING name;
+  UNICODE_STRING link;
+  RtlInitUnicodeString(&name, SIMBUS_DEVICE_NAME);
+  RtlInitUnicodeString(&link, SIMBUS_LINK_NAME);
+  if (present) {
+    IoCreateSymbolicLink(&link, &name);
+  } else {
+    IoDeleteSymbolicLink(&link);
+  }
+  UNICODE_STRING keyName;
+  RtlInitUnicodeString(&keyName, SIMBUS_INTERFACE_CONTROL_KEY);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &keyName, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
+  HANDLE key;
+  if (NT_SUCCESS(ZwOpenKey(&key, KEY_SET_VALUE, &attributes))) {
+    UNICODE_STRING valueName;
+    RtlInitUnicodeString(&valueName, L"Linked");
+    ULONG linked = present ? 1 : 0;
+    ZwSetValueKey(key, &valueName, 0, REG_DWORD, &linked, sizeof(linked));
+    ZwClose(key);
+  }
+}
+
 /* Answers one control request. Requests it takes off a pad go to `answered` (to be completed with
- * success and the pad's feedback already in their buffers). */
-static NTSTATUS ControlRequest(PIRP irp, ULONG_PTR* information, LIST_ENTRY* answered)
+ * success and the pad's feedback already in their buffers); `presence` is set to 1 or 2 when the bus
+ * device came or went and ShowBusDevice must follow. */
+static NTSTATUS ControlRequest(PIRP irp, ULONG_PTR* information, LIST_ENTRY* answered, LIST_ENTRY* aborted,
+                               int* presence)
 {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
@@ -466,6 +534,17 @@ static NTSTATUS ControlRequest(PIRP irp, ULONG_PTR* information, LIST_ENTRY* ans
     return STATUS_SUCCESS;
   }
 
+  case SIMBUS_CONTROL_PRESENCE: {
+    if (buffer == NULL || inputLength < SIMBUS_SET_PRESENCE_SIZE) {
+      return STATUS_INVALID_PARAMETER;
+    }
+    BOOLEAN present = SimBusGetU32(buffer, 0) != 0;
+    if (SetPresence(present, aborted)) {
+      *presence = present ? 1 : 2;
+    }
+    return STATUS_SUCCESS;
+  }
+
   case SIMBUS_CONTROL_RESET:
     bus.faults = 0;
     bus.cleanups = bus.closes = bus.cancels = bus.aborted = 0;
@@ -511,10 +590,19 @@ static NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp)
   InitializeListHead(&aborted);
   InitializeListHead(&answered);
 
+  int presence = 0;
   KIRQL irql;
   KeAcquireSpinLock(&bus.lock, &irql);
   switch (stack->MajorFunction) {
   case IRP_MJ_CREATE:
+    if (isBus) {
+      /* A path opened in the moment before its link went is refused as a removed device refuses it. */
+      if (bus.removed) {
+        status = STATUS_NO_SUCH_DEVICE;
+      } else {
+        stack->FileObject->FsContext = (PVOID)bus.generation;
+      }
+    }
     break;
   case IRP_MJ_CLEANUP:
     if (isBus) {
@@ -545,7 +633,7 @@ static NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp)
         ++bus.refusedAtOnce;
       }
     } else {
-      status = ControlRequest(irp, &information, &answered);
+      status = ControlRequest(irp, &information, &answered, &aborted, &presence);
     }
     break;
   default:
@@ -554,6 +642,9 @@ static NTSTATUS NTAPI Dispatch(PDEVICE_OBJECT device, PIRP irp)
   }
   bus.aborted += CountList(&aborted);
   KeReleaseSpinLock(&bus.lock, irql);
+  if (presence != 0) {
+    ShowBusDevice(presence == 1);
+  }
 
   FinishAll(&aborted, STATUS_CANCELLED);
   while (!IsListEmpty(&answered)) {
@@ -623,6 +714,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
   UNREFERENCED_PARAMETER(registryPath);
   RtlZeroMemory(&bus, sizeof(bus));
   KeInitializeSpinLock(&bus.lock);
+  bus.generation = 1;
   for (int i = 0; i < SIMBUS_PAD_SLOTS; ++i) {
     InitializeListHead(&bus.pads[i].waiting);
   }
@@ -631,6 +723,8 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
   if (!NT_SUCCESS(status)) {
     return status;
   }
+  /* A driver stopped while removed left its interface unlisted. */
+  ShowBusDevice(TRUE);
   status = CreateDeviceWithLink(driver, SIMBUS_CONTROL_DEVICE_NAME, SIMBUS_CONTROL_LINK_NAME,
                                 SIMBUS_CONTROL_DEVICE_TYPE, &bus.controlDevice);
   if (!NT_SUCCESS(status)) {

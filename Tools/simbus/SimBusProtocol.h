@@ -16,6 +16,11 @@
 #define SIMBUS_CONTROL_DEVICE_NAME L"\\Device\\VelotrixSimBusControl"
 #define SIMBUS_CONTROL_LINK_NAME   L"\\??\\VelotrixSimBusControl"
 #define SIMBUS_CONTROL_PATH        L"\\\\.\\VelotrixSimBusControl"
+/* The registry key whose "Linked" value makes SetupAPI list the bus's interface (written by
+ * scripts/wine-driver install). */
+#define SIMBUS_INTERFACE_CONTROL_KEY \
+  L"\\Registry\\Machine\\System\\CurrentControlSet\\Control\\DeviceClasses" \
+  L"\\" BUS_INTERFACE_CLASS_TEXT L"\\##?#ROOT#SYSTEM#0001#" BUS_INTERFACE_CLASS_TEXT L"\\#\\Control"
 
 /* CTL_CODE(type, function, method, access) without needing a Windows header. */
 #define SIMBUS_CTL_CODE(type, function, method, access) \
@@ -32,10 +37,11 @@
 #define SIMBUS_CONTROL_USER_INDEX  SIMBUS_CTL_CODE(SIMBUS_CONTROL_DEVICE_TYPE, 0x902, 0, 0)
 #define SIMBUS_CONTROL_FAULT       SIMBUS_CTL_CODE(SIMBUS_CONTROL_DEVICE_TYPE, 0x903, 0, 0)
 #define SIMBUS_CONTROL_RESET       SIMBUS_CTL_CODE(SIMBUS_CONTROL_DEVICE_TYPE, 0x904, 0, 0)
+#define SIMBUS_CONTROL_PRESENCE    SIMBUS_CTL_CODE(SIMBUS_CONTROL_DEVICE_TYPE, 0x905, 0, 0)
 
 /* SIMBUS_CONTROL_LIST answers a header, then one record per pad the bus knows (plugged, or unplugged
  * and still remembered with its last report). */
-#define SIMBUS_LIST_HEADER_SIZE     40u
+#define SIMBUS_LIST_HEADER_SIZE     44u
 #define SIMBUS_LIST_HEADER_FAULTS   0u  /* u32, SIMBUS_FAULT_* bits */
 #define SIMBUS_LIST_HEADER_COUNT    4u  /* u32, records that follow */
 #define SIMBUS_LIST_HEADER_TOTAL    8u  /* u32, records the bus holds (more than fit when the buffer is short) */
@@ -49,6 +55,7 @@
 #define SIMBUS_LIST_HEADER_AT_ONCE 28u /* u32 */
 #define SIMBUS_LIST_HEADER_REFUSED 32u /* u32 */
 #define SIMBUS_LIST_HEADER_PENDED  36u /* u32 */
+#define SIMBUS_LIST_HEADER_PRESENT 40u /* u32, 1 while the bus device is there, 0 after SIMBUS_CONTROL_PRESENCE 0 */
 
 #define SIMBUS_PAD_RECORD_SIZE  48u
 #define SIMBUS_PAD_SERIAL       0u  /* u32 */
@@ -79,6 +86,10 @@
 #define SIMBUS_SET_USER_INDEX_SIZE 8u
 /* SIMBUS_CONTROL_FAULT input: one SIMBUS_FAULT_* bit u32, on (1) or off (0) u32. */
 #define SIMBUS_SET_FAULT_SIZE 8u
+/* SIMBUS_CONTROL_PRESENCE input: 0 removes the bus device as a removed device goes (its pads gone,
+ * pending notifications cancelled, later requests on its handles refused, its interface unlisted and
+ * its path unopenable); 1 brings a fresh, empty one back. */
+#define SIMBUS_SET_PRESENCE_SIZE 4u
 
 #define SIMBUS_FAULT_VERSION_REFUSED 0x1u  /* check version fails (50) */
 #define SIMBUS_FAULT_SERIAL_TAKEN    0x2u  /* serial 1 belongs to another program's pad */
