@@ -61,8 +61,9 @@ void CopyToField(wchar_t* field, std::size_t capacity, const std::wstring& text)
 
 MainWindow::MainWindow(MainWindowSetup setup)
     : server(setup.server), settings(setup.settings), startError(std::move(setup.startError)), demo(setup.demo),
-      readAddresses(std::move(setup.readAddresses)), steadyNow(std::move(setup.steadyNow)),
-      onAddressChanged(std::move(setup.onAddressChanged)), onEndSession(std::move(setup.onEndSession)) {
+      crashNotice(std::move(setup.crashNotice)), readAddresses(std::move(setup.readAddresses)),
+      steadyNow(std::move(setup.steadyNow)), onAddressChanged(std::move(setup.onAddressChanged)),
+      onEndSession(std::move(setup.onEndSession)) {
     firewall.seam = std::move(setup.firewall);
     if (demo) {
         computerName = L"RACING-PC";

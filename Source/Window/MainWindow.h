@@ -61,8 +61,8 @@ void CopyToField(wchar_t* field, std::size_t capacity, const std::wstring& text)
 struct MainWindowSetup {
     Server& server;
     Settings& settings;
-    std::string startError{}; // UTF-8; not empty when the server could not start, which the page then shows
-    bool demo = false;        // made-up name and addresses (for screenshots), never read again
+    std::string startError{};   // UTF-8; not empty when the server could not start, which the page then shows
+    bool demo = false;          // made-up name and addresses (for screenshots), never read again
     std::wstring crashNotice{}; // the dump an earlier run's crash left; the status card offers it
     // This PC's name, read once; its addresses, read once and again after each network change.
     std::function<std::wstring()> readComputerName = &ComputerName;
@@ -175,6 +175,7 @@ private:
     Settings& settings;
     const std::string startError;
     const bool demo;
+    std::wstring crashNotice; // cleared once the user opened the reports
     const std::function<std::vector<LocalAddress>()> readAddresses;
     const std::function<std::int64_t()> steadyNow;
     const std::function<void(const std::string& address)> onAddressChanged;

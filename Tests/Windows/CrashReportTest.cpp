@@ -13,7 +13,8 @@
 #include <string>
 
 #include "Platform/WinHandles.h"
-#include "Shell/HostIdentity.h"
+#include "Shell/ModulePath.h"
+#include "Shell/TextConversion.h"
 
 namespace Velotrix {
 namespace {
