@@ -75,6 +75,7 @@ else
   fail "the window is there to click in ($WHY)"
 fi
 check "diagnostics.txt is written beside server.log" wait_until 20 test -s "$(diagnostics)"
+mkdir -p "$ROOT/build/windows/screenshots"
 x_import -window root "$ROOT/build/windows/screenshots/diagnostics.png" 2>/dev/null
 file_text=$(tr -d '\r' <"$(diagnostics)" 2>/dev/null)
 clip_text=$(x_clip -o -selection clipboard 2>/dev/null | tr -d '\r')
