@@ -27,8 +27,8 @@ std::string CutPhoneIds(std::string_view text);
 std::vector<std::string> LastLines(std::string_view text, std::size_t count);
 
 struct DiagnosticsInput {
-    std::string version;       // Velotrix's
-    std::string when;          // local time, as the user's clock shows it
+    std::string version; // Velotrix's
+    std::string when;    // local time, as the user's clock shows it
     std::vector<CheckLine> checks;
     std::vector<PhoneView> phones;
     Settings settings;

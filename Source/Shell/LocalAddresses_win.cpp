@@ -66,8 +66,8 @@ bool ListAdapters(std::vector<AdapterFacts>& adapters, std::uint32_t& bestInterf
     const bool listed =
         QueryGrowingBuffer(buffer, adapterBufferSize, adapterQueryCalls, [](std::byte* data, std::uint32_t& size) {
             ULONG length = size;
-            const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER |
-                                GAA_FLAG_INCLUDE_GATEWAYS;
+            const ULONG flags =
+                GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_INCLUDE_GATEWAYS;
             const ULONG result =
                 GetAdaptersAddresses(AF_INET, flags, nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(data), &length);
             size = length;

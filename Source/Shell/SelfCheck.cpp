@@ -82,14 +82,16 @@ bool Contains(std::string haystack, const char* needle) {
 
 // Words in names and descriptions that mark an adapter of a virtual machine, a container or a
 // tunnel: phones on the Wi-Fi cannot reach the PC through any of them.
-constexpr const char* VirtualMarks[] = {"virtual", "vethernet", "hyper-v", "vmware",    "virtualbox", "wsl",
-                                        "docker",  "tap-",      "wireguard", "tailscale",  "zerotier",
-                                        "vpn",     "openvpn",   "hamachi", "npcap"};
+constexpr const char* VirtualMarks[] = {"virtual",  "vethernet", "hyper-v", "vmware",    "virtualbox",
+                                        "wsl",      "docker",    "tap-",    "wireguard", "tailscale",
+                                        "zerotier", "vpn",       "openvpn", "hamachi",   "npcap"};
 
 } // namespace
 
 std::string FormatCheckLine(const CheckLine& line) {
-    const char* word = line.outcome == CheckOutcome::Pass ? "PASS" : line.outcome == CheckOutcome::Fail ? "FAIL" : "SKIP";
+    const char* word = line.outcome == CheckOutcome::Pass   ? "PASS"
+                       : line.outcome == CheckOutcome::Fail ? "FAIL"
+                                                            : "SKIP";
     return std::string(word) + " " + line.name + ": " + line.detail;
 }
 
@@ -120,7 +122,8 @@ CheckLine DriverCheck(const std::vector<DriverStepResult>& steps) {
 }
 
 CheckLine DriverStateCheck(BusState state, std::size_t interfaces) {
-    const std::string listed = std::to_string(interfaces) + (interfaces == 1 ? " interface" : " interfaces") + " listed";
+    const std::string listed =
+        std::to_string(interfaces) + (interfaces == 1 ? " interface" : " interfaces") + " listed";
     switch (state) {
     case BusState::Connected:
         return Line(CheckOutcome::Pass, "driver", "ViGEmBus connected, " + listed);
@@ -148,13 +151,14 @@ CheckLine ServerSocketCheck(bool running, std::uint16_t port) {
 }
 
 CheckLine DnsSdCheck(const std::string& library, bool libraryLoaded, const std::vector<std::string>& missing) {
-    if (!libraryLoaded) return Line(CheckOutcome::Fail, "DNS-SD", library + " did not load; phones cannot find this PC");
+    if (!libraryLoaded)
+        return Line(CheckOutcome::Fail, "DNS-SD", library + " did not load; phones cannot find this PC");
     if (!missing.empty())
         return Line(CheckOutcome::Fail, "DNS-SD",
                     library + " lacks " + Joined(missing, ", ") +
                         " (Windows 10 1809 and older); the phone app cannot list this PC by name");
-    return Line(CheckOutcome::Pass, "DNS-SD", "the registration functions are present in " + library +
-                                                  " (nothing was registered)");
+    return Line(CheckOutcome::Pass, "DNS-SD",
+                "the registration functions are present in " + library + " (nothing was registered)");
 }
 
 CheckLine FirewallCheckOf(FirewallVerdict verdict, std::uint32_t failure, std::uint16_t port) {
@@ -183,7 +187,7 @@ std::string AdapterKind(const NetworkAdapter& adapter) {
     case 71:
         kind = "Wi-Fi";
         break;
-    case 23: // PPP
+    case 23:  // PPP
     case 131: // tunnel
         kind = "VPN";
         break;
@@ -221,9 +225,11 @@ CheckLine NetworkCheck(const std::vector<NetworkAdapter>& adapters, const std::s
     }
     const std::string adaptersText = parts.empty() ? "no adapter is up" : Joined(parts, "; ");
     if (shownAddress.empty())
-        return Line(CheckOutcome::Fail, "network", "the window shows \xE2\x80\x9CNo network\xE2\x80\x9D; " + adaptersText);
+        return Line(CheckOutcome::Fail, "network",
+                    "the window shows \xE2\x80\x9CNo network\xE2\x80\x9D; " + adaptersText);
     return Line(CheckOutcome::Pass, "network",
-                "the window shows " + shownAddress + " (\xE2\x80\x9C" + shownAdapter + "\xE2\x80\x9D); " + adaptersText);
+                "the window shows " + shownAddress + " (\xE2\x80\x9C" + shownAdapter + "\xE2\x80\x9D); " +
+                    adaptersText);
 }
 
 double Percentile(std::vector<double> samples, double p) {
@@ -238,8 +244,8 @@ double Percentile(std::vector<double> samples, double p) {
 CheckLine PaintCheck(const PaintFacts& facts) {
     if (facts.target.empty())
         return Line(CheckOutcome::Fail, "Direct2D", "no offscreen render target: " + facts.failure);
-    const std::string what = std::to_string(facts.width) + " \xC3\x97 " + std::to_string(facts.height) + " on " +
-                             facts.target;
+    const std::string what =
+        std::to_string(facts.width) + " \xC3\x97 " + std::to_string(facts.height) + " on " + facts.target;
     if (!facts.failure.empty())
         return Line(CheckOutcome::Fail, "Direct2D",
                     what + ": " + facts.failure + " after " + std::to_string(facts.milliseconds.size()) + " paints");

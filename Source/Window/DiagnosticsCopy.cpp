@@ -80,7 +80,8 @@ void MainWindow::CopyDiagnostics() {
     const std::wstring path = WriteBesideLog(DiagnosticsFileName, text);
     const bool copied = CopyToClipboard(hwnd, WithWindowsLineEnds(ToUtf16(text)));
     if (copied && !path.empty()) {
-        ShowBalloon(CopiedTitle, L"On the clipboard and in " + path + L". Paste them into your message when you ask for help.");
+        ShowBalloon(CopiedTitle,
+                    L"On the clipboard and in " + path + L". Paste them into your message when you ask for help.");
     } else if (copied) {
         ShowBalloon(CopiedTitle, L"On the clipboard (no file could be written). Paste them into your message.");
     } else if (!path.empty()) {

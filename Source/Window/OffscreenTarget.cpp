@@ -46,7 +46,8 @@ HRESULT CreateTextureTarget(ID2D1Factory* factory, UINT width, UINT height, Offs
 HRESULT CreateBitmapTarget(IWICImagingFactory* wic, ID2D1Factory* factory, UINT width, UINT height,
                            OffscreenTarget& out) {
     out = OffscreenTarget{};
-    HRESULT hr = wic->CreateBitmap(width, height, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, out.bitmap.Put());
+    HRESULT hr =
+        wic->CreateBitmap(width, height, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, out.bitmap.Put());
     if (FAILED(hr)) return hr;
     const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties(
         D2D1_RENDER_TARGET_TYPE_DEFAULT, D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED),

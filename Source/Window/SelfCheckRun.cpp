@@ -149,8 +149,13 @@ CheckLine RunNetworkCheck() {
     std::vector<NetworkAdapter> adapters;
     std::vector<AdapterInfo> infos;
     for (const AdapterFacts& facts : listed) {
-        NetworkAdapter adapter{ToUtf8(facts.adapter.friendlyName), ToUtf8(facts.description), facts.type,
-                               facts.adapter.up, facts.adapter.softwareLoopback, {}, {}};
+        NetworkAdapter adapter{ToUtf8(facts.adapter.friendlyName),
+                               ToUtf8(facts.description),
+                               facts.type,
+                               facts.adapter.up,
+                               facts.adapter.softwareLoopback,
+                               {},
+                               {}};
         for (const Ipv4Address& address : facts.adapter.addresses) adapter.addresses.push_back(FormatIpv4(address));
         for (const Ipv4Address& gateway : facts.gateways) adapter.gateways.push_back(FormatIpv4(gateway));
         adapters.push_back(std::move(adapter));
@@ -182,10 +187,10 @@ CheckLine RunPaintCheck() {
         ComPtr<IWICImagingFactory> wic;
         const HRESULT wicMade = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                                  IID_IWICImagingFactory, reinterpret_cast<void**>(wic.Put()));
-        const HRESULT bitmapMade = FAILED(wicMade) ? wicMade
-                                                   : CreateBitmapTarget(wic.get(), drawing.d2dFactory.get(),
-                                                                        static_cast<UINT>(facts.width),
-                                                                        static_cast<UINT>(facts.height), offscreen);
+        const HRESULT bitmapMade =
+            FAILED(wicMade) ? wicMade
+                            : CreateBitmapTarget(wic.get(), drawing.d2dFactory.get(), static_cast<UINT>(facts.width),
+                                                 static_cast<UINT>(facts.height), offscreen);
         if (FAILED(bitmapMade)) {
             facts.failure = "no Direct3D 11 texture (" + Hex(made) + ") and no WIC bitmap (" + Hex(bitmapMade) + ")";
             return PaintCheck(facts);

@@ -75,7 +75,7 @@ public:
         picture.pixels.assign(static_cast<std::size_t>(width) * height, 0);
         const WICRect all{0, 0, width, height};
         if (FAILED(offscreen.bitmap->CopyPixels(&all, width * 4, static_cast<UINT>(picture.pixels.size() * 4),
-                                      reinterpret_cast<BYTE*>(picture.pixels.data())))) {
+                                                reinterpret_cast<BYTE*>(picture.pixels.data())))) {
             failure = "CopyPixels failed";
             return false;
         }

@@ -30,9 +30,8 @@ using Regions = std::vector<std::pair<Action, std::int32_t>>;
 // Every page starts with the share button and ends with the options and the footer's two links.
 Regions Page(Regions middle) {
     middle.insert(middle.begin(), {Action::ShareAppLinks, 0});
-    for (const Action action :
-         {Action::ToggleAskFirst, Action::ToggleStartWithWindows, Action::ToggleKeepInTray, Action::CopyDiagnostics,
-         Action::OpenWebPage})
+    for (const Action action : {Action::ToggleAskFirst, Action::ToggleStartWithWindows, Action::ToggleKeepInTray,
+                                Action::CopyDiagnostics, Action::OpenWebPage})
         middle.emplace_back(action, 0);
     return middle;
 }
