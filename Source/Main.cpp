@@ -24,6 +24,7 @@
 #include "Shell/Settings.h"
 #include "Window/Firewall.h"
 #include "Window/MainWindow.h"
+#include "Window/SelfCheckRun.h"
 
 namespace Velotrix {
 
@@ -166,6 +167,13 @@ int Run(HINSTANCE instance) {
         return AddFirewallRule(ModulePath()) ? 0 : 1;
     }
     if (options.quit) return QuitRunningCopy();
+    // Before the mutex: it runs beside a running copy, on a port and with a pad of its own, and
+    // touches neither that copy's log nor its window.
+    if (options.selfCheck) {
+        Settings settings;
+        LoadSettings(settings);
+        return RunSelfCheck(ChoosePort(options.port, settings.port));
+    }
 
     // Deliberately never closed: the handle keeps the name taken until the process ends, and a second
     // copy only needs to see that it exists.

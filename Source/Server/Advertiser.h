@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Velotrix {
 
@@ -27,12 +28,17 @@ public:
     // refused it. Failures are logged; the caller need not act on the result.
     bool Register(const std::wstring& computerName, const std::string& address, std::uint16_t port);
 
+    // Looks the DNS-SD functions up in `library` as Register does, registering nothing: false when the
+    // library does not load; otherwise true, with the names of those it lacks in `missing`.
+    [[nodiscard]] static bool FindFunctions(const std::wstring& library, std::vector<std::string>& missing);
+
     // Withdraws the registration, waiting at most `completionWaitMs` for the registration to complete
     // and as long again for the withdrawal. Safe to call without a registration, and more than once.
     void Deregister();
 
 private:
     struct DnsSd;
+    static void LookUp(DnsSd& dnsSd, const std::wstring& library);
     struct Registration;
 
     std::wstring library;

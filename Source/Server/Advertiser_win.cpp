@@ -6,6 +6,7 @@
 #include <windns.h>
 
 #include <new>
+#include <utility>
 
 #include "Platform/ProcAddress.h"
 #include "Platform/WinHandles.h"
@@ -60,6 +61,32 @@ struct Advertiser::Registration {
     }
 };
 
+void Advertiser::LookUp(DnsSd& dnsSd, const std::wstring& library) {
+    dnsSd.module.Reset(LoadLibraryW(library.c_str()));
+    if (!dnsSd.module) return;
+    const HMODULE module = dnsSd.module.get();
+    dnsSd.constructInstance = LookupFunction<ConstructInstanceFunction>(module, "DnsServiceConstructInstance");
+    dnsSd.freeInstance = LookupFunction<FreeInstanceFunction>(module, "DnsServiceFreeInstance");
+    dnsSd.registerService = LookupFunction<RegisterFunction>(module, "DnsServiceRegister");
+    dnsSd.deregisterService = LookupFunction<DeregisterFunction>(module, "DnsServiceDeRegister");
+}
+
+bool Advertiser::FindFunctions(const std::wstring& library, std::vector<std::string>& missing) {
+    missing.clear();
+    DnsSd dnsSd;
+    LookUp(dnsSd, library);
+    if (!dnsSd.module) return false;
+    const std::pair<bool, const char*> found[] = {
+        {dnsSd.constructInstance != nullptr, "DnsServiceConstructInstance"},
+        {dnsSd.registerService != nullptr, "DnsServiceRegister"},
+        {dnsSd.deregisterService != nullptr, "DnsServiceDeRegister"},
+        {dnsSd.freeInstance != nullptr, "DnsServiceFreeInstance"},
+    };
+    for (const auto& [present, name] : found)
+        if (!present) missing.emplace_back(name);
+    return true;
+}
+
 Advertiser::Advertiser(std::wstring library, std::uint32_t completionWaitMs)
     : library(std::move(library)), completionWaitMs(completionWaitMs) {}
 
@@ -72,15 +99,7 @@ bool Advertiser::Register(const std::wstring& computerName, const std::string& a
     try {
         if (!dnsSd) {
             dnsSd = std::make_unique<DnsSd>();
-            dnsSd->module.Reset(LoadLibraryW(library.c_str()));
-            if (dnsSd->module) {
-                const HMODULE module = dnsSd->module.get();
-                dnsSd->constructInstance =
-                    LookupFunction<ConstructInstanceFunction>(module, "DnsServiceConstructInstance");
-                dnsSd->freeInstance = LookupFunction<FreeInstanceFunction>(module, "DnsServiceFreeInstance");
-                dnsSd->registerService = LookupFunction<RegisterFunction>(module, "DnsServiceRegister");
-                dnsSd->deregisterService = LookupFunction<DeregisterFunction>(module, "DnsServiceDeRegister");
-            }
+            LookUp(*dnsSd, library);
         }
         block = std::make_unique<Registration>();
     } catch (const std::bad_alloc&) {

@@ -182,6 +182,12 @@ bool ShareLinks(HWND window) {
     return true;
 }
 
+HRESULT FindShareSheet() {
+    ComPtr<IDataTransferManagerInterop> interop;
+    return GetFactory(DataTransferManagerClass, __uuidof(IDataTransferManagerInterop),
+                      reinterpret_cast<void**>(interop.Put()));
+}
+
 void EndSharing() {
     share.manager.Reset();
     share.interop.Reset();

@@ -26,6 +26,10 @@ std::wstring LinkCopiedText();
 // system's text for it, and answers false (a manager that was not obtained is asked for next time).
 [[nodiscard]] bool ShareLinks(HWND window);
 
+// Whether this Windows offers the share sheet: S_OK when its desktop interop can be had (it is let go
+// again at once), else the failing result; ShareLinks then fails the same way.
+HRESULT FindShareSheet();
+
 // Gives back what ShareLinks kept; call it before COM is uninitialised on this thread.
 void EndSharing();
 

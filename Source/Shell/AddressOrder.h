@@ -30,6 +30,14 @@ struct AdapterInfo {
     std::vector<Ipv4Address> addresses; // its unicast IPv4 addresses, in the order the OS gives them
 };
 
+// One adapter with what the self-check names besides: its kind, description and gateways.
+struct AdapterFacts {
+    AdapterInfo adapter;
+    std::uint32_t type = 0; // IANA ifType: 6 Ethernet, 71 Wi-Fi, 131 tunnel, ...
+    std::wstring description;
+    std::vector<Ipv4Address> gateways;
+};
+
 // The usable addresses of `adapters`, walked in their order. An adapter counts only when it is up
 // and not a software loopback; of its addresses, those in 127.0.0.0/8 and 169.254.0.0/16 are left
 // out. Records of the adapter whose index is `bestInterfaceIndex` are marked best and each is put

@@ -1,7 +1,7 @@
 #pragma once
 
-// The program's command line: "--tray", "--demo", "--port N", "--quit" and "--add-firewall-rule", and
-// which UDP port that makes.
+// The program's command line: "--tray", "--demo", "--port N", "--quit", "--add-firewall-rule" and
+// "--self-check", and which UDP port that makes.
 
 #include <cstdint>
 #include <string>
@@ -15,6 +15,7 @@ struct CommandLineOptions {
     int port = 0;                 // 0: not given
     bool addFirewallRule = false; // this copy runs elevated only to add the firewall rule, then exits
     bool quit = false;            // ask the running copy to quit, wait for it to end, and start nothing
+    bool selfCheck = false;       // run the checks, write self-check.txt, exit 0 or 1; no window
 };
 
 // `arguments` as CommandLineToArgvW splits them, the program path first. Options are compared whole

@@ -18,6 +18,8 @@ CommandLineOptions ParseCommandLine(const std::vector<std::wstring>& arguments) 
             options.addFirewallRule = true;
         } else if (argument == L"--quit") {
             options.quit = true;
+        } else if (argument == L"--self-check") {
+            options.selfCheck = true;
         } else if (argument == L"--port" && i + 1 < arguments.size()) {
             options.port = _wtoi(arguments[++i].c_str());
         }

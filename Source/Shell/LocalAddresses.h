@@ -13,4 +13,9 @@ namespace Velotrix {
 // internet first. Empty without a network, or when Windows cannot list the adapters. Keeps no state.
 std::vector<LocalAddress> LocalAddresses();
 
+// Every adapter Windows lists, in its order, with its kind, description and IPv4 gateways, and the
+// index of the interface toward the internet (0 when there is no route). False when Windows cannot
+// list them.
+[[nodiscard]] bool ListAdapters(std::vector<AdapterFacts>& adapters, std::uint32_t& bestInterfaceIndex);
+
 } // namespace Velotrix

@@ -21,6 +21,7 @@ enum class ClickAction : std::int32_t {
     AddFirewallRule = 11,     // the firewall drops phones: add the program's rule, then check again
     OpenNetworkSettings = 12, // the network is marked Public: where the user can make it Private
     OpenCrashReports = 13,    // the last run crashed: the folder with its report
+    CopyDiagnostics = 14,     // the quick checks, phones, settings and log end to the clipboard and a file
 };
 
 // In client pixels exactly as drawn, scrolling included.

@@ -96,6 +96,9 @@ void MainWindow::OnClick(const ClickRegion& region) {
         OpenLink(hwnd, CrashFolder().c_str());
         crashNotice.clear();
         break;
+    case ClickAction::CopyDiagnostics:
+        CopyDiagnostics();
+        break;
     default:
         // Not an action this program draws; the click handler's repaint is all that happens.
         break;

@@ -43,6 +43,7 @@ inline constexpr UINT_PTR FirewallTimerId = 2;
 inline constexpr UINT FirewallCheckPeriodMs = 10'000;
 inline constexpr UINT IDM_TRAY_OPEN = 100;
 inline constexpr UINT IDM_TRAY_QUIT = 101;
+inline constexpr UINT IDM_TRAY_DIAGNOSTICS = 102;
 
 // The outer window rectangle (left and top 0) for a client area of InitialClientSize(dpi) with the
 // window's frame at `dpi`; its height is cut to the work area's height when `workArea` is given and
@@ -125,6 +126,7 @@ private:
         int checksOut = 0;                                     // checks started whose verdict has not arrived
         bool ruleRequestOut = false; // an elevation prompt may be up; a second click waits for it
         int loggedVerdict = -1;      // a verdict is logged when it differs from the last one logged
+        std::uint32_t failure = 0;   // the probe's failing result behind a CannotTell, for the diagnostics
     };
 
     // The repaint timer's state.
@@ -157,6 +159,9 @@ private:
     // The share sheet where there is one; elsewhere the web link goes to the clipboard, and a balloon
     // says so. A clipboard that cannot be opened ends the command without a word.
     void ShareOrCopyLinks();
+    // "Copy diagnostics": the quick checks, the phones, the settings and the log's end, on the clipboard
+    // and in diagnostics.txt beside server.log; a balloon says where.
+    void CopyDiagnostics();
     void OnClose();
     void OnTrayEvent(WPARAM wParam, LPARAM lParam);
     void ShowTrayMenu(POINT at);

@@ -218,16 +218,26 @@ float DrawOptions(PaintContext& context, const PageInput& input, float y4, const
     return row + 18 * s;
 }
 
+// A link is a region without a button shape: its text, underlined while hovered.
+void DrawLink(PaintContext& context, const wchar_t* text, float x, float yf, ClickAction action) {
+    const float s = context.scale;
+    const float lw = MeasureTextWidth(context, text, context.smallFormat);
+    DrawTextAt(context, text, x, yf, context.smallFormat, Palette::Accent);
+    if (NextRegionHovered(context)) {
+        FillRect(context, ClickRect{x, yf + 15.5f * s, lw, 1 * s}, Palette::Accent);
+    }
+    RecordRegion(context, ClickRect{x, yf - 3 * s, lw, 21 * s}, action, 0);
+}
+
 void DrawFooter(PaintContext& context, float yf, const PageFrame& frame) {
     const float s = context.scale;
-    DrawTextAt(context, L"Quillon  \u00B7  version " VELOTRIX_DISPLAY_VERSION, frame.pad + 2 * s, yf,
-               context.smallFormat, Palette::MutedText);
-    const float lw = MeasureTextWidth(context, WebLinkText, context.smallFormat);
-    DrawTextAt(context, WebLinkText, frame.right - lw, yf, context.smallFormat, Palette::Accent);
-    if (NextRegionHovered(context)) {
-        FillRect(context, ClickRect{frame.right - lw, yf + 15.5f * s, lw, 1 * s}, Palette::Accent);
-    }
-    RecordRegion(context, ClickRect{frame.right - lw, yf - 3 * s, lw, 21 * s}, ClickAction::OpenWebPage, 0);
+    const wchar_t maker[] = L"Quillon  \u00B7  version " VELOTRIX_DISPLAY_VERSION;
+    DrawTextAt(context, maker, frame.pad + 2 * s, yf, context.smallFormat, Palette::MutedText);
+    DrawLink(context, L"Copy diagnostics",
+             frame.pad + 2 * s + MeasureTextWidth(context, maker, context.smallFormat) + 16 * s, yf,
+             ClickAction::CopyDiagnostics);
+    DrawLink(context, WebLinkText, frame.right - MeasureTextWidth(context, WebLinkText, context.smallFormat), yf,
+             ClickAction::OpenWebPage);
 }
 
 // Each of these names every field of what it compares, so a field added to a struct stops this file

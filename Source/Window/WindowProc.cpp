@@ -236,6 +236,7 @@ void MainWindow::OnFirewallVerdict(WPARAM wParam, LPARAM lParam) {
         Log("%s", FirewallVerdictText(verdict, static_cast<std::uint32_t>(lParam)).c_str());
     }
     firewall.verdict = verdict;
+    firewall.failure = static_cast<std::uint32_t>(lParam);
     Repaint();
 }
 
@@ -313,6 +314,7 @@ void MainWindow::ShowTrayMenu(POINT at) {
     const UniqueMenu menu(CreatePopupMenu());
     if (!menu) return;
     AppendMenuW(menu.get(), MF_STRING, IDM_TRAY_OPEN, L"Open Velotrix");
+    AppendMenuW(menu.get(), MF_STRING, IDM_TRAY_DIAGNOSTICS, L"Copy diagnostics");
     AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu.get(), MF_STRING, IDM_TRAY_QUIT, L"Quit");
     // Without this the menu stays open when the user clicks elsewhere.
@@ -323,6 +325,8 @@ void MainWindow::ShowTrayMenu(POINT at) {
     tray.menuOpen = false;
     if (command == IDM_TRAY_OPEN) {
         BringToFront();
+    } else if (command == IDM_TRAY_DIAGNOSTICS) {
+        CopyDiagnostics();
     } else if (command == IDM_TRAY_QUIT) {
         Quit();
     }

@@ -14,6 +14,7 @@
 
 #include "Platform/ComApartment.h"
 #include "Window/DrawingResources.h"
+#include "Window/OffscreenTarget.h"
 
 namespace Velotrix {
 
@@ -51,24 +52,17 @@ public:
 
     // Paints the page `frames` times into a new `width` × `height` bitmap and keeps its pixels.
     bool Paint(const PageInput& page, int width, int height, int hoverIndex, PageResult& result, int frames = 1) {
-        ComPtr<IWICBitmap> bitmap;
-        ComPtr<ID2D1RenderTarget> target;
+        OffscreenTarget offscreen;
         ComPtr<ID2D1SolidColorBrush> brush;
-        const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties(
-            D2D1_RENDER_TARGET_TYPE_DEFAULT,
-            D2D1::PixelFormat(DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED), 96.0f, 96.0f);
-        if (FAILED(
-                wic->CreateBitmap(width, height, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, bitmap.Put())) ||
-            FAILED(drawing.d2dFactory->CreateWicBitmapRenderTarget(bitmap.get(), &properties, target.Put())) ||
-            !CreatePaintBrush(*target.get(), brush)) {
+        if (FAILED(CreateBitmapTarget(wic.get(), drawing.d2dFactory.get(), width, height, offscreen)) ||
+            !CreatePaintBrush(*offscreen.target.get(), brush)) {
             // Wine's Direct2D draws through wined3d, which needs an X display even for a bitmap.
             failure = "no render target (under Wine, run on a display, e.g. Xvfb)";
             return false;
         }
-        // A bitmap with alpha cannot take ClearType; the window's own target uses it.
-        target->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_GRAYSCALE);
+        ID2D1RenderTarget* const target = offscreen.target.get();
         for (int frame = 0; frame < frames; ++frame) {
-            PaintContext context = MakePaintContext(drawing, target.get(), brush.get(), scale);
+            PaintContext context = MakePaintContext(drawing, target, brush.get(), scale);
             context.hoverIndex = hoverIndex;
             context.regions = &regions;
             target->BeginDraw();
@@ -80,8 +74,8 @@ public:
         }
         picture.pixels.assign(static_cast<std::size_t>(width) * height, 0);
         const WICRect all{0, 0, width, height};
-        if (FAILED(bitmap->CopyPixels(&all, width * 4, static_cast<UINT>(picture.pixels.size() * 4),
-                                      reinterpret_cast<BYTE*>(picture.pixels.data())))) {
+        if (FAILED(offscreen.bitmap->CopyPixels(&all, width * 4, static_cast<UINT>(picture.pixels.size() * 4),
+                                                reinterpret_cast<BYTE*>(picture.pixels.data())))) {
             failure = "CopyPixels failed";
             return false;
         }

@@ -14,6 +14,7 @@
 #include "Shell/AddressOrder.h"
 #include "Shell/ModulePath.h"
 #include "Shell/TextConversion.h"
+#include "Window/DemoPage.h"
 #include "Window/Palette.h"
 #include "Window/PhoneRows.h"
 
@@ -26,11 +27,11 @@ namespace {
 using Action = ClickAction;
 using Regions = std::vector<std::pair<Action, std::int32_t>>;
 
-// Every page starts with the share button and ends with the options and the web link.
+// Every page starts with the share button and ends with the options and the footer's two links.
 Regions Page(Regions middle) {
     middle.insert(middle.begin(), {Action::ShareAppLinks, 0});
-    for (const Action action :
-         {Action::ToggleAskFirst, Action::ToggleStartWithWindows, Action::ToggleKeepInTray, Action::OpenWebPage})
+    for (const Action action : {Action::ToggleAskFirst, Action::ToggleStartWithWindows, Action::ToggleKeepInTray,
+                                Action::CopyDiagnostics, Action::OpenWebPage})
         middle.emplace_back(action, 0);
     return middle;
 }
@@ -282,7 +283,7 @@ TEST_F(PaintTest, FurtherAddressesGrowTheStatusCardByAtMostThreeLines) {
         PageInput page = BasePage(1);
         page.addresses.assign(FiveAddresses.begin(), FiveAddresses.begin() + static_cast<std::ptrdiff_t>(count));
         PaintAt(page, 1);
-        ASSERT_EQ(harness.regions.size(), 6u);
+        ASSERT_EQ(harness.regions.size(), 7u);
         storeButtonY.push_back(harness.regions[1].rect.y);
     }
     EXPECT_FLOAT_EQ(storeButtonY[0], storeButtonY[1]);
@@ -304,7 +305,7 @@ TEST_F(PaintTest, TallerCardsAndScrollingMoveLaterRegionsAlike) {
     PaintAt(page, 1);
     const std::vector<ClickRegion>& admitted = harness.regions;
     // Allow and Deny became one Disconnect.
-    ASSERT_TRUE(waiting.size() == 8 && scrolled.size() == 8 && admitted.size() == 7) << admitted.size();
+    ASSERT_TRUE(waiting.size() == 9 && scrolled.size() == 9 && admitted.size() == 8) << admitted.size();
     const float grown = admitted[2].rect.y - waiting[3].rect.y;
     EXPECT_GT(grown, 0);
     for (std::size_t i = 0; i < waiting.size(); ++i) {
@@ -317,7 +318,7 @@ TEST_F(PaintTest, TallerCardsAndScrollingMoveLaterRegionsAlike) {
     }
 }
 
-// Hovered in turn, the Share button, an option row and the web link each change the picture only
+// Hovered in turn, the Share button, an option row and a footer link each change the picture only
 // inside their own region, each in its own way.
 TEST_F(PaintTest, HoverMakesButtonsOpaqueShadesRowsAndUnderlinesTheLink) {
     const float s = 2;
@@ -325,7 +326,7 @@ TEST_F(PaintTest, HoverMakesButtonsOpaqueShadesRowsAndUnderlinesTheLink) {
     PaintAt(page, s, -1, true);
     const std::vector<ClickRegion> regions = harness.regions;
     const Picture plain = harness.Last();
-    ASSERT_EQ(regions.size(), 6u);
+    ASSERT_EQ(regions.size(), 7u);
     const auto hover = [&](int index) {
         PaintAt(page, s, index, true);
         const Change change = Difference(plain, harness.Last());
@@ -351,7 +352,7 @@ TEST_F(PaintTest, HoverMakesButtonsOpaqueShadesRowsAndUnderlinesTheLink) {
     EXPECT_TRUE(Near(plain.At(rowX, rowY), Palette::Card));
     EXPECT_TRUE(Between(harness.Last().At(rowX, rowY), Palette::Card, Palette::Control));
 
-    // A thin line in the link's colour, as wide as the link, under its text.
+    // A thin line in the link's colour, as wide as the link ("Copy diagnostics"), under its text.
     const ClickRect link = regions[5].rect;
     const Change underline = hover(5);
     EXPECT_GE(underline.Width(), 0.9f * link.width);
@@ -376,7 +377,7 @@ TEST_F(PaintTest, LiveViewDrawsSteeringPedalsAndStick) {
         return harness.Last();
     };
     const Picture centred = paint({});
-    ASSERT_EQ(harness.regions.size(), 6u);
+    ASSERT_EQ(harness.regions.size(), 7u);
     const ClickRect disconnect = harness.regions[1].rect;
     // The card, as far as it reaches around its Disconnect button.
     const Margins around = MarginsAround(centred, disconnect);
@@ -492,8 +493,7 @@ TEST(PaintPhoneTextsTest, StatusLineTellsAddressRateAndRumble) {
 // Not a test: a figure for docs/PERFORMANCE.md. Run with --gtest_also_run_disabled_tests.
 TEST_F(PaintTest, DISABLED_MeasurePaintTimeWithFourActivePhones) {
     for (const float s : {1.0f, 1.5f}) {
-        PageInput page = BasePage(s);
-        for (std::int32_t i = 1; i <= 4; ++i) page.phones.push_back(LivePhone(i, Maya, i));
+        const PageInput page = DemoPageWithFourPhones(s);
         const int width = static_cast<int>(page.width), height = static_cast<int>(page.height);
         PageResult result;
         ASSERT_TRUE(harness.SetScale(s));
