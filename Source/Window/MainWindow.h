@@ -127,9 +127,10 @@ private:
         int loggedVerdict = -1;      // a verdict is logged when it differs from the last one logged
     };
 
-    // The repaint timer's state.
+    // The timers' state: each runs only while the window is shown (UpdateTimers).
     struct TimerState {
-        int idleTicks = 0;
+        unsigned repaintPeriod = 0; // 0: no repaint timer
+        bool firewallRunning = false;
         PaintPacing pacing;
     };
 
@@ -145,6 +146,11 @@ private:
     void Paint();
     void OnPaint();
     void OnTimer(WPARAM timerId);
+    // Sets or kills the repaint timer and the connection check's timer for what the window shows now,
+    // `visible` or not (WM_SHOWWINDOW comes before the window's visibility changes).
+    void UpdateTimers(bool visible);
+    // The periodic connection check, skipped while one is out or a phone is listed.
+    void RecheckFirewall();
     // False for a key that does not scroll, which then gets the default processing.
     bool OnKeyDown(WPARAM key);
     void CheckFirewall(bool requestRule);
