@@ -13,14 +13,15 @@ WSAEVENT Event(std::intptr_t handle) { return reinterpret_cast<WSAEVENT>(handle)
 Waker::Waker() {
     // Auto-reset: a Wait that returns for it clears it in the same step.
     if (HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr)) wakeHandle = reinterpret_cast<std::intptr_t>(wake);
-    // Manual reset, as WSAEventSelect wants; Wait resets it before the receives that drain the socket.
-    if (WSAEVENT ready = WSACreateEvent(); ready != WSA_INVALID_EVENT)
+    // Auto-reset too, so that no reset call follows each wait: the wait that returns for a datagram
+    // clears it, and each receive enables FD_READ again, which signals it anew while more is queued.
+    if (HANDLE ready = CreateEventW(nullptr, FALSE, FALSE, nullptr))
         socketEvent = reinterpret_cast<std::intptr_t>(ready);
 }
 
 Waker::~Waker() {
     if (wakeHandle != -1) CloseHandle(Event(wakeHandle));
-    if (socketEvent != -1) WSACloseEvent(Event(socketEvent));
+    if (socketEvent != -1) CloseHandle(Event(socketEvent));
 }
 
 void Waker::Wake() {
@@ -47,11 +48,7 @@ bool Waker::Wait(const UdpSocket& socket, std::int64_t timeout) {
         return false;
     }
     const DWORD result = WSAWaitForMultipleEvents(count, events, FALSE, wait, FALSE);
-    if (!socketWatched || result != WSA_WAIT_EVENT_0) return false;
-    // Reset before the receives: a datagram that arrives after them records FD_READ anew (each receive
-    // enables it again) and signals the event for the next wait.
-    WSAResetEvent(Event(socketEvent));
-    return true;
+    return socketWatched && result == WSA_WAIT_EVENT_0;
 }
 
 } // namespace Velotrix

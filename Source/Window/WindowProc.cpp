@@ -266,6 +266,8 @@ void MainWindow::OnFirewallVerdict(WPARAM wParam, LPARAM lParam) {
         firewall.loggedVerdict = static_cast<int>(verdict);
         Log("%s", FirewallVerdictText(verdict, static_cast<std::uint32_t>(lParam)).c_str());
     }
+    // The same answer again draws nothing new; under Wine a needless paint costs more than the check.
+    if (verdict == firewall.verdict) return;
     firewall.verdict = verdict;
     Repaint();
 }
