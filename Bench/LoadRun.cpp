@@ -3,8 +3,11 @@
 //   velotrix_load latency [SECONDS]   four phones stream Input at 250 Hz each to a started server; for
 //                                     every report, the time from the phone's send to the report
 //                                     reaching the bus (p50, p99, p99.9, max)
-//   velotrix_load idle [SECONDS]      a started server without phones: the CPU time the process spends
-//                                     per second of wall time, as a share of one core
+//   velotrix_load idle [SECONDS]      a started server without phones, first as started and then after
+//                                     a phone came and said Bye: the CPU time the process spends per
+//                                     second of wall time, as a share of one core, and how often its
+//                                     threads woke (context switches of every thread but the measuring
+//                                     one, from /proc/self/task/*/status)
 //
 // Each report carries its phone and sequence number in its sticks (which the mapping passes through
 // unchanged), so the bus observer finds the send time the phone noted just before sendto.
@@ -15,6 +18,10 @@
 #include "Server/Server.h"
 
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <dirent.h>
 
 #include <algorithm>
 #include <array>
@@ -22,6 +29,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -178,24 +186,65 @@ std::int64_t CpuNanoseconds() {
     return ns(usage.ru_utime) + ns(usage.ru_stime);
 }
 
+// Context switches, voluntary and not, of every thread of this process but the calling one: each is a
+// wake-up of a thread that had been waiting (or was preempted). A thread that ended meanwhile is not
+// counted; the server's threads live for the whole run.
+std::uint64_t OtherThreadsSwitches() {
+    const long self = syscall(SYS_gettid);
+    std::uint64_t total = 0;
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr) return 0;
+    while (const dirent* entry = readdir(tasks)) {
+        if (entry->d_name[0] == '.' || std::atol(entry->d_name) == self) continue;
+        std::ifstream status(std::string("/proc/self/task/") + entry->d_name + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::strtoull(line.substr(line.find(':') + 1).c_str(), nullptr, 10);
+        }
+    }
+    closedir(tasks);
+    return total;
+}
+
+void MeasureIdle(const char* label, double seconds) {
+    SleepUntil(SteadyNow() + 500 * Ms);
+    const std::int64_t cpuBefore = CpuNanoseconds();
+    const std::uint64_t switchesBefore = OtherThreadsSwitches();
+    const std::int64_t wallBefore = SteadyNow();
+    SleepUntil(wallBefore + static_cast<std::int64_t>(seconds * Second));
+    const std::int64_t cpu = CpuNanoseconds() - cpuBefore;
+    const std::uint64_t switches = OtherThreadsSwitches() - switchesBefore;
+    const std::int64_t wall = SteadyNow() - wallBefore;
+    const double wallSeconds = static_cast<double>(wall) / Second;
+    std::printf("idle: %s for %.1f s: %.3f ms of CPU time, %.3f %% of one core, %.1f wake-ups a second\n", label,
+                wallSeconds, static_cast<double>(cpu) / Ms,
+                100.0 * static_cast<double>(cpu) / static_cast<double>(wall),
+                static_cast<double>(switches) / wallSeconds);
+}
+
 int RunIdle(double seconds) {
     SimulatedBus::Reset();
     Server server;
+    server.SetAskFirst(false);
     std::string error;
     if (!server.Start(0, error)) {
         std::fprintf(stderr, "idle: %s\n", error.c_str());
         return 1;
     }
-    SleepUntil(SteadyNow() + 500 * Ms);
-    const std::int64_t cpuBefore = CpuNanoseconds();
-    const std::int64_t wallBefore = SteadyNow();
-    SleepUntil(wallBefore + static_cast<std::int64_t>(seconds * Second));
-    const std::int64_t cpu = CpuNanoseconds() - cpuBefore;
-    const std::int64_t wall = SteadyNow() - wallBefore;
+    MeasureIdle("no phone", seconds);
+    // A phone with a pad that leaves again: what it set going in the server must end with it.
+    UdpSocket phone;
+    std::uint32_t session = 0;
+    if (!AdmitPhone(phone, 0, server.Port(), session)) {
+        std::fprintf(stderr, "idle: the phone was not admitted\n");
+        return 1;
+    }
+    std::array<std::uint8_t, ByeSize> bye{};
+    BuildBye(bye, ProtocolVersion, 1, session);
+    phone.SendTo(bye.data(), ByeSize, LoopbackAddress(false, server.Port()));
+    MeasureIdle("no phone after a Bye", seconds);
     server.Stop();
-    std::printf("idle: no phone for %.1f s: %.3f ms of CPU time, %.3f %% of one core\n",
-                static_cast<double>(wall) / Second, static_cast<double>(cpu) / Ms,
-                100.0 * static_cast<double>(cpu) / static_cast<double>(wall));
     return 0;
 }
 

@@ -4,6 +4,7 @@
 // player LED) from the pad's notification thread to the server's tick.
 
 #include "Controllers/BusClient.h"
+#include "Platform/Waker.h"
 
 #include <atomic>
 #include <cstddef>
@@ -33,6 +34,9 @@ struct Pad {
     // A Rumble, packed; written by the notification thread before it sets rumblePending.
     std::atomic<std::uint32_t> rumble{0};
     std::atomic<bool> rumblePending{false};
+    // Woken after each change, so that the receive thread's next tick runs at once; set while the pad
+    // is plugged for a phone of a server whose waker outlives its pads' notification threads.
+    std::atomic<Waker*> waker{nullptr};
 
     Rumble CurrentRumble() const { return Rumble::Unpack(rumble.load()); }
     // Lent to a phone; guarded by the pads' own mutex.
@@ -49,7 +53,7 @@ void GiveBackPad(Pad* pad);
 std::size_t PadsMade();
 
 // The notification callback; `context` is the phone's Pad. Runs on the pad's notification thread
-// without any lock: it only stores, rumble first, then the pending flag.
+// without any lock: it only stores, rumble first, then the pending flag, and then wakes the pad's waker.
 void OnPadNotification(BusConnection* bus, PadTarget* target, std::uint8_t largeMotor, std::uint8_t smallMotor,
                        std::uint8_t led, void* context);
 

@@ -36,6 +36,7 @@ Pad* LendPad() {
         if (!Reusable(*pad)) continue;
         pad->rumble.store(0);
         pad->rumblePending.store(false);
+        pad->waker.store(nullptr);
         pad->lent = true;
         return pad.get();
     }
@@ -78,6 +79,7 @@ void OnPadNotification(BusConnection*, PadTarget*, std::uint8_t largeMotor, std:
     auto* pad = static_cast<Pad*>(context);
     pad->rumble.exchange(Rumble{largeMotor, smallMotor, led}.Pack());
     pad->rumblePending.exchange(true);
+    if (Waker* waker = pad->waker.load()) waker->Wake();
 }
 
 } // namespace Velotrix

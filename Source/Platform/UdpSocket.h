@@ -30,6 +30,9 @@ struct ReceiveBatch {
     // The datagram's real length (more than BufferSize - 1 when it was cut).
     int lengths[Count];
     SocketAddress from[Count];
+    // Set by ReceiveMany when nothing is left queued behind what it took, so that the receive thread
+    // can wait again without one more receive to find that out.
+    bool emptied = false;
 };
 
 class UdpSocket {
@@ -50,15 +53,17 @@ public:
     void Close();
 
     bool IsOpen() const { return handle != invalid; }
+    // The OS's socket, for the Waker to wait on; borrowed, never to be closed by the borrower.
+    std::intptr_t NativeHandle() const { return handle; }
     std::uint16_t LocalPort() const;
     void SetReceiveTimeout(int milliseconds);
 
     // Bytes received (at most `size`; a longer datagram is cut), or -1 on time-out or error.
     int Receive(std::uint8_t* buffer, int size, SocketAddress& from);
-    // Waits like Receive for the first datagram, then takes those already queued behind it without
-    // waiting (recvmmsg on Linux; Windows has no such call for plain sockets, so there it is one).
-    // Answers how many were received, 0 on time-out (or an error that concerns one datagram only), -1
-    // when the socket itself failed and must be opened anew.
+    // Takes the datagrams already queued, without waiting (recvmmsg on Linux; Windows has no such
+    // call for plain sockets, so there it is one, on a socket a Waker watches and so never blocks).
+    // Answers how many were received, 0 when none was queued (or an error concerned one datagram
+    // only), -1 when the socket itself failed and must be opened anew.
     int ReceiveMany(ReceiveBatch& batch);
     // The receive buffer the OS granted, in bytes (Linux reports twice what it accounts).
     int ReceiveBufferSize() const;

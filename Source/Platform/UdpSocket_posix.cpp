@@ -107,14 +107,16 @@ int UdpSocket::ReceiveMany(ReceiveBatch& batch) {
         messages[i].msg_hdr.msg_iov = &vectors[i];
         messages[i].msg_hdr.msg_iovlen = 1;
     }
-    const int received = recvmmsg(static_cast<int>(handle), messages, ReceiveBatch::Count, MSG_WAITFORONE, nullptr);
+    const int received = recvmmsg(static_cast<int>(handle), messages, ReceiveBatch::Count, MSG_DONTWAIT, nullptr);
     if (received < 0) {
-        // A time-out, a signal, or an ICMP report about an earlier datagram is no fault of the socket.
+        // Nothing queued, a signal, or an ICMP report about an earlier datagram is no fault of the socket.
         const int error = errno;
-        const bool passing =
-            error == EAGAIN || error == EWOULDBLOCK || error == EINTR || error == ECONNREFUSED || error == ENOMEM;
+        batch.emptied = error == EAGAIN || error == EWOULDBLOCK;
+        const bool passing = batch.emptied || error == EINTR || error == ECONNREFUSED || error == ENOMEM;
         return passing ? 0 : -1;
     }
+    // Fewer than asked for: the queue is empty now.
+    batch.emptied = received < ReceiveBatch::Count;
     if (received == 0) return 0;
     for (int i = 0; i < received; ++i) {
         batch.from[i].length = static_cast<std::int32_t>(messages[i].msg_hdr.msg_namelen);

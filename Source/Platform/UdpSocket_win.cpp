@@ -127,12 +127,14 @@ int UdpSocket::Receive(std::uint8_t* buffer, int size, SocketAddress& from) {
 int UdpSocket::ReceiveMany(ReceiveBatch& batch) {
     // Winsock's batched receive needs Registered I/O, a different socket model; one at a time here.
     const int received = Receive(batch.buffers[0], ReceiveBatch::BufferSize, batch.from[0]);
+    batch.emptied = false;
     if (received < 0) {
-        // A time-out, or a report about one datagram, is no fault of the socket; the rest (a network
+        // Nothing queued, or a report about one datagram, is no fault of the socket; the rest (a network
         // stack reset under it across sleep, WSAENETDOWN, WSAENOTSOCK) is.
         const int error = WSAGetLastError();
-        const bool passing = error == WSAETIMEDOUT || error == WSAEWOULDBLOCK || error == WSAECONNRESET ||
-                             error == WSAEMSGSIZE || error == WSAEINTR || error == WSAENETRESET;
+        batch.emptied = error == WSAEWOULDBLOCK || error == WSAETIMEDOUT;
+        const bool passing = batch.emptied || error == WSAECONNRESET || error == WSAEMSGSIZE || error == WSAEINTR ||
+                             error == WSAENETRESET;
         return passing ? 0 : -1;
     }
     if (received == 0) return 0;

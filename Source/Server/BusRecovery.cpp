@@ -28,6 +28,7 @@ void ServerCore::LoseBus(BusResult why, std::int64_t now) {
         if (pad == nullptr) continue;
         // No unplug: nothing more goes to the old device. Its notification thread ends by itself.
         AbandonTarget(*pad->target);
+        pad->waker.store(nullptr);
         GiveBackPad(pad);
         phone->pad = nullptr;
         phone->formerPlayer = phone->player > 0 ? phone->player : UnknownPlayer;
@@ -94,8 +95,9 @@ void ServerCore::BusInterfaceArrived(std::int64_t now) {
         (void)TakeBusBack(now);
         return;
     case BusState::Missing:
-        // Installed by hand, without the window's installer: connected all the same.
-        (void)ConnectBus();
+        // Installed by hand, without the window's installer: connected all the same, and the window told
+        // (it has no timer that would find out).
+        if (ConnectBus()) events.changed = true;
         return;
     case BusState::Connected:
         return;

@@ -81,6 +81,12 @@ public:
     // True, with the counts, when something was refused and a summary period has passed since the
     // first of it; the count then starts anew. So summaries are at least a period apart.
     [[nodiscard]] bool TakeSummary(std::int64_t now, std::uint32_t& datagrams, std::uint32_t& senders);
+    // When TakeSummary will first answer true: false (and `at` untouched) while nothing was refused.
+    bool SummaryDue(std::int64_t& at) const {
+        if (datagrams == 0) return false;
+        at = since + RefusalSummaryPeriod;
+        return true;
+    }
 
 private:
     std::uint32_t datagrams = 0;

@@ -37,6 +37,7 @@ void ServerCore::PlugPad(Phone& phone) {
         Heard(plugged, latestNow);
         return;
     }
+    pad->waker.store(padWaker);
     (void)bus.RegisterNotification(*pad->target, &OnPadNotification, pad);
     phone.pad = pad;
     phone.state = PhoneState::Active;
@@ -52,6 +53,7 @@ void ServerCore::PlugPad(Phone& phone) {
 void ServerCore::UnplugPad(Phone& phone) {
     if (phone.pad == nullptr) return;
     UnregisterNotification(*phone.pad->target);
+    phone.pad->waker.store(nullptr);
     const BusResult unplugged = bus.UnplugTarget(*phone.pad->target);
     if (unplugged == ErrBusLost) AbandonTarget(*phone.pad->target);
     // Not freed: lent again once its notification thread has ended (see Pad.h).

@@ -3,7 +3,7 @@
 #include "Platform/Os.h"
 #include "Shell/Log.h"
 
-#include <chrono>
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -11,13 +11,15 @@ namespace Velotrix {
 
 namespace {
 
-constexpr std::int64_t TickPeriod = 10'000'000;
 // How long the receive thread waits before it tries a port again that it could not have.
 constexpr std::int64_t SocketRetryPeriod = 1'000'000'000;
+// The longest the receive thread takes datagrams without looking at the tick: the 10 ms the tick
+// period once was, so that under a flood every deadline is met as it was then.
+constexpr std::int64_t DrainSlice = 10'000'000;
 
 } // namespace
 
-Server::Server(RandomSource random) : core(random) {}
+Server::Server(RandomSource random) : core(random) { core.SetPadWaker(&waker); }
 
 Server::~Server() { Shutdown(); }
 
@@ -60,6 +62,7 @@ void Server::Stop() {
     }
     // Stopped first: once it is, no OS thread touches this server any more.
     interfaceWatch.Reset();
+    waker.Wake();
     if (thread.joinable()) thread.join();
     std::unique_lock lock(mutex);
     core.RefuseActivePhones();
@@ -168,12 +171,16 @@ void Server::Tick(std::int64_t now) {
     Finish(lock);
 }
 
-void Server::NoteResume() { resumed.store(true); }
+void Server::NoteResume() {
+    resumed.store(true);
+    waker.Wake();
+}
 
 void Server::OnInterfaceChange(DriverInterfaceChange change, void* context) {
     // An OS thread: only a note for the receive thread, which holds the lock when it acts.
     auto* server = static_cast<Server*>(context);
     (change == DriverInterfaceChange::Arrived ? server->interfaceArrived : server->interfaceRemoved).store(true);
+    server->waker.Wake();
 }
 
 void Server::TakeNotes(std::int64_t now) {
@@ -194,8 +201,38 @@ bool Server::ReopenSocket() {
     std::lock_guard sendLock(sendMutex);
     socket.Close();
     if (socket.OpenServer(port) != SocketResult::Ok) return false;
+    (void)waker.Watch(socket);
     Log("Server: the socket failed; listening again on UDP %u", static_cast<unsigned>(port));
     return true;
+}
+
+std::int64_t Server::TickIfDue(std::int64_t now) {
+    std::unique_lock lock(mutex);
+    std::int64_t deadline = core.NextDeadline(now);
+    if (deadline > now) return deadline;
+    core.Tick(now);
+    deadline = core.NextDeadline(now);
+    Finish(lock);
+    return deadline;
+}
+
+bool Server::Drain(ReceiveBatch& batch, std::int64_t deadline, bool& failed) {
+    const std::int64_t start = SteadyNow();
+    for (;;) {
+        const int count = socket.IsOpen() ? socket.ReceiveMany(batch) : -1;
+        if (count < 0) {
+            failed = true;
+            return false;
+        }
+        std::int64_t now = start;
+        for (int i = 0; i < count; ++i) {
+            const int length = batch.lengths[i];
+            now = SteadyNow();
+            if (length > 0 && length <= MaxDatagram) HandleDatagram(batch.buffers[i], length, batch.from[i], now);
+        }
+        if (batch.emptied) return false;
+        if (now >= deadline || now - start >= DrainSlice) return true;
+    }
 }
 
 void Server::ReceiveLoop() {
@@ -203,32 +240,39 @@ void Server::ReceiveLoop() {
     // Made once: the loop itself allocates nothing per datagram.
     std::unique_ptr<ReceiveBatch> batch(new (std::nothrow) ReceiveBatch);
     if (!batch) return;
+    (void)waker.Watch(socket);
     std::int64_t lastReopen = 0;
+    // Whatever came before the thread ran is taken at once.
+    bool readable = true;
+    std::int64_t deadline = SteadyNow();
     while (running.load()) {
         TakeNotes(SteadyNow());
-        int count = socket.IsOpen() ? socket.ReceiveMany(*batch) : -1;
-        if (count < 0) {
+        bool failed = false;
+        readable = readable && Drain(*batch, deadline, failed);
+        if (failed) {
             // A socket that failed (as one may after a resume) is opened again on its port, at most
-            // once a second; meanwhile the loop waits as long as a receive would, so that it does not
-            // spin on a socket that fails at once.
-            count = 0;
+            // once a second; meanwhile it is closed, so that the wait does not spin on its error.
             const std::int64_t now = SteadyNow();
             if (now - lastReopen >= SocketRetryPeriod) {
                 lastReopen = now;
-                (void)ReopenSocket();
+                readable = ReopenSocket();
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        for (int i = 0; i < count; ++i) {
-            const int length = batch->lengths[i];
-            if (length > 0 && length <= MaxDatagram)
-                HandleDatagram(batch->buffers[i], length, batch->from[i], SteadyNow());
+            if (!readable) {
+                std::lock_guard sendLock(sendMutex);
+                socket.Close();
+            }
         }
         const std::int64_t now = SteadyNow();
-        if (now - lastTick >= TickPeriod) {
-            lastTick = now;
-            Tick(now);
+        if (!socket.IsOpen() && now - lastReopen >= SocketRetryPeriod) {
+            lastReopen = now;
+            readable = ReopenSocket();
         }
+        deadline = TickIfDue(now);
+        // More is queued: no wait, but the tick came first.
+        if (readable) continue;
+        std::int64_t wakeAt = deadline;
+        if (!socket.IsOpen()) wakeAt = std::min(wakeAt, lastReopen + SocketRetryPeriod);
+        readable = waker.Wait(socket, wakeAt == NoDeadline ? -1 : std::max<std::int64_t>(0, wakeAt - SteadyNow()));
     }
 }
 

@@ -13,7 +13,9 @@
 //   datagrams leave in the order of their sequence numbers even though sendto runs outside `mutex`.
 // - the bus's state and running are atomics, read without either lock; so are the notes other threads
 //   leave for the receive thread (the OS's word that the bus's interface came or went, the window's
-//   word that the PC resumed), which the receive thread hands to the core at its next turn.
+//   word that the PC resumed), which the receive thread hands to the core at its next turn. Whoever
+//   leaves a note (and Stop, and a pad's rumble) wakes the receive thread, which otherwise sleeps until
+//   a datagram comes or the core's next deadline is due.
 // The callbacks run after both locks are released: onRequest (a new phone waits), onAllowedChanged
 // (an approval added a phone to the allowed list), then onChanged (the table changed as the window
 // shows it).
@@ -21,6 +23,7 @@
 #include "Platform/DriverIo.h"
 #include "Platform/Random.h"
 #include "Platform/UdpSocket.h"
+#include "Platform/Waker.h"
 #include "Server/Outbox.h"
 #include "Server/ServerCore.h"
 
@@ -100,6 +103,12 @@ public:
 
 private:
     void ReceiveLoop();
+    // Takes what is queued on the socket, one batch after another, until it is empty, the core's
+    // `deadline` is due or a slice of time has gone (so a flood cannot hold the tick off). True when
+    // the socket was left with more to take; sets `failed` when the socket itself failed.
+    bool Drain(ReceiveBatch& batch, std::int64_t deadline, bool& failed);
+    // The tick, if the core has anything due at `now`; answers the core's next deadline afterwards.
+    std::int64_t TickIfDue(std::int64_t now);
     // The notes other threads left, handed to the core.
     void TakeNotes(std::int64_t now);
     // A socket that failed (after a resume, a network adapter reset) is opened again on the same port;
@@ -111,6 +120,9 @@ private:
     void Finish(std::unique_lock<std::mutex>& lock);
 
     std::mutex mutex;
+    // Made before the core and so gone only after it: the core's pads wake it from their notification
+    // threads, which the core's bus waits for when it closes.
+    Waker waker;
     ServerCore core;
     RequestCallback onRequest;
     Callback onAllowedChanged;
@@ -129,8 +141,6 @@ private:
     // The OS's watch of the bus's interfaces, while the receive thread runs; invalid where the OS has
     // none (the core's retry then finds a returning bus).
     UniqueDriverWatch interfaceWatch;
-    // Receive thread only.
-    std::int64_t lastTick = 0;
 };
 
 } // namespace Velotrix

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <set>
 #include <string>
@@ -44,6 +45,11 @@ inline constexpr std::int64_t BusRetryPeriod = 500'000'000;
 
 // "More than" a period of the steady clock: at least one nanosecond past it.
 inline bool MoreThan(std::int64_t now, std::int64_t then, std::int64_t period) { return now - then > period; }
+// The first time at which MoreThan(now, then, period) holds.
+inline std::int64_t FirstPast(std::int64_t then, std::int64_t period) { return then + period + 1; }
+
+// No deadline at all: only a datagram, a command or another thread's word gives the core work.
+inline constexpr std::int64_t NoDeadline = std::numeric_limits<std::int64_t>::max();
 
 struct CoreEvents {
     // The phone table changed in a way the window shows.
@@ -68,6 +74,13 @@ public:
     // The periodic work: silent phones leave, idle pads are centred, player numbers are learnt, rumble
     // goes back to the phones, input rates are counted.
     void Tick(std::int64_t now);
+    // The earliest time, `now` or later, at which Tick has work: `now` when some is due already (a
+    // rumble change the bus reported, a bus found gone), NoDeadline when there is none to come. A Tick
+    // before it does nothing, so the receive loop sleeps until then.
+    std::int64_t NextDeadline(std::int64_t now) const;
+    // The receive loop's waker, which the pads' notification threads wake when a game sets rumble
+    // (null: nobody is woken, a tick finds it).
+    void SetPadWaker(Waker* waker) { padWaker = waker; }
 
     // The user's commands, with the session number of the phone clicked; an unknown one does nothing.
     void Allow(std::uint32_t sessionId);
@@ -164,6 +177,7 @@ private:
     RecentlyLeft recentlyLeft;
     Outbox outbox;
     CoreEvents events;
+    Waker* padWaker = nullptr;
 };
 
 } // namespace Velotrix

@@ -5,6 +5,8 @@
 
 #include "Shell/Log.h"
 
+#include <algorithm>
+
 namespace Velotrix {
 
 namespace {
@@ -16,6 +18,27 @@ constexpr std::int64_t FeedbackRepeat = 200'000'000;
 constexpr std::int64_t RateWindow = 1'000'000'000;
 
 } // namespace
+
+std::int64_t ServerCore::NextDeadline(std::int64_t now) const {
+    std::int64_t next = NoDeadline;
+    const auto due = [&](std::int64_t at) { next = std::min(next, at); };
+    const BusState state = busState.load();
+    if (state == BusState::Connected && bus.GoneNoticed()) due(now);
+    if (state == BusState::Lost) due(FirstPast(lastBusLook, BusRetryPeriod));
+    for (const auto& entry : phones) {
+        const Phone& phone = *entry;
+        due(FirstPast(phone.lastHeard, Silence));
+        due(phone.rateStart + RateWindow);
+        const Pad* pad = phone.pad;
+        if (pad == nullptr) continue;
+        if (!phone.idle) due(FirstPast(phone.lastInput, IdleCentring));
+        if (phone.player == 0) due(FirstPast(phone.lastPlayerQuery, PlayerQuery));
+        due(pad->rumblePending.load() ? now : FirstPast(phone.lastFeedback, FeedbackRepeat));
+    }
+    std::int64_t summary = 0;
+    if (refusals.SummaryDue(summary)) due(summary);
+    return std::max(next, now);
+}
 
 void ServerCore::Tick(std::int64_t now) {
     latestNow = now;

@@ -123,12 +123,9 @@ bool MainWindow::Create(HINSTANCE instance, bool startHidden) {
     startWithWindows = IsStartWithWindows();
     ApplyTitleBarTheme();
     AddTrayIcon();
-    SetTimer(hwnd, RepaintTimerId, RepaintPeriodMs, nullptr);
-    // Only while the server runs: a server that could not start gets no phone anyway.
-    if (firewall.seam.probe && startError.empty()) {
-        SetTimer(hwnd, FirewallTimerId, FirewallCheckPeriodMs, nullptr);
-        CheckFirewall(false);
-    }
+    // Only while the server runs: a server that could not start gets no phone anyway. The timers come
+    // with the window's showing (UpdateTimers).
+    if (firewall.seam.probe && startError.empty()) CheckFirewall(false);
     if (!startHidden) {
         ShowWindow(hwnd, SW_SHOW);
         UpdateWindow(hwnd);
@@ -243,6 +240,8 @@ void MainWindow::Paint() {
     page.contentHeight = result.contentHeight;
     page.animating = result.animating;
     page.lastPainted = std::move(input);
+    // Live input may have begun or ended, phones come or gone: the repaint timer follows.
+    UpdateTimers(IsWindowVisible(hwnd) != FALSE);
     if (device.renderTarget->EndDraw() == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
         // The device was lost and this frame with it: drop the target and brush, and paint again at
         // once on new ones instead of leaving the old frame until the timer's next paint.

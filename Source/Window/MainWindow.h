@@ -129,9 +129,10 @@ private:
         std::uint32_t failure = 0;   // the probe's failing result behind a CannotTell, for the diagnostics
     };
 
-    // The repaint timer's state.
+    // The timers' state: each runs only while the window is shown (UpdateTimers).
     struct TimerState {
-        int idleTicks = 0;
+        unsigned repaintPeriod = 0; // 0: no repaint timer
+        bool firewallRunning = false;
         PaintPacing pacing;
     };
 
@@ -147,6 +148,11 @@ private:
     void Paint();
     void OnPaint();
     void OnTimer(WPARAM timerId);
+    // Sets or kills the repaint timer and the connection check's timer for what the window shows now,
+    // `visible` or not (WM_SHOWWINDOW comes before the window's visibility changes).
+    void UpdateTimers(bool visible);
+    // The periodic connection check, skipped while one is out or a phone is listed.
+    void RecheckFirewall();
     // False for a key that does not scroll, which then gets the default processing.
     bool OnKeyDown(WPARAM key);
     void CheckFirewall(bool requestRule);

@@ -65,8 +65,13 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SIZE:
         // Resize can only fail for a lost device, which the next EndDraw reports anyway.
         if (device.renderTarget) device.renderTarget->Resize(D2D1::SizeU(LOWORD(lParam), HIWORD(lParam)));
+        // Minimized, nobody looks; restored, the paint this asks for sets the timers again.
+        if (wParam == SIZE_MINIMIZED) UpdateTimers(IsWindowVisible(hwnd) != FALSE);
         Repaint();
         return 0;
+    case WM_SHOWWINDOW:
+        UpdateTimers(wParam != FALSE);
+        break;
     case WM_PAINT: {
         PAINTSTRUCT paint{};
         BeginPaint(hwnd, &paint);
@@ -175,16 +180,42 @@ void MainWindow::OnPaint() {
 
 void MainWindow::OnTimer(WPARAM timerId) {
     if (timerId == FirewallTimerId) {
-        // Once a phone is listed, phones evidently get through.
-        if (firewall.checksOut == 0 && server.Snapshot().empty()) CheckFirewall(false);
+        RecheckFirewall();
         return;
     }
     if (!PaintDue(timer.pacing, steadyNow())) return;
-    if (!TimerTickRepaints(IsWindowVisible(hwnd) != FALSE, IsIconic(hwnd) != FALSE, page.animating, timer.idleTicks))
-        return;
     // A paint that would draw what is on screen already is skipped: an idle page costs no paint at all.
     if (PaintsTheSame(GatherPage(), page.lastPainted)) return;
     Repaint();
+}
+
+void MainWindow::UpdateTimers(bool visible) {
+    const bool minimized = IsIconic(hwnd) != FALSE;
+    const unsigned period = RepaintTimerPeriod(visible, minimized, page.animating, !page.lastPainted.phones.empty());
+    if (period != timer.repaintPeriod) {
+        // SetTimer with the same id replaces the period.
+        if (period == 0)
+            KillTimer(hwnd, RepaintTimerId);
+        else
+            SetTimer(hwnd, RepaintTimerId, period, nullptr);
+        timer.repaintPeriod = period;
+    }
+    const bool firewallWanted = firewall.seam.probe && startError.empty() && visible && !minimized;
+    if (firewallWanted == timer.firewallRunning) return;
+    timer.firewallRunning = firewallWanted;
+    if (!firewallWanted) {
+        KillTimer(hwnd, FirewallTimerId);
+        return;
+    }
+    SetTimer(hwnd, FirewallTimerId, FirewallCheckPeriodMs, nullptr);
+    // The verdict may have grown old while nobody looked; the check at the window's creation is
+    // still out when it first shows.
+    RecheckFirewall();
+}
+
+void MainWindow::RecheckFirewall() {
+    // Once a phone is listed, phones evidently get through.
+    if (firewall.checksOut == 0 && server.Snapshot().empty()) CheckFirewall(false);
 }
 
 bool MainWindow::OnKeyDown(WPARAM key) {
@@ -235,6 +266,8 @@ void MainWindow::OnFirewallVerdict(WPARAM wParam, LPARAM lParam) {
         firewall.loggedVerdict = static_cast<int>(verdict);
         Log("%s", FirewallVerdictText(verdict, static_cast<std::uint32_t>(lParam)).c_str());
     }
+    // The same answer again draws nothing new; under Wine a needless paint costs more than the check.
+    if (verdict == firewall.verdict) return;
     firewall.verdict = verdict;
     firewall.failure = static_cast<std::uint32_t>(lParam);
     Repaint();

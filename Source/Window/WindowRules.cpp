@@ -11,7 +11,6 @@ constexpr int ClientHeight = 700;
 constexpr int MinimumSide = 420;
 constexpr float WheelNotch = 120.0f;
 constexpr float PixelsPerNotch = 48.0f;
-constexpr int IdleTicksPerRepaint = 30;
 constexpr std::int64_t NanosecondsPerMs = 1'000'000;
 // A paint may take a quarter of the time between paints: at most a quarter of a core for the window.
 constexpr std::int64_t PaintCostShare = 4;
@@ -54,14 +53,10 @@ float ScrollAfterWheel(float scrollOffset, int wheelDelta, float scale, float co
     return wanted;
 }
 
-bool TimerTickRepaints(bool visible, bool minimized, bool animating, int& idleTicks) {
-    if (!visible || minimized) return false;
-    if (!animating) {
-        ++idleTicks;
-        if (idleTicks < IdleTicksPerRepaint) return false;
-    }
-    idleTicks = 0;
-    return true;
+unsigned RepaintTimerPeriod(bool visible, bool minimized, bool animating, bool phonesListed) {
+    if (!visible || minimized) return 0;
+    if (animating) return RepaintPeriodMs;
+    return phonesListed ? RatePeriodMs : 0;
 }
 
 bool PaintDue(const PaintPacing& pacing, std::int64_t now) {

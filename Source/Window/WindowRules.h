@@ -38,10 +38,14 @@ float ScrollAfterWheel(float scrollOffset, int wheelDelta, float scale, float co
 // second tick (about 30 paints a second) where 33 ms would come every third (about 21).
 inline constexpr unsigned RepaintPeriodMs = 31;
 
-// One tick of the repaint timer: true when the window should repaint now. Hidden or minimized windows
-// never repaint; an animating one repaints every tick; otherwise every 30th tick (about once a
-// second), counted in `idleTicks`.
-bool TimerTickRepaints(bool visible, bool minimized, bool animating, int& idleTicks);
+// While phones are listed and none has live input, what moves on the page is their input rates,
+// counted once a second.
+inline constexpr unsigned RatePeriodMs = 1000;
+
+// The repaint timer's period in milliseconds, 0 for no timer at all: none while the window is hidden
+// or minimized, RepaintPeriodMs while live input is on screen, RatePeriodMs while phones are listed,
+// and none for a page without phones, which changes only with a message that repaints it.
+unsigned RepaintTimerPeriod(bool visible, bool minimized, bool animating, bool phonesListed);
 
 // When the last paint started and what it cost, in nanoseconds of the steady clock.
 struct PaintPacing {

@@ -69,10 +69,11 @@ TEST_F(BusRecoveryTest, ALostBusIsLookedForAfterMoreThanItsPeriodAndPadsReturnIn
     ASSERT_EQ(core->Bus(), BusState::Lost);
     (void)Statuses(ben), (void)Statuses(cara);
 
-    // Back without a word from the OS: only the retry finds it.
+    // Back without a word from the OS: only the retry finds it, and the receive loop wakes for it.
     SimulatedBus::RestoreBus();
     Tick(lost + BusRetryPeriod);
     EXPECT_EQ(core->Bus(), BusState::Lost);
+    EXPECT_EQ(core->NextDeadline(lost + BusRetryPeriod), lost + BusRetryPeriod + 1);
     EXPECT_TRUE(SimulatedBus::PluggedSerials().empty());
     Tick(lost + BusRetryPeriod + 1);
     EXPECT_EQ(core->Bus(), BusState::Connected);
@@ -123,7 +124,9 @@ TEST_F(BusRecoveryTest, ANotificationThatFindsTheBusGoneLosesItAtTheNextTick) {
     for (int i = 0; i < 5000 && SimulatedBus::RequestCount(BusRequestNotification) == asked; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_GT(SimulatedBus::RequestCount(BusRequestNotification), asked);
-    // The tick centres nothing (the phone sent no input), so only the thread's word can tell.
+    // The tick centres nothing (the phone sent no input), so only the thread's word can tell; it is
+    // due at once.
+    EXPECT_EQ(core->NextDeadline(2 * Ms), 2 * Ms);
     Tick(2 * Ms);
     EXPECT_EQ(core->Bus(), BusState::Lost);
     EXPECT_EQ(Statuses(anna), (Told{{NoDriver, 0}}));

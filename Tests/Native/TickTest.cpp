@@ -2,6 +2,8 @@
 
 #include "CoreFixture.h"
 
+#include <set>
+
 namespace Velotrix {
 namespace {
 
@@ -131,6 +133,8 @@ TEST_F(TickTest, FeedbackRepeatsAfterMoreThan200MillisecondsAndAtOnceOnRumble) {
     ASSERT_TRUE(SimulatedBus::SetRumble(serial, 10, 20, 1));
     ASSERT_TRUE(SimulatedBus::SetRumble(serial, 255, 128, 2));
     ASSERT_TRUE(WaitForRumble(0, 255));
+    // The change is due at once, whatever the repeat's deadline.
+    EXPECT_EQ(core->NextDeadline(1 * Second + 210 * Ms), 1 * Second + 210 * Ms);
     Tick(1 * Second + 210 * Ms);
     auto rumble = Feedbacks(phone);
     ASSERT_EQ(rumble.size(), 1u);
@@ -152,6 +156,55 @@ TEST_F(TickTest, RateCountsTheLastCompleteSecond) {
     EXPECT_EQ(core->Snapshot()[0].inputRate, 40);
     Tick(2 * Second);
     EXPECT_EQ(core->Snapshot()[0].inputRate, 0);
+}
+
+// The receive loop sleeps until NextDeadline: walked from deadline to deadline over a phone's whole
+// life, a tick one nanosecond before each does nothing at all and a tick at it has work, and every
+// rule's own boundary is among them.
+TEST_F(TickTest, NextDeadlineIsTheFirstNanosecondAtWhichTheTickActs) {
+    MakeCore(false);
+    EXPECT_EQ(core->NextDeadline(0), NoDeadline);
+    // The player number stays unknown, so it is asked for every 500 ms.
+    SimulatedBus::SetUserIndexDelay(std::chrono::hours(1));
+    FakePhone phone("Phone", 1);
+    const std::uint32_t session = Hello(phone, 0).sessionId;
+    Input(phone, session, 1, 100 * Ms);
+    // A Bye nobody said is refused, and the refusal summed up a second later.
+    Send(phone, phone.Bye(session + 1), 150 * Ms);
+    (void)phone.ReceiveAll();
+
+    std::set<std::int64_t> deadlines;
+    std::int64_t now = 150 * Ms;
+    while (!core->Snapshot().empty() && now < 20 * Second) {
+        const std::int64_t due = core->NextDeadline(now);
+        ASSERT_GT(due, now);
+        const std::uint64_t requests = SimulatedBus::RequestCount();
+        const std::size_t lines = logs.Lines().size();
+        Tick(due - 1);
+        ASSERT_EQ(core->NextDeadline(due - 1), due) << "at " << due;
+        ASSERT_TRUE(phone.ReceiveAll().empty()) << "at " << due;
+        ASSERT_EQ(SimulatedBus::RequestCount(), requests) << "at " << due;
+        ASSERT_EQ(logs.Lines().size(), lines) << "at " << due;
+        Tick(due);
+        ASSERT_GT(core->NextDeadline(due), due) << "the tick at " << due << " left work due";
+        (void)phone.ReceiveAll();
+        deadlines.insert(due);
+        now = due;
+    }
+    const std::int64_t lastHeard = 100 * Ms;
+    for (const std::int64_t rule : {
+             200 * Ms + 1,                // the first Feedback repeat
+             lastHeard + 250 * Ms + 1,    // idle centring
+             500 * Ms + 1,                // the first player query after the one at plugging
+             1 * Second,                  // the rate's first second
+             150 * Ms + 1 * Second,       // the refusal summary
+             lastHeard + 15 * Second + 1, // silence
+         })
+        EXPECT_EQ(deadlines.count(rule), 1u) << rule;
+    EXPECT_EQ(logs.Count("Refused 1 datagrams from 1 senders"), 1);
+    EXPECT_EQ(logs.Count("\"Phone\" went silent"), 1);
+    EXPECT_EQ(*deadlines.rbegin(), lastHeard + 15 * Second + 1);
+    EXPECT_EQ(core->NextDeadline(now), NoDeadline);
 }
 
 } // namespace

@@ -145,6 +145,14 @@ TEST_F(FirewallWindowTest, PeriodicChecksLogAFindingOnceAndStopWhileAPhoneIsList
     EXPECT_TRUE(FirewallButtons().empty()) << "and the warning is gone";
 }
 
+TEST_F(FirewallWindowTest, TheTimerRunsOnlyWhileTheWindowIsShownAndShowingChecksAgain) {
+    ShowWindow(window->Handle(), SW_HIDE);
+    EXPECT_FALSE(KillTimer(window->Handle(), FirewallTimerId)) << "hidden";
+    ShowWindow(window->Handle(), SW_SHOW);
+    EXPECT_EQ(RunChecks(), 1u) << "the verdict may be old";
+    EXPECT_TRUE(KillTimer(window->Handle(), FirewallTimerId)) << "shown";
+}
+
 // The real worker: the check leaves the window's thread and comes back to the window as a message.
 TEST(FirewallWorkerTest, ACheckRunsOnAnotherThreadAndPostsItsVerdictWithTheProbesFailure) {
     const HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr);

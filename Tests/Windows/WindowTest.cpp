@@ -147,27 +147,25 @@ TEST(WindowRulesTest, ScrollIndicatorShowsOnlyForATallPageAndFollowsTheViewInsid
     EXPECT_GE(ScrollThumbOf(0, 1, 100000, 460, 600).height, 20) << "a very tall page keeps a visible thumb";
 }
 
-TEST(WindowRulesTest, TimerRepaintsAboutThirtyTimesASecondWhileAnimatingOnceASecondOtherwiseNeverHidden) {
+TEST(WindowRulesTest, TheTimerRunsAboutThirtyTimesASecondForLiveInputOnceASecondForRatesAndNeverWhenNothingMoves) {
     // Windows rounds a periodic timer up to its 15.625 ms tick.
     const double fired = std::ceil(RepaintPeriodMs / 15.625) * 15.625;
     EXPECT_TRUE(1000.0 / fired >= 29.0 && 1000.0 / fired <= 33.0) << fired;
     struct Case {
-        bool visible, minimized, animating;
-        int ticks, repaints, idleTicksAfter;
+        bool visible, minimized, animating, phones;
+        unsigned period;
     };
     const Case cases[] = {
-        {true, false, false, 29, 0, 29}, {true, false, false, 30, 1, 0},  {true, false, false, 65, 2, 5},
-        {true, false, true, 10, 10, 0},  {false, false, true, 100, 0, 0}, {true, true, true, 100, 0, 0},
+        {true, false, true, true, RepaintPeriodMs},
+        {true, false, false, true, 1000},
+        {true, false, false, false, 0},
+        {false, false, true, true, 0},
+        {true, true, true, true, 0},
+        {false, true, false, true, 0},
     };
-    for (const Case& c : cases) {
-        int idleTicks = 0, repaints = 0;
-        for (int i = 0; i < c.ticks; ++i) repaints += TimerTickRepaints(c.visible, c.minimized, c.animating, idleTicks);
-        EXPECT_EQ(repaints, c.repaints) << c.ticks << (c.animating ? " animating" : "");
-        EXPECT_EQ(idleTicks, c.idleTicksAfter) << c.ticks;
-    }
-    int idleTicks = 17; // live input ends the idle count at once
-    EXPECT_TRUE(TimerTickRepaints(true, false, true, idleTicks));
-    EXPECT_EQ(idleTicks, 0);
+    for (const Case& c : cases)
+        EXPECT_EQ(RepaintTimerPeriod(c.visible, c.minimized, c.animating, c.phones), c.period)
+            << c.visible << c.minimized << c.animating << c.phones;
 }
 
 TEST(WindowRulesTest, APaintCostingMoreThanAQuarterOfThePeriodStretchesItToFourTimesItsCost) {
@@ -373,20 +371,35 @@ TEST_F(WindowTest, PointerMessagesReachTheHoverClickAndCursorRules) {
     EXPECT_TRUE(settings.askFirst);
 }
 
-TEST_F(WindowTest, TheTimerRepaintsAChangedIdlePageOnItsThirtiethTickNeverARepeatOrAMinimizedWindow) {
+TEST_F(WindowTest, TheTimerRepaintsOnlyAChangedPage) {
     const MainWindow& main = MakeWindow(false);
     ASSERT_FALSE(main.Page().animating);
     constexpr std::int64_t Period = Second; // far longer than any paint's pacing
-    for (int tick = 0; tick < 60; ++tick) ASSERT_FALSE(TickRepaints(Period)) << "nothing changed: tick " << tick;
+    for (int tick = 0; tick < 5; ++tick) ASSERT_FALSE(TickRepaints(Period)) << "nothing changed: tick " << tick;
     PaintNow(main);
     settings.askFirst = !settings.askFirst; // a change the last paint did not draw
-    for (int tick = 0; tick < 60; ++tick) ASSERT_FALSE(TickRepaints(0)) << "no time passed since the last paint";
-    int repainted = 0;
-    while (repainted < 40 && !TickRepaints(Period)) ++repainted;
-    EXPECT_EQ(repainted + 1, 30) << "the tick that repainted";
+    ASSERT_FALSE(TickRepaints(0)) << "no time passed since the last paint";
+    EXPECT_TRUE(TickRepaints(Period));
+}
+
+// Whether the window has its repaint timer running; the timer is gone afterwards.
+bool RepaintTimerRan(HWND window) { return KillTimer(window, RepaintTimerId) != FALSE; }
+
+TEST_F(WindowTest, TheRepaintTimerRunsOnlyWhileShownWithPhonesListed) {
+    std::string error;
+    ASSERT_TRUE(server->Start(0, error)) << error;
+    MakeWindow(false);
+    EXPECT_FALSE(RepaintTimerRan(Hwnd())) << "a page without phones waits for messages";
+    TestPhone anna("Anna", 1);
+    ASSERT_EQ(SayHello(anna, *server).state, State(PhoneState::Waiting));
+    ASSERT_TRUE(PumpUntil([&] { return !window->Page().lastPainted.phones.empty(); }, std::chrono::seconds(5)));
+    EXPECT_TRUE(RepaintTimerRan(Hwnd())) << "its rate is counted every second";
+    ShowWindow(Hwnd(), SW_HIDE);
+    EXPECT_FALSE(RepaintTimerRan(Hwnd())) << "hidden";
+    ShowWindow(Hwnd(), SW_SHOW);
+    EXPECT_TRUE(RepaintTimerRan(Hwnd())) << "shown again";
     ShowWindow(Hwnd(), SW_MINIMIZE);
-    settings.askFirst = !settings.askFirst;
-    for (int tick = 0; tick < 60; ++tick) ASSERT_FALSE(TickRepaints(Period)) << "minimized: tick " << tick;
+    EXPECT_FALSE(RepaintTimerRan(Hwnd())) << "minimized";
 }
 
 POINT menuAt{-1, -1};
@@ -506,7 +519,7 @@ TEST_F(WindowTest, SecondCopyAndTrayClicksBringTheWindowBack) {
 
 TEST_F(WindowTest, TaskbarCreatedAddsTheIconAgain) {
     MakeWindow(true);
-    EXPECT_TRUE(KillTimer(Hwnd(), RepaintTimerId)) << "a window that starts hidden has its repaint timer too";
+    EXPECT_FALSE(KillTimer(Hwnd(), RepaintTimerId)) << "a window that starts hidden has no timer";
     tray.calls.clear();
     Send(RegisterWindowMessageW(L"TaskbarCreated"));
     ASSERT_EQ(tray.calls.size(), 2u);
