@@ -23,9 +23,12 @@ press() {
   x_dotool key --delay 150 "$@"
   sleep 0.5
 }
-# The ring is drawn in the accent, 2 pixels wide: a patch of that colour wider than it is high and
-# hollow, i.e. there are at least two accent boxes at 96 DPI once a control is focused (ring edges).
-ring_shown() { local window; take_window window && [ -n "$(find_boxes "$window" 3dd678 60 2 8 | awk '$4 <= 3')" ]; }
+# The ring: an outline in the accent 3 pixels outside its control (at 96 DPI), so a patch of that
+# colour at least $1 by $2 pixels, bigger than any green button or switch, and hollow.
+ring_shown() {
+  local window
+  take_window window && [ -n "$(find_boxes "$window" 3dd678 "$1" "$2" 40 | awk -v w="$1" '$3 >= w')" ]
+}
 
 trap 'cleanup; remove_driver; wineserver -k 2>/dev/null; true' EXIT
 start_display
@@ -45,7 +48,7 @@ sleep 1
 
 # Share, then the phone's Allow: the page has no other control above it.
 press Tab Tab
-check "the focused Allow wears the ring" wait_until 5 ring_shown
+check "the focused Allow wears the ring" wait_until 5 ring_shown 100 36
 picture focus-allow.png
 press Return
 check "Enter on Allow plugs the phone's pad" wait_for_log 'Pad plugged for "Ada’s iPhone", player 1$' 20
@@ -53,6 +56,8 @@ check "and the registry's Allowed holds its id" grep -q "$phone_id" <<<"$(value_
 
 # The focus went to the same phone's Disconnect; the next control is the first option.
 press Tab
+check "the focus goes on from the phone's Disconnect to the first option, all of its row in the ring" \
+  wait_until 5 ring_shown 400 40
 picture focus-option.png
 press space
 check "Space on “Ask before a new phone connects” switches it off and saves it" \
