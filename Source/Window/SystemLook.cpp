@@ -15,12 +15,7 @@ std::uint32_t SystemColour(int index) { return ToRgb(GetSysColor(index)); }
 
 } // namespace
 
-std::optional<SystemColours> ReadHighContrast() {
-    HIGHCONTRASTW state{};
-    state.cbSize = sizeof(state);
-    if (!SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(state), &state, 0) ||
-        (state.dwFlags & HCF_HIGHCONTRASTON) == 0)
-        return std::nullopt;
+SystemColours ReadSystemColours() {
     return SystemColours{.window = SystemColour(COLOR_WINDOW),
                          .windowText = SystemColour(COLOR_WINDOWTEXT),
                          .highlight = SystemColour(COLOR_HIGHLIGHT),
@@ -29,6 +24,15 @@ std::optional<SystemColours> ReadHighContrast() {
                          .buttonText = SystemColour(COLOR_BTNTEXT),
                          .hotTrack = SystemColour(COLOR_HOTLIGHT),
                          .grayText = SystemColour(COLOR_GRAYTEXT)};
+}
+
+std::optional<SystemColours> ReadHighContrast() {
+    HIGHCONTRASTW state{};
+    state.cbSize = sizeof(state);
+    if (!SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(state), &state, 0) ||
+        (state.dwFlags & HCF_HIGHCONTRASTON) == 0)
+        return std::nullopt;
+    return ReadSystemColours();
 }
 
 int ReadTextScalePercent() {

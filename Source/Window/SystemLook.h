@@ -11,6 +11,8 @@
 
 namespace Velotrix {
 
+// The system's colours now, whether high contrast is on or not.
+SystemColours ReadSystemColours();
 // The system's colours while high contrast is on; nothing when it is off or cannot be read.
 std::optional<SystemColours> ReadHighContrast();
 // HKCU\Software\Microsoft\Accessibility TextScaleFactor: 100 to 225 percent; 100 without the value.
