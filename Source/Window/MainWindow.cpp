@@ -31,8 +31,9 @@ PixelRect ToPixelRect(const RECT& rect) { return {rect.left, rect.top, rect.righ
 
 } // namespace
 
-RECT InitialWindowRect(UINT dpi, const RECT* workArea) {
-    const PixelSize client = InitialClientSize(dpi);
+RECT InitialWindowRect(UINT dpi, const RECT* workArea, float textScale) {
+    // Bigger text grows the page as a higher DPI would; the frame stays the DPI's.
+    const PixelSize client = InitialClientSize(static_cast<unsigned>(static_cast<float>(dpi) * textScale));
     RECT rect{0, 0, client.width, client.height};
     AdjustWindowRectExForDpi(&rect, MeasuringStyle, FALSE, 0, dpi);
     // The frame leaves left and top negative; the window is placed by Windows anyway, so only the size
@@ -45,8 +46,8 @@ RECT InitialWindowRect(UINT dpi, const RECT* workArea) {
     return rect;
 }
 
-RECT PlacedWindowRect(UINT dpi, const RECT& opened, const RECT& workArea) {
-    const RECT size = InitialWindowRect(dpi, &workArea);
+RECT PlacedWindowRect(UINT dpi, const RECT& opened, const RECT& workArea, float textScale) {
+    const RECT size = InitialWindowRect(dpi, &workArea, textScale);
     const PixelRect placed =
         FitInside({opened.left, opened.top, opened.left + size.right, opened.top + size.bottom}, ToPixelRect(workArea));
     return RECT{placed.left, placed.top, placed.right, placed.bottom};
@@ -65,6 +66,8 @@ MainWindow::MainWindow(MainWindowSetup setup)
       steadyNow(std::move(setup.steadyNow)), onAddressChanged(std::move(setup.onAddressChanged)),
       onEndSession(std::move(setup.onEndSession)) {
     firewall.seam = std::move(setup.firewall);
+    look.readHighContrast = std::move(setup.readHighContrast);
+    look.readTextScale = std::move(setup.readTextScale);
     if (demo) {
         computerName = L"RACING-PC";
         addresses = {LocalAddress{"192.168.1.20", L"Wi-Fi", true}};
@@ -101,11 +104,12 @@ bool MainWindow::Create(HINSTANCE instance, bool startHidden) {
     // Fails harmlessly when the class exists already (a second window in the tests).
     RegisterClassExW(&windowClass);
 
+    look.Refresh();
     const UINT systemDpi = GetDpiForSystem();
-    scale = static_cast<float>(systemDpi) / 96.0f;
+    scale = static_cast<float>(systemDpi) / 96.0f * look.textScale;
     RECT workArea{};
     const bool haveWorkArea = SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0) != FALSE;
-    const RECT rect = InitialWindowRect(systemDpi, haveWorkArea ? &workArea : nullptr);
+    const RECT rect = InitialWindowRect(systemDpi, haveWorkArea ? &workArea : nullptr, look.textScale);
 
     if (CreateWindowExW(0, WindowClassName, WindowTitle, WindowStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                         rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr, instance, this) == nullptr) {
@@ -113,7 +117,7 @@ bool MainWindow::Create(HINSTANCE instance, bool startHidden) {
     }
     // hwnd was set at WM_NCCREATE. The window may have opened on a monitor of another DPI; everything
     // drawn from now on follows that monitor, and so do its size and place.
-    scale = static_cast<float>(GetDpiForWindow(hwnd)) / 96.0f;
+    scale = static_cast<float>(GetDpiForWindow(hwnd)) / 96.0f * look.textScale;
     PlaceInWorkArea();
     LoadWindowIcons(GetDpiForWindow(hwnd));
     trayIcon.Reset(LoadIconAtSide(instance, SmallIconSide(GetDpiForSystem())));
@@ -143,7 +147,7 @@ void MainWindow::PlaceInWorkArea() {
     RECT opened{};
     if (!GetMonitorInfoW(MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor) || !GetWindowRect(hwnd, &opened))
         return;
-    const RECT placed = PlacedWindowRect(GetDpiForWindow(hwnd), opened, monitor.rcWork);
+    const RECT placed = PlacedWindowRect(GetDpiForWindow(hwnd), opened, monitor.rcWork, look.textScale);
     SetWindowPos(hwnd, nullptr, placed.left, placed.top, placed.right - placed.left, placed.bottom - placed.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -233,10 +237,14 @@ void MainWindow::Paint() {
     PaintContext context = MakePaintContext(drawing, device.renderTarget.get(), device.brush.get(), scale);
     context.hoverIndex = page.hoverIndex;
     context.regions = &page.regions;
+    context.highContrast = look.highContrast ? &*look.highContrast : nullptr;
+    // The focus finds its control again on the new page by the old one.
+    const std::vector<ClickRegion> before = page.focusIndex >= 0 ? page.regions : std::vector<ClickRegion>{};
 
     device.renderTarget->BeginDraw();
     device.renderTarget->SetTransform(D2D1::Matrix3x2F::Identity());
     const PageResult result = PaintPage(context, input);
+    PaintFocus(context, before);
     page.contentHeight = result.contentHeight;
     page.animating = result.animating;
     page.lastPainted = std::move(input);

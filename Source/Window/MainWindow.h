@@ -25,9 +25,11 @@
 #include "Window/ClickRegion.h"
 #include "Window/DrawingResources.h"
 #include "Window/Firewall.h"
+#include "Window/Focus.h"
 #include "Window/Icons.h"
 #include "Window/Messages.h"
 #include "Window/Page.h"
+#include "Window/SystemLook.h"
 #include "Window/WindowRules.h"
 
 namespace Velotrix {
@@ -45,14 +47,14 @@ inline constexpr UINT IDM_TRAY_OPEN = 100;
 inline constexpr UINT IDM_TRAY_QUIT = 101;
 inline constexpr UINT IDM_TRAY_DIAGNOSTICS = 102;
 
-// The outer window rectangle (left and top 0) for a client area of InitialClientSize(dpi) with the
-// window's frame at `dpi`; its height is cut to the work area's height when `workArea` is given and
-// lower. The width is never cut.
-RECT InitialWindowRect(UINT dpi, const RECT* workArea);
+// The outer window rectangle (left and top 0) for a client area of InitialClientSize(dpi) (grown by
+// `textScale`, the "Make text bigger" setting) with the window's frame at `dpi`; its height is cut to
+// the work area's height when `workArea` is given and lower. The width is never cut.
+RECT InitialWindowRect(UINT dpi, const RECT* workArea, float textScale = 1.0f);
 
 // Where the window opens: sized for `dpi`, the DPI of the monitor it opened on, and moved from
 // `opened` (where Windows put it) so that it lies wholly inside that monitor's work area.
-RECT PlacedWindowRect(UINT dpi, const RECT& opened, const RECT& workArea);
+RECT PlacedWindowRect(UINT dpi, const RECT& opened, const RECT& workArea, float textScale = 1.0f);
 
 // Copies `text` into a fixed field of `capacity` characters, cut to fit and always terminated.
 void CopyToField(wchar_t* field, std::size_t capacity, const std::wstring& text);
@@ -76,6 +78,10 @@ struct MainWindowSetup {
     // The program's way down, run when Windows ends the session: Windows may end the process as soon
     // as WM_ENDSESSION is answered, long before the message loop would have ended.
     std::function<void()> onEndSession{};
+    // High contrast's colours (nothing while it is off) and the "Make text bigger" percent; read at
+    // creation and after each change of the system's colours or settings.
+    std::function<std::optional<SystemColours>()> readHighContrast = &ReadHighContrast;
+    std::function<int()> readTextScale = &ReadTextScalePercent;
 };
 
 // What the page shows and where the user is on it; the paint writes what it measured.
@@ -84,6 +90,7 @@ struct PageState {
     float contentHeight = 0;
     std::vector<ClickRegion> regions; // of the last paint, in drawing order
     int hoverIndex = -1;
+    int focusIndex = -1;    // the region with the keyboard focus, -1 for none; it follows its control
     bool animating = false; // live input is on screen
     PageInput lastPainted;  // what the last paint drew, so that the timer skips a repeat of it
 };
@@ -155,6 +162,15 @@ private:
     void RecheckFirewall();
     // False for a key that does not scroll, which then gets the default processing.
     bool OnKeyDown(WPARAM key);
+    // Tab, Shift+Tab, Enter, Space and Escape; false for any other key.
+    bool OnFocusKey(WPARAM key, LPARAM lParam);
+    // After the page is drawn: the focus follows its control from `before` (the last paint's regions)
+    // to this paint's, and its ring is drawn.
+    void PaintFocus(PaintContext& context, const std::vector<ClickRegion>& before);
+    // Scrolls the focused control into view, as the last paint drew it.
+    void RevealFocus();
+    // WM_SYSCOLORCHANGE and WM_SETTINGCHANGE: high contrast and the text size read again.
+    void OnSystemLookChanged();
     void CheckFirewall(bool requestRule);
     void OnFirewallVerdict(WPARAM wParam, LPARAM lParam);
     void OnMouseMove(LPARAM lParam);
@@ -198,6 +214,7 @@ private:
     UniqueIcon trayIcon;      // the small icon at the system DPI, the notification area's
     float scale = 1.0f;       // the window's DPI / 96
     bool startWithWindows = false;
+    SystemLook look; // high contrast and the text size, as last read
     DrawingResources drawing;
     DeviceResources device;
     PageState page;

@@ -9,6 +9,7 @@
 #include "Shell/TextConversion.h"
 #include "Version.h"
 #include "Common/Links.h"
+#include "Window/AccessPrimitives.h"
 #include "Window/Palette.h"
 #include "Window/PhoneRows.h"
 #include "Window/Primitives.h"
@@ -293,7 +294,8 @@ PageResult PaintPage(PaintContext& context, const PageInput& input) {
     const float top = frame.pad - input.scrollOffset;
 
     context.target->SetTransform(D2D1::Matrix3x2F::Identity());
-    context.target->Clear(MakeColor(Palette::Background));
+    const ShownColour background = ShownColourOf(context, Palette::Background, 255, PaintUse::Fill);
+    context.target->Clear(MakeColor(background.rgb));
     if (context.regions != nullptr) {
         context.regions->clear();
     }

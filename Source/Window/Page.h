@@ -15,6 +15,7 @@
 #include "Shell/FirewallCheck.h"
 #include "Shell/AddressOrder.h"
 #include "Window/ClickRegion.h"
+#include "Window/Contrast.h"
 
 namespace Velotrix {
 
@@ -34,6 +35,7 @@ struct PaintContext {
     int hoverIndex = -1;                         // region index of the previous paint under the mouse
     std::vector<ClickRegion>* regions = nullptr; // cleared by PaintPage, refilled in drawing order
     int regionCounter = 0;                       // reset by PaintPage; the index the next region gets
+    const SystemColours* highContrast = nullptr; // the system's colours while high contrast is on
 };
 
 // What the page shows, gathered by MainWindow::Paint for one paint.

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "Platform/ComPtr.h"
+#include "Window/AccessPrimitives.h"
 #include "Window/Palette.h"
 #include "Window/QrMatrix.h"
 
@@ -45,9 +46,15 @@ float LayoutHeight(IDWriteTextLayout* layout) {
     return metrics.height;
 }
 
-ID2D1SolidColorBrush* Brush(PaintContext& context, std::uint32_t rgb, std::uint8_t alpha = 255) {
-    context.brush->SetColor(MakeColor(rgb, alpha));
+ID2D1SolidColorBrush* Brush(PaintContext& context, std::uint32_t rgb, std::uint8_t alpha = 255,
+                            PaintUse use = PaintUse::Fill) {
+    const ShownColour shown = ShownColourOf(context, rgb, alpha, use);
+    context.brush->SetColor(MakeColor(shown.rgb, shown.alpha));
     return context.brush;
+}
+
+ID2D1SolidColorBrush* TextBrush(PaintContext& context, std::uint32_t rgb) {
+    return Brush(context, rgb, 255, PaintUse::Text);
 }
 
 D2D1_RECT_F ToRect(const ClickRect& rect) {
@@ -62,7 +69,7 @@ void DrawTextAt(PaintContext& context, std::wstring_view text, float x, float y,
         return;
     }
     context.target->DrawText(text.data(), static_cast<UINT32>(text.size()), format,
-                             D2D1::RectF(x, y, x + 10000.0f, y + 1000.0f), Brush(context, rgb),
+                             D2D1::RectF(x, y, x + 10000.0f, y + 1000.0f), TextBrush(context, rgb),
                              D2D1_DRAW_TEXT_OPTIONS_NONE, DWRITE_MEASURING_MODE_NATURAL);
 }
 
@@ -83,7 +90,8 @@ void DrawTrimmedText(PaintContext& context, std::wstring_view text, float x, flo
     }
     // The layout box alone does not stop glyphs at its edge; the clip does.
     context.target->PushAxisAlignedClip(D2D1::RectF(x, y, x + maxWidth, y + Unlimited), D2D1_ANTIALIAS_MODE_ALIASED);
-    context.target->DrawTextLayout(D2D1::Point2F(x, y), layout.get(), Brush(context, rgb), D2D1_DRAW_TEXT_OPTIONS_NONE);
+    context.target->DrawTextLayout(D2D1::Point2F(x, y), layout.get(), TextBrush(context, rgb),
+                                   D2D1_DRAW_TEXT_OPTIONS_NONE);
     context.target->PopAxisAlignedClip();
 }
 
@@ -107,7 +115,8 @@ float DrawWrappedText(PaintContext& context, std::wstring_view text, float x, fl
     if (!layout) {
         return 0;
     }
-    context.target->DrawTextLayout(D2D1::Point2F(x, y), layout.get(), Brush(context, rgb), D2D1_DRAW_TEXT_OPTIONS_NONE);
+    context.target->DrawTextLayout(D2D1::Point2F(x, y), layout.get(), TextBrush(context, rgb),
+                                   D2D1_DRAW_TEXT_OPTIONS_NONE);
     return LayoutHeight(layout.get());
 }
 
@@ -119,7 +128,7 @@ void DrawCenteredText(PaintContext& context, std::wstring_view text, const Click
     }
     layout->SetTextAlignment(DWRITE_TEXT_ALIGNMENT_CENTER);
     layout->SetParagraphAlignment(DWRITE_PARAGRAPH_ALIGNMENT_CENTER);
-    context.target->DrawTextLayout(D2D1::Point2F(rect.x, rect.y), layout.get(), Brush(context, rgb),
+    context.target->DrawTextLayout(D2D1::Point2F(rect.x, rect.y), layout.get(), TextBrush(context, rgb),
                                    D2D1_DRAW_TEXT_OPTIONS_NONE);
 }
 
@@ -128,7 +137,13 @@ void FillRect(PaintContext& context, const ClickRect& rect, std::uint32_t rgb, s
 }
 
 void FillRounded(PaintContext& context, const ClickRect& rect, float radius, std::uint32_t rgb, std::uint8_t alpha) {
-    context.target->FillRoundedRectangle(D2D1::RoundedRect(ToRect(rect), radius, radius), Brush(context, rgb, alpha));
+    const D2D1_ROUNDED_RECT shape = D2D1::RoundedRect(ToRect(rect), radius, radius);
+    context.target->FillRoundedRectangle(shape, Brush(context, rgb, alpha));
+    // High contrast keeps a card's or a button's edge on a page that is all one colour.
+    if (const ShownColour shown = ShownColourOf(context, rgb, alpha, PaintUse::Fill); shown.outline) {
+        context.brush->SetColor(MakeColor(shown.outlineRgb));
+        context.target->DrawRoundedRectangle(shape, context.brush, std::max(1.0f, context.scale));
+    }
 }
 
 void FillCircle(PaintContext& context, float cx, float cy, float radius, std::uint32_t rgb) {
@@ -211,13 +226,13 @@ void DrawSteeringIcon(PaintContext& context, float cx, float cy, float r, float 
     context.target->GetTransform(&saved);
     context.target->SetTransform(D2D1::Matrix3x2F::Rotation(angleDegrees) * D2D1::Matrix3x2F::Translation(cx, cy) *
                                  saved);
-    ID2D1SolidColorBrush* text = Brush(context, Palette::Text);
+    ID2D1SolidColorBrush* text = Brush(context, Palette::Text, 255, PaintUse::Stroke);
     context.target->DrawEllipse(D2D1::Ellipse(D2D1::Point2F(0, 0), 0.85f * r, 0.85f * r), text, 0.22f * r);
     context.target->DrawLine(D2D1::Point2F(-0.8f * r, 0.05f * r), D2D1::Point2F(0.8f * r, 0.05f * r), text, 0.2f * r);
     context.target->DrawLine(D2D1::Point2F(0, 0.05f * r), D2D1::Point2F(0, 0.8f * r), text, 0.2f * r);
     context.target->FillEllipse(D2D1::Ellipse(D2D1::Point2F(0, 0.05f * r), 0.28f * r, 0.28f * r), text);
     context.target->DrawLine(D2D1::Point2F(0, -0.97f * r), D2D1::Point2F(0, -0.62f * r),
-                             Brush(context, Palette::Accent), 0.24f * r);
+                             Brush(context, Palette::Accent, 255, PaintUse::Stroke), 0.24f * r);
     context.target->SetTransform(saved);
 }
 

@@ -109,7 +109,11 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnMouseWheel(wParam);
         return 0;
     case WM_KEYDOWN:
-        if (OnKeyDown(wParam)) return 0;
+        if (OnFocusKey(wParam, lParam) || OnKeyDown(wParam)) return 0;
+        break;
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+        OnSystemLookChanged();
         break;
     case WM_MOUSELEAVE:
         page.hoverIndex = -1;
@@ -398,7 +402,7 @@ void MainWindow::OnApprovalRequest() {
 }
 
 void MainWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
-    scale = static_cast<float>(HIWORD(wParam)) / 96.0f;
+    scale = static_cast<float>(HIWORD(wParam)) / 96.0f * look.textScale;
     CreateTextFormats();
     LoadWindowIcons(HIWORD(wParam));
     // The render target stays: the WM_SIZE that this move causes resizes it.

@@ -65,6 +65,7 @@ public:
             PaintContext context = MakePaintContext(drawing, target, brush.get(), scale);
             context.hoverIndex = hoverIndex;
             context.regions = &regions;
+            context.highContrast = highContrast;
             target->BeginDraw();
             result = PaintPage(context, page);
             if (FAILED(target->EndDraw())) {
@@ -117,7 +118,8 @@ public:
     }
 
     std::vector<ClickRegion> regions;
-    std::string failure; // what the last failing step was
+    const SystemColours* highContrast = nullptr; // paints in these system colours when set
+    std::string failure;                         // what the last failing step was
 
 private:
     ComPtr<IWICImagingFactory> wic;
