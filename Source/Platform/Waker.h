@@ -40,7 +40,7 @@ private:
     // The eventfd, or the stop event's handle.
     std::intptr_t wakeHandle = -1;
     // Windows: the event the watched socket signals.
-    std::intptr_t socketEvent = -1;
+    [[maybe_unused]] std::intptr_t socketEvent = -1;
 };
 
 // `timeout` nanoseconds as the OS's millisecond wait: rounded up, -1 (no limit) for a negative one,

@@ -127,7 +127,8 @@ std::vector<AccessItem> BuildAccessTree(const std::vector<ClickRegion>& regions,
             line.item.box = Union(line.item.box, part->box);
         }
         const std::int32_t groupId = group >= 0 ? groups[static_cast<std::size_t>(group)].id : 0;
-        line.item.key = {LineKind, groupId, lineCount[static_cast<std::size_t>(group + 1)]++, 0};
+        const int slot = group + 1; // -1, the page itself, counts in the first
+        line.item.key = {LineKind, groupId, lineCount[static_cast<std::size_t>(slot)]++, 0};
         loose.push_back(std::move(line));
     }
     for (std::size_t g = 0; g < groups.size(); ++g)

@@ -30,6 +30,7 @@ struct ClickRect {
     float y = 0;
     float width = 0;
     float height = 0;
+    bool operator==(const ClickRect&) const = default;
 };
 
 struct ClickRegion {

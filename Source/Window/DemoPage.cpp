@@ -1,12 +1,14 @@
 #include "Window/DemoPage.h"
 
+#include <cmath>
+
 #include "Server/Protocol.h"
 #include "Window/WindowRules.h"
 
 namespace Velotrix {
 
 PageInput DemoPageWithFourPhones(float scale) {
-    const PixelSize size = InitialClientSize(static_cast<unsigned>(96.0f * scale + 0.5f));
+    const PixelSize size = InitialClientSize(static_cast<unsigned>(std::lround(96.0f * scale)));
     PageInput page;
     page.width = static_cast<float>(size.width);
     page.height = static_cast<float>(size.height);
