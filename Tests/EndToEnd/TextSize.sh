@@ -6,7 +6,9 @@ source "$(dirname "$0")/common.bash"
 
 PICTURES=${PICTURES:-$ROOT/build/e2e-pictures}
 ACCESSIBILITY_KEY='HKCU\Software\Microsoft\Accessibility'
-trap 'cleanup; wine reg delete "$ACCESSIBILITY_KEY" /v TextScaleFactor /f >/dev/null 2>&1; true' EXIT
+# The reg delete starts a wineserver after the display is gone; left running, it would keep the next
+# script's windows off X.
+trap 'cleanup; wine reg delete "$ACCESSIBILITY_KEY" /v TextScaleFactor /f >/dev/null 2>&1; wineserver -k 2>/dev/null; true' EXIT
 
 client_width() { local window; take_window window && x_wininfo -id "$window" | awk '/Width:/ { print $2 }'; }
 
