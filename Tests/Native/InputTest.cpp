@@ -39,25 +39,11 @@ TEST_F(InputTest, AcceptedInputBecomesOneReport) {
     const std::uint32_t session = Hello(phone, 0).sessionId;
     const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
     const std::uint64_t before = SimulatedBus::ReportCount(serial);
-    Input(phone, session, 10, 1 * Ms,
-          {.state = {.leftX = -32768,
-                     .leftY = 1234,
-                     .rightX = 32767,
-                     .rightY = -5,
-                     .leftTrigger = 129,
-                     .rightTrigger = 32768,
-                     .buttons = 0x8301,
-                     .echo = 99}});
+    Input(phone, session, 10, 1 * Ms, {.state = {session, -32768, 1234, 32767, -5, 129, 32768, 0x8301, 99}});
     EXPECT_EQ(SimulatedBus::ReportCount(serial), before + 1);
     ControllerReport report;
     ASSERT_TRUE(SimulatedBus::LastReport(serial, report));
-    EXPECT_EQ(report.buttons, 0x1000);
-    EXPECT_EQ(report.leftTrigger, 1);
-    EXPECT_EQ(report.rightTrigger, 128);
-    EXPECT_EQ(report.leftStickX, -32768);
-    EXPECT_EQ(report.leftStickY, 1234);
-    EXPECT_EQ(report.rightStickX, 32767);
-    EXPECT_EQ(report.rightStickY, -5);
+    EXPECT_EQ(Fields(report), (std::vector<int>{0x1000, 1, 128, -32768, 1234, 32767, -5}));
 
     const PhoneView view = core->Snapshot()[0];
     EXPECT_FALSE(view.idle);
@@ -71,24 +57,14 @@ TEST_F(InputTest, StaleAndDuplicateInputsAreDropped) {
     FakePhone phone("Phone", 1);
     const std::uint32_t session = Hello(phone, 0).sessionId;
     const std::uint32_t serial = SimulatedBus::PluggedSerials().at(0);
-    struct Step {
-        std::uint16_t sequence;
-        bool applied;
-    };
-    const Step steps[] = {
-        {65535, true},                                           // the first one is taken whatever its number
-        {0, true},                                               // wraps
-        {0, false},                                              // duplicate
-        {100, true},   {100, false}, {99, false}, {32867, true}, // difference 32767
-        {100, false},                                            // 100 - 32867 reads as -32767
-        {1, true},                                               // 1 - 32867 = -32866 mod 65536 = 32670 > 0
-    };
+    // The rule itself is ProtocolTest's; here the core applies it, and takes the first one whatever its number.
+    const std::pair<std::uint16_t, bool> steps[] = {{65535, true}, {0, true}, {0, false}, {65535, false}, {1, true}};
     std::uint64_t expected = SimulatedBus::ReportCount(serial);
     std::int64_t now = 1 * Ms;
-    for (const Step& step : steps) {
-        Input(phone, session, step.sequence, now += Ms);
-        expected += step.applied ? 1 : 0;
-        EXPECT_EQ(SimulatedBus::ReportCount(serial), expected) << "sequence " << step.sequence;
+    for (const auto& [sequence, applied] : steps) {
+        Input(phone, session, sequence, now += Ms);
+        expected += applied ? 1 : 0;
+        EXPECT_EQ(SimulatedBus::ReportCount(serial), expected) << "sequence " << sequence;
     }
     // A repeated Hello does not forget the last sequence number.
     Hello(phone, now += Ms);

@@ -87,16 +87,10 @@ TEST(ProtocolTest, InputFieldsAreLittleEndianAtTheirOffsets) {
                                              0xFF, 0xFF, 0x01, 0x81, 0xEF, 0xBE, 0xAD, 0xDE, 0x99};
     InputDatagram input;
     ASSERT_TRUE(ReadInput(bytes, input));
-    EXPECT_EQ(input.sequence, 0x1234);
-    EXPECT_EQ(input.state.sessionId, 0x12345678u);
-    EXPECT_EQ(input.state.leftX, -32768);
-    EXPECT_EQ(input.state.leftY, 32767);
-    EXPECT_EQ(input.state.rightX, 1);
-    EXPECT_EQ(input.state.rightY, -1);
-    EXPECT_EQ(input.state.leftTrigger, 128);
-    EXPECT_EQ(input.state.rightTrigger, 65535);
-    EXPECT_EQ(input.state.buttons, 0x8101);
-    EXPECT_EQ(input.state.echo, 0xDEADBEEFu);
+    const InputState& in = input.state;
+    EXPECT_EQ((std::vector<std::int64_t>{input.sequence, in.sessionId, in.leftX, in.leftY, in.rightX, in.rightY,
+                                         in.leftTrigger, in.rightTrigger, in.buttons, in.echo}),
+              (std::vector<std::int64_t>{0x1234, 0x12345678, -32768, 32767, 1, -1, 128, 65535, 0x8101, 0xDEADBEEF}));
 
     std::uint8_t rebuilt[InputSize];
     ASSERT_EQ(BuildInput(rebuilt, 1, input), InputSize);
@@ -105,51 +99,35 @@ TEST(ProtocolTest, InputFieldsAreLittleEndianAtTheirOffsets) {
 }
 
 TEST(ProtocolTest, BuildersWriteEveryByte) {
+    using Bytes = std::vector<std::uint8_t>;
     std::uint8_t out[MaxOutgoing];
-    int length = BuildStatus(out, 0x0102, 0xA1B2C3D4, 3, PhoneState::NoDriver, "PC");
-    EXPECT_EQ(std::vector<std::uint8_t>(out, out + length),
-              (std::vector<std::uint8_t>{'V', 'L', 'T', 'X', 1, 0x81, 0x02, 0x01, 0xD4, 0xC3, 0xB2, 0xA1, 3, 4, 2, 'P',
-                                         'C'}));
-
-    length = BuildFeedback(out, 0xFFFF, 7, 200, 100, 2, 0x01020304);
-    EXPECT_EQ(
-        std::vector<std::uint8_t>(out, out + length),
-        (std::vector<std::uint8_t>{'V', 'L', 'T', 'X', 1, 0x82, 0xFF, 0xFF, 7, 0, 0, 0, 200, 100, 2, 0, 4, 3, 2, 1}));
-
-    length = BuildUnknownSession(out, 9);
-    EXPECT_EQ(std::vector<std::uint8_t>(out, out + length),
-              (std::vector<std::uint8_t>{'V', 'L', 'T', 'X', 1, 0x83, 9, 0}));
+    const auto written = [&](int length) { return Bytes(out, out + length); };
+    EXPECT_EQ(written(BuildStatus(out, 0x0102, 0xA1B2C3D4, 3, PhoneState::NoDriver, "PC")),
+              (Bytes{'V', 'L', 'T', 'X', 1, 0x81, 0x02, 0x01, 0xD4, 0xC3, 0xB2, 0xA1, 3, 4, 2, 'P', 'C'}));
+    EXPECT_EQ(written(BuildFeedback(out, 0xFFFF, 7, 200, 100, 2, 0x01020304)),
+              (Bytes{'V', 'L', 'T', 'X', 1, 0x82, 0xFF, 0xFF, 7, 0, 0, 0, 200, 100, 2, 0, 4, 3, 2, 1}));
+    EXPECT_EQ(written(BuildUnknownSession(out, 9)), (Bytes{'V', 'L', 'T', 'X', 1, 0x83, 9, 0}));
 }
 
 TEST(ProtocolTest, StatusNameIsCutWithoutSplittingACharacter) {
-    struct Case {
-        const char* what;
-        std::string name;
-        std::size_t expected;
+    // A character that does not fit whole in 63 bytes is left out whole: a two-byte one at bytes 62..63,
+    // a three-byte one at 61..63.
+    const std::pair<std::string, std::size_t> cases[] = {
+        {"", 0},
+        {"RACING-PC", 9},
+        {std::string(63, 'x'), 63},
+        {std::string(70, 'a'), 63},
+        {std::string(62, 'a') + "é" + "bbbbbb", 62},
+        {std::string(63, 'a') + "é", 63},
+        {std::string(61, 'a') + "€" + "bb", 61},
+        {std::string(70, '\x80'), 0}, // continuation bytes only
     };
-    const std::string ascii70(70, 'a');
-    // 62 ASCII bytes then a two-byte character at 62..63: byte 63 is a continuation byte, so 62 stay.
-    const std::string splitPair = std::string(62, 'a') + "é" + "bbbbbb";
-    // 63 ASCII bytes then the two-byte character: the cut falls before it, 63 stay.
-    const std::string wholePair = std::string(63, 'a') + "é";
-    // A three-byte character straddling the limit at 61..63.
-    const std::string splitTriple = std::string(61, 'a') + "€" + "bb";
-    const std::vector<Case> cases = {
-        {"empty", "", 0},
-        {"short", "RACING-PC", 9},
-        {"exactly 63", std::string(63, 'x'), 63},
-        {"70 ascii bytes", ascii70, 63},
-        {"pair split at 63", splitPair, 62},
-        {"pair after 63", wholePair, 63},
-        {"triple split", splitTriple, 61},
-        {"continuation bytes only", std::string(70, '\x80'), 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ShortenedNameLength(c.name), c.expected) << c.what;
+    for (const auto& [name, expected] : cases) {
+        EXPECT_EQ(ShortenedNameLength(name), expected) << name;
         std::uint8_t out[MaxOutgoing];
-        const int length = BuildStatus(out, 1, 1, 0, PhoneState::Active, c.name);
-        EXPECT_EQ(length, static_cast<int>(15 + c.expected)) << c.what;
-        EXPECT_EQ(out[14], c.expected) << c.what;
+        const int length = BuildStatus(out, 1, 1, 0, PhoneState::Active, name);
+        EXPECT_EQ(length, static_cast<int>(15 + expected)) << name;
+        EXPECT_EQ(out[14], expected) << name;
     }
 }
 

@@ -22,6 +22,11 @@ namespace Velotrix {
 
 inline std::uint8_t State(PhoneState state) { return static_cast<std::uint8_t>(state); }
 
+// A report's fields in their wire order (buttons, triggers, sticks), to compare in one line.
+inline std::vector<int> Fields(const ControllerReport& r) {
+    return {r.buttons, r.leftTrigger, r.rightTrigger, r.leftStickX, r.leftStickY, r.rightStickX, r.rightStickY};
+}
+
 // The next Status the core sent `phone`; a failure, and an empty Status, when there is none.
 inline StatusDatagram NextStatus(FakePhone& phone) {
     const auto status = phone.ReceiveStatus();
