@@ -20,19 +20,16 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr auto Patience = 5000ms;
 
-// The input of the last request with `code`, as the bus received it.
-Bytes LastInput(std::uint32_t code) {
+// The input of the last request with `code` as the bus received it, and the size of its output buffer.
+using Sent = std::pair<Bytes, std::size_t>;
+Sent Last(std::uint32_t code) {
     SimulatedBus::RecordedRequest request;
     if (!SimulatedBus::LastRequest(code, request)) {
         ADD_FAILURE() << "no request 0x" << std::hex << code;
         return {};
     }
-    return Bytes(request.input.begin(), request.input.begin() + static_cast<std::ptrdiff_t>(request.inputSize));
-}
-
-std::size_t LastOutputSize(std::uint32_t code) {
-    SimulatedBus::RecordedRequest request;
-    return SimulatedBus::LastRequest(code, request) ? request.outputSize : 0;
+    return {Bytes(request.input.begin(), request.input.begin() + static_cast<std::ptrdiff_t>(request.inputSize)),
+            request.outputSize};
 }
 
 Bytes PlugInBytes(std::uint32_t serial) {
@@ -60,9 +57,9 @@ public:
         seen.push_back(rumble);
         arrived.notify_all();
     }
-    bool WaitFor(const std::function<bool(const std::vector<Rumble>&)>& done) {
+    bool WaitForCount(std::size_t count) {
         std::unique_lock<std::mutex> lock(mutex);
-        return arrived.wait_for(lock, Patience, [&] { return done(seen); });
+        return arrived.wait_for(lock, Patience, [&] { return seen.size() == count; });
     }
     std::vector<Rumble> Seen() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -153,8 +150,7 @@ TEST_F(BusClientTest, OpenAnswersForEveryShapeOfTheBusAndCanBeRetried) {
         // A device that refused the version was closed again.
         EXPECT_EQ(SimulatedBus::OpenHandleCount(), connected ? 1u : 0u);
         if (SimulatedBus::RequestCount(BusRequestCheckVersion) > 0) {
-            EXPECT_EQ(LastInput(BusRequestCheckVersion), SerialBytes(1));
-            EXPECT_EQ(LastOutputSize(BusRequestCheckVersion), 0u);
+            EXPECT_EQ(Last(BusRequestCheckVersion), Sent(SerialBytes(1), 0));
         }
         if (connected) continue;
         SimulatedBus::Reset(); // once the bus is healthy, the same connection opens
@@ -218,9 +214,8 @@ TEST_F(BusClientTest, PlugSearchesFromOneForTheLowestSerialTheBusAcceptsThenWait
         EXPECT_EQ(target->serial, test.expected);
         // One plug in per number tried.
         EXPECT_EQ(SimulatedBus::RequestCount(BusRequestPlugIn), test.expected);
-        EXPECT_EQ(LastInput(BusRequestPlugIn), PlugInBytes(test.expected));
-        EXPECT_EQ(LastOutputSize(BusRequestPlugIn), 0u);
-        EXPECT_EQ(LastInput(BusRequestWaitReady), SerialBytes(test.expected));
+        EXPECT_EQ(Last(BusRequestPlugIn), Sent(PlugInBytes(test.expected), 0));
+        EXPECT_EQ(Last(BusRequestWaitReady), Sent(SerialBytes(test.expected), 0));
         EXPECT_EQ(SimulatedBus::PluggedSerials(), std::vector<std::uint32_t>{test.expected});
     }
 }
@@ -232,7 +227,7 @@ TEST_F(BusClientTest, NoFreeSerialWhenTheBusRefusesEveryNumber) {
     EXPECT_EQ(bus.PlugTarget(*target), ErrNoFreeSerial);
     EXPECT_EQ(SimulatedBus::RequestCount(BusRequestPlugIn), 65535u);
     EXPECT_EQ(SimulatedBus::RequestCount(BusRequestWaitReady), 0u);
-    EXPECT_EQ(LastInput(BusRequestPlugIn), PlugInBytes(65535));
+    EXPECT_EQ(Last(BusRequestPlugIn), Sent(PlugInBytes(65535), 0));
     EXPECT_EQ(target->state, TargetReadyToPlug);
     EXPECT_EQ(target->serial, 0u);
 }
@@ -300,7 +295,7 @@ TEST_F(BusClientTest, UnplugSendsTheSerialKeepsItAndALaterPlugSearchesFromOne) {
     PadTarget* target = PluggedTarget();
     ASSERT_EQ(target->serial, 2u);
     EXPECT_EQ(bus.UnplugTarget(*target), ResultOk);
-    EXPECT_EQ(LastInput(BusRequestUnplug), SerialBytes(2));
+    EXPECT_EQ(Last(BusRequestUnplug), Sent(SerialBytes(2), 0));
     EXPECT_EQ(target->state, TargetUnplugged);
     EXPECT_EQ(target->serial, 2u);
     EXPECT_TRUE(SimulatedBus::PluggedSerials().empty());
@@ -322,9 +317,9 @@ TEST_F(BusClientTest, SubmitReportSendsTheSerialAndTheReportBytes) {
                             .rightStickX = -2,
                             .rightStickY = 0x1234};
     EXPECT_EQ(bus.SubmitReport(*PluggedTarget(), report), ResultOk);
-    EXPECT_EQ(LastInput(BusRequestSubmitReport),
-              (Bytes{20, 0, 0, 0, 3, 0, 0, 0, 0x11, 0x80, 0x7F, 0xFF, 0x00, 0x80, 0xFF, 0x7F, 0xFE, 0xFF, 0x34, 0x12}));
-    EXPECT_EQ(LastOutputSize(BusRequestSubmitReport), 0u);
+    EXPECT_EQ(
+        Last(BusRequestSubmitReport),
+        Sent({20, 0, 0, 0, 3, 0, 0, 0, 0x11, 0x80, 0x7F, 0xFF, 0x00, 0x80, 0xFF, 0x7F, 0xFE, 0xFF, 0x34, 0x12}, 0));
     EXPECT_EQ(SimulatedBus::ReportCount(3), 1u);
 }
 
@@ -389,10 +384,9 @@ TEST_F(BusClientTest, GetUserIndexMapsTheDriversAnswers) {
         EXPECT_EQ(bus.GetUserIndex(*target, place), test.expected);
         EXPECT_EQ(place, test.stored);
         EXPECT_EQ(SimulatedBus::RequestCount() - requests, test.requestsSent);
+        const auto serial = static_cast<std::uint8_t>(target->serial);
         if (test.requestsSent > 0) {
-            const std::uint8_t serial = static_cast<std::uint8_t>(target->serial);
-            EXPECT_EQ(LastInput(BusRequestUserIndex), (Bytes{12, 0, 0, 0, serial, 0, 0, 0, 0, 0, 0, 0}));
-            EXPECT_EQ(LastOutputSize(BusRequestUserIndex), 12u);
+            EXPECT_EQ(Last(BusRequestUserIndex), Sent({12, 0, 0, 0, serial, 0, 0, 0, 0, 0, 0, 0}, 12));
         }
     }
 }
@@ -465,16 +459,15 @@ TEST_F(BusClientTest, RumbleReachesTheCallbackUntilThePadIsUnplugged) {
     RumbleLog log;
     ASSERT_EQ(bus.RegisterNotification(*target, &RecordRumble, &log), ResultOk);
     ASSERT_TRUE(SimulatedBus::WaitForPendingNotifications(1, Patience));
-    EXPECT_EQ(LastInput(BusRequestNotification), (Bytes{12, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(LastOutputSize(BusRequestNotification), 12u);
+    EXPECT_EQ(Last(BusRequestNotification), Sent({12, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0}, 12));
 
     ASSERT_TRUE(SimulatedBus::SetRumble(5, 200, 100, 2));
-    ASSERT_TRUE(log.WaitFor([](const auto& seen) { return seen.size() == 1; }));
+    ASSERT_TRUE(log.WaitForCount(1));
     ASSERT_TRUE(SimulatedBus::WaitForPendingNotifications(1, Patience));
     // The request goes out again with the buffer as it came back.
-    EXPECT_EQ(LastInput(BusRequestNotification), (Bytes{12, 0, 0, 0, 5, 0, 0, 0, 200, 100, 2, 0}));
+    EXPECT_EQ(Last(BusRequestNotification), Sent({12, 0, 0, 0, 5, 0, 0, 0, 200, 100, 2, 0}, 12));
     ASSERT_TRUE(SimulatedBus::SetRumble(5, 0, 255, 3));
-    ASSERT_TRUE(log.WaitFor([](const auto& seen) { return seen.size() == 2; }));
+    ASSERT_TRUE(log.WaitForCount(2));
 
     EXPECT_EQ(log.Seen(), (std::vector<Rumble>{{200, 100, 2, &bus, target, &log}, {0, 255, 3, &bus, target, &log}}));
 

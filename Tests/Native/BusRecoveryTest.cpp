@@ -124,8 +124,10 @@ TEST_F(BusRecoveryTest, ANotificationThatFindsTheBusGoneLosesItAtTheNextTick) {
     for (int i = 0; i < 5000 && SimulatedBus::RequestCount(BusRequestNotification) == asked; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_GT(SimulatedBus::RequestCount(BusRequestNotification), asked);
-    // The tick centres nothing (the phone sent no input), so only the thread's word can tell; it is
-    // due at once.
+    // The tick centres nothing (the phone sent no input), so only the thread's word can tell. The
+    // thread leaves its word just after the failed request returns; once it has, it is due at once.
+    for (int i = 0; i < 5000 && core->NextDeadline(2 * Ms) != 2 * Ms; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(core->NextDeadline(2 * Ms), 2 * Ms);
     Tick(2 * Ms);
     EXPECT_EQ(core->Bus(), BusState::Lost);

@@ -135,17 +135,11 @@ TEST(DevServerTest, EventsAreOneJsonObjectEach) {
 }
 
 TEST(DevServerTest, SnapshotCarriesEveryFieldOfEachPhone) {
-    const PhoneView first{.sessionId = 4000000001u,
-                          .idText = "00112233445566778899aabbccddeeff",
-                          .name = "Anna's \"fast\" iPhone",
-                          .address = "::1",
-                          .state = 0,
-                          .player = 3,
-                          .input = {4000000001u, -32768, 32767, -2, 5, 65535, 1234, 0x8001, 4294967295u},
-                          .idle = false,
-                          .inputRate = 250,
-                          .rumbleLarge = 200,
-                          .rumbleSmall = 100};
+    // Every field set, in the order they are declared.
+    const InputState input{4000000001u, -32768, 32767, -2, 5, 65535, 1234, 0x8001, 4294967295u};
+    const PhoneView first{
+        4000000001u, "00112233445566778899aabbccddeeff", "Anna's \"fast\" iPhone", "::1", 0, 3, input, false, 250, 200,
+        100};
     const PhoneView second{.sessionId = 17,
                            .idText = "ffeeddccbbaa99887766554433221100",
                            .name = "Ben",

@@ -21,6 +21,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+std::string ReadAll(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 std::set<std::wstring> Dumps(const fs::path& folder) {
     std::set<std::wstring> names;
     for (const auto& entry : fs::directory_iterator(folder))
@@ -48,11 +53,7 @@ TEST(CrashReportTest, ACrashLeavesADumpALogLineAndANoticeAndTheNewestFiveDumps) 
     // Windows ends it with the exception's code once the handler is done. Wine hands it to its
     // debugger instead, which waits; the handler's last act is the log line, so the child is ended here
     // once that is written.
-    const auto logged = [&] {
-        std::ifstream log(folder / L"child.log");
-        const std::string lines((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-        return lines.find("Crash:") != std::string::npos;
-    };
+    const auto logged = [&] { return ReadAll(folder / L"child.log").find("Crash:") != std::string::npos; };
     for (int i = 0; i < 400 && WaitForSingleObject(child.get(), 50) == WAIT_TIMEOUT && !logged(); ++i) {}
     TerminateProcess(child.get(), 1);
     WaitForSingleObject(child.get(), 5000);
@@ -64,20 +65,16 @@ TEST(CrashReportTest, ACrashLeavesADumpALogLineAndANoticeAndTheNewestFiveDumps) 
     for (const std::wstring& name : dumps)
         if (older.count(name) == 0) newest = name;
     ASSERT_FALSE(newest.empty());
-    std::ifstream dump(folder / newest, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(dump)), std::istreambuf_iterator<char>());
+    const std::string bytes = ReadAll(folder / newest);
     EXPECT_EQ(bytes.substr(0, 4), "MDMP");
     EXPECT_GT(bytes.size(), 1000u);
 
-    std::ifstream log(folder / L"child.log");
-    const std::string lines((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    const std::string lines = ReadAll(folder / L"child.log");
     EXPECT_NE(lines.find("Crash: exception 0xC0000005 at velotrix_crash_child.exe+0x"), std::string::npos) << lines;
     EXPECT_NE(lines.find("; dump " + ToUtf8(newest)), std::string::npos) << lines;
 
     EXPECT_EQ(TakeCrashNotice(folder.wstring()), newest);
     EXPECT_EQ(TakeCrashNotice(folder.wstring()), L"") << "shown once";
-    log.close();
-    dump.close();
     std::error_code ignored;
     fs::remove_all(folder, ignored);
 }
