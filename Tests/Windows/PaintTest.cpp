@@ -224,7 +224,7 @@ TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
     PageInput remembered = BasePage(1);
     remembered.remembered = {{"0a112233445566778899aabbccddeeff", L"Maya\u2019s iPhone", L"Last seen 07/12/2026, 13:20"},
                              {"f000112233445566778899aabbccddee", L"iPhone", L"Approved before this version kept names"}};
-    Regions forget = Page({});
+    Regions forget = Page({{Action::OpenAppStore, 0}});
     forget.insert(forget.end() - 2, {{Action::ForgetPhone, 0}, {Action::ForgetPhone, 1}});
     cases.push_back({L"remembered", 1, remembered, forget, false});
     // The driver went away under two playing phones: they stay listed, and no install button is offered.
