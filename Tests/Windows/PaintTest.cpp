@@ -222,8 +222,9 @@ TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
         cases.push_back({file, 1, page, Page(middle), false});
     }
     PageInput remembered = BasePage(1);
-    remembered.remembered = {{"0a112233445566778899aabbccddeeff", L"Maya\u2019s iPhone", L"Last seen 07/12/2026, 13:20"},
-                             {"f000112233445566778899aabbccddee", L"iPhone", L"Approved before this version kept names"}};
+    remembered.remembered = {
+        {"0a112233445566778899aabbccddeeff", L"Maya\u2019s iPhone", L"Last seen 07/12/2026, 13:20"},
+        {"f000112233445566778899aabbccddee", L"iPhone", L"Approved before this version kept names"}};
     Regions forget = Page({{Action::OpenAppStore, 0}});
     forget.insert(forget.end() - 2, {{Action::ForgetPhone, 0}, {Action::ForgetPhone, 1}});
     cases.push_back({L"remembered", 1, remembered, forget, false});

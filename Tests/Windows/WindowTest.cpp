@@ -478,7 +478,7 @@ TEST_F(WindowTest, TwoApprovalRequestsAtOnceArePostedOnceAndShowOneBalloonNaming
     std::vector<MSG> refreshes = TakePosted(Hwnd(), WM_APP_REFRESH, 2, std::chrono::milliseconds(500));
     ASSERT_EQ(refreshes.size(), 1u);
     for (const MSG& request : requests) DispatchMessageW(&request);
-    DispatchMessageW(&refreshes[0]);
+    DispatchMessageW(refreshes.data());
     TestPhone cleo("Cleo", 3);
     EXPECT_EQ(SayHello(cleo, *server).state, State(PhoneState::Waiting));
     refreshes = TakePosted(Hwnd(), WM_APP_REFRESH, 2, std::chrono::milliseconds(500));
