@@ -4,7 +4,8 @@
 //   byte 0     setup: bit 0 the driver is missing when the server starts (installed right after, so a
 //              ConnectBus step can connect it), bit 1 askFirst, bit 2 a host name too long for a Status
 //   then steps of
-//   byte 0     control: bits 0-1 the sender (four loopback addresses, IPv4 and IPv6); bits 2-4 how far
+//   byte 0     control: bits 0-1 the sender (10.0.0.7 from two ports, which the limits take for one
+//              sender, ::1, and an address of fd00::/64); bits 2-4 how far
 //              the clock moves first (then Tick runs); bit 5 "patch": the datagram's bytes 8 to 11 become
 //              the session number of the listed phone chosen by bits 6-7, so that Input and Bye can
 //              name a real phone although session numbers are random
@@ -16,6 +17,7 @@
 // broken rule aborts (with -close_fd_mask=2 only the stack trace shows, which names the check).
 
 #include "SimulatedBus/SimulatedBus.h"
+#include "Server/AdmissionRule.h"
 #include "Server/Server.h"
 
 #include <cstddef>
@@ -48,14 +50,28 @@ enum Click : std::uint8_t {
     PlugsAccepted,
     UserIndexesGiven,
     SettingsRestored, // SetAllowed with the allowed list read back
+    ClickForget,      // the chosen phone's id leaves the remembered phones
 };
+
+// Both families hold the address from byte 4 (IPv4) or byte 8 (IPv6) of the socket address.
+SocketAddress Elsewhere(bool ipv6, std::uint16_t port) {
+    SocketAddress address = LoopbackAddress(ipv6, port);
+    if (ipv6) {
+        address.bytes[8] = 0xFD;
+        address.bytes[23] = 2;
+    } else {
+        address.bytes[4] = 10;
+        address.bytes[7] = 7;
+    }
+    return MapToIpv6(address);
+}
 
 const SocketAddress& Sender(int index) {
     static const SocketAddress senders[4] = {
-        MapToIpv6(LoopbackAddress(false, 50001)),
+        Elsewhere(false, 50001),
         LoopbackAddress(true, 50002),
-        MapToIpv6(LoopbackAddress(false, 50003)),
-        LoopbackAddress(true, 50004),
+        Elsewhere(false, 50003),
+        Elsewhere(true, 50004),
     };
     return senders[index & 3];
 }
@@ -76,9 +92,12 @@ void CheckTable(Server& server) {
         Require(ids.insert(view.idText).second, "one phone is listed twice");
         Require(view.state <= static_cast<std::uint8_t>(PhoneState::NoDriver), "a listed phone is in OtherVersion");
         Require(view.player >= 0 && view.player <= 4, "a player number outside 0 to 4");
+        // Cleaning a cleaned name changes nothing: no control, bidirectional character or bad byte is left.
+        Require(CleanName(view.name) == view.name, "a listed name was not cleaned");
         if (view.state == static_cast<std::uint8_t>(PhoneState::Active)) ++active;
     }
     Require(SimulatedBus::PluggedSerials().size() == active, "plugged pads and Active phones differ");
+    Require(active <= static_cast<std::size_t>(MaxControllers), "more Active phones than XInput has slots");
 }
 
 std::uint32_t SessionOf(Server& server, int index) {
@@ -121,6 +140,11 @@ void Apply(Server& server, std::uint8_t click, int phone) {
     case SettingsRestored:
         server.SetAllowed(server.AllowedList());
         break;
+    case ClickForget: {
+        const std::vector<PhoneView> views = server.Snapshot();
+        if (!views.empty()) (void)server.Forget(views[static_cast<std::size_t>(phone) % views.size()].idText);
+        break;
+    }
     default:
         break;
     }

@@ -100,10 +100,13 @@ int Serve(HINSTANCE instance, const CommandLineOptions& options) {
             if (!started) {
                 Log("Server: %s", error.c_str());
             } else {
+                // The port the socket is bound to: the one chosen may be 0 (a "--port" of 65536), which
+                // the OS replaced with a free one.
+                const std::uint16_t bound = server.Port();
                 const std::vector<LocalAddress> addresses = LocalAddresses();
-                advertiser.Register(computerName, addresses.empty() ? std::string() : addresses.front().address, port);
-                announceAt = [&advertiser, &computerName, port](const std::string& address) {
-                    advertiser.Register(computerName, address, port);
+                advertiser.Register(computerName, addresses.empty() ? std::string() : addresses.front().address, bound);
+                announceAt = [&advertiser, &computerName, bound](const std::string& address) {
+                    advertiser.Register(computerName, address, bound);
                 };
             }
             // Safe to run twice: after the session ended, the way down after the loop finds nothing left

@@ -63,6 +63,19 @@ std::uint16_t AddressPort(const SocketAddress& address) {
     return ntohs(reinterpret_cast<const sockaddr_in6*>(address.bytes)->sin6_port);
 }
 
+SenderKey SenderKeyOf(const SocketAddress& address) {
+    const SocketAddress mapped = MapToIpv6(address);
+    SenderKey key;
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(mapped.bytes);
+    if (reinterpret_cast<const sockaddr*>(mapped.bytes)->sa_family != AF_INET6) return key;
+    const bool v4 = IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr);
+    const bool loopback = v4 ? v6->sin6_addr.s6_addr[12] == 127 : IN6_IS_ADDR_LOOPBACK(&v6->sin6_addr);
+    std::memcpy(key.bytes, &v6->sin6_addr, v4 || loopback ? 16 : 8);
+    // Bytes no network address of either kind has there: the mapped prefix and ::1 start with zeros.
+    if (loopback) std::memcpy(key.bytes, &v6->sin6_port, sizeof v6->sin6_port);
+    return key;
+}
+
 std::string FormatAddress(const SocketAddress& address) {
     const std::string host = AddressText(address);
     const std::string port = std::to_string(AddressPort(address));

@@ -87,5 +87,15 @@ std::string AddressText(const SocketAddress& address);
 // "[::1]:5000" or "127.0.0.1:5000".
 std::string FormatAddress(const SocketAddress& address);
 std::uint16_t AddressPort(const SocketAddress& address);
+// Who sent, for the limits on what one sender may cost: an IPv4 address alone (plain or mapped, so
+// both spellings are one sender), an IPv6 address cut to its /64, the block a network hands one
+// device; not the port, which any program may change at will. Loopback is the exception: only
+// programs of this PC send from there, the tools and tests among them with a socket per phone, so
+// there each port is a sender of its own. 16 bytes, comparable as they are.
+struct SenderKey {
+    std::uint8_t bytes[16] = {};
+    bool operator==(const SenderKey&) const = default;
+};
+SenderKey SenderKeyOf(const SocketAddress& address);
 
 } // namespace Velotrix

@@ -18,7 +18,8 @@ AdmissionFacts ServerCore::FactsFor(const Phone* phone, const PhoneId& id, std::
     }
     facts.busConnected = BusConnected();
     facts.askFirst = askFirst;
-    facts.allowed = allowed.count(PhoneIdText(id)) != 0;
+    facts.allowed = Remembered(id);
+    facts.refused = refusedIds.Has(id);
     facts.plugAvailable = padPlugs.Available(PadPlugs, now);
     return facts;
 }
@@ -34,6 +35,8 @@ void ServerCore::Enter(Phone& phone, PhoneState state, std::int64_t now) {
 void ServerCore::HandleHello(DatagramBytes datagram, const SocketAddress& from, std::int64_t now) {
     HelloDatagram hello;
     if (!ReadHello(datagram, hello)) return;
+    // Cleaned before anything stores, logs or compares it.
+    const std::string name = CleanName(hello.name);
 
     Phone* phone = FindById(hello.id);
     if (phone == nullptr) {
@@ -49,14 +52,16 @@ void ServerCore::HandleHello(DatagramBytes datagram, const SocketAddress& from, 
         const PhoneState decided = DecideAdmission(FactsFor(nullptr, hello.id, now));
         auto created = std::make_unique<Phone>();
         created->id = hello.id;
-        created->name.assign(hello.name);
+        created->name = name;
+        // Before anything can answer it: plugging, the bus lost meanwhile, the window's approval.
+        created->address = from;
         created->sessionId = sessionId;
         created->lastHeard = now;
         created->rateStart = now;
         phone = created.get();
         phones.push_back(std::move(created));
-        Log("Hello from \"%s\" (%s): %d", phone->name.c_str(), PhoneIdText(hello.id).c_str(),
-            static_cast<int>(decided));
+        LogAbout(*phone, "Hello from \"%s\" (%s): %d", phone->name.c_str(), PhoneIdText(hello.id).c_str(),
+                 static_cast<int>(decided));
         Enter(*phone, decided, now);
         if (decided == PhoneState::Waiting && !recentlyLeft.Announced(hello.id, now))
             events.requests.push_back(phone->name);
@@ -66,9 +71,9 @@ void ServerCore::HandleHello(DatagramBytes datagram, const SocketAddress& from, 
         events.changed = true;
     }
 
-    if (phone->name.size() != hello.name.size() || phone->name != hello.name) {
+    if (phone->name != name) {
         events.changed = true;
-        phone->name.assign(hello.name);
+        phone->name = name;
     }
     phone->address = from;
     phone->lastHeard = now;
@@ -77,9 +82,16 @@ void ServerCore::HandleHello(DatagramBytes datagram, const SocketAddress& from, 
 
 void ServerCore::Allow(std::uint32_t sessionId) {
     Phone* phone = FindBySession(sessionId);
-    if (phone == nullptr || phone->state != PhoneState::Waiting) return;
+    if (phone == nullptr || (phone->state != PhoneState::Waiting && phone->state != PhoneState::Refused)) return;
+    refusedIds.Remove(phone->id);
     allowed.insert(PhoneIdText(phone->id));
-    PlugPad(*phone);
+    int active = 0;
+    for (const auto& other : phones) active += other->state == PhoneState::Active ? 1 : 0;
+    // XInput has four slots: a fifth is told so and admitted at a Hello once one is free.
+    if (active >= MaxControllers)
+        phone->state = PhoneState::NoRoom;
+    else
+        PlugPad(*phone);
     SendStatus(*phone);
     events.allowedChanged = true;
     events.changed = true;
@@ -90,6 +102,7 @@ void ServerCore::Deny(std::uint32_t sessionId) {
     if (phone == nullptr) return;
     UnplugPad(*phone);
     phone->state = PhoneState::Refused;
+    refusedIds.Add(phone->id);
     SendStatus(*phone);
 }
 
@@ -100,11 +113,19 @@ void ServerCore::Disconnect(std::uint32_t sessionId) {
         UnplugPad(phone);
         phone.state = PhoneState::Refused;
         SendStatus(phone);
-        // The user's own click: should it say Hello again at once, it is not a new id.
+        refusedIds.Add(phone.id);
+        if (allowed.erase(PhoneIdText(phone.id)) != 0) events.allowedChanged = true;
+        // It is not a new id when it asks again: its next Hello gets a record, and the Refused answer.
         recentlyLeft.Remember(phone.id, false, phone.lastHeard);
         phones.erase(it);
         return;
     }
+}
+
+bool ServerCore::Forget(const std::string& idText) {
+    if (allowed.erase(idText) == 0) return false;
+    events.allowedChanged = true;
+    return true;
 }
 
 } // namespace Velotrix

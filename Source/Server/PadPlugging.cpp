@@ -47,7 +47,7 @@ void ServerCore::PlugPad(Phone& phone) {
     if (asked == ResultOk) phone.player = static_cast<std::int32_t>(index) + 1;
     Heard(asked, latestNow);
     if (phone.pad == nullptr) return;
-    Log("Pad plugged for \"%s\", player %d", phone.name.c_str(), phone.player);
+    LogAbout(phone, "Pad plugged for \"%s\", player %d", phone.name.c_str(), phone.player);
 }
 
 void ServerCore::UnplugPad(Phone& phone) {
@@ -60,7 +60,7 @@ void ServerCore::UnplugPad(Phone& phone) {
     GiveBackPad(phone.pad);
     phone.pad = nullptr;
     phone.player = 0;
-    Log("Pad unplugged for \"%s\"", phone.name.c_str());
+    LogAbout(phone, "Pad unplugged for \"%s\"", phone.name.c_str());
     Heard(unplugged, latestNow);
 }
 

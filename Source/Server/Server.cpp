@@ -130,6 +130,13 @@ void Server::Disconnect(std::uint32_t sessionId) {
     Finish(lock);
 }
 
+bool Server::Forget(const std::string& idText) {
+    std::unique_lock lock(mutex);
+    const bool forgotten = core.Forget(idText);
+    Finish(lock);
+    return forgotten;
+}
+
 bool Server::ConnectBus() {
     std::lock_guard lock(mutex);
     return core.ConnectBus();

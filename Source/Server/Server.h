@@ -75,6 +75,8 @@ public:
     void Allow(std::uint32_t sessionId);
     void Deny(std::uint32_t sessionId);
     void Disconnect(std::uint32_t sessionId);
+    // Takes a remembered phone off the allowed list (ServerCore::Forget); onAllowedChanged follows.
+    bool Forget(const std::string& idText);
 
     // Connects the bus driver unless it is connected already (after the user installed it); true when
     // it is connected afterwards.

@@ -5,6 +5,8 @@
 #include "Shell/Log.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 
 namespace Velotrix {
 
@@ -33,7 +35,11 @@ void ServerCore::HandleDatagram(DatagramBytes datagram, const SocketAddress& fro
     case Receipt::Drop:
         return;
     case Receipt::OtherVersion:
-        SendStatusTo(from, 0, 0, PhoneState::OtherVersion);
+        // Nothing changes for it, so it shares the budget of the other answers that change nothing.
+        if (MayAnswer(from, now))
+            SendStatusTo(from, 0, 0, PhoneState::OtherVersion);
+        else
+            Refuse(from, now);
         return;
     case Receipt::Hello:
         HandleHello(datagram, from, now);
@@ -57,7 +63,7 @@ void ServerCore::HandleBye(DatagramBytes datagram, const SocketAddress& from, st
         Refuse(from, now);
         return;
     }
-    Log("Bye from \"%s\"", (*found)->name.c_str());
+    LogAbout(**found, "Bye from \"%s\"", (*found)->name.c_str());
     // It was announced already; should it come back at once, it is not announced again.
     recentlyLeft.Remember((*found)->id, (*found)->state == PhoneState::Waiting, now);
     UnplugPad(**found);
@@ -93,14 +99,42 @@ void ServerCore::SendUnknownSession(const SocketAddress& to) {
 
 void ServerCore::Refuse(const SocketAddress& from, std::int64_t now) { refusals.Count(from, now); }
 
+void ServerCore::LogAbout(const Phone& phone, const char* format, ...) {
+    if (!senderLimits.Take(phone.address, SenderLimit::LogLine, latestNow)) {
+        refusals.CountUnlogged(latestNow);
+        return;
+    }
+    char line[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    Log("%s", line);
+}
+
+bool ServerCore::Remembered(const PhoneId& id) const { return allowed.count(PhoneIdText(id)) != 0; }
+
+bool ServerCore::MakeRoomForRemembered() {
+    // Table order is the order of arrival, so the first such record is the oldest.
+    const auto found = std::find_if(phones.begin(), phones.end(), [&](const auto& phone) {
+        return phone->state != PhoneState::Active && !Remembered(phone->id);
+    });
+    if (found == phones.end()) return false;
+    UnplugPad(**found);
+    phones.erase(found);
+    events.changed = true;
+    return true;
+}
+
 bool ServerCore::MayAnswer(const SocketAddress& from, std::int64_t now) {
     return senderLimits.Take(from, SenderLimit::RefusalAnswer, now) && refusalAnswers.Take(RefusalAnswersOverall, now);
 }
 
 bool ServerCore::NewIdRefused(const PhoneId& id, const SocketAddress& from, std::int64_t now) {
-    if (phones.size() < MaxPhones &&
-        (recentlyLeft.Knows(id, now) ||
-         (senderLimits.Take(from, SenderLimit::NewId, now) && newIds.Take(NewIdsOverall, now))))
+    const bool remembered = Remembered(id);
+    const bool room = phones.size() < MaxPhones || (remembered && MakeRoomForRemembered());
+    if (room && (remembered || recentlyLeft.TakeFreeReturn(id, now) ||
+                 (senderLimits.Take(from, SenderLimit::NewId, now) && newIds.Take(NewIdsOverall, now))))
         return false;
     Refuse(from, now);
     return true;

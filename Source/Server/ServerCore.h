@@ -54,7 +54,8 @@ inline constexpr std::int64_t NoDeadline = std::numeric_limits<std::int64_t>::ma
 struct CoreEvents {
     // The phone table changed in a way the window shows.
     bool changed = false;
-    // An approval added an id to the allowed list (it is to be saved).
+    // The allowed list changed: an approval added an id, a Disconnect or a Forget took one off (it is
+    // to be saved).
     bool allowedChanged = false;
     // Phones that now wait for the user, by name, in the order they asked.
     std::vector<std::string> requests;
@@ -83,9 +84,16 @@ public:
     void SetPadWaker(Waker* waker) { padWaker = waker; }
 
     // The user's commands, with the session number of the phone clicked; an unknown one does nothing.
+    // Allow takes a Waiting phone, or a Refused one whose user changed their mind, off the refused list
+    // and onto the allowed one, and plugs its pad; with four Active it is told NoRoom instead and is
+    // admitted at a later Hello. Deny refuses a phone for the rest of the run; Disconnect does too, and
+    // also takes it off the allowed list, and removes its record.
     void Allow(std::uint32_t sessionId);
     void Deny(std::uint32_t sessionId);
     void Disconnect(std::uint32_t sessionId);
+    // Takes a phone id (its text) off the allowed list: it asks the user again at its next new record.
+    // A phone listed now keeps its state. False when the id was not on the list.
+    bool Forget(const std::string& idText);
 
     // The server stops: every Active phone is told it is refused. The phones stay listed.
     void RefuseActivePhones();
@@ -132,10 +140,23 @@ private:
     void SendUnknownSession(const SocketAddress& to);
     // Counts a datagram refused by the limits; the summary line is written by Tick.
     void Refuse(const SocketAddress& from, std::int64_t now);
+    // A log line about `phone`, while the log-line budget of its sender lasts; beyond it the line is
+    // only counted, and the count joins Tick's summary.
+    void LogAbout(const Phone& phone, const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 3, 4)))
+#endif
+        ;
+    // Makes room for a remembered phone in a full table: the oldest record that is neither Active nor
+    // remembered goes. False when every record is one of those.
+    bool MakeRoomForRemembered();
+    bool Remembered(const PhoneId& id) const;
     // Whether a refused sender may still be answered (each answer is a send).
     bool MayAnswer(const SocketAddress& from, std::int64_t now);
-    // A Hello from an id not listed that gets no record: the table is full, or the id is new and its
-    // sender (or everyone together) asks too often.
+    // A Hello from an id not listed that gets no record: the table is full (and the id is not a
+    // remembered phone, for which another record makes room), or the id is new and its sender (or
+    // everyone together) asks too often. A remembered phone is not new; a phone that left lately comes
+    // back free once.
     bool NewIdRefused(const PhoneId& id, const SocketAddress& from, std::int64_t now);
     // Puts the phone in the state admission decided; an Active one gets its pad.
     void Enter(Phone& phone, PhoneState state, std::int64_t now);
@@ -175,6 +196,7 @@ private:
     TokenBucket padPlugs;
     RefusalCount refusals;
     RecentlyLeft recentlyLeft;
+    RefusedIds refusedIds;
     Outbox outbox;
     CoreEvents events;
     Waker* padWaker = nullptr;

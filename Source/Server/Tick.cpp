@@ -46,7 +46,7 @@ void ServerCore::Tick(std::int64_t now) {
     for (auto it = phones.begin(); it != phones.end();) {
         Phone& phone = **it;
         if (MoreThan(now, phone.lastHeard, Silence)) {
-            Log("\"%s\" went silent", phone.name.c_str());
+            LogAbout(phone, "\"%s\" went silent", phone.name.c_str());
             UnplugPad(phone);
             it = phones.erase(it);
             events.changed = true;
@@ -85,9 +85,15 @@ void ServerCore::Tick(std::int64_t now) {
         }
         ++it;
     }
-    std::uint32_t refused = 0, senders = 0;
-    if (refusals.TakeSummary(now, refused, senders))
-        Log("Refused %u datagrams from %u senders", static_cast<unsigned>(refused), static_cast<unsigned>(senders));
+    RefusalCount::Summary summary;
+    if (refusals.TakeSummary(now, summary)) {
+        if (summary.datagrams != 0)
+            Log("Refused %u datagrams from %u senders", static_cast<unsigned>(summary.datagrams),
+                static_cast<unsigned>(summary.senders));
+        if (summary.unlogged != 0)
+            Log("Left out %u log lines about phones that come and go too often",
+                static_cast<unsigned>(summary.unlogged));
+    }
 }
 
 } // namespace Velotrix

@@ -3,16 +3,28 @@
 // The user's options between runs, kept in HKEY_CURRENT_USER\Software\Quillon\Velotrix.
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 
 namespace Velotrix {
+
+// What the Options card shows of a remembered phone besides its id.
+struct RememberedPhone {
+    std::string name;          // as it last said Hello (cleaned), UTF-8; empty when not known
+    std::int64_t lastSeen = 0; // when it last got its controller, seconds since 1970 UTC; 0: not known
+    bool operator==(const RememberedPhone&) const = default;
+};
 
 struct Settings {
     bool askFirst = true;          // a phone not in `allowed` waits for the user's approval
     bool keepInTray = true;        // closing the window keeps the program in the notification area
     std::set<std::string> allowed; // approved phones, 32 lowercase hex digits each, ascending
     std::uint32_t port = 0;        // 0: not set
+    // Names and times of the `allowed` phones, by id, in the value "AllowedNames" beside "Allowed"
+    // (older versions do not read it; an id missing here is shown without name). Entries of ids not
+    // allowed are neither read nor written.
+    std::map<std::string, RememberedPhone> remembered;
 };
 
 // Fills `settings`, which holds the defaults, from the registry. Without the key nothing changes; a

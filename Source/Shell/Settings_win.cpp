@@ -26,28 +26,62 @@ bool ReadFlag(HKEY key, const wchar_t* name) {
     return ReadDword(key, name, value) ? value != 0 : true;
 }
 
-void ReadAllowed(HKEY key, std::set<std::string>& allowed) {
+// The strings of a REG_MULTI_SZ value, up to the first empty one; none when it is missing or of
+// another type.
+std::vector<std::wstring> ReadMultiString(HKEY key, const wchar_t* name) {
+    std::vector<std::wstring> strings;
     DWORD size = 0;
-    if (RegGetValueW(key, nullptr, L"Allowed", RRF_RT_REG_MULTI_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS ||
-        size == 0) {
-        return;
-    }
+    if (RegGetValueW(key, nullptr, name, RRF_RT_REG_MULTI_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS || size == 0)
+        return strings;
     // Two spare units beyond the data, left zero, end the walk even if the stored value lacks its
     // terminating NULs.
     std::vector<wchar_t> buffer;
     try {
         buffer.assign(size / 2 + 2, L'\0');
     } catch (const std::bad_alloc&) {
-        return;
+        return strings;
     }
-    if (RegGetValueW(key, nullptr, L"Allowed", RRF_RT_REG_MULTI_SZ, nullptr, buffer.data(), &size) != ERROR_SUCCESS ||
-        buffer[0] == L'\0') {
-        return;
+    if (RegGetValueW(key, nullptr, name, RRF_RT_REG_MULTI_SZ, nullptr, buffer.data(), &size) != ERROR_SUCCESS)
+        return strings;
+    try {
+        for (const wchar_t* entry = buffer.data(); *entry != L'\0';) {
+            strings.emplace_back(entry);
+            entry += strings.back().size() + 1;
+        }
+    } catch (const std::bad_alloc&) {
+        strings.clear();
     }
-    for (const wchar_t* entry = buffer.data(); *entry != L'\0';) {
-        const std::wstring text(entry);
-        allowed.insert(ToUtf8(text));
-        entry += text.size() + 1;
+    return strings;
+}
+
+bool WriteMultiString(HKEY key, const wchar_t* name, const std::vector<std::wstring>& strings) {
+    std::wstring multiString;
+    for (const std::wstring& entry : strings) {
+        multiString += entry;
+        multiString.push_back(L'\0');
+    }
+    multiString.push_back(L'\0');
+    return RegSetValueExW(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multiString.data()),
+                          static_cast<DWORD>(multiString.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// One remembered phone in "AllowedNames": its id, a tab, the seconds, a tab, the name (which the
+// server cleaned of every control character, the tab among them).
+std::wstring RememberedEntry(const std::string& id, const RememberedPhone& phone) {
+    return ToUtf16(id) + L"\t" + std::to_wstring(phone.lastSeen) + L"\t" + ToUtf16(phone.name);
+}
+
+void ReadRemembered(HKEY key, const std::set<std::string>& allowed, std::map<std::string, RememberedPhone>& out) {
+    for (const std::wstring& entry : ReadMultiString(key, L"AllowedNames")) {
+        const std::size_t first = entry.find(L'\t');
+        const std::size_t second = first == std::wstring::npos ? first : entry.find(L'\t', first + 1);
+        if (second == std::wstring::npos) continue;
+        const std::string id = ToUtf8(entry.substr(0, first));
+        if (allowed.count(id) == 0) continue;
+        RememberedPhone phone;
+        phone.lastSeen = _wtoi64(entry.substr(first + 1, second - first - 1).c_str());
+        phone.name = ToUtf8(entry.substr(second + 1));
+        out[id] = phone;
     }
 }
 
@@ -67,7 +101,8 @@ void LoadSettings(Settings& settings) {
     settings.keepInTray = ReadFlag(key.get(), L"KeepInTray");
     DWORD port = 0;
     settings.port = ReadDword(key.get(), L"Port", port) ? port : 0;
-    ReadAllowed(key.get(), settings.allowed);
+    for (const std::wstring& entry : ReadMultiString(key.get(), L"Allowed")) settings.allowed.insert(ToUtf8(entry));
+    ReadRemembered(key.get(), settings.allowed, settings.remembered);
 }
 
 bool SaveSettings(const Settings& settings) {
@@ -82,15 +117,14 @@ bool SaveSettings(const Settings& settings) {
     written = WriteDword(key.get(), L"KeepInTray", settings.keepInTray ? 1 : 0) && written;
     written = WriteDword(key.get(), L"Port", settings.port) && written;
 
-    std::wstring multiString;
-    for (const std::string& entry : settings.allowed) {
-        multiString += ToUtf16(entry);
-        multiString.push_back(L'\0');
+    std::vector<std::wstring> allowed, names;
+    for (const std::string& id : settings.allowed) {
+        allowed.push_back(ToUtf16(id));
+        const auto found = settings.remembered.find(id);
+        if (found != settings.remembered.end()) names.push_back(RememberedEntry(id, found->second));
     }
-    multiString.push_back(L'\0');
-    return RegSetValueExW(key.get(), L"Allowed", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multiString.data()),
-                          static_cast<DWORD>(multiString.size() * sizeof(wchar_t))) == ERROR_SUCCESS &&
-           written;
+    written = WriteMultiString(key.get(), L"Allowed", allowed) && written;
+    return WriteMultiString(key.get(), L"AllowedNames", names) && written;
 }
 
 } // namespace Velotrix

@@ -22,6 +22,7 @@ enum class ClickAction : std::int32_t {
     OpenNetworkSettings = 12, // the network is marked Public: where the user can make it Private
     OpenCrashReports = 13,    // the last run crashed: the folder with its report
     CopyDiagnostics = 14,     // the quick checks, phones, settings and log end to the clipboard and a file
+    ForgetPhone = 15,         // a remembered phone of the Options card asks again next time
 };
 
 // In client pixels exactly as drawn, scrolling included.
@@ -36,7 +37,8 @@ struct ClickRect {
 struct ClickRegion {
     ClickRect rect;
     std::int32_t action = 0; // a ClickAction; kept as its number so that unknown values can be ignored
-    std::int32_t arg = 0;    // the phone's session number for Allow, Deny and Disconnect; 0 otherwise
+    std::int32_t arg = 0;    // the phone's session number for Allow, Deny and Disconnect; the row's
+                             // index among the remembered phones for Forget; 0 otherwise
 };
 
 // Left and top edges inside, right and bottom edges outside.

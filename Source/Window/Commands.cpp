@@ -49,8 +49,24 @@ void MainWindow::OnClick(const ClickRegion& region) {
         server.Deny(sessionId);
         break;
     case ClickAction::DisconnectPhone:
+        // It also leaves the remembered phones; saved here as after Allow.
         server.Disconnect(sessionId);
+        if (settings.allowed != server.AllowedList()) {
+            settings.allowed = server.AllowedList();
+            if (!SaveSettings(settings)) Log("Settings: could not save the allowed phones");
+        }
         break;
+    case ClickAction::ForgetPhone: {
+        // The row's index among the phones the last paint listed, which is what the user saw.
+        const auto& rows = page.lastPainted.remembered;
+        if (region.arg < 0 || static_cast<std::size_t>(region.arg) >= rows.size()) break;
+        const std::string id = rows[static_cast<std::size_t>(region.arg)].idText;
+        (void)server.Forget(id);
+        settings.allowed = server.AllowedList();
+        settings.remembered.erase(id);
+        if (!SaveSettings(settings)) Log("Settings: could not save the allowed phones");
+        break;
+    }
     // An option shows its new position only once it is stored: after a failed write it stays as it
     // was, so the window never shows a choice the next start would not find.
     case ClickAction::ToggleAskFirst:

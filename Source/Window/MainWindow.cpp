@@ -3,13 +3,17 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <ctime>
 #include <cwchar>
+#include <set>
 #include <utility>
 
 #include "Platform/ProcAddress.h"
 #include "Server/Server.h"
+#include "Shell/Log.h"
 #include "Shell/Settings.h"
 #include "Shell/StartWithWindows.h"
+#include "Shell/TextConversion.h"
 #include "Window/Palette.h"
 
 namespace Velotrix {
@@ -28,6 +32,22 @@ constexpr DWORD CaptionColorAttribute = 35; // DWMWA_CAPTION_COLOR
 constexpr COLORREF CaptionColor = 0x001A1715;
 
 PixelRect ToPixelRect(const RECT& rect) { return {rect.left, rect.top, rect.right, rect.bottom}; }
+
+// "Last seen " and the time in the user's own date and time formats.
+std::wstring SeenText(std::int64_t seconds) {
+    if (seconds <= 0) return L"Approved before this version kept names";
+    // Seconds since 1970 as a FILETIME: 100 ns units since 1601.
+    const std::uint64_t ticks = static_cast<std::uint64_t>(seconds) * 10'000'000ull + 116'444'736'000'000'000ull;
+    FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME universal{}, local{};
+    if (!FileTimeToSystemTime(&utc, &universal) || !SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local))
+        return L"Last seen at an unknown time";
+    wchar_t date[80] = {}, time[80] = {};
+    if (GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, date, 80, nullptr) == 0 ||
+        GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, TIME_NOSECONDS, &local, nullptr, time, 80) == 0)
+        return L"Last seen at an unknown time";
+    return std::wstring(L"Last seen ") + date + L", " + time;
+}
 
 } // namespace
 
@@ -83,11 +103,16 @@ MainWindow::MainWindow(MainWindowSetup setup)
             std::lock_guard lock(requestMutex);
             pendingRequestName = name;
         }
-        if (HWND target = postTarget.load()) PostMessageW(target, WM_APP_APPROVAL_REQUEST, 0, 0);
+        PostOnce(requestPosted, WM_APP_APPROVAL_REQUEST);
     });
-    server.SetOnChanged([this] {
-        if (HWND target = postTarget.load()) PostMessageW(target, WM_APP_REFRESH, 0, 0);
-    });
+    server.SetOnChanged([this] { PostOnce(refreshPosted, WM_APP_REFRESH); });
+}
+
+void MainWindow::PostOnce(std::atomic<bool>& posted, UINT message) {
+    HWND target = postTarget.load();
+    if (target == nullptr || posted.exchange(true)) return;
+    // Not posted (the queue is full, the window is going): the next call tries again.
+    if (!PostMessageW(target, message, 0, 0)) posted.store(false);
 }
 
 bool MainWindow::Create(HINSTANCE instance, bool startHidden) {
@@ -226,7 +251,33 @@ PageInput MainWindow::GatherPage() {
     input.demo = demo;
     input.phones = server.Snapshot();
     if (input.phones.empty()) input.firewall = firewall.verdict;
+    if (!demo) NoteRememberedPhones(input.phones);
+    for (const std::string& id : settings.allowed) {
+        const auto found = settings.remembered.find(id);
+        const RememberedPhone phone = found != settings.remembered.end() ? found->second : RememberedPhone{};
+        input.remembered.push_back(RememberedRow{id, phone.name.empty() ? std::wstring(L"iPhone") : ToUtf16(phone.name),
+                                                 SeenText(phone.lastSeen)});
+    }
     return input;
+}
+
+void MainWindow::NoteRememberedPhones(const std::vector<PhoneView>& phones) {
+    // A remembered phone is seen when it gets its controller, and its name is the one it said then: one
+    // save per arrival or rename, not one per look.
+    std::set<std::string> active;
+    bool changed = false;
+    for (const PhoneView& view : phones) {
+        if (view.state != static_cast<std::uint8_t>(PhoneState::Active) || settings.allowed.count(view.idText) == 0)
+            continue;
+        active.insert(view.idText);
+        RememberedPhone& note = settings.remembered[view.idText];
+        if (rememberedActive.count(view.idText) != 0 && note.name == view.name) continue;
+        note.name = view.name;
+        note.lastSeen = static_cast<std::int64_t>(std::time(nullptr));
+        changed = true;
+    }
+    rememberedActive = std::move(active);
+    if (changed && !SaveSettings(settings)) Log("Settings: could not save the remembered phones");
 }
 
 void MainWindow::Paint() {

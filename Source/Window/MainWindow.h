@@ -15,6 +15,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -152,6 +153,9 @@ private:
     void BringToFront();
     void Repaint();
     PageInput GatherPage();
+    // Notes the name and the time of each remembered phone that became Active since the last look, and
+    // saves them.
+    void NoteRememberedPhones(const std::vector<PhoneView>& phones);
     void Paint();
     void OnPaint();
     void OnTimer(WPARAM timerId);
@@ -191,6 +195,9 @@ private:
     // takes the server down (phones told, pads unplugged, the announcement withdrawn).
     void Quit();
     void OnApprovalRequest();
+    // Posts `message` to the window unless one posted earlier is still waiting (`posted` set); any
+    // thread.
+    void PostOnce(std::atomic<bool>& posted, UINT message);
     void OnDpiChanged(WPARAM wParam, LPARAM lParam);
     void PlaceInWorkArea();
     void OnNetworkChanged();
@@ -229,6 +236,13 @@ private:
     // hwnd as the server's thread reads it: the server may already call back while the window is being
     // created on this thread.
     std::atomic<HWND> postTarget{nullptr};
+    // Set while a refresh or an approval request is posted and not yet taken: the server's thread posts
+    // one message, however often it calls, so a flood cannot fill the window's queue (10,000
+    // messages), where everything posted after would be lost.
+    std::atomic<bool> refreshPosted{false};
+    // The remembered phones Active at the last look (NoteRememberedPhones).
+    std::set<std::string> rememberedActive;
+    std::atomic<bool> requestPosted{false};
 };
 
 } // namespace Velotrix

@@ -207,7 +207,10 @@ float DrawOptions(PaintContext& context, const PageInput& input, float y4, const
     const float s = context.scale;
     DrawTextAt(context, L"OPTIONS", frame.pad + 2 * s, y4, context.buttonFormat, Palette::MutedText);
     const float yo = y4 + 22 * s;
-    FillRounded(context, ClickRect{frame.pad, yo, frame.contentW, 148 * s}, 12 * s, Palette::Card);
+    constexpr float RememberedRowHeight = 52;
+    const float listHeight =
+        input.remembered.empty() ? 0 : (30 + RememberedRowHeight * static_cast<float>(input.remembered.size())) * s;
+    FillRounded(context, ClickRect{frame.pad, yo, frame.contentW, 148 * s + listHeight}, 12 * s, Palette::Card);
     float row = yo + 4 * s;
     row += DrawToggleRow(context, frame.pad, frame.contentW, row, L"Ask before a new phone connects", {},
                          input.askFirst, ClickAction::ToggleAskFirst);
@@ -216,6 +219,23 @@ float DrawOptions(PaintContext& context, const PageInput& input, float y4, const
                          ClickAction::ToggleStartWithWindows);
     row += DrawToggleRow(context, frame.pad, frame.contentW, row, L"Keep running when the window closes",
                          L"Quit from the notification area icon.", input.keepInTray, ClickAction::ToggleKeepInTray);
+    if (!input.remembered.empty()) {
+        DrawTextAt(context, L"Phones that connect without asking", frame.pad + 12 * s, row + 10 * s,
+                   context.smallFormat, Palette::MutedText);
+        row += 30 * s;
+        for (std::size_t i = 0; i < input.remembered.size(); ++i) {
+            const RememberedRow& phone = input.remembered[i];
+            const float bw = 84 * s;
+            const float bx = frame.right - 12 * s - bw;
+            const float tx = frame.pad + 12 * s;
+            DrawTrimmedText(context, phone.name, tx, row + 6 * s, bx - 8 * s - tx, context.bodyFormat, Palette::Text);
+            DrawTrimmedText(context, phone.seen, tx, row + 26 * s, bx - 8 * s - tx, context.smallFormat,
+                            Palette::MutedText);
+            DrawButton(context, ClickRect{bx, row + 10 * s, bw, 28 * s}, L"Forget", ClickAction::ForgetPhone,
+                       static_cast<std::int32_t>(i), Palette::Control, Palette::Text);
+            row += RememberedRowHeight * s;
+        }
+    }
     return row + 18 * s;
 }
 
@@ -276,9 +296,9 @@ bool SameLists(const std::vector<T>& a, const std::vector<T>& b) {
 bool PaintsTheSame(const PageInput& a, const PageInput& b) {
     const auto fields = [](const PageInput& page) {
         const auto& [width, height, scrollOffset, startError, busConnected, busLost, port, computerName, addresses,
-                     askFirst, keepInTray, startWithWindows, demo, phones, firewall, crashNotice] = page;
+                     askFirst, keepInTray, startWithWindows, demo, phones, firewall, crashNotice, remembered] = page;
         return std::tie(width, height, scrollOffset, startError, busConnected, busLost, port, computerName, askFirst,
-                        keepInTray, startWithWindows, demo, firewall, crashNotice);
+                        keepInTray, startWithWindows, demo, firewall, crashNotice, remembered);
     };
     return fields(a) == fields(b) && SameLists(a.addresses, b.addresses) && SameLists(a.phones, b.phones);
 }

@@ -19,6 +19,14 @@
 
 namespace Velotrix {
 
+// A remembered phone's row in the Options card.
+struct RememberedRow {
+    std::string idText; // 32 hex digits: what Forget takes off the list
+    std::wstring name;  // "iPhone" when no name is known
+    std::wstring seen;  // "Last seen …", in the user's date and time format
+    bool operator==(const RememberedRow&) const = default;
+};
+
 // Everything a paint draws with. All pointers are borrowed; the caller owns them for the paint.
 struct PaintContext {
     ID2D1RenderTarget* target = nullptr;   // created at 96 DPI, so one unit is one physical pixel
@@ -56,6 +64,7 @@ struct PageInput {
     std::vector<PhoneView> phones;                          // Server::Snapshot(), in table order
     FirewallVerdict firewall = FirewallVerdict::CannotTell; // RuleMissing and PublicNetwork show a warning
     std::wstring crashNotice;                               // not empty: the last run crashed and left this report
+    std::vector<RememberedRow> remembered;                  // the allowed phones, by id; "Forget" on each
 };
 
 struct PageResult {

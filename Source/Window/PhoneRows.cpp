@@ -158,6 +158,15 @@ float DrawPhoneCard(PaintContext& context, const PhoneView& view, float y, const
                    ClickAction::DenyPhone, session, Palette::Control, Palette::Text);
         break;
     }
+    case PhoneState::Refused: {
+        // The user's "no" holds for the run, but they may change their mind while it keeps asking.
+        const float bx = frame.right - 14 * s - 94 * s;
+        DrawWrappedText(context, ExplanationOf(view.state), frame.pad + 14 * s, y + 40 * s,
+                        bx - 8 * s - frame.pad - 14 * s, context.bodyFormat, Palette::MutedText);
+        DrawButton(context, ClickRect{bx, y + 52 * s, 94 * s, 30 * s}, L"Allow", ClickAction::AllowPhone,
+                   static_cast<std::int32_t>(view.sessionId), Palette::Accent, Palette::OnAccent);
+        break;
+    }
     default:
         DrawWrappedText(context, ExplanationOf(view.state), frame.pad + 14 * s, y + 40 * s, frame.contentW - 28 * s,
                         context.bodyFormat, Palette::MutedText);

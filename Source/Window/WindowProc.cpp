@@ -126,9 +126,12 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnTrayEvent(wParam, lParam);
         return 0;
     case WM_APP_APPROVAL_REQUEST:
+        // Taken before the name is read: a request made meanwhile posts again.
+        requestPosted.store(false);
         OnApprovalRequest();
         return 0;
     case WM_APP_REFRESH:
+        refreshPosted.store(false);
         Repaint();
         return 0;
     case WM_APP_DRIVER_INSTALLED:

@@ -2,6 +2,8 @@
 
 #include "CoreFixture.h"
 
+#include <algorithm>
+
 namespace Velotrix {
 namespace {
 
@@ -76,7 +78,7 @@ TEST_F(AdmissionTest, FifthPhoneGetsNoRoomUntilOneLeaves) {
     EXPECT_EQ(changes, before + 1);
 }
 
-TEST_F(AdmissionTest, NoRoomIsDecidedAgainAgainstActivePhonesOnly) {
+TEST_F(AdmissionTest, NeverMoreThanFourActiveWhateverTheUserAllows) {
     MakeCore(false);
     std::vector<std::unique_ptr<FakePhone>> phones;
     for (std::uint8_t i = 0; i < 3; ++i) {
@@ -85,11 +87,49 @@ TEST_F(AdmissionTest, NoRoomIsDecidedAgainAgainstActivePhonesOnly) {
     }
     core->SetAskFirst(true);
     FakePhone waiting("Waiting", 7);
-    ASSERT_EQ(Hello(waiting, 1 * Ms).state, State(PhoneState::Waiting));
+    const std::uint32_t waitingSession = Hello(waiting, 1 * Ms).sessionId;
+    FakePhone refused("Refused", 6);
+    const std::uint32_t refusedSession = Hello(refused, 1 * Ms).sessionId;
+    Deny(refusedSession);
+    (void)NextStatus(refused);
     FakePhone late("Late", 8);
     EXPECT_EQ(Hello(late, 2 * Ms).state, State(PhoneState::NoRoom));
-    // Three Active phones leave room, so it is decided anew; ask-first is on, so it waits, silently.
-    EXPECT_EQ(Hello(late, 3 * Ms).state, State(PhoneState::Waiting));
+    // Three Active and one Waiting leave no room to wait in.
+    EXPECT_EQ(Hello(late, 3 * Ms).state, State(PhoneState::NoRoom));
+
+    Allow(waitingSession);
+    EXPECT_EQ(NextStatus(waiting).state, State(PhoneState::Active));
+    // A fourth is Active: allowing the refused phone too is told there is no room, and it asks again.
+    Allow(refusedSession);
+    EXPECT_EQ(NextStatus(refused).state, State(PhoneState::NoRoom));
+    EXPECT_EQ(Hello(refused, 4 * Ms).state, State(PhoneState::NoRoom));
+    EXPECT_EQ(Hello(late, 4 * Ms).state, State(PhoneState::NoRoom));
+    EXPECT_EQ(SimulatedBus::PluggedSerials().size(), 4u);
+
+    // One leaves: the allowed phone gets the slot at its next Hello, the other one then waits no more.
+    Send(*phones[0], phones[0]->Bye(Hello(*phones[0], 5 * Ms).sessionId), 5 * Ms);
+    EXPECT_EQ(Hello(refused, Second).state, State(PhoneState::Active));
+    EXPECT_EQ(Hello(late, Second).state, State(PhoneState::NoRoom));
+    EXPECT_EQ(SimulatedBus::PluggedSerials().size(), 4u);
+    EXPECT_EQ(requests, (std::vector<std::string>{"Waiting"}));
+}
+
+TEST_F(AdmissionTest, NoRoomPhoneWaitsOnlyOnceActiveAndWaitingLeaveRoom) {
+    MakeCore(false);
+    std::vector<std::unique_ptr<FakePhone>> phones;
+    for (std::uint8_t i = 0; i < 3; ++i) {
+        phones.push_back(std::make_unique<FakePhone>("Active " + std::to_string(i), i));
+        ASSERT_EQ(Hello(*phones.back(), 1 * Ms).state, State(PhoneState::Active));
+    }
+    core->SetAskFirst(true);
+    FakePhone waiting("Waiting", 7);
+    const std::uint32_t session = Hello(waiting, 1 * Ms).sessionId;
+    FakePhone late("Late", 8);
+    EXPECT_EQ(Hello(late, 2 * Ms).state, State(PhoneState::NoRoom));
+    EXPECT_EQ(Hello(late, 3 * Ms).state, State(PhoneState::NoRoom));
+    Send(waiting, waiting.Bye(session), 4 * Ms);
+    // Decided anew; ask-first is on, so it waits, silently.
+    EXPECT_EQ(Hello(late, 5 * Ms).state, State(PhoneState::Waiting));
     EXPECT_EQ(requests, std::vector<std::string>{"Waiting"});
 }
 
@@ -134,10 +174,7 @@ TEST_F(AdmissionTest, AllowPlugsAndAsksForTheListToBeSaved) {
     EXPECT_EQ(changes, before + 1);
     EXPECT_EQ(core->Allowed(), std::set<std::string>{phone.IdText()});
 
-    // Allow on a phone that is not waiting does nothing at all.
-    Allow(waiting.sessionId);
-    Deny(waiting.sessionId);
-    (void)phone.ReceiveStatus();
+    // Allow on a phone that is Active does nothing at all.
     Allow(waiting.sessionId);
     EXPECT_EQ(allowedChanges, 1);
     EXPECT_EQ(changes, before + 1);
@@ -150,14 +187,82 @@ TEST_F(AdmissionTest, AllowedPhoneComingBackIsAdmittedAtOnce) {
     const std::uint32_t first = Hello(phone, 1 * Ms).sessionId;
     Allow(first);
     (void)phone.ReceiveStatus();
-    Disconnect(first);
-    EXPECT_EQ(NextStatus(phone).state, State(PhoneState::Refused));
+    Send(phone, phone.Bye(first), 2 * Ms);
 
-    const StatusDatagram back = Hello(phone, 2 * Ms);
+    const StatusDatagram back = Hello(phone, 3 * Ms);
     EXPECT_EQ(back.state, State(PhoneState::Active));
     EXPECT_NE(back.sessionId, first);
     EXPECT_EQ(requests.size(), 1u);
     EXPECT_EQ(core->Allowed().count(phone.IdText()), 1u);
+}
+
+TEST_F(AdmissionTest, TheUsersNoHoldsUntilTheyAllowAgain) {
+    MakeCore(true);
+    FakePhone phone("Phone", 1);
+    const std::uint32_t first = Hello(phone, 1 * Ms).sessionId;
+    Allow(first);
+    (void)NextStatus(phone);
+    ASSERT_EQ(allowedChanges, 1);
+
+    // Disconnect refuses it for the run and takes it off the remembered phones.
+    Disconnect(first);
+    EXPECT_EQ(NextStatus(phone).state, State(PhoneState::Refused));
+    EXPECT_EQ(allowedChanges, 2);
+    EXPECT_TRUE(core->Allowed().empty());
+    // It keeps asking: a record again, Refused, listed, never announced.
+    const StatusDatagram back = Hello(phone, 2 * Ms);
+    EXPECT_EQ(back.state, State(PhoneState::Refused));
+    EXPECT_NE(back.sessionId, 0u);
+    EXPECT_EQ(Hello(phone, 3 * Ms).state, State(PhoneState::Refused));
+    ASSERT_EQ(core->Snapshot().size(), 1u);
+    EXPECT_EQ(core->Snapshot()[0].state, State(PhoneState::Refused));
+    EXPECT_EQ(requests.size(), 1u);
+    EXPECT_TRUE(SimulatedBus::PluggedSerials().empty());
+
+    // The user changes their mind on the Refused row.
+    Allow(back.sessionId);
+    EXPECT_EQ(NextStatus(phone).state, State(PhoneState::Active));
+    EXPECT_EQ(core->Allowed().count(phone.IdText()), 1u);
+    Send(phone, phone.Bye(back.sessionId), 4 * Ms);
+    EXPECT_EQ(Hello(phone, 5 * Ms).state, State(PhoneState::Active));
+}
+
+TEST_F(AdmissionTest, RefusedListKeepsTheLatestPhonesOnly) {
+    MakeCore(true);
+    std::vector<std::unique_ptr<FakePhone>> phones;
+    // A second apart, so that the overall new-id rate is not what turns one away.
+    std::int64_t now = 0;
+    for (std::size_t i = 0; i <= RefusedIds::Capacity; ++i) {
+        phones.push_back(std::make_unique<FakePhone>("Phone", static_cast<std::uint8_t>(i + 1)));
+        now += Second;
+        const std::uint32_t session = Hello(*phones.back(), now).sessionId;
+        Deny(session);
+        Send(*phones.back(), phones.back()->Bye(session), now);
+    }
+    phones[0]->inbox.clear();
+    phones[1]->inbox.clear();
+    // The first was pushed out by the last: it asks as an unknown phone; the second is still refused.
+    EXPECT_EQ(Hello(*phones[0], now + Second).state, State(PhoneState::Waiting));
+    EXPECT_EQ(Hello(*phones[1], now + 2 * Second).state, State(PhoneState::Refused));
+}
+
+TEST_F(AdmissionTest, NamesAreCleanedBeforeTheLogTheRowsAndTheRequest) {
+    MakeCore(true);
+    FakePhone phone("Mum\n12:00:00.000 Pad plugged for \"Mum\"\xE2\x80\xAE", 1);
+    Hello(phone, 1 * Ms);
+    const std::string clean = "Mum\xEF\xBF\xBD"
+                              "12:00:00.000 Pad plugged for \"Mum\"\xEF\xBF\xBD";
+    EXPECT_EQ(requests, std::vector<std::string>{clean});
+    EXPECT_EQ(core->Snapshot().at(0).name, clean);
+    const auto lines = logs.Lines();
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(),
+                      [&](const std::string& line) { return line.starts_with("Hello from \"" + clean + "\" ("); }),
+        1);
+    // The same raw name again is no change.
+    const int before = changes;
+    Hello(phone, 2 * Ms);
+    EXPECT_EQ(changes, before);
 }
 
 TEST_F(AdmissionTest, DenyKeepsThePhoneListedAsRefused) {
@@ -220,12 +325,12 @@ TEST_F(AdmissionTest, SnapshotCopiesWhatTheWindowShows) {
     const auto views = core->Snapshot();
     ASSERT_EQ(views.size(), 2u);
     EXPECT_EQ(views[0].name, "IPv4 phone");
-    EXPECT_EQ(views[0].address, "127.0.0.1");
+    EXPECT_EQ(views[0].address, v4.HostText()) << "without its port, IPv4 as IPv4";
     EXPECT_EQ(views[0].idText, "000102030405060708090a0b0c0d0e0f");
     EXPECT_EQ(views[0].state, State(PhoneState::Active));
     EXPECT_EQ(views[0].player, 1);
     EXPECT_TRUE(views[0].idle);
-    EXPECT_EQ(views[1].address, "::1");
+    EXPECT_EQ(views[1].address, v6.HostText());
     EXPECT_EQ(views[1].state, State(PhoneState::Waiting));
     EXPECT_EQ(views[1].rumbleLarge, 0);
 

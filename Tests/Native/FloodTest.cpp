@@ -69,31 +69,116 @@ TEST_F(FloodTest, FullTableAnswersNoRoomWithoutRecordLogOrRepaint) {
 TEST_F(FloodTest, OneSenderGetsTwoNewIdsThenOnePerPeriodAndOthersStillGetIn) {
     MakeCore(true);
     FakePhone flooder("Flooder", 1);
+    // A new socket of the same host is the same sender.
+    FakePhone otherPort("Flooder", 1, flooder);
     const std::int64_t t = Second;
     EXPECT_TRUE(Answer(flooder, HelloWithId(1), t).second);
-    EXPECT_TRUE(Answer(flooder, HelloWithId(2), t).second);
-    EXPECT_EQ(Answer(flooder, HelloWithId(3), t), std::make_pair(NoRoom, false));
+    EXPECT_TRUE(Answer(otherPort, HelloWithId(2), t).second);
+    EXPECT_EQ(Answer(otherPort, HelloWithId(3), t), std::make_pair(NoRoom, false));
     EXPECT_EQ(Answer(flooder, HelloWithId(3), t + NewIdsPerSender.period - 1), std::make_pair(NoRoom, false));
     FakePhone other("Other", 2);
     EXPECT_NE(Hello(other, t).sessionId, 0u);
     EXPECT_TRUE(Answer(flooder, HelloWithId(3), t + NewIdsPerSender.period).second);
 }
 
-TEST_F(FloodTest, UnknownSessionAnswersStopAfterTheBurstAndResumeWithTheRate) {
+TEST_F(FloodTest, ApprovedPhoneFindsARecordBesideAFullTable) {
+    MakeCore(true);
+    FakePhone approved("Approved", 9);
+    core->SetAllowed({approved.IdText()});
+    // Made-up ids from a host of their own, each from a new port: two records, then no more.
+    std::vector<std::unique_ptr<FakePhone>> sockets;
+    sockets.push_back(std::make_unique<FakePhone>("Made up", 1));
+    for (std::uint8_t i = 1; i <= 8; ++i) {
+        sockets.push_back(std::make_unique<FakePhone>("Made up", 1, *sockets.front()));
+        Send(*sockets.back(), HelloWithId(i), Second);
+    }
+    EXPECT_EQ(core->Snapshot().size(), 2u);
+    // The approved phone, from that same host, is not a new id.
+    FakePhone approvedThere("Approved", 9, *sockets.front());
+    const std::uint32_t session = Hello(approvedThere, Second).sessionId;
+    EXPECT_EQ(core->Snapshot().at(2).state, Active);
+    Send(approvedThere, approvedThere.Bye(session), Second);
+
+    // A table full of records that are neither Active nor remembered: the oldest makes room.
+    std::vector<std::unique_ptr<FakePhone>> crowd;
+    for (std::uint8_t i = 0; i < 6; ++i) {
+        crowd.push_back(std::make_unique<FakePhone>("Crowd " + std::to_string(i), static_cast<std::uint8_t>(i + 2)));
+        Hello(*crowd.back(), 2 * Second);
+    }
+    ASSERT_EQ(core->Snapshot().size(), MaxPhones);
+    const int before = changes;
+    EXPECT_EQ(Hello(approved, 3 * Second).state, Active);
+    const auto views = core->Snapshot();
+    ASSERT_EQ(views.size(), MaxPhones);
+    EXPECT_EQ(views.back().name, "Approved");
+    EXPECT_EQ(views.front().name, "Flood") << "the second made-up record is now the oldest";
+    EXPECT_EQ(changes, before + 1);
+}
+
+TEST_F(FloodTest, ReturningPhoneComesBackFreeOnceThenPaysAsANewId) {
     MakeCore(true);
     FakePhone phone("Phone", 1);
-    const auto answers = [&](std::int64_t now) {
-        InputDatagram input;
-        input.state.sessionId = 12345;
-        Send(phone, phone.Input(input), now);
+    const auto cycle = [&](std::int64_t now) {
+        const StatusDatagram status = Hello(phone, now);
+        if (status.sessionId != 0) Send(phone, phone.Bye(status.sessionId), now);
+        return status.sessionId != 0;
+    };
+    const std::int64_t t = Second;
+    // Its first id token, the free return, its second token; then nothing until a token is due.
+    EXPECT_TRUE(cycle(t));
+    EXPECT_TRUE(cycle(t));
+    EXPECT_TRUE(cycle(t));
+    EXPECT_FALSE(cycle(t));
+    EXPECT_FALSE(cycle(t + NewIdsPerSender.period - 1));
+    EXPECT_TRUE(cycle(t + NewIdsPerSender.period));
+    // Leaving again within the silence time does not renew the free return.
+    EXPECT_FALSE(cycle(t + NewIdsPerSender.period));
+}
+
+TEST_F(FloodTest, ASendersPhonesGetAboutTwoLogLinesASecond) {
+    MakeCore(true);
+    FakePhone looping("Looping", 1);
+    FakePhone other("Other", 2);
+    core->SetAllowed({looping.IdText()});
+    const auto cycle = [&](std::int64_t now) { Send(looping, looping.Bye(Hello(looping, now).sessionId), now); };
+    const auto about = [&](const std::string& name) {
         int count = 0;
-        for (const Bytes& datagram : phone.ReceiveAll())
-            count += TypeOf(datagram) == static_cast<std::uint8_t>(DatagramType::UnknownSession) ? 1 : 0;
+        for (const std::string& line : logs.Lines()) count += line.find(name) != std::string::npos ? 1 : 0;
         return count;
     };
-    EXPECT_EQ(answers(Second) + answers(Second) + answers(Second), 2);
-    EXPECT_EQ(answers(Second + RefusalAnswersPerSender.period - 1), 0);
-    EXPECT_EQ(answers(Second + RefusalAnswersPerSender.period), 1);
+    const std::int64_t t = Second;
+    logs.Clear();
+    // An approved phone needs no new-id token, so only the log's budget holds its lines back.
+    for (int i = 0; i < 10; ++i) cycle(t);
+    EXPECT_EQ(about("Looping"), LogLinesPerSender.burst);
+    cycle(t + LogLinesPerSender.period - 1);
+    EXPECT_EQ(about("Looping"), LogLinesPerSender.burst);
+    cycle(t + LogLinesPerSender.period);
+    EXPECT_EQ(about("Looping"), LogLinesPerSender.burst + 1);
+    // Another sender's phone is told in full: its Hello, as it waits.
+    Hello(other, t + LogLinesPerSender.period);
+    EXPECT_EQ(about("Other"), 1);
+    EXPECT_EQ(about("Left out"), 0);
+    Tick(t + RefusalSummaryPeriod);
+    EXPECT_EQ(about("Left out"), 1);
+}
+
+TEST_F(FloodTest, AnswersThatChangeNothingShareOneBudget) {
+    MakeCore(true);
+    FakePhone phone("Phone", 1);
+    InputDatagram unknown;
+    unknown.state.sessionId = 12345;
+    const Bytes otherVersion = phone.Hello(ProtocolVersion + 1);
+    const auto answers = [&](const Bytes& datagram, std::int64_t now) {
+        Send(phone, datagram, now);
+        return phone.ReceiveAll().size();
+    };
+    // An UnknownSession and a Status to another version: the sender's two answers; then none.
+    EXPECT_EQ(answers(phone.Input(unknown), Second), 1u);
+    EXPECT_EQ(answers(otherVersion, Second), 1u);
+    EXPECT_EQ(answers(otherVersion, Second) + answers(phone.Input(unknown), Second), 0u);
+    EXPECT_EQ(answers(otherVersion, Second + RefusalAnswersPerSender.period - 1), 0u);
+    EXPECT_EQ(answers(otherVersion, Second + RefusalAnswersPerSender.period), 1u);
 }
 
 TEST_F(FloodTest, RefusedTrafficIsSummedUpOnceASecond) {
@@ -131,10 +216,11 @@ TEST_F(FloodTest, WaitingPhoneThatSaidByeIsNotAnnouncedAgainWithinTheSilenceTime
 
 TEST_F(FloodTest, PadsArePluggedAtMostAtTheirRate) {
     MakeCore(false);
-    FakePhone phone("Phone", 1);
+    std::vector<std::unique_ptr<FakePhone>> phones;
     const auto cycle = [&](std::int64_t now) {
-        const StatusDatagram status = Hello(phone, now);
-        Send(phone, phone.Bye(status.sessionId), now);
+        phones.push_back(std::make_unique<FakePhone>("Phone", static_cast<std::uint8_t>(phones.size())));
+        const StatusDatagram status = Hello(*phones.back(), now);
+        Send(*phones.back(), phones.back()->Bye(status.sessionId), now);
         return status.state;
     };
     const std::int64_t t = Second;

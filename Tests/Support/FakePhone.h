@@ -20,8 +20,10 @@ using Bytes = std::vector<std::uint8_t>;
 class FakePhone {
 public:
     // Phones made with the same `idSeed` share their id, as one phone does after a network change;
-    // every FakePhone has an address (port) of its own.
+    // every FakePhone has a host and a port of its own.
     explicit FakePhone(std::string name, std::uint8_t idSeed = 1, bool ipv6 = false);
+    // Another socket on the host of `sameHost`: the same sender, from another port.
+    FakePhone(std::string name, std::uint8_t idSeed, const FakePhone& sameHost);
     ~FakePhone();
     FakePhone(const FakePhone&) = delete;
     FakePhone& operator=(const FakePhone&) = delete;
@@ -31,6 +33,8 @@ public:
     void Rename(std::string newName) { name = std::move(newName); }
     // Where the core sees this phone's datagrams come from (IPv4 as a mapped IPv6 address).
     const SocketAddress& From() const { return address; }
+    // Its host as the window shows it: "10.0.x.y" or "fd00:0:0:n::1".
+    std::string HostText() const;
 
     Bytes Hello(std::uint8_t version = ProtocolVersion) const;
     Bytes Input(const InputDatagram& input) const;
@@ -47,6 +51,8 @@ public:
 
 private:
     std::string name;
+    bool ipv6 = false;
+    unsigned host = 0;
     PhoneId id;
     SocketAddress address;
     // The Status last read; the StatusDatagram's host name points into it.

@@ -19,11 +19,14 @@
 #include "Server/Server.h"
 #include "ServerFixture.h"
 #include "Shell/Settings.h"
+#include "Shell/TextConversion.h"
 #include "TestPhone.h"
 #include "Common/Links.h"
 
 namespace Velotrix {
 namespace {
+
+using namespace std::string_literals;
 
 constexpr wchar_t SettingsKey[] = L"Software\\Quillon\\Velotrix";
 constexpr wchar_t RunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -79,7 +82,7 @@ protected:
     std::unique_ptr<MainWindow> window;
 };
 
-TEST_F(CommandsTest, DenyAndDisconnectNeverTouchTheAllowedListOrTheRegistry) {
+TEST_F(CommandsTest, DenyKeepsTheAllowedListAndDisconnectTakesThePhoneOffIt) {
     // Deny is drawn for a phone that waits, Disconnect for one admitted because it was allowed before.
     struct Case {
         ClickAction action;
@@ -89,15 +92,15 @@ TEST_F(CommandsTest, DenyAndDisconnectNeverTouchTheAllowedListOrTheRegistry) {
     };
     const Case cases[] = {{ClickAction::DenyPhone, false, State(PhoneState::Waiting), State(PhoneState::Refused)},
                           {ClickAction::DisconnectPhone, true, State(PhoneState::Active), {}}};
+    const std::string other = "0123456789abcdef0123456789abcdef";
     std::uint8_t seed = 10;
     for (const Case& c : cases) {
         TestPhone phone("Phone", ++seed);
-        const std::set<std::string> allowed = {"0123456789abcdef0123456789abcdef", phone.IdText()};
-        const std::set<std::string> allowedBefore = c.allowedBefore ? allowed : std::set{*allowed.begin()};
+        const std::set<std::string> allowedBefore = c.allowedBefore ? std::set{other, phone.IdText()} : std::set{other};
         server->SetAllowed(allowedBefore);
         settings.allowed = allowedBefore;
         // Stored values that differ from everything in memory, so that a save would show.
-        EXPECT_TRUE(SaveSettings(Settings{!settings.askFirst, !settings.keepInTray, {"decoy"}, 4242}));
+        EXPECT_TRUE(SaveSettings(Settings{!settings.askFirst, !settings.keepInTray, {"decoy"}, 4242, {}}));
         const auto before = Stored();
         const StatusDatagram hello = Hello(phone);
         ASSERT_EQ(hello.state, c.stateBefore);
@@ -105,9 +108,12 @@ TEST_F(CommandsTest, DenyAndDisconnectNeverTouchTheAllowedListOrTheRegistry) {
         Click(c.action, hello.sessionId);
 
         EXPECT_EQ(StateOf(hello.sessionId), c.stateAfter);
-        EXPECT_EQ(server->AllowedList(), allowedBefore);
-        EXPECT_EQ(settings.allowed, allowedBefore);
-        EXPECT_EQ(Stored(), before) << "nothing is saved";
+        EXPECT_EQ(server->AllowedList(), std::set{other});
+        EXPECT_EQ(settings.allowed, std::set{other});
+        if (c.allowedBefore)
+            EXPECT_EQ(Stored()[L"Allowed"], Utf16Value(REG_MULTI_SZ, ToUtf16(other) + L"\0\0"s)) << "saved without it";
+        else
+            EXPECT_EQ(Stored(), before) << "nothing is saved";
         server->Disconnect(hello.sessionId); // a refused phone stays listed, and would hide the next one's row
     }
 }

@@ -216,9 +216,18 @@ TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
                                       {L"other-version", PhoneState::OtherVersion}}) {
         PageInput page = BasePage(1, {Phone(0x3333, Leo, state)});
         page.busConnected = state != PhoneState::NoDriver;
-        cases.push_back(
-            {file, 1, page, Page(page.busConnected ? Regions{} : Regions{{Action::InstallDriver, 0}}), false});
+        // A refused phone that keeps asking can be allowed after all.
+        Regions middle = state == PhoneState::Refused ? Regions{{Action::AllowPhone, 0x3333}} : Regions{};
+        if (!page.busConnected) middle = {{Action::InstallDriver, 0}};
+        cases.push_back({file, 1, page, Page(middle), false});
     }
+    PageInput remembered = BasePage(1);
+    remembered.remembered = {
+        {"0a112233445566778899aabbccddeeff", L"Maya\u2019s iPhone", L"Last seen 07/12/2026, 13:20"},
+        {"f000112233445566778899aabbccddee", L"iPhone", L"Approved before this version kept names"}};
+    Regions forget = Page({{Action::OpenAppStore, 0}});
+    forget.insert(forget.end() - 2, {{Action::ForgetPhone, 0}, {Action::ForgetPhone, 1}});
+    cases.push_back({L"remembered", 1, remembered, forget, false});
     // The driver went away under two playing phones: they stay listed, and no install button is offered.
     PageInput lost = BasePage(1, {Phone(0x1111, Maya, PhoneState::NoDriver), Phone(0x2222, Leo, PhoneState::NoDriver)});
     lost.busConnected = false;
