@@ -173,17 +173,22 @@ TEST_F(TickTest, NextDeadlineIsTheFirstNanosecondAtWhichTheTickActs) {
     Send(phone, phone.Bye(session + 1), 150 * Ms);
     (void)phone.ReceiveAll();
 
+    // The pad's notification thread sends its waits whenever it is scheduled: only the tick's own
+    // requests are counted.
+    const auto tickRequests = [] {
+        return SimulatedBus::RequestCount() - SimulatedBus::RequestCount(BusRequestNotification);
+    };
     std::set<std::int64_t> deadlines;
     std::int64_t now = 150 * Ms;
     while (!core->Snapshot().empty() && now < 20 * Second) {
         const std::int64_t due = core->NextDeadline(now);
         ASSERT_GT(due, now);
-        const std::uint64_t requests = SimulatedBus::RequestCount();
+        const std::uint64_t requests = tickRequests();
         const std::size_t lines = logs.Lines().size();
         Tick(due - 1);
         ASSERT_EQ(core->NextDeadline(due - 1), due) << "at " << due;
         ASSERT_TRUE(phone.ReceiveAll().empty()) << "at " << due;
-        ASSERT_EQ(SimulatedBus::RequestCount(), requests) << "at " << due;
+        ASSERT_EQ(tickRequests(), requests) << "at " << due;
         ASSERT_EQ(logs.Lines().size(), lines) << "at " << due;
         Tick(due);
         ASSERT_GT(core->NextDeadline(due), due) << "the tick at " << due << " left work due";
