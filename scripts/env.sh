@@ -29,11 +29,38 @@ start_xvfb() {
 }
 
 # Wine's own dnsapi exports the DNS-SD functions as stubs that abort the process, so Velotrix.exe runs
-# here with the test dnsapi.dll beside it, which records the registration and completes it.
+# here with the test dnsapi.dll (Tests/Support/DnsApi). The program loads system DLLs from system32
+# only, so the test one goes there, and Wine's own is kept beside it as dnsapi.dll.wine. Only
+# the programs named (default Velotrix.exe) load the native one first, through Wine's per-program
+# overrides (HKCU\Software\Wine\AppDefaults\NAME\DllOverrides); every other program of the prefix,
+# Wine's own among them, keeps its builtin dnsapi. restore_dnsapi undoes both. Run both after the
+# display is up: they run wine.
+TEST_DNSAPI_PROGRAMS=()
+dnsapi_override_key() { printf 'HKCU\\Software\\Wine\\AppDefaults\\%s\\DllOverrides' "$1"; }
 use_test_dnsapi() {
-  local exe_dir=$1
-  cp -f "$ROOT/build/windows/Tests/dnsapi.dll" "$exe_dir/dnsapi.dll" 2>/dev/null || true
-  export WINEDLLOVERRIDES="mscoree,mshtml=;dnsapi=n,b"
+  local program system32="$WINEPREFIX/drive_c/windows/system32" test_dll="$ROOT/build/windows/Tests/dnsapi.dll"
+  [ -f "$test_dll" ] || { log "use_test_dnsapi: $test_dll is not built"; return 1; }
+  [ $# -gt 0 ] || set -- Velotrix.exe
+  for program in "$@"; do
+    # The first wine command also makes the prefix, and with it system32.
+    timeout 60 wine reg add "$(dnsapi_override_key "$program")" /v dnsapi /t REG_SZ /d native,builtin /f \
+      >/dev/null 2>&1 || return 1
+    TEST_DNSAPI_PROGRAMS+=("$program")
+  done
+  # Wine's own, a builtin PE file or an older prefix's placeholder, carries its mark.
+  if [ ! -e "$system32/dnsapi.dll.wine" ] && grep -qaE 'Wine (builtin|placeholder) DLL' "$system32/dnsapi.dll" 2>/dev/null; then
+    mv -f "$system32/dnsapi.dll" "$system32/dnsapi.dll.wine" || return 1
+  fi
+  cp -f "$test_dll" "$system32/dnsapi.dll"
+}
+restore_dnsapi() {
+  local program system32="$WINEPREFIX/drive_c/windows/system32"
+  for program in "${TEST_DNSAPI_PROGRAMS[@]}"; do
+    timeout 60 wine reg delete "$(dnsapi_override_key "$program")" /f >/dev/null 2>&1
+  done
+  TEST_DNSAPI_PROGRAMS=()
+  [ -e "$system32/dnsapi.dll.wine" ] && mv -f "$system32/dnsapi.dll.wine" "$system32/dnsapi.dll"
+  true
 }
 
 # Wine's firewall cannot tell the current network's profile. use_stand_in_firewall RULES puts the

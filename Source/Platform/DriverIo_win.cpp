@@ -1,5 +1,6 @@
 #include "Platform/DriverIo.h"
 
+#include "Platform/ProcAddress.h"
 #include "Platform/WinHandles.h"
 
 #include <cstdlib>
@@ -52,7 +53,7 @@ using UnregisterNotification = CONFIGRET(WINAPI*)(HCMNOTIFICATION);
 template <typename Function>
 Function CfgMgrFunction(const char* name) {
     HMODULE module = GetModuleHandleW(L"cfgmgr32.dll");
-    if (!module) module = LoadLibraryExW(L"cfgmgr32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module) module = LoadSystemLibrary(L"cfgmgr32.dll");
     if (!module) return nullptr;
     // Through void*, as GetProcAddress's FARPROC has a signature of its own that no cast fits.
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));

@@ -8,6 +8,12 @@
 
 namespace Velotrix {
 
+// A DLL of Windows' own, from System32 only: never a file of that name that someone put in the
+// program's folder or the current one. Null when it cannot be loaded, with GetLastError telling why.
+inline HMODULE LoadSystemLibrary(const wchar_t* name) {
+    return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 // `name` in `module` as a `Function` (a function pointer type); null when `module` is null or does not
 // export it, with GetLastError telling why.
 template <typename Function>

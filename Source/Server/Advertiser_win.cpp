@@ -62,7 +62,7 @@ struct Advertiser::Registration {
 };
 
 void Advertiser::LookUp(DnsSd& dnsSd, const std::wstring& library) {
-    dnsSd.module.Reset(LoadLibraryW(library.c_str()));
+    dnsSd.module.Reset(LoadSystemLibrary(library.c_str()));
     if (!dnsSd.module) return;
     const HMODULE module = dnsSd.module.get();
     dnsSd.constructInstance = LookupFunction<ConstructInstanceFunction>(module, "DnsServiceConstructInstance");

@@ -34,7 +34,7 @@ const RuntimeFunctions& Runtime() {
     static const RuntimeFunctions functions = [] {
         RuntimeFunctions found;
         // Stays loaded: the factory and the manager below live as long as the process.
-        HMODULE combase = LoadLibraryW(L"combase.dll");
+        HMODULE combase = LoadSystemLibrary(L"combase.dll");
         found.getActivationFactory =
             LookupFunction<RuntimeFunctions::GetActivationFactory>(combase, "RoGetActivationFactory");
         found.createString = LookupFunction<RuntimeFunctions::CreateString>(combase, "WindowsCreateString");

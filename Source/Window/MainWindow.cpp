@@ -181,7 +181,7 @@ void MainWindow::ApplyTitleBarTheme() {
     // Looked up at run time: older Windows lack the attributes, and the call's results are ignored so
     // that those versions simply keep their default title bar. The library stays loaded.
     using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
-    const auto setAttribute = LookupFunction<SetAttribute>(LoadLibraryW(L"dwmapi.dll"), "DwmSetWindowAttribute");
+    const auto setAttribute = LookupFunction<SetAttribute>(LoadSystemLibrary(L"dwmapi.dll"), "DwmSetWindowAttribute");
     if (setAttribute == nullptr) return;
     const DWORD dark = 1;
     setAttribute(hwnd, DarkModeAttribute, &dark, sizeof(dark));

@@ -101,8 +101,8 @@ start_display() { [ -n "${XVFB_PID:-}" ] || start_xvfb || { log "Xvfb did not st
 
 # Starts Velotrix.exe with the given arguments and waits for its first log line.
 start_velotrix() {
-  use_test_dnsapi "$EXE_DIR"
   start_display
+  [ ${#TEST_DNSAPI_PROGRAMS[@]} -gt 0 ] || use_test_dnsapi || return 1
   rm -f "$(log_file)"
   (cd "$EXE_DIR" && exec wine ./Velotrix.exe "$@") >/dev/null 2>&1 &
   VELOTRIX_PID=$!
@@ -144,6 +144,7 @@ page_painted() {
 wait_for_paint() { wait_until "$1" page_painted; }
 
 cleanup() {
+  [ ${#TEST_DNSAPI_PROGRAMS[@]} -eq 0 ] || restore_dnsapi
   stop_velotrix
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
   [ -n "${HOLDER_PID:-}" ] && kill "$HOLDER_PID" 2>/dev/null

@@ -13,8 +13,8 @@
 
 #include "Platform/ProcAddress.h"
 
-// These tests need the test dnsapi.dll (Tests/Support/DnsApi) beside the program and
-// WINEDLLOVERRIDES=dnsapi=n,b under Wine: Wine's own DNS-SD calls abort the process.
+// These tests need the test dnsapi.dll (Tests/Support/DnsApi) in system32, loaded before Wine's own
+// (scripts/env.sh: use_test_dnsapi): Wine's DNS-SD calls abort the process.
 
 namespace Velotrix {
 namespace {
@@ -27,12 +27,12 @@ using std::chrono::milliseconds;
 class AdvertiserTest : public testing::Test {
 protected:
     void SetUp() override {
-        const HMODULE dnsApi = LoadLibraryW(L"dnsapi.dll"); // kept loaded: a late completion may run in it
+        const HMODULE dnsApi = LoadSystemLibrary(L"dnsapi.dll"); // kept loaded: a late completion may run in it
         calls = LookupFunction<DWORD(WINAPI*)(char*, DWORD)>(dnsApi, "VelotrixDnsTest_Calls");
         reset = LookupFunction<VOID(WINAPI*)()>(dnsApi, "VelotrixDnsTest_Reset");
         liveInstances = LookupFunction<LONG(WINAPI*)()>(dnsApi, "VelotrixDnsTest_LiveInstances");
         ASSERT_TRUE(calls && reset && liveInstances)
-            << "the test dnsapi.dll is not in use (WINEDLLOVERRIDES=dnsapi=n,b)";
+            << "the test dnsapi.dll is not in use (scripts/env.sh: use_test_dnsapi)";
         reset();
         SetMode(L"complete", 0);
         liveBefore = liveInstances();

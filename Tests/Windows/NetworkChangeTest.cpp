@@ -25,10 +25,10 @@ namespace {
 class NetworkChangeTest : public testing::Test {
 protected:
     void SetUp() override {
-        const HMODULE dnsApi = LoadLibraryW(L"dnsapi.dll"); // kept loaded: a late completion may run in it
+        const HMODULE dnsApi = LoadSystemLibrary(L"dnsapi.dll"); // kept loaded: a late completion may run in it
         calls = LookupFunction<decltype(calls)>(dnsApi, "VelotrixDnsTest_Calls");
         reset = LookupFunction<decltype(reset)>(dnsApi, "VelotrixDnsTest_Reset");
-        ASSERT_TRUE(calls && reset) << "the test dnsapi.dll is not in use (WINEDLLOVERRIDES=dnsapi=n,b)";
+        ASSERT_TRUE(calls && reset) << "the test dnsapi.dll is not in use (scripts/env.sh: use_test_dnsapi)";
         ASSERT_TRUE(sandbox.Ready());
         SimulatedBus::Reset();
     }

@@ -113,7 +113,7 @@ TEST_F(ShareTest, AClipboardHeldElsewhereEndsTheCommandWithoutABalloon) {
 // combase's functions, looked up as the program does.
 template <typename Function>
 Function Combase(const char* name) {
-    return LookupFunction<Function>(LoadLibraryW(L"combase.dll"), name);
+    return LookupFunction<Function>(LoadSystemLibrary(L"combase.dll"), name);
 }
 
 std::wstring Text(HSTRING text) {
