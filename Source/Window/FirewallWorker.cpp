@@ -4,6 +4,7 @@
 #include "Window/Firewall.h"
 
 #include <exception>
+#include <new>
 #include <thread>
 #include <utility>
 
@@ -22,16 +23,31 @@ bool RunOnNewThread(std::function<void()> job) {
     return true;
 }
 
-bool StartFirewallCheck(HWND window, const FirewallSeam& seam, std::uint16_t port, bool requestRule) {
-    if (!seam.probe) return false;
+bool FirewallFindings::Store(const Finding& finding) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    try {
+        stored.push_back(finding);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+std::vector<FirewallFindings::Finding> FirewallFindings::Take() {
+    const std::lock_guard<std::mutex> lock(mutex);
+    return std::exchange(stored, {});
+}
+
+bool StartFirewallCheck(HWND window, const FirewallSeam& seam, std::shared_ptr<FirewallFindings> findings,
+                        std::uint16_t port, bool requestRule) {
+    if (!seam.probe || !findings) return false;
     // The job takes copies: it may outlive the window and its seam.
-    auto check = [window, probe = seam.probe, request = seam.requestRule, port, requestRule] {
+    auto check = [window, probe = seam.probe, request = seam.requestRule, findings, port, requestRule] {
         if (requestRule && request) request(window);
         const FirewallFacts facts = probe(port);
-        const FirewallVerdict verdict = JudgeFirewall(facts);
-        const WPARAM kind = static_cast<WPARAM>(verdict) | (requestRule ? FirewallAfterRuleRequest : 0);
+        findings->Store({JudgeFirewall(facts), facts.failure, requestRule});
         // Fails harmlessly when the window is gone by now.
-        PostMessageW(window, WM_APP_FIREWALL, kind, static_cast<LPARAM>(facts.failure));
+        PostMessageW(window, WM_APP_FIREWALL, 0, 0);
     };
     try {
         return seam.startWorker ? seam.startWorker(std::move(check)) : RunOnNewThread(std::move(check));

@@ -130,6 +130,7 @@ private:
     // The connection check's state.
     struct FirewallState {
         FirewallSeam seam;
+        std::shared_ptr<FirewallFindings> findings = std::make_shared<FirewallFindings>();
         FirewallVerdict verdict = FirewallVerdict::CannotTell; // the last check's, as painted
         int checksOut = 0;                                     // checks started whose verdict has not arrived
         bool ruleRequestOut = false; // an elevation prompt may be up; a second click waits for it
@@ -176,7 +177,7 @@ private:
     // WM_SYSCOLORCHANGE and WM_SETTINGCHANGE: high contrast and the text size read again.
     void OnSystemLookChanged();
     void CheckFirewall(bool requestRule);
-    void OnFirewallVerdict(WPARAM wParam, LPARAM lParam);
+    void OnFirewallFindings();
     void OnMouseMove(LPARAM lParam);
     void OnLeftButtonUp(LPARAM lParam);
     void OnMouseWheel(WPARAM wParam);

@@ -14,11 +14,9 @@ inline constexpr UINT WM_APP_REFRESH = WM_APP + 3;          // the server's phon
 inline constexpr UINT WM_APP_DRIVER_INSTALLED = WM_APP + 4; // a driver installer started by the window ended
 inline constexpr UINT WM_APP_ACTIVATE = WM_APP + 10;        // a second copy of the program was started
 inline constexpr UINT WM_APP_QUIT = WM_APP + 11;            // "Velotrix.exe --quit": end as the menu's Quit does
-// A connection check ended. wParam: the FirewallVerdict, plus FirewallAfterRuleRequest when the check
-// followed a rule request; lParam: the probe's failing result when the verdict is CannotTell.
+// A connection check ended: its finding waits in the window's FirewallFindings. The message carries
+// nothing, as any program may post it.
 inline constexpr UINT WM_APP_FIREWALL = WM_APP + 12;
 inline constexpr UINT WM_APP_NETWORK_CHANGED = WM_APP + 13; // this PC's addresses may have changed
-
-inline constexpr WPARAM FirewallAfterRuleRequest = 0x100;
 
 } // namespace Velotrix

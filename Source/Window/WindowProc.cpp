@@ -143,7 +143,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         BringToFront();
         return 0;
     case WM_APP_FIREWALL:
-        OnFirewallVerdict(wParam, lParam);
+        OnFirewallFindings();
         return 0;
     case WM_APP_QUIT:
         Quit();
@@ -258,26 +258,28 @@ bool MainWindow::OnKeyDown(WPARAM key) {
 }
 
 void MainWindow::CheckFirewall(bool requestRule) {
-    if (StartFirewallCheck(hwnd, firewall.seam, server.Port(), requestRule)) {
+    if (StartFirewallCheck(hwnd, firewall.seam, firewall.findings, server.Port(), requestRule)) {
         ++firewall.checksOut;
         firewall.ruleRequestOut = firewall.ruleRequestOut || requestRule;
     }
 }
 
-void MainWindow::OnFirewallVerdict(WPARAM wParam, LPARAM lParam) {
-    if (firewall.checksOut > 0) --firewall.checksOut;
-    if ((wParam & FirewallAfterRuleRequest) != 0) firewall.ruleRequestOut = false;
-    const auto verdict = static_cast<FirewallVerdict>(wParam & ~FirewallAfterRuleRequest);
-    // Every 10 s the same answer comes again; the log hears of it only when it changes.
-    if (static_cast<int>(verdict) != firewall.loggedVerdict) {
-        firewall.loggedVerdict = static_cast<int>(verdict);
-        Log("%s", FirewallVerdictText(verdict, static_cast<std::uint32_t>(lParam)).c_str());
+void MainWindow::OnFirewallFindings() {
+    bool changed = false;
+    for (const FirewallFindings::Finding& finding : firewall.findings->Take()) {
+        if (firewall.checksOut > 0) --firewall.checksOut;
+        if (finding.afterRuleRequest) firewall.ruleRequestOut = false;
+        // Every 10 s the same answer comes again; the log hears of it only when it changes.
+        if (static_cast<int>(finding.verdict) != firewall.loggedVerdict) {
+            firewall.loggedVerdict = static_cast<int>(finding.verdict);
+            Log("%s", FirewallVerdictText(finding.verdict, finding.failure).c_str());
+        }
+        changed = changed || finding.verdict != firewall.verdict;
+        firewall.verdict = finding.verdict;
+        firewall.failure = finding.failure;
     }
     // The same answer again draws nothing new; under Wine a needless paint costs more than the check.
-    if (verdict == firewall.verdict) return;
-    firewall.verdict = verdict;
-    firewall.failure = static_cast<std::uint32_t>(lParam);
-    Repaint();
+    if (changed) Repaint();
 }
 
 void MainWindow::OnMouseMove(LPARAM lParam) {

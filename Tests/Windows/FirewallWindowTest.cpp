@@ -153,26 +153,42 @@ TEST_F(FirewallWindowTest, TheTimerRunsOnlyWhileTheWindowIsShownAndShowingChecks
     EXPECT_TRUE(KillTimer(window->Handle(), FirewallTimerId)) << "shown";
 }
 
-// The real worker: the check leaves the window's thread and comes back to the window as a message.
-TEST(FirewallWorkerTest, ACheckRunsOnAnotherThreadAndPostsItsVerdictWithTheProbesFailure) {
+TEST_F(FirewallWindowTest, AVerdictMessageFromElsewhereShowsNothingAndArmsNoSecondPrompt) {
+    ASSERT_TRUE(ClickOn(*window, ClickAction::AddFirewallRule)); // the prompt's check is out
+    // What another program could post: a Public network and the end of a rule request, as numbers.
+    SendMessageW(window->Handle(), WM_APP_FIREWALL, static_cast<WPARAM>(FirewallVerdict::PublicNetwork) | 0x100, 1);
+    EXPECT_EQ(FirewallButtons(), std::vector<ClickAction>{ClickAction::AddFirewallRule}) << "the card is as it was";
+    ASSERT_TRUE(ClickOn(*window, ClickAction::AddFirewallRule));
+    EXPECT_EQ(fake->waiting.size(), 1u) << "the first request is still out";
+    EXPECT_EQ(RunChecks(), 1u);
+    EXPECT_EQ(fake->requests, 1);
+}
+
+// The real worker: the check leaves the window's thread, leaves its finding and then tells the window.
+TEST(FirewallWorkerTest, ACheckRunsOnAnotherThreadAndLeavesItsVerdictWithTheProbesFailure) {
     const HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_NE(window, nullptr);
     const std::thread::id windowThread = std::this_thread::get_id();
     auto probedOn = std::make_shared<std::thread::id>(windowThread);
+    auto findings = std::make_shared<FirewallFindings>();
     FirewallSeam seam;
-    EXPECT_FALSE(StartFirewallCheck(window, seam, 47821, false)) << "no probe, no check";
+    EXPECT_FALSE(StartFirewallCheck(window, seam, findings, 47821, false)) << "no probe, no check";
     seam.probe = [probedOn](std::uint16_t port) {
         *probedOn = std::this_thread::get_id();
         FirewallFacts facts;
         facts.failure = 0x80004000u + port % 2; // not known: CannotTell, with the failure
         return facts;
     };
-    ASSERT_TRUE(StartFirewallCheck(window, seam, 47821, true));
+    EXPECT_FALSE(StartFirewallCheck(window, seam, nullptr, 47821, false)) << "nowhere to leave the finding";
+    ASSERT_TRUE(StartFirewallCheck(window, seam, findings, 47821, true));
     const std::vector<MSG> posted = TakePosted(window, WM_APP_FIREWALL, 1, std::chrono::seconds(10));
     ASSERT_EQ(posted.size(), 1u);
-    const MSG& verdict = posted.front();
-    EXPECT_EQ(verdict.wParam, static_cast<WPARAM>(FirewallVerdict::CannotTell) | FirewallAfterRuleRequest);
-    EXPECT_EQ(static_cast<std::uint32_t>(verdict.lParam), 0x80004001u);
+    const std::vector<FirewallFindings::Finding> found = findings->Take();
+    ASSERT_EQ(found.size(), 1u) << "stored before the message";
+    EXPECT_EQ(found.front().verdict, FirewallVerdict::CannotTell);
+    EXPECT_EQ(found.front().failure, 0x80004001u);
+    EXPECT_TRUE(found.front().afterRuleRequest);
+    EXPECT_TRUE(findings->Take().empty()) << "taken once";
     EXPECT_NE(*probedOn, windowThread);
     DestroyWindow(window);
 }
