@@ -15,6 +15,7 @@
 #include "Share/Share.h"
 #include "Shell/CommandLine.h"
 #include "Shell/CrashReport.h"
+#include "Shell/DesktopUser.h"
 #include "Shell/ComputerName.h"
 #include "Shell/LocalAddresses.h"
 #include "Shell/ModulePath.h"
@@ -22,8 +23,10 @@
 #include "Shell/Log.h"
 #include "Shell/NetworkWatch.h"
 #include "Shell/Settings.h"
+#include "Shell/StartWithWindows.h"
 #include "Window/Firewall.h"
 #include "Window/MainWindow.h"
+#include "Window/RunningCopy.h"
 #include "Window/SelfCheckRun.h"
 
 namespace Velotrix {
@@ -34,6 +37,8 @@ constexpr wchar_t InstanceMutexName[] = L"Local\\VelotrixServer";
 // How long "--quit" waits for the running copy to end: its shutdown takes well under a second, so
 // this only bounds an installer that would otherwise wait on a copy that hangs.
 constexpr DWORD QuitWaitMilliseconds = 15'000;
+// The user's side of the setup writes two registry values; this bounds a copy that hangs.
+constexpr std::uint32_t UserChoicesWaitMilliseconds = 15'000;
 
 std::vector<std::wstring> CommandLineArguments() {
     std::vector<std::wstring> arguments;
@@ -45,19 +50,33 @@ std::vector<std::wstring> CommandLineArguments() {
     return arguments;
 }
 
-// "--quit": the installer and the uninstaller end a running copy this way before they touch its files.
-// Only the window is looked for, never the mutex, so this copy stands in the way of no copy that is
-// starting. Exit code 0 whether or not a copy ran.
-int QuitRunningCopy() {
-    const HWND running = FindWindowW(WindowClassName, nullptr);
-    if (running == nullptr) return 0;
-    DWORD processId = 0;
-    GetWindowThreadProcessId(running, &processId);
-    // Opened before the request, so that the handle still names that process once it has ended.
-    const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
-    PostMessageW(running, WM_APP_QUIT, 0, 0);
-    if (process) WaitForSingleObject(process.get(), QuitWaitMilliseconds);
-    return 0;
+// "--quit [PATH]": the installer and the uninstaller end a running copy this way before they touch its
+// files: the copy that runs PATH, by default this same program file. The setup runs its own new copy
+// from its temporary folder and names the installed one, so it ends only the copy it replaces, never
+// one started from another folder. Only the window is looked for, never the mutex, so this copy stands
+// in the way of no copy that is starting.
+int QuitRunningCopy(const std::wstring& programFile) {
+    return QuitCopy(WindowClassName, programFile.empty() ? ThisProgramFile() : programFile, QuitWaitMilliseconds);
+}
+
+// The setup's requests for the user's side, which it must not carry out itself while elevated: done
+// here, in a copy that runs as the user. The sign-in value first, so that removing the settings also
+// removes it.
+int ApplyUserChoices(const CommandLineOptions& options) {
+    bool done = true;
+    if (options.startAtSignIn) done = SetStartWithWindows(*options.startAtSignIn) && done;
+    if (options.removeSettings) done = SetStartWithWindows(false) && RemoveSettings() && done;
+    return done ? 0 : 1;
+}
+
+// "--as-user": the elevated setup's way to the user's side; this copy starts another as the desktop's
+// user with the same requests and answers what that one answered (1 when it could not be started).
+int ApplyUserChoicesAsUser(const CommandLineOptions& options) {
+    std::wstring arguments;
+    if (options.startAtSignIn) arguments += *options.startAtSignIn ? L" --start-at-sign-in" : L" --no-start-at-sign-in";
+    if (options.removeSettings) arguments += L" --remove-settings";
+    if (arguments.empty()) return 0;
+    return RunAsDesktopUser(ThisProgramFile(), arguments, UserChoicesWaitMilliseconds) == 0 ? 0 : 1;
 }
 
 // Everything from the log's first line to its last, in an apartment-threaded COM for the share sheet and
@@ -163,13 +182,18 @@ int Serve(HINSTANCE instance, const CommandLineOptions& options) {
 }
 
 int Run(HINSTANCE instance) {
+    // Before anything loads a library: a DLL of Windows' name in the program's folder (an install
+    // folder someone else can write to, a Downloads folder) or the current one is never taken for it.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // The copy the window starts elevated: the running copy holds the mutex, so this one must not look.
     const CommandLineOptions options = ParseCommandLine(CommandLineArguments());
     if (options.addFirewallRule) {
         const ComApartment com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
         return AddFirewallRule(ModulePath()) ? 0 : 1;
     }
-    if (options.quit) return QuitRunningCopy();
+    if (options.quit) return QuitRunningCopy(options.quitProgram);
+    if (options.asUser) return ApplyUserChoicesAsUser(options);
+    if (options.startAtSignIn || options.removeSettings) return ApplyUserChoices(options);
     // Before the mutex: it runs beside a running copy, on a port and with a pad of its own, and
     // touches neither that copy's log nor its window.
     if (options.selfCheck) {
@@ -182,14 +206,9 @@ int Run(HINSTANCE instance) {
     // copy only needs to see that it exists.
     HANDLE instanceMutex = CreateMutexW(nullptr, TRUE, InstanceMutexName);
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        if (HWND running = FindWindowW(WindowClassName, nullptr)) {
-            // Windows lets only the process that received the last input take the foreground: this
-            // copy, which the user just started, may pass that right on; without it the first copy's
-            // SetForegroundWindow only flashes its taskbar button. (Wine does not enforce the lock.)
-            DWORD runningProcess = 0;
-            if (GetWindowThreadProcessId(running, &runningProcess) != 0) AllowSetForegroundWindow(runningProcess);
-            PostMessageW(running, WM_APP_ACTIVATE, 0, 0);
-        }
+        // Only a window of this same program file: another program's window of that class, or a copy
+        // from another folder, is not the one the user meant to bring back.
+        ActivateCopy(WindowClassName, ThisProgramFile());
         return 0;
     }
 

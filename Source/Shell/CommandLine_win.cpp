@@ -18,8 +18,15 @@ CommandLineOptions ParseCommandLine(const std::vector<std::wstring>& arguments) 
             options.addFirewallRule = true;
         } else if (argument == L"--quit") {
             options.quit = true;
+            if (i + 1 < arguments.size() && arguments[i + 1].rfind(L"--", 0) != 0) options.quitProgram = arguments[++i];
         } else if (argument == L"--self-check") {
             options.selfCheck = true;
+        } else if (argument == L"--start-at-sign-in" || argument == L"--no-start-at-sign-in") {
+            options.startAtSignIn = argument == L"--start-at-sign-in";
+        } else if (argument == L"--remove-settings") {
+            options.removeSettings = true;
+        } else if (argument == L"--as-user") {
+            options.asUser = true;
         } else if (argument == L"--port" && i + 1 < arguments.size()) {
             options.port = _wtoi(arguments[++i].c_str());
         }

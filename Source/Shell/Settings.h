@@ -36,4 +36,8 @@ void LoadSettings(Settings& settings);
 // was and answers false.
 [[nodiscard]] bool SaveSettings(const Settings& settings);
 
+// Deletes the settings key with everything in it, and the company's key above it when nothing else is
+// left there. True when the settings are gone (already gone counts).
+[[nodiscard]] bool RemoveSettings();
+
 } // namespace Velotrix

@@ -13,6 +13,7 @@ namespace Velotrix {
 
 namespace {
 
+constexpr wchar_t companyKey[] = L"Software\\Quillon";
 constexpr wchar_t settingsKey[] = L"Software\\Quillon\\Velotrix";
 
 // RRF_RT_REG_DWORD alone, not RRF_RT_DWORD: a 4-byte REG_BINARY must count as missing too.
@@ -125,6 +126,22 @@ bool SaveSettings(const Settings& settings) {
     }
     written = WriteMultiString(key.get(), L"Allowed", allowed) && written;
     return WriteMultiString(key.get(), L"AllowedNames", names) && written;
+}
+
+bool RemoveSettings() {
+    const LSTATUS removed = RegDeleteTreeW(HKEY_CURRENT_USER, settingsKey);
+    if (removed != ERROR_SUCCESS && removed != ERROR_FILE_NOT_FOUND) return false;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, companyKey, 0, KEY_READ, &opened) != ERROR_SUCCESS) return true;
+    DWORD subkeys = 1, values = 1;
+    {
+        const UniqueRegistryKey company(opened);
+        RegQueryInfoKeyW(company.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                         nullptr, nullptr, nullptr);
+    }
+    // Another program of the company may keep its own settings there.
+    if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, companyKey);
+    return true;
 }
 
 } // namespace Velotrix

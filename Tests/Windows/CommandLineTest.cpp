@@ -10,10 +10,14 @@ namespace Velotrix {
 namespace {
 
 TEST(CommandLineTest, OptionsAreWholeCaseSensitiveArgumentsAfterTheProgramPath) {
+    struct Expected {
+        bool tray, demo;
+        int port;
+    };
     struct Case {
         const char* what;
         std::vector<std::wstring> arguments;
-        CommandLineOptions expected;
+        Expected expected;
     };
     const std::vector<Case> cases = {
         {"no arguments at all", {}, {false, false, 0}},
@@ -41,6 +45,24 @@ TEST(CommandLineTest, OptionsAreWholeCaseSensitiveArgumentsAfterTheProgramPath) 
         EXPECT_EQ(std::tie(options.tray, options.demo, options.port),
                   std::tie(c.expected.tray, c.expected.demo, c.expected.port))
             << c.what;
+    }
+}
+
+TEST(CommandLineTest, QuitTakesTheProgramPathThatFollowsItButNoOption) {
+    const struct {
+        std::vector<std::wstring> arguments;
+        std::wstring program;
+        int port;
+    } cases[] = {
+        {{L"Velotrix.exe", L"--quit"}, L"", 0},
+        {{L"Velotrix.exe", L"--quit", L"D:\\Games\\Velotrix\\Velotrix.exe"}, L"D:\\Games\\Velotrix\\Velotrix.exe", 0},
+        {{L"Velotrix.exe", L"--quit", L"--port", L"5000"}, L"", 5000},
+    };
+    for (const auto& c : cases) {
+        const CommandLineOptions options = ParseCommandLine(c.arguments);
+        EXPECT_TRUE(options.quit);
+        EXPECT_EQ(options.quitProgram, c.program);
+        EXPECT_EQ(options.port, c.port);
     }
 }
 

@@ -139,5 +139,29 @@ TEST_F(SettingsTest, SavesEveryValueByteForByte) {
     }
 }
 
+TEST_F(SettingsTest, RemovingTheSettingsTakesTheCompanyKeyOnlyWhenNothingElseIsThere) {
+    const wchar_t companyKey[] = L"Software\\Quillon";
+    const auto exists = [&](const wchar_t* key) {
+        HKEY opened = nullptr;
+        if (RegOpenKeyExW(sandbox.Root(), key, 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+        RegCloseKey(opened);
+        return true;
+    };
+    EXPECT_TRUE(RemoveSettings()) << "nothing there to remove";
+    for (const bool otherProgram : {false, true}) {
+        SCOPED_TRACE(otherProgram ? "another program of the company keeps its settings" : "Velotrix alone");
+        ASSERT_TRUE(SaveSettings(Settings{true, true, {phoneA}, 5000, {}}));
+        if (otherProgram) {
+            ASSERT_TRUE(WriteRaw(sandbox.Root(), L"Software\\Quillon\\Other", L"Kept", Dword(1)));
+        }
+        EXPECT_TRUE(RemoveSettings());
+        EXPECT_FALSE(exists(settingsKey));
+        EXPECT_EQ(exists(companyKey), otherProgram);
+        Settings loaded;
+        LoadSettings(loaded);
+        EXPECT_TRUE(loaded.allowed.empty());
+    }
+}
+
 } // namespace
 } // namespace Velotrix
