@@ -5,6 +5,15 @@
 ;
 ; For all users, into Program Files\Velotrix, elevated: the firewall rule and the driver need it.
 ; /S installs with the defaults shown below; /D=FOLDER (last on the command line) picks the folder.
+;
+; What runs elevated must not be open to change by others. A folder outside Program Files gets Program
+; Files' permissions (administrators and SYSTEM full control, users read and execute, owned by the
+; administrators, nothing inherited) before anything is written into it or run from it; the firewall
+; rule lets in the local subnet only; only rules named Velotrix whose program is this Velotrix.exe are
+; deleted. Nothing elevated writes or deletes in HKEY_CURRENT_USER: elevated, that can be an
+; administrator's hive rather than the signed-in user's. The sign-in value and "remove my settings" are
+; carried out by Velotrix.exe itself, which "--as-user" starts again with the desktop shell's token,
+; that is as the signed-in user (docs/RELEASE.md).
 
 Unicode true
 ; makensis builds a 32-bit installer unless told otherwise; a 64-bit one runs wherever Velotrix can.
@@ -32,7 +41,6 @@ ManifestSupportedOS all
 !define WEB_PAGE "https://velotrix.app"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Velotrix"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
-!define SETTINGS_KEY "Software\Quillon\Velotrix"
 !define DRIVER_SERVICE_KEY "SYSTEM\CurrentControlSet\Services\ViGEmBus"
 ; The window class of the running program; "Velotrix.exe --quit" asks that window to end.
 !define WINDOW_CLASS "VelotrixServer"
@@ -42,6 +50,7 @@ ManifestSupportedOS all
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
 !include "FileFunc.nsh"
+!include "Sections.nsh"
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -90,30 +99,65 @@ Var StartAtSignIn
 
 !insertmacro MUI_LANGUAGE "English"
 
-; Ends a running Velotrix the way its own Quit does (every phone told, every pad unplugged), with
-; the "--quit" of the given Velotrix.exe, which waits for it. A copy that does not end is never
-; replaced or removed behind its back: the user quits it, or the setup stops.
-!macro QuitRunningCopy EXE_PATH
+; Ends the running Velotrix that runs TARGET_PATH, and no other copy, the way its own Quit does (every
+; phone told, every pad unplugged), with the "--quit" of the Velotrix.exe at EXE_PATH, which waits for
+; it and answers 1 while that copy still runs. A copy that does not end is never replaced or removed
+; behind its back: the user quits it, or the setup stops.
+!macro QuitRunningCopy EXE_PATH TARGET_PATH
   ${If} ${FileExists} "${EXE_PATH}"
-    ExecWait '"${EXE_PATH}" --quit'
+    ${Do}
+      ClearErrors
+      ExecWait '"${EXE_PATH}" --quit "${TARGET_PATH}"' $0
+      ${If} ${Errors}
+      ${OrIf} $0 == 0
+        ${Break}
+      ${EndIf}
+      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Velotrix is still running. Quit it from its notification area icon, then click Retry." /SD IDCANCEL IDRETRY +2
+      Abort "Velotrix is still running."
+    ${Loop}
   ${EndIf}
-  ${Do}
-    FindWindow $0 "${WINDOW_CLASS}"
-    ${If} $0 == 0
-      ${Break}
-    ${EndIf}
-    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Velotrix is still running. Quit it from its notification area icon, then click Retry." /SD IDCANCEL IDRETRY +2
-    Abort "Velotrix is still running."
-  ${Loop}
+!macroend
+
+; Deletes only the rules named Velotrix for this Velotrix.exe: an administrator's own rule of that name
+; for something else stays.
+!macro DeleteFirewallRule
+  nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${RULE_NAME}" program="$INSTDIR\Velotrix.exe"'
+  Pop $0
 !macroend
 
 !macro ReplaceFirewallRule
   ; Deleting first keeps a reinstall, or a rule the program added, from leaving two.
-  nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${RULE_NAME}"'
-  Pop $0
-  nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${RULE_NAME}" dir=in action=allow protocol=UDP program="$INSTDIR\Velotrix.exe" profile=private,domain enable=yes'
+  !insertmacro DeleteFirewallRule
+  nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="${RULE_NAME}" dir=in action=allow protocol=UDP program="$INSTDIR\Velotrix.exe" profile=private,domain remoteip=localsubnet enable=yes'
   Pop $0
 !macroend
+
+; Program Files' permissions for a folder outside it, in an order that leaves no gap: the owner first
+; (an owner may always change the permissions), then no permission of anyone's set on the folder, then
+; exactly administrators and SYSTEM full control and users read and execute, nothing inherited from
+; above. Whatever was made in the folder meanwhile is then owned by the administrators and keeps only
+; what it inherits from the folder. By well-known SIDs: the group names differ by language.
+!macro IcaclsOrAbort ARGUMENTS
+  nsExec::Exec '"$SYSDIR\icacls.exe" ${ARGUMENTS}'
+  Pop $0
+  ${If} $0 != 0
+    MessageBox MB_OK|MB_ICONSTOP "Setup could not protect the folder $INSTDIR, so Velotrix is not installed there. Choose another folder, such as one in Program Files." /SD IDOK
+    Abort "Setup could not protect the folder."
+  ${EndIf}
+!macroend
+Function ProtectInstallFolder
+  StrLen $1 "$PROGRAMFILES64\"
+  StrCpy $0 "$INSTDIR" $1
+  ; StrCmp, as == does, ignores letter case, as Windows does with paths.
+  ${If} $0 == "$PROGRAMFILES64\"
+    Return
+  ${EndIf}
+  !insertmacro IcaclsOrAbort '"$INSTDIR" /setowner *S-1-5-32-544 /T /C /Q'
+  !insertmacro IcaclsOrAbort '"$INSTDIR" /reset /C /Q'
+  !insertmacro IcaclsOrAbort '"$INSTDIR" /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX /C /Q'
+  !insertmacro IcaclsOrAbort '"$INSTDIR" /setowner *S-1-5-32-544 /T /C /Q'
+  !insertmacro IcaclsOrAbort '"$INSTDIR\*" /reset /T /C /Q'
+FunctionEnd
 
 Function .onInit
 !ifdef WRITE_UNINSTALLER_TO
@@ -138,23 +182,27 @@ Function .onInit
   ${EndIf}
 FunctionEnd
 
-; The same value the program's "Start with Windows" option writes.
+; The same value the program's "Start with Windows" option writes, written by the program itself as
+; the signed-in user (see the top of this file).
 Function ApplyStartAtSignIn
   ${If} $StartAtSignIn == 1
-    WriteRegStr HKCU "${RUN_KEY}" "Velotrix" '"$INSTDIR\Velotrix.exe" --tray'
+    ExecWait '"$INSTDIR\Velotrix.exe" --as-user --start-at-sign-in'
   ${Else}
-    DeleteRegValue HKCU "${RUN_KEY}" "Velotrix"
+    ExecWait '"$INSTDIR\Velotrix.exe" --as-user --no-start-at-sign-in'
   ${EndIf}
 FunctionEnd
 
 Section "Velotrix" SectionProgram
   SectionIn RO
-  ; The new program's own --quit, run from the setup's temporary folder: an older copy in place
-  ; may not know the option.
+  ; The new program's own --quit, run from the setup's temporary folder: an older copy in place may
+  ; not know the option, and the folder may not be protected yet. It ends the copy that runs from the
+  ; install folder, the one this setup replaces, and no copy started from elsewhere.
   InitPluginsDir
   File "/oname=$PLUGINSDIR\Velotrix.exe" "${EXE}"
-  !insertmacro QuitRunningCopy "$PLUGINSDIR\Velotrix.exe"
+  !insertmacro QuitRunningCopy "$PLUGINSDIR\Velotrix.exe" "$INSTDIR\Velotrix.exe"
 
+  CreateDirectory "$INSTDIR"
+  Call ProtectInstallFolder
   SetOutPath "$INSTDIR"
   File "${EXE}"
 !ifdef SIGNED_UNINSTALLER
@@ -226,7 +274,9 @@ FunctionEnd
 
 Section "un.Velotrix" SectionUninstallProgram
   SectionIn RO
-  !insertmacro QuitRunningCopy "$INSTDIR\Velotrix.exe"
+  !insertmacro QuitRunningCopy "$INSTDIR\Velotrix.exe" "$INSTDIR\Velotrix.exe"
+  ; While the program is still there to do it as the user.
+  Call un.RemoveUserSide
 
   Delete "$INSTDIR\Velotrix.exe"
   Delete "$INSTDIR\Redist\ViGEmBus_*.exe"
@@ -235,15 +285,21 @@ Section "un.Velotrix" SectionUninstallProgram
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\Velotrix.lnk"
 
-  nsExec::Exec '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="${RULE_NAME}"'
-  Pop $0
-  DeleteRegValue HKCU "${RUN_KEY}" "Velotrix"
+  !insertmacro DeleteFirewallRule
   ; Last: while the entry is there, the uninstall can be run again to finish what failed.
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
 
-; Unticked unless the user ticks it, and so kept by a silent uninstall.
+; Unticked unless the user ticks it, and so kept by a silent uninstall. Carried out by the program
+; section, through un.RemoveUserSide, while Velotrix.exe is still there.
 Section /o "un.Also remove my settings" SectionUninstallSettings
-  DeleteRegKey HKCU "${SETTINGS_KEY}"
-  DeleteRegKey /ifempty HKCU "Software\Quillon"
 SectionEnd
+
+; The sign-in value goes, and the settings when the user asked for that, by Velotrix.exe as the user.
+Function un.RemoveUserSide
+  ${If} ${SectionIsSelected} ${SectionUninstallSettings}
+    ExecWait '"$INSTDIR\Velotrix.exe" --as-user --remove-settings'
+  ${Else}
+    ExecWait '"$INSTDIR\Velotrix.exe" --as-user --no-start-at-sign-in'
+  ${EndIf}
+FunctionEnd

@@ -8,11 +8,14 @@ work=$(mktemp -d "$ROOT/build/installer-test.XXXXXX")
 trap 'cleanup; rm -rf "$work"' EXIT
 
 # Its own prefix and wineserver: the project's prefix is not touched. No menu entries on this
-# machine from the shortcut; the test DNS API and netsh from system32 instead of Wine's.
+# machine from the shortcut; netsh and icacls from system32 instead of Wine's, for every program, and
+# the test DNS API for Velotrix.exe (scripts/env.sh). Both stand-ins append what they were asked to one
+# request log, in order.
 export WINEPREFIX="$work/prefix"
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;dnsapi=n,b;netsh.exe=n"
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;netsh.exe=n;icacls.exe=n"
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 export VELOTRIX_TEST_NETSH_RULES=$(windows_path "$work/rules.txt")
+export VELOTRIX_TEST_REQUESTS=$(windows_path "$work/requests.txt")
 export VELOTRIX_TEST_INSTALLER_LOG=$(windows_path "$work/driver-installer.log")
 
 program_dir="$WINEPREFIX/drive_c/Program Files/Velotrix"
@@ -35,6 +38,14 @@ print(f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}")
 EOF
 }
 rules() { tr -d '\r' <"$work/rules.txt" 2>/dev/null; }
+# The requests made of netsh and icacls since the last call, one a line, arguments separated by tabs.
+taken_requests=0
+new_requests() {
+  local all
+  all=$(tr -d '\r' <"$work/requests.txt" 2>/dev/null)
+  printf '%s\n' "$all" | tail -n +$((taken_requests + 1)) | grep .
+  taken_requests=$(printf '%s\n' "$all" | grep -c .)
+}
 # Starts an installed or unpacked Velotrix.exe and waits until it listens.
 start_program() { # exe (Unix path), port
   rm -f "$(log_file)"
@@ -47,7 +58,11 @@ start_program() { # exe (Unix path), port
 # since the package signs its uninstaller by running a build of the setup under Wine.
 start_display
 wineboot -i >/dev/null 2>&1
-cp "$EXE_DIR/Tests/netsh.exe" "$EXE_DIR/Tests/dnsapi.dll" "$WINEPREFIX/drive_c/windows/system32/"
+cp "$EXE_DIR/Tests/netsh.exe" "$EXE_DIR/Tests/icacls.exe" "$WINEPREFIX/drive_c/windows/system32/"
+use_test_dnsapi || fail "the test dnsapi.dll could not be put in place"
+# An administrator's own rule of the same name, for another program: no install or uninstall touches it.
+admins_rule=$(printf 'name=Velotrix\tdir=in\taction=allow\tprotocol=TCP\tprogram=C:\\Tools\\relay.exe\tenable=yes')
+printf '%s\n' "$admins_rule" >"$work/rules.txt"
 "$ROOT/scripts/wine-driver" install >/dev/null 2>&1 || fail "the simulated driver did not install"
 # Settings of an earlier use: this phone is allowed; they must survive the uninstall.
 wine reg add "$SETTINGS_KEY" /v Allowed /t REG_MULTI_SZ /d "$phone_id" /f >/dev/null 2>&1
@@ -128,6 +143,12 @@ check "Apps & features: size in KB ($size)" test "$size" -ge 400
 check "the Run value is the program's own" \
   test "$(reg_value "$run_key" Velotrix)" = '"C:\Program Files\Velotrix\Velotrix.exe" --tray'
 check "a silent install does not start the driver installer" gone "$work/driver-installer.log"
+ours='program=C:\Program Files\Velotrix\Velotrix.exe'
+check "the install asked netsh to delete only Velotrix's own rule, then to add one for the local subnet" \
+  diff <(new_requests) - <<END
+netsh	advfirewall	firewall	delete	rule	name=Velotrix	$ours
+netsh	advfirewall	firewall	add	rule	name=Velotrix	dir=in	action=allow	protocol=UDP	$ours	profile=private,domain	remoteip=localsubnet	enable=yes
+END
 
 # --- The installed program answers a phone; a second install ends it cleanly
 port=$(free_port)
@@ -145,17 +166,52 @@ if start_program "$program_dir/Velotrix.exe" "$port"; then
 else
   fail "the installed Velotrix.exe did not start"
 fi
-check "one firewall rule is left, the right one" test "$(rules)" = \
-  "$(printf 'name=Velotrix\tdir=in\taction=allow\tprotocol=UDP\tprogram=C:\\Program Files\\Velotrix\\Velotrix.exe\tprofile=private,domain\tenable=yes')"
+check "the administrator's rule and one of Velotrix's are left, the right one" test "$(rules)" = "$admins_rule
+$(printf 'name=Velotrix\tdir=in\taction=allow\tprotocol=UDP\t%s\tprofile=private,domain\tremoteip=localsubnet\tenable=yes' "$ours")"
+check "a folder in Program Files keeps the permissions it inherits" bash -c "! grep -q icacls '$work/requests.txt'"
 
 # --- Silent uninstall: it goes on from a copy of itself elsewhere and removes the entry last, so it is waited for by that.
 check "the uninstaller starts silently" wine "$program_dir/Uninstall.exe" /S
 check "no Apps & features entry is left" wait_until 60 bash -c "! wine reg query '$entry' >/dev/null 2>&1"
 check "no program folder is left" gone "$program_dir"
 check "no shortcut is left" gone "$shortcut"
-check "no firewall rule is left" test -z "$(rules)"
+check "no firewall rule of Velotrix's is left, the administrator's is" test "$(rules)" = "$admins_rule"
 check "no Run value is left" test -z "$(reg_value "$run_key" Velotrix)"
 check "the settings are kept" test "$(reg_value "$SETTINGS_KEY" Allowed)" = "$phone_id"
+check "the installer itself writes and deletes nothing in HKCU: Velotrix.exe does, as the user" \
+  bash -c "! grep -Ei '^[[:space:]]*(WriteReg|DeleteReg)[A-Za-z]*[[:space:]]+HKCU' '$ROOT/Packaging/Velotrix.nsi'"
+
+# --- Outside Program Files, with a copy from the zip running: the setup protects the folder before it
+# writes into it, and ends only the copy it replaces.
+games='C:\Games\Velotrix'
+games_dir="$WINEPREFIX/drive_c/Games/Velotrix"
+new_requests >/dev/null
+port=$(free_port)
+if start_program "$work/unpacked/Velotrix.exe" "$port"; then
+  check "a setup into another folder succeeds" wine "$setup" /S "/D=$games"
+  check "and leaves the copy from the zip running" bash -c "kill -0 $VELOTRIX_PID && ! tr -d '\r' <'$(log_file)' | grep -q 'Velotrix server stopped'"
+  stop_velotrix
+else
+  fail "the zip's Velotrix.exe did not start"
+fi
+check "the program is in $games" test -f "$games_dir/Velotrix.exe"
+check "the folder got Program Files' permissions first: the owner, nothing of its own, exactly these, then its contents" \
+  diff <(new_requests | grep -v '^netsh') - <<END
+icacls	$games	/setowner	*S-1-5-32-544	/T	/C	/Q
+icacls	$games	/reset	/C	/Q
+icacls	$games	/inheritance:r	/grant:r	*S-1-5-32-544:(OI)(CI)F	*S-1-5-18:(OI)(CI)F	*S-1-5-32-545:(OI)(CI)RX	/C	/Q
+icacls	$games	/setowner	*S-1-5-32-544	/T	/C	/Q
+icacls	$games\*	/reset	/T	/C	/Q
+END
+check "its rule names that folder's Velotrix.exe" bash -c "tr -d '\r' <'$work/rules.txt' | grep -qF 'program=$games\Velotrix.exe'"
+check "the Run value names it, written by Velotrix.exe as the user" \
+  test "$(reg_value "$run_key" Velotrix)" = "\"$games\\Velotrix.exe\" --tray"
+check "\"--as-user --remove-settings\", as the uninstaller runs it, removes the settings" \
+  bash -c "wine '$games_dir/Velotrix.exe' --as-user --remove-settings && ! wine reg query '$SETTINGS_KEY' >/dev/null 2>&1"
+check "and the Run value" test -z "$(reg_value "$run_key" Velotrix)"
+check "its uninstaller starts silently" wine "$games_dir/Uninstall.exe" /S
+check "and removes the entry" wait_until 60 bash -c "! wine reg query '$entry' >/dev/null 2>&1"
+check "the administrator's rule is still the only one" test "$(rules)" = "$admins_rule"
 
 remove_driver
 finish
