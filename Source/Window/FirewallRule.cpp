@@ -2,6 +2,11 @@
 
 #include "Window/Firewall.h"
 
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "Platform/ComApartment.h"
 #include "Window/FirewallPolicy.h"
 
@@ -9,8 +14,50 @@ namespace Velotrix {
 
 namespace {
 
-// Bounds the removal of same-named rules, in case Remove reports success without removing.
-constexpr int MostRulesOfOneName = 64;
+// Only the local network's phones need to reach the program; nothing farther away is let in.
+constexpr wchar_t LocalSubnetOnly[] = L"LocalSubnet";
+
+// Whether the rule is named FirewallRuleName and names `programPath` as its program.
+bool IsOurRule(INetFwRule* rule, const std::wstring& programPath) {
+    BSTR nameText = nullptr, programText = nullptr;
+    const HRESULT readName = rule->get_Name(&nameText);
+    const UniqueBstr name(nameText);
+    const HRESULT readProgram = rule->get_ApplicationName(&programText);
+    const UniqueBstr program(programText);
+    return SUCCEEDED(readName) && SUCCEEDED(readProgram) && TextOf(name) == FirewallRuleName &&
+           !TextOf(program).empty() && SameProgram(TextOf(program), programPath);
+}
+
+// Removes the rules named FirewallRuleName that name `programPath`, and no other: an administrator's
+// own rule of that name for something else stays. The firewall removes rules by name only, so each of
+// ours is first renamed to a name nobody else uses. False when one of them could not be removed.
+bool RemoveOurRules(INetFwRules* rules, const std::wstring& programPath) {
+    std::vector<ComPtr<INetFwRule>> ours;
+    const HRESULT listed = ForEachRule(rules, [&](INetFwRule* rule) -> HRESULT {
+        if (!IsOurRule(rule, programPath)) return S_OK;
+        ComPtr<INetFwRule> kept;
+        rule->QueryInterface(__uuidof(INetFwRule), reinterpret_cast<void**>(kept.Put()));
+        try {
+            if (kept) ours.push_back(std::move(kept));
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        return S_OK;
+    });
+    if (FAILED(listed)) return false;
+    try {
+        const std::wstring stem =
+            std::wstring(FirewallRuleName) + L" (being replaced " + std::to_wstring(GetCurrentProcessId()) + L"-";
+        for (std::size_t i = 0; i < ours.size(); ++i) {
+            const UniqueBstr passing = MakeBstr(stem + std::to_wstring(i) + L")");
+            if (!passing || FAILED(ours[i]->put_Name(passing.get())) || FAILED(rules->Remove(passing.get())))
+                return false;
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
 
 // Windows' first-start prompt leaves block rules for the program when it is dismissed; they win over
 // any allow rule, so they must stop covering the networks the new rule opens.
@@ -46,11 +93,8 @@ bool AddFirewallRule(const std::wstring& programPath) {
     const UniqueBstr program = MakeBstr(programPath);
     const UniqueBstr description = MakeBstr(L"Lets phones on the local network reach Velotrix.");
     if (!name || !program || !description) return false;
-    for (int i = 0; i < MostRulesOfOneName; ++i) {
-        ComPtr<INetFwRule> existing;
-        if (FAILED(rules->Item(name.get(), existing.Put())) || !existing) break;
-        if (FAILED(rules->Remove(name.get()))) return false;
-    }
+    const UniqueBstr remote = MakeBstr(LocalSubnetOnly);
+    if (!remote || !RemoveOurRules(rules.get(), programPath)) return false;
     // Best effort: the new rule is still worth adding when the old ones cannot be listed.
     OpenBlockRules(rules.get(), programPath);
 
@@ -63,7 +107,8 @@ bool AddFirewallRule(const std::wstring& programPath) {
         SUCCEEDED(rule->put_Name(name.get())) && SUCCEEDED(rule->put_Description(description.get())) &&
         SUCCEEDED(rule->put_ApplicationName(program.get())) && SUCCEEDED(rule->put_Protocol(NET_FW_IP_PROTOCOL_UDP)) &&
         SUCCEEDED(rule->put_Direction(NET_FW_RULE_DIR_IN)) && SUCCEEDED(rule->put_Action(NET_FW_ACTION_ALLOW)) &&
-        SUCCEEDED(rule->put_Profiles(HomeProfiles)) && SUCCEEDED(rule->put_Enabled(VARIANT_TRUE));
+        SUCCEEDED(rule->put_RemoteAddresses(remote.get())) && SUCCEEDED(rule->put_Profiles(HomeProfiles)) &&
+        SUCCEEDED(rule->put_Enabled(VARIANT_TRUE));
     return made && SUCCEEDED(rules->Add(rule.get()));
 }
 

@@ -36,8 +36,15 @@ allow_phones_button() {
 
 trap 'restore_firewall; cleanup; rm -f "$RULES"' EXIT
 RULES=$(mktemp)
-# The rule the elevated copy wrote: Velotrix.exe, UDP, inbound, Domain and Private, allowed, enabled.
-rule_added() { tr -d '\r' <"$RULES" | awk -F'\t' '$1 == "Velotrix" && $2 ~ /\\Velotrix\.exe$/ && $3 == 17 && $5 == 1 && $6 == 3 && $7 == 1 && $8 == 1' | grep -q .; }
+# The rule the elevated copy wrote: Velotrix.exe, UDP, inbound, Domain and Private, allowed, enabled,
+# from the local subnet only; and it is the only rule of that name for this Velotrix.exe.
+rules_named_velotrix_for() { tr -d '\r' <"$RULES" | PROGRAM=$1 awk -F'\t' '$1 == "Velotrix" && tolower($2) == tolower(ENVIRON["PROGRAM"])'; }
+rule_added() {
+  local ours
+  ours=$(rules_named_velotrix_for "$EXE_WINDOWS_PATH")
+  [ "$(printf '%s' "$ours" | grep -c .)" -eq 1 ] &&
+    awk -F'\t' '$3 == 17 && $5 == 1 && $6 == 3 && $7 == 1 && $8 == 1 && $10 == "LocalSubnet"' <<<"$ours" | grep -q .
+}
 
 remove_driver
 wineserver -k 2>/dev/null
@@ -52,6 +59,11 @@ check "and the card shows no warning" no_warning_after_the_verdict
 stop_velotrix
 
 check "the stand-in firewall is registered" use_stand_in_firewall "$RULES"
+# An administrator's own rule of the same name for another program, and an old rule of this program's,
+# wider than the new one (any remote address): the first must stay, the second must go.
+EXE_WINDOWS_PATH=$(timeout 30 winepath -w "$EXE_DIR/Velotrix.exe" 2>/dev/null | tr -d '\r')
+ADMINS_RULE=$(printf 'Velotrix\tC:\\Tools\\velotrix-relay.exe\t6\t8080\t1\t7\t1\t1\tthe administrator'"'"'s own\t*')
+printf '%s\n%s\n' "$ADMINS_RULE" "$(printf 'Velotrix\t%s\t17\t*\t1\t3\t1\t0\tan old one\t*' "${EXE_WINDOWS_PATH^^}")" >"$RULES"
 start_velotrix --demo --port "$port" || { fail "Velotrix.exe did not start"; finish; }
 check "a missing rule is logged" \
   wait_for_log 'Firewall check: no inbound rule lets Velotrix receive UDP; phones may be blocked$' 60
@@ -60,7 +72,8 @@ button=$(allow_phones_button)
 check "the warning has its button" test -n "$button"
 take_window window && click_box "$window" "$button"
 check "\"Allow phones\" adds the rule through the elevated copy" wait_for_log 'Firewall rule "Velotrix" added$' 60
-check "the rule lets UDP in to Velotrix.exe on Domain and Private networks" rule_added
+check "the rule lets UDP in to Velotrix.exe from the local subnet on Domain and Private networks, and replaced the old one" rule_added
+check "the administrator's own rule of that name is still there" grep -qxF "$ADMINS_RULE" <(tr -d '\r' <"$RULES")
 check "the next check finds phones let in" wait_for_log 'Firewall check: nothing stops phones$' 30
 check "and the warning is gone" no_warning_after_the_verdict
 stop_velotrix

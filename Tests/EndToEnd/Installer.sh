@@ -207,7 +207,7 @@ check "its rule names that folder's Velotrix.exe" bash -c "tr -d '\r' <'$work/ru
 check "the Run value names it, written by Velotrix.exe as the user" \
   test "$(reg_value "$run_key" Velotrix)" = "\"$games\\Velotrix.exe\" --tray"
 check "\"--as-user --remove-settings\", as the uninstaller runs it, removes the settings" \
-  bash -c "wine '$games_dir/Velotrix.exe' --as-user --remove-settings && ! wine reg query '$SETTINGS_KEY' >/dev/null 2>&1"
+  bash -c "timeout 60 wine '$games_dir/Velotrix.exe' --as-user --remove-settings && ! wine reg query '$SETTINGS_KEY' >/dev/null 2>&1"
 check "and the Run value" test -z "$(reg_value "$run_key" Velotrix)"
 check "its uninstaller starts silently" wine "$games_dir/Uninstall.exe" /S
 check "and removes the entry" wait_until 60 bash -c "! wine reg query '$entry' >/dev/null 2>&1"

@@ -7,8 +7,10 @@
 // rules. VELOTRIX_TEST_FIREWALL_NETWORK "public" puts the current network in the Public profile;
 // anything else in the Private one. VELOTRIX_TEST_FIREWALL_RULES names the rule table, one rule a line,
 // its fields separated by tabs: name, program, protocol, local ports, direction (1 in, 2 out), profiles,
-// action (0 block, 1 allow), enabled (0 or 1), description. Add appends a line, Remove deletes every
-// line of its name; a rule changed after it was read is not written back.
+// action (0 block, 1 allow), enabled (0 or 1), description, remote addresses ("*" when missing). Add
+// appends a line, Remove deletes every line of its name. A rule read from the table and renamed is
+// renamed there too (the program renames its own rules before it removes them); other changes to a
+// rule read from the table are not written back.
 
 #include <windows.h>
 #include <netfw.h>
@@ -34,6 +36,8 @@ struct RuleData {
     LONG profiles = NET_FW_PROFILE2_ALL;
     LONG action = NET_FW_ACTION_ALLOW;
     bool enabled = true;
+    std::wstring remote = L"*";
+    bool operator==(const RuleData&) const = default;
 };
 
 std::vector<RuleData> ReadRules() {
@@ -49,7 +53,7 @@ std::vector<RuleData> ReadRules() {
         }
         if (f.size() < 9) continue;
         rules.push_back({f[0], f[1], f[3], f[8], _wtol(f[2].c_str()), _wtol(f[4].c_str()), _wtol(f[5].c_str()),
-                         _wtol(f[6].c_str()), f[7] == L"1"});
+                         _wtol(f[6].c_str()), f[7] == L"1", f.size() > 9 ? f[9] : L"*"});
     }
     return rules;
 }
@@ -60,7 +64,7 @@ bool WriteRules(const std::vector<RuleData>& rules) {
     for (const RuleData& r : rules) {
         out << StandIn::Utf8(r.name + L'\t' + r.program) << '\t' << r.protocol << '\t' << StandIn::Utf8(r.ports) << '\t'
             << r.direction << '\t' << r.profiles << '\t' << r.action << '\t' << (r.enabled ? 1 : 0) << '\t'
-            << StandIn::Utf8(r.description) << '\n';
+            << StandIn::Utf8(r.description) << '\t' << StandIn::Utf8(r.remote) << '\n';
     }
     return static_cast<bool>(out.flush());
 }
@@ -116,11 +120,24 @@ public:
 
 class Rule final : public INetFwRule {
     DISPATCH_OBJECT(INetFwRule)
-    Rule() : Rule(RuleData()) {}
-    explicit Rule(RuleData data) : data(std::move(data)) {}
+    Rule() : Rule(RuleData(), false) {}
+    Rule(RuleData data, bool stored) : data(std::move(data)), stored(stored) {}
 
     HRESULT STDMETHODCALLTYPE get_Name(BSTR* out) override { return Give(data.name, out); }
-    HRESULT STDMETHODCALLTYPE put_Name(BSTR in) override { return data.name = Take(in), S_OK; }
+    HRESULT STDMETHODCALLTYPE put_Name(BSTR in) override {
+        if (stored) {
+            std::vector<RuleData> rules = ReadRules();
+            for (RuleData& rule : rules) {
+                if (rule != data) continue;
+                rule.name = Take(in);
+                if (!WriteRules(rules)) return E_ACCESSDENIED;
+                break;
+            }
+        }
+        return data.name = Take(in), S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_RemoteAddresses(BSTR* out) override { return Give(data.remote, out); }
+    HRESULT STDMETHODCALLTYPE put_RemoteAddresses(BSTR in) override { return data.remote = Take(in), S_OK; }
     HRESULT STDMETHODCALLTYPE get_Description(BSTR* out) override { return Give(data.description, out); }
     HRESULT STDMETHODCALLTYPE put_Description(BSTR in) override { return data.description = Take(in), S_OK; }
     HRESULT STDMETHODCALLTYPE get_ApplicationName(BSTR* out) override { return Give(data.program, out); }
@@ -147,13 +164,14 @@ class Rule final : public INetFwRule {
     // clang-format off
     NOT_HERE(get_ServiceName, BSTR*) NOT_HERE(put_ServiceName, BSTR) NOT_HERE(get_RemotePorts, BSTR*)
     NOT_HERE(put_RemotePorts, BSTR) NOT_HERE(get_LocalAddresses, BSTR*) NOT_HERE(put_LocalAddresses, BSTR)
-    NOT_HERE(get_RemoteAddresses, BSTR*) NOT_HERE(put_RemoteAddresses, BSTR) NOT_HERE(get_IcmpTypesAndCodes, BSTR*)
+    NOT_HERE(get_IcmpTypesAndCodes, BSTR*)
     NOT_HERE(put_IcmpTypesAndCodes, BSTR) NOT_HERE(get_Interfaces, VARIANT*) NOT_HERE(put_Interfaces, VARIANT)
     NOT_HERE(get_InterfaceTypes, BSTR*) NOT_HERE(put_InterfaceTypes, BSTR) NOT_HERE(get_Grouping, BSTR*)
     NOT_HERE(put_Grouping, BSTR) NOT_HERE(get_EdgeTraversal, VARIANT_BOOL*) NOT_HERE(put_EdgeTraversal, VARIANT_BOOL)
         // clang-format on
 
         RuleData data;
+    bool stored; // read from the table, not made by the factory
 };
 
 // The rules as they were when the enumeration was asked for.
@@ -166,7 +184,7 @@ class RuleList final : public IEnumVARIANT {
         for (; given < wanted && next < rules.size(); ++given, ++next) {
             VariantInit(&items[given]);
             items[given].vt = VT_DISPATCH;
-            items[given].pdispVal = new Rule(rules[next]);
+            items[given].pdispVal = new Rule(rules[next], true);
         }
         if (fetched != nullptr) *fetched = given;
         return given == wanted ? S_OK : S_FALSE;
@@ -206,7 +224,7 @@ class Rules final : public INetFwRules {
         *rule = nullptr;
         for (const RuleData& data : ReadRules()) {
             if (data.name != Take(name)) continue;
-            *rule = new Rule(data);
+            *rule = new Rule(data, true);
             return S_OK;
         }
         return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
