@@ -42,8 +42,6 @@ ManifestSupportedOS all
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Velotrix"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define DRIVER_SERVICE_KEY "SYSTEM\CurrentControlSet\Services\ViGEmBus"
-; The window class of the running program; "Velotrix.exe --quit" asks that window to end.
-!define WINDOW_CLASS "VelotrixServer"
 ; The one inbound rule; the program's own "add the rule" button makes the same one.
 !define RULE_NAME "Velotrix"
 

@@ -196,14 +196,15 @@ else
 fi
 check "the program is in $games" test -f "$games_dir/Velotrix.exe"
 check "the folder got Program Files' permissions first: the owner, nothing of its own, exactly these, then its contents" \
-  diff <(new_requests | grep -v '^netsh') - <<END
+  diff <(new_requests) - <<END
 icacls	$games	/setowner	*S-1-5-32-544	/T	/C	/Q
 icacls	$games	/reset	/C	/Q
 icacls	$games	/inheritance:r	/grant:r	*S-1-5-32-544:(OI)(CI)F	*S-1-5-18:(OI)(CI)F	*S-1-5-32-545:(OI)(CI)RX	/C	/Q
 icacls	$games	/setowner	*S-1-5-32-544	/T	/C	/Q
 icacls	$games\*	/reset	/T	/C	/Q
+netsh	advfirewall	firewall	delete	rule	name=Velotrix	program=$games\Velotrix.exe
+netsh	advfirewall	firewall	add	rule	name=Velotrix	dir=in	action=allow	protocol=UDP	program=$games\Velotrix.exe	profile=private,domain	remoteip=localsubnet	enable=yes
 END
-check "its rule names that folder's Velotrix.exe" bash -c "tr -d '\r' <'$work/rules.txt' | grep -qF 'program=$games\Velotrix.exe'"
 check "the Run value names it, written by Velotrix.exe as the user" \
   test "$(reg_value "$run_key" Velotrix)" = "\"$games\\Velotrix.exe\" --tray"
 check "\"--as-user --remove-settings\", as the uninstaller runs it, removes the settings" \
