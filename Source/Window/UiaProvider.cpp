@@ -125,6 +125,13 @@ private:
 
 IRawElementProviderFragment* NewElement(const std::shared_ptr<AccessShared>& shared, int index);
 
+// Navigate's directions are the tree's steps, in the same order.
+static_assert(static_cast<int>(AccessStep::Parent) == NavigateDirection_Parent &&
+              static_cast<int>(AccessStep::NextSibling) == NavigateDirection_NextSibling &&
+              static_cast<int>(AccessStep::PreviousSibling) == NavigateDirection_PreviousSibling &&
+              static_cast<int>(AccessStep::FirstChild) == NavigateDirection_FirstChild &&
+              static_cast<int>(AccessStep::LastChild) == NavigateDirection_LastChild);
+
 class ElementProvider final : public IRawElementProviderSimple,
                               public IRawElementProviderFragment,
                               public IInvokeProvider,
@@ -509,23 +516,22 @@ void UiaProvider::Update(std::vector<AccessItem> items, int focusRegion) {
     for (const int index : changes.announced) {
         // Narrator reads a notification as it comes; where there is none, a system alert on the
         // phone's card.
-        BSTR said = nullptr;
-        BSTR activity = SysAllocString(L"PhoneWaiting");
         const std::wstring text = AnnouncementOf(shared->items, index);
-        said = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-        if (uia.raiseNotice != nullptr && said != nullptr && activity != nullptr) {
-            const ComPtr<IRawElementProviderFragment> element(NewElement(shared, index));
-            ComPtr<IRawElementProviderSimple> simple;
-            if (element && SUCCEEDED(element->QueryInterface(__uuidof(IRawElementProviderSimple),
-                                                             reinterpret_cast<void**>(simple.Put()))))
-                uia.raiseNotice(simple.get(), UiaNotificationItemAdded, UiaNotificationImportantAll, said, activity);
-        } else {
+        BSTR said = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+        BSTR activity = SysAllocString(L"PhoneWaiting");
+        ComPtr<IRawElementProviderSimple> simple;
+        const ComPtr<IRawElementProviderFragment> element(NewElement(shared, index));
+        if (uia.raiseNotice != nullptr && said != nullptr && activity != nullptr && element &&
+            SUCCEEDED(
+                element->QueryInterface(__uuidof(IRawElementProviderSimple), reinterpret_cast<void**>(simple.Put()))))
+            uia.raiseNotice(simple.get(), UiaNotificationItemAdded, UiaNotificationImportantAll, said, activity);
+        else
             RaiseOn(shared, index, UiaSystemAlertEvent);
-        }
         SysFreeString(said);
         SysFreeString(activity);
     }
-    const int focused = FocusedAccessItem(shared->items, shared->focusRegion);
+    // Only the window with the system's focus may move a screen reader's.
+    const int focused = GetFocus() == shared->hwnd ? FocusedAccessItem(shared->items, shared->focusRegion) : -1;
     if (focused >= 0 && (focusWas < 0 || !(shared->items[static_cast<std::size_t>(focused)].key == focusKeyWas)))
         RaiseOn(shared, focused, UiaFocusChangedEvent);
 }

@@ -4,10 +4,11 @@
 // as UI Automation reads it.
 //
 // Wine 8 has no UI Automation client object: CoCreateInstance of CUIAutomation answers
-// REGDB_E_CLASSNOTREG (checked below, so that the day it comes this says so). The tree is therefore
-// read through the provider's own interfaces, as UI Automation's core would call them: the root the
-// window hands to WM_GETOBJECT, then Navigate, GetPropertyValue, get_BoundingRectangle,
-// GetPatternProvider with Invoke and Toggle, SetFocus and the root's GetFocus.
+// REGDB_E_CLASSNOTREG (checked below, so that the day it comes this says so), and its
+// UiaHasServerSideProvider is a stub that aborts the process. The tree is therefore read through the
+// provider's own interfaces, as UI Automation's core would call them: the root the window hands to
+// WM_GETOBJECT, then Navigate, GetPropertyValue, get_BoundingRectangle, GetPatternProvider with Invoke
+// and Toggle, SetFocus and the root's GetFocus.
 
 #include <windows.h>
 #include <oleauto.h>
