@@ -68,7 +68,9 @@ void MainWindow::RevealFocus() {
 void MainWindow::AttachAccess() {
     AccessSeam seam;
     // Invoke must return at once: the control runs from the queue, found again by its key there.
+    // The elements' items may lag behind the regions when a paint could not rebuild them.
     seam.invoke = [this](int region) {
+        if (region >= static_cast<int>(page.regions.size())) return;
         const FocusKey key = KeyOf(page.regions, region);
         PostMessageW(hwnd, WM_APP_ACCESS_INVOKE,
                      static_cast<WPARAM>(static_cast<std::uint16_t>(key.action)) |
@@ -76,6 +78,7 @@ void MainWindow::AttachAccess() {
                      static_cast<LPARAM>(key.arg));
     };
     seam.focus = [this](int region) {
+        if (region >= static_cast<int>(page.regions.size())) return;
         page.focusIndex = region;
         RevealFocus();
         Repaint();
