@@ -83,7 +83,8 @@ std::vector<AccessItem> BuildAccessTree(const std::vector<ClickRegion>& regions,
              region.rect,
              index,
              -1,
-             {ControlKind, focus.action, focus.arg, focus.ordinal}},
+             {ControlKind, focus.action, focus.arg, focus.ordinal},
+             region.on},
             GroupAt(groups, region.rect.x + region.rect.width * 0.5f, region.rect.y + region.rect.height * 0.5f)};
         for (std::size_t t = 0; t < kept.size(); ++t) {
             if (used[t] || !Contains(region.rect, AnchorX(kept[t].box), AnchorY(kept[t].box))) continue;
@@ -157,6 +158,96 @@ int FindAccessItem(const std::vector<AccessItem>& items, const AccessKey& key) {
     for (std::size_t i = 0; i < items.size(); ++i)
         if (items[i].key == key) return static_cast<int>(i);
     return -1;
+}
+
+int FocusedAccessItem(const std::vector<AccessItem>& items, int focusIndex) {
+    if (focusIndex < 0) return -1;
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (items[i].region == focusIndex) return static_cast<int>(i);
+    return -1;
+}
+
+int StepThroughAccessTree(const std::vector<AccessItem>& items, int from, AccessStep step) {
+    const int count = static_cast<int>(items.size());
+    if (from != AccessPage && (from < 0 || from >= count)) return AccessNowhere;
+    const int parent = from == AccessPage ? AccessNowhere : items[static_cast<std::size_t>(from)].parent;
+    const auto parentOf = [&items](int index) { return items[static_cast<std::size_t>(index)].parent; };
+    switch (step) {
+    case AccessStep::Parent:
+        return parent == -1 ? AccessPage : parent;
+    case AccessStep::FirstChild:
+    case AccessStep::LastChild: {
+        // Children follow their group directly; the page's are the items without a group.
+        int found = AccessNowhere;
+        for (int i = from == AccessPage ? 0 : from + 1; i < count; ++i) {
+            if (parentOf(i) != from) {
+                if (from != AccessPage) break;
+                continue;
+            }
+            found = i;
+            if (step == AccessStep::FirstChild) break;
+        }
+        return found;
+    }
+    case AccessStep::NextSibling:
+        if (from == AccessPage) return AccessNowhere;
+        for (int i = from + 1; i < count; ++i) {
+            if (parentOf(i) == parent) return i;
+            if (parent != -1 && parentOf(i) != parent) break;
+        }
+        return AccessNowhere;
+    case AccessStep::PreviousSibling:
+        if (from == AccessPage) return AccessNowhere;
+        for (int i = from - 1; i >= 0 && i != parent; --i)
+            if (parentOf(i) == parent) return i;
+        return AccessNowhere;
+    }
+    return AccessNowhere;
+}
+
+namespace {
+
+// A phone waits for the user while its card offers Deny: a refused phone's card offers Allow alone.
+bool IsWaitingGroup(const std::vector<AccessItem>& items, int group) {
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (items[i].parent == group && items[i].key.kind == ControlKind &&
+            items[i].key.a == static_cast<std::int32_t>(ClickAction::DenyPhone))
+            return true;
+    return false;
+}
+
+AccessKey ParentKey(const std::vector<AccessItem>& items, const AccessItem& item) {
+    return item.parent < 0 ? AccessKey{} : items[static_cast<std::size_t>(item.parent)].key;
+}
+
+} // namespace
+
+AccessChanges CompareAccessTrees(const std::vector<AccessItem>& before, const std::vector<AccessItem>& after) {
+    AccessChanges changes;
+    changes.structure = before.size() != after.size();
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        const AccessItem& now = after[i];
+        const int was = FindAccessItem(before, now.key);
+        if (was < 0 || static_cast<std::size_t>(was) != i ||
+            !(ParentKey(before, before[static_cast<std::size_t>(was)]) == ParentKey(after, now)))
+            changes.structure = true;
+        if (now.role == AccessRole::Group && IsWaitingGroup(after, static_cast<int>(i)) &&
+            (was < 0 || !IsWaitingGroup(before, was)))
+            changes.announced.push_back(static_cast<int>(i));
+        if (was < 0) continue;
+        const AccessItem& old = before[static_cast<std::size_t>(was)];
+        if (old.name != now.name || old.help != now.help) changes.renamed.push_back(static_cast<int>(i));
+        if (now.role == AccessRole::Toggle && old.on != now.on) changes.toggled.push_back(static_cast<int>(i));
+    }
+    return changes;
+}
+
+std::wstring AnnouncementOf(const std::vector<AccessItem>& items, int group) {
+    if (group < 0 || group >= static_cast<int>(items.size())) return {};
+    std::wstring said = items[static_cast<std::size_t>(group)].name;
+    for (const AccessItem& item : items)
+        if (item.parent == group && item.role == AccessRole::Text) said += (said.empty() ? L"" : L", ") + item.name;
+    return said;
 }
 
 } // namespace Velotrix

@@ -45,6 +45,7 @@ struct AccessItem {
     int region = -1; // the control's index in the regions, -1 for texts and groups
     int parent = -1; // index of the group it lies in, -1 for the page itself
     AccessKey key;
+    bool on = false; // a toggle's state
     bool operator==(const AccessItem&) const = default;
 };
 
@@ -56,5 +57,30 @@ std::vector<AccessItem> BuildAccessTree(const std::vector<ClickRegion>& regions,
 
 // The index of the item with `key`, -1 when the page has none.
 int FindAccessItem(const std::vector<AccessItem>& items, const AccessKey& key);
+
+// The element of the control regions[focusIndex], -1 when nothing is focused or it has no element.
+int FocusedAccessItem(const std::vector<AccessItem>& items, int focusIndex);
+
+// Moves through the tree as a screen reader does. `from` is an item's index or AccessPage (the
+// window itself); the answer is an index, AccessPage, or AccessNowhere when there is nothing that way.
+inline constexpr int AccessPage = -1;
+inline constexpr int AccessNowhere = -2;
+enum class AccessStep : std::uint8_t { Parent, NextSibling, PreviousSibling, FirstChild, LastChild };
+int StepThroughAccessTree(const std::vector<AccessItem>& items, int from, AccessStep step);
+
+// What a screen reader must be told of a repaint that turned `before` into `after`; indices are into
+// `after`.
+struct AccessChanges {
+    bool structure = false;     // an element came, went or moved into another group
+    std::vector<int> renamed;   // elements that stayed and now read otherwise (name or help)
+    std::vector<int> toggled;   // toggles that stayed and flipped
+    std::vector<int> announced; // phones' groups that began to wait for the user's Allow or Deny
+    bool operator==(const AccessChanges&) const = default;
+};
+AccessChanges CompareAccessTrees(const std::vector<AccessItem>& before, const std::vector<AccessItem>& after);
+
+// What is said of the waiting phone whose group is items[group]: its name and the lines on its card,
+// as they read on screen.
+std::wstring AnnouncementOf(const std::vector<AccessItem>& items, int group);
 
 } // namespace Velotrix

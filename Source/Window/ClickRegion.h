@@ -39,6 +39,7 @@ struct ClickRegion {
     std::int32_t action = 0; // a ClickAction; kept as its number so that unknown values can be ignored
     std::int32_t arg = 0;    // the phone's session number for Allow, Deny and Disconnect; the row's
                              // index among the remembered phones for Forget; 0 otherwise
+    bool on = false;         // a toggle's state as drawn; false for every other control
 };
 
 // Left and top edges inside, right and bottom edges outside.

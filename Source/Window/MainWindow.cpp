@@ -144,6 +144,7 @@ bool MainWindow::Create(HINSTANCE instance, bool startHidden) {
     // drawn from now on follows that monitor, and so do its size and place.
     scale = static_cast<float>(GetDpiForWindow(hwnd)) / 96.0f * look.textScale;
     PlaceInWorkArea();
+    AttachAccess();
     LoadWindowIcons(GetDpiForWindow(hwnd));
     trayIcon.Reset(LoadIconAtSide(instance, SmallIconSide(GetDpiForSystem())));
 
@@ -288,6 +289,8 @@ void MainWindow::Paint() {
     PaintContext context = MakePaintContext(drawing, device.renderTarget.get(), device.brush.get(), scale);
     context.hoverIndex = page.hoverIndex;
     context.regions = &page.regions;
+    context.texts = &page.texts;
+    context.groups = &page.groups;
     context.highContrast = look.highContrast ? &*look.highContrast : nullptr;
     // The focus finds its control again on the new page by the old one.
     const std::vector<ClickRegion> before = page.focusIndex >= 0 ? page.regions : std::vector<ClickRegion>{};
@@ -296,6 +299,7 @@ void MainWindow::Paint() {
     device.renderTarget->SetTransform(D2D1::Matrix3x2F::Identity());
     const PageResult result = PaintPage(context, input);
     PaintFocus(context, before);
+    UpdateAccess();
     page.contentHeight = result.contentHeight;
     page.animating = result.animating;
     page.lastPainted = std::move(input);

@@ -31,6 +31,7 @@
 #include "Window/Messages.h"
 #include "Window/Page.h"
 #include "Window/SystemLook.h"
+#include "Window/UiaProvider.h"
 #include "Window/WindowRules.h"
 
 namespace Velotrix {
@@ -90,6 +91,8 @@ struct PageState {
     float scrollOffset = 0;
     float contentHeight = 0;
     std::vector<ClickRegion> regions; // of the last paint, in drawing order
+    std::vector<DrawnText> texts;     // of the last paint, for a screen reader
+    std::vector<DrawnGroup> groups;
     int hoverIndex = -1;
     int focusIndex = -1;    // the region with the keyboard focus, -1 for none; it follows its control
     bool animating = false; // live input is on screen
@@ -116,6 +119,9 @@ public:
     // the page as the last paint drew it, with the hovered region and the scroll.
     HWND Handle() const { return hwnd; }
     const PageState& Page() const { return page; }
+    // The window's UI Automation root, as WM_GETOBJECT hands it to UI Automation; empty before Create
+    // and after the window is destroyed.
+    ComPtr<IRawElementProviderSimple> AccessRoot() const { return access.Root(); }
 
 private:
     // The notification-area icon's state.
@@ -176,6 +182,11 @@ private:
     void RevealFocus();
     // WM_SYSCOLORCHANGE and WM_SETTINGCHANGE: high contrast and the text size read again.
     void OnSystemLookChanged();
+    // After a paint: UI Automation's elements follow the page, and are told what changed on it.
+    void UpdateAccess();
+    // WM_APP_ACCESS_INVOKE: a screen reader invoked or toggled the control with that key.
+    void OnAccessInvoke(WPARAM wParam, LPARAM lParam);
+    void AttachAccess();
     void CheckFirewall(bool requestRule);
     void OnFirewallFindings();
     void OnMouseMove(LPARAM lParam);
@@ -226,6 +237,7 @@ private:
     DrawingResources drawing;
     DeviceResources device;
     PageState page;
+    UiaProvider access; // what UI Automation reads of the page
     TimerState timer;
     TrayState tray;
     FirewallState firewall;

@@ -18,5 +18,8 @@ inline constexpr UINT WM_APP_QUIT = WM_APP + 11;            // "Velotrix.exe --q
 // nothing, as any program may post it.
 inline constexpr UINT WM_APP_FIREWALL = WM_APP + 12;
 inline constexpr UINT WM_APP_NETWORK_CHANGED = WM_APP + 13; // this PC's addresses may have changed
+// A screen reader invoked a control (UiaProvider). wParam: its action and, in bits 16 and up, its
+// ordinal; lParam: its argument (the FocusKey).
+inline constexpr UINT WM_APP_ACCESS_INVOKE = WM_APP + 14;
 
 } // namespace Velotrix

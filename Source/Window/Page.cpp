@@ -320,6 +320,12 @@ PageResult PaintPage(PaintContext& context, const PageInput& input) {
         context.regions->clear();
     }
     context.regionCounter = 0;
+    if (context.texts != nullptr) {
+        context.texts->clear();
+    }
+    if (context.groups != nullptr) {
+        context.groups->clear();
+    }
 
     DrawHeader(context, top, frame);
     const float statusBottom = DrawStatusCard(context, input, top + 62 * s, frame);

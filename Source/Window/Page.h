@@ -14,6 +14,7 @@
 #include "Server/Server.h"
 #include "Shell/FirewallCheck.h"
 #include "Shell/AddressOrder.h"
+#include "Window/AccessTree.h"
 #include "Window/ClickRegion.h"
 #include "Window/Contrast.h"
 
@@ -44,6 +45,10 @@ struct PaintContext {
     std::vector<ClickRegion>* regions = nullptr; // cleared by PaintPage, refilled in drawing order
     int regionCounter = 0;                       // reset by PaintPage; the index the next region gets
     const SystemColours* highContrast = nullptr; // the system's colours while high contrast is on
+    // What a screen reader is given to read: every text with its box, and each phone's card. Cleared by
+    // PaintPage and refilled in drawing order; null when nobody reads them.
+    std::vector<DrawnText>* texts = nullptr;
+    std::vector<DrawnGroup>* groups = nullptr;
 };
 
 // What the page shows, gathered by MainWindow::Paint for one paint.

@@ -134,6 +134,7 @@ float DrawPhoneCard(PaintContext& context, const PhoneView& view, float y, const
     const float s = context.scale;
     const float h = CardHeightOf(view.state) * s;
     FillRounded(context, ClickRect{frame.pad, y, frame.contentW, h}, 12 * s, Palette::Card);
+    RecordGroup(context, ClickRect{frame.pad, y, frame.contentW, h}, static_cast<std::int32_t>(view.sessionId));
 
     const PhonePill pill = PillOf(view);
     const float pw = MeasureTextWidth(context, pill.text, context.labelFormat) + 18 * s;

@@ -57,6 +57,26 @@ ID2D1SolidColorBrush* TextBrush(PaintContext& context, std::uint32_t rgb) {
     return Brush(context, rgb, 255, PaintUse::Text);
 }
 
+// A screen reader's copy of a drawn text.
+void NoteText(PaintContext& context, std::wstring_view text, const ClickRect& box) {
+    if (context.texts == nullptr) {
+        return;
+    }
+    try {
+        context.texts->push_back(DrawnText{std::wstring(text), box});
+    } catch (const std::bad_alloc&) {
+        // A text that cannot be kept is only not read; the paint goes on.
+    }
+}
+
+ClickRect TextBox(IDWriteTextLayout* layout, float x, float y, float maxWidth) {
+    DWRITE_TEXT_METRICS metrics{};
+    if (layout == nullptr || FAILED(layout->GetMetrics(&metrics))) {
+        return {x, y, 0, 0};
+    }
+    return {x, y, std::min(metrics.width, maxWidth), metrics.height};
+}
+
 D2D1_RECT_F ToRect(const ClickRect& rect) {
     return D2D1::RectF(rect.x, rect.y, rect.x + rect.width, rect.y + rect.height);
 }
@@ -71,6 +91,10 @@ void DrawTextAt(PaintContext& context, std::wstring_view text, float x, float y,
     context.target->DrawText(text.data(), static_cast<UINT32>(text.size()), format,
                              D2D1::RectF(x, y, x + 10000.0f, y + 1000.0f), TextBrush(context, rgb),
                              D2D1_DRAW_TEXT_OPTIONS_NONE, DWRITE_MEASURING_MODE_NATURAL);
+    if (context.texts != nullptr) {
+        const ComPtr<IDWriteTextLayout> layout = MakeLayout(context, text, format, Unlimited, Unlimited);
+        NoteText(context, text, TextBox(layout.get(), x, y, Unlimited));
+    }
 }
 
 void DrawTrimmedText(PaintContext& context, std::wstring_view text, float x, float y, float maxWidth,
@@ -93,6 +117,8 @@ void DrawTrimmedText(PaintContext& context, std::wstring_view text, float x, flo
     context.target->DrawTextLayout(D2D1::Point2F(x, y), layout.get(), TextBrush(context, rgb),
                                    D2D1_DRAW_TEXT_OPTIONS_NONE);
     context.target->PopAxisAlignedClip();
+    // The whole text: a screen reader reads what the ellipsis hides.
+    NoteText(context, text, TextBox(layout.get(), x, y, maxWidth));
 }
 
 float MeasureTextWidth(PaintContext& context, std::wstring_view text, IDWriteTextFormat* format) {
@@ -117,6 +143,7 @@ float DrawWrappedText(PaintContext& context, std::wstring_view text, float x, fl
     }
     context.target->DrawTextLayout(D2D1::Point2F(x, y), layout.get(), TextBrush(context, rgb),
                                    D2D1_DRAW_TEXT_OPTIONS_NONE);
+    NoteText(context, text, TextBox(layout.get(), x, y, maxWidth));
     return LayoutHeight(layout.get());
 }
 
@@ -130,6 +157,8 @@ void DrawCenteredText(PaintContext& context, std::wstring_view text, const Click
     layout->SetParagraphAlignment(DWRITE_PARAGRAPH_ALIGNMENT_CENTER);
     context.target->DrawTextLayout(D2D1::Point2F(rect.x, rect.y), layout.get(), TextBrush(context, rgb),
                                    D2D1_DRAW_TEXT_OPTIONS_NONE);
+    // Its box is the one it is centred in, so that a button's text lies inside the button.
+    NoteText(context, text, rect);
 }
 
 void FillRect(PaintContext& context, const ClickRect& rect, std::uint32_t rgb, std::uint8_t alpha) {
@@ -152,16 +181,27 @@ void FillCircle(PaintContext& context, float cx, float cy, float radius, std::ui
 
 bool NextRegionHovered(const PaintContext& context) { return context.hoverIndex == context.regionCounter; }
 
-void RecordRegion(PaintContext& context, const ClickRect& rect, ClickAction action, std::int32_t arg) {
+void RecordRegion(PaintContext& context, const ClickRect& rect, ClickAction action, std::int32_t arg, bool on) {
     if (context.regions != nullptr) {
         try {
-            context.regions->push_back(ClickRegion{rect, static_cast<std::int32_t>(action), arg});
+            context.regions->push_back(ClickRegion{rect, static_cast<std::int32_t>(action), arg, on});
         } catch (const std::bad_alloc&) {
             // A region that cannot be kept only loses its click; the counter still moves on so the
             // hover of later regions keeps matching their index.
         }
     }
     ++context.regionCounter;
+}
+
+void RecordGroup(PaintContext& context, const ClickRect& rect, std::int32_t sessionId) {
+    if (context.groups == nullptr) {
+        return;
+    }
+    try {
+        context.groups->push_back(DrawnGroup{rect, sessionId});
+    } catch (const std::bad_alloc&) {
+        // The card's texts are then read as lines of the page.
+    }
 }
 
 void DrawButton(PaintContext& context, const ClickRect& rect, std::wstring_view text, ClickAction action,
@@ -197,7 +237,7 @@ float DrawToggleRow(PaintContext& context, float x, float width, float y, std::w
     FillRounded(context, ClickRect{trackX, trackY, 38 * s, 22 * s}, 11 * s, on ? Palette::Accent : Palette::Control);
     FillCircle(context, trackX + (on ? 27 : 11) * s, trackY + 11 * s, 8 * s,
                on ? Palette::OnAccent : Palette::MutedText);
-    RecordRegion(context, row, action, 0);
+    RecordRegion(context, row, action, 0, on);
     return h;
 }
 

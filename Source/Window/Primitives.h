@@ -3,7 +3,8 @@
 // The drawing primitives the page is made of. Every length is in pixels (the caller multiplies design
 // units by the scale); colours are Palette values. Texts go through a DirectWrite layout made and
 // released per call; a text whose layout cannot be made (no format, no memory) is left out and
-// measures 0. DrawButton, DrawToggleRow and RecordRegion append click regions in drawing order.
+// measures 0. DrawButton, DrawToggleRow and RecordRegion append click regions in drawing order,
+// and every drawn text is noted with its box for a screen reader.
 
 #include <cstdint>
 #include <string_view>
@@ -35,7 +36,10 @@ void FillCircle(PaintContext& context, float cx, float cy, float radius, std::ui
 
 // Whether the region recorded next is the one under the mouse (same index in the previous paint).
 bool NextRegionHovered(const PaintContext& context);
-void RecordRegion(PaintContext& context, const ClickRect& rect, ClickAction action, std::int32_t arg);
+// `on`: a toggle's state as drawn.
+void RecordRegion(PaintContext& context, const ClickRect& rect, ClickAction action, std::int32_t arg, bool on = false);
+// A phone's card, whose texts and controls a screen reader reads as one group.
+void RecordGroup(PaintContext& context, const ClickRect& rect, std::int32_t sessionId);
 
 // `icon` is a glyph of the icon font, or empty for none; without an icon font the text alone is
 // centred.

@@ -54,6 +54,7 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam
 LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_DESTROY: {
+        access.Detach();
         NOTIFYICONDATAW data{};
         data.cbSize = sizeof(data);
         data.hWnd = hwnd;
@@ -150,6 +151,12 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_APP_NETWORK_CHANGED:
         OnNetworkChanged();
+        return 0;
+    case WM_GETOBJECT:
+        if (LRESULT answer = 0; access.OnGetObject(wParam, lParam, answer)) return answer;
+        break;
+    case WM_APP_ACCESS_INVOKE:
+        OnAccessInvoke(wParam, lParam);
         return 0;
     case WM_POWERBROADCAST:
         // Back from sleep the PC may be on another network, and a change while asleep went unheard; the

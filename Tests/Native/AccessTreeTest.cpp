@@ -85,5 +85,86 @@ TEST(AccessTreeTest, ControlsTakeTheirTextsLinesJoinAndAPhonesCardGathersWhatIsO
     EXPECT_EQ(FindAccessItem(after, items[8].key), -1);
 }
 
+// A page with a title, one phone's card and an option, as a paint would record it; the phone waits
+// (Allow and Deny), is refused (Allow alone) or is gone, and the option is on or off.
+enum class Phone { Gone, Waiting, Refused };
+std::vector<AccessItem> PageWith(Phone phone, bool optionOn, const std::wstring& title = L"Ready for your phone") {
+    std::vector<ClickRegion> regions;
+    std::vector<DrawnText> texts = {{title, {20, 20, 200, 20}}};
+    std::vector<DrawnGroup> groups;
+    if (phone != Phone::Gone) {
+        groups.push_back({{20, 60, 420, 96}, 7});
+        texts.push_back({L"Ada\u2019s iPhone", {34, 70, 200, 18}});
+        texts.push_back({phone == Phone::Waiting ? L"Waiting for you" : L"Refused", {316, 70, 110, 18}});
+        regions.push_back({{200, 110, 94, 30}, 2, 7});
+        texts.push_back({L"Allow", {200, 110, 94, 30}});
+        if (phone == Phone::Waiting) {
+            regions.push_back({{300, 110, 94, 30}, 3, 7});
+            texts.push_back({L"Deny", {300, 110, 94, 30}});
+        }
+    }
+    regions.push_back({{20, 200, 420, 36}, 5, 0, optionOn});
+    texts.push_back({L"Ask before a new phone connects", {32, 209, 250, 17}});
+    return BuildAccessTree(regions, texts, groups);
+}
+
+TEST(AccessTreeTest, StepsGoToParentsChildrenAndSiblingsWithinTheirGroup) {
+    // 0 title, 1 group (2 name line... children: 2 pill, 3 Allow, 4 Deny), 5 option.
+    const std::vector<AccessItem> items = PageWith(Phone::Waiting, false);
+    ASSERT_EQ(items.size(), 6u);
+    ASSERT_EQ(items[1].role, Group);
+    using enum AccessStep;
+    const struct {
+        int from;
+        AccessStep step;
+        int to;
+    } cases[] = {
+        {AccessPage, FirstChild, 0},
+        {AccessPage, LastChild, 5},
+        {AccessPage, NextSibling, AccessNowhere},
+        {AccessPage, Parent, AccessNowhere},
+        {0, Parent, AccessPage},
+        {0, NextSibling, 1},
+        {1, NextSibling, 5},
+        {5, PreviousSibling, 1},
+        {5, NextSibling, AccessNowhere},
+        {1, FirstChild, 2},
+        {1, LastChild, 4},
+        {2, Parent, 1},
+        {2, PreviousSibling, AccessNowhere},
+        {4, NextSibling, AccessNowhere},
+        {3, PreviousSibling, 2},
+        {0, FirstChild, AccessNowhere},
+        {6, Parent, AccessNowhere},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(StepThroughAccessTree(items, c.from, c.step), c.to)
+            << "from " << c.from << " step " << static_cast<int>(c.step);
+    EXPECT_EQ(FocusedAccessItem(items, items[4].region), 4);
+    EXPECT_EQ(FocusedAccessItem(items, -1), -1);
+}
+
+TEST(AccessTreeTest, RepaintsTellWhatCameWentFlippedOrWasRenamedAndAnnounceAPhoneThatBeganToWait) {
+    const auto page = [](Phone phone, bool on, const std::wstring& title = L"Ready for your phone") {
+        return PageWith(phone, on, title);
+    };
+    const std::vector<AccessItem> waiting = page(Phone::Waiting, false);
+    const struct {
+        const char* what;
+        std::vector<AccessItem> before, after;
+        AccessChanges changes;
+    } cases[] = {
+        {"the same page", waiting, waiting, {}},
+        {"a phone comes asking", page(Phone::Gone, false), waiting, {true, {}, {}, {1}}},
+        {"a refused phone comes back", page(Phone::Gone, false), page(Phone::Refused, false), {true, {}, {}, {}}},
+        {"a refused phone asks again", page(Phone::Refused, false), waiting, {true, {2}, {}, {1}}},
+        {"the waiting phone leaves", waiting, page(Phone::Gone, false), {true, {}, {}, {}}},
+        {"the option is flipped", waiting, page(Phone::Waiting, true), {false, {}, {5}, {}}},
+        {"the status changes", waiting, page(Phone::Waiting, false, L"1 controller"), {false, {0}, {}, {}}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CompareAccessTrees(c.before, c.after), c.changes) << c.what;
+    EXPECT_EQ(AnnouncementOf(waiting, 1), L"Ada\u2019s iPhone, Waiting for you");
+}
+
 } // namespace
 } // namespace Velotrix

@@ -1,15 +1,28 @@
-// The window within reach of a keyboard and readable in high contrast: the keys, the system's colour
-// and setting changes reaching the window (one test per message; the rules themselves are pinned by
-// the native tests), and the page painted in the system's colours.
+// The window within reach of a keyboard and a screen reader, and readable in high contrast: the keys,
+// the system's colour and setting changes reaching the window (one test per message; the rules
+// themselves are pinned by the native tests), the page painted in the system's colours, and the page
+// as UI Automation reads it.
+//
+// Wine 8 has no UI Automation client object: CoCreateInstance of CUIAutomation answers
+// REGDB_E_CLASSNOTREG (checked below, so that the day it comes this says so), and its
+// UiaHasServerSideProvider is a stub that aborts the process. The tree is therefore read through the
+// provider's own interfaces, as UI Automation's core would call them: the root the window hands to
+// WM_GETOBJECT, then Navigate, GetPropertyValue, get_BoundingRectangle, GetPatternProvider with Invoke
+// and Toggle, SetFocus and the root's GetFocus.
 
 #include <windows.h>
+#include <oleauto.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "CommandsHarness.h"
 #include "PaintHarness.h"
@@ -20,6 +33,7 @@
 #include "Window/MainWindow.h"
 #include "Window/PaletteColours.h"
 #include "Window/SystemLook.h"
+#include "Window/UiaPatterns.h"
 
 namespace Velotrix {
 namespace {
@@ -225,6 +239,224 @@ TEST(AccessibilityPaintTest, HighContrastPaintsThePageInTheSystemsColours) {
         SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
         EXPECT_TRUE(harness.SavePng(folder + L"\\high-contrast.png"));
     }
+}
+
+// One element as a screen reader reads it.
+struct ReadElement {
+    int depth;
+    int controlType;
+    std::wstring name;
+    bool operator==(const ReadElement&) const = default;
+};
+
+std::wstring NameOf(IRawElementProviderFragment* element) {
+    ComPtr<IRawElementProviderSimple> simple;
+    VARIANT value;
+    VariantInit(&value);
+    if (FAILED(element->QueryInterface(__uuidof(IRawElementProviderSimple), reinterpret_cast<void**>(simple.Put()))) ||
+        FAILED(simple->GetPropertyValue(UIA_NamePropertyId, &value)) || value.vt != VT_BSTR)
+        return L"?";
+    std::wstring name(value.bstrVal, SysStringLen(value.bstrVal));
+    VariantClear(&value);
+    return name;
+}
+
+int IntProperty(IRawElementProviderFragment* element, PROPERTYID property) {
+    ComPtr<IRawElementProviderSimple> simple;
+    VARIANT value;
+    VariantInit(&value);
+    if (FAILED(element->QueryInterface(__uuidof(IRawElementProviderSimple), reinterpret_cast<void**>(simple.Put()))) ||
+        FAILED(simple->GetPropertyValue(property, &value)))
+        return -1;
+    if (value.vt == VT_BOOL) return value.boolVal != VARIANT_FALSE ? 1 : 0;
+    return value.vt == VT_I4 ? value.lVal : -1;
+}
+
+ComPtr<IRawElementProviderFragment> Step(IRawElementProviderFragment* from, NavigateDirection direction) {
+    ComPtr<IRawElementProviderFragment> to;
+    EXPECT_HRESULT_SUCCEEDED(from->Navigate(direction, to.Put()));
+    return to;
+}
+
+class UiaWindowTest : public AccessibilityWindowTest {
+protected:
+    void SetUp() override {
+        AccessibilityWindowTest::SetUp();
+        std::string error;
+        ASSERT_TRUE(server->Start(0, error)) << error;
+        MakeWindow();
+        ASSERT_HRESULT_SUCCEEDED(window->AccessRoot()->QueryInterface(__uuidof(IRawElementProviderFragment),
+                                                                      reinterpret_cast<void**>(root.Put())));
+    }
+    void TearDown() override {
+        root.Reset();
+        AccessibilityWindowTest::TearDown();
+    }
+
+    // A phone asks and its card is on the page.
+    std::uint32_t PhoneAsks(TestPhone& phone) {
+        const StatusDatagram hello = SayHello(phone, *server);
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                PaintNow(*window);
+                return RegionOf(*window, ClickAction::AllowPhone) != nullptr;
+            },
+            std::chrono::seconds(5)));
+        return hello.sessionId;
+    }
+
+    // The whole tree in reading order, walked as a screen reader walks it.
+    std::vector<ReadElement> ReadTree() {
+        std::vector<ReadElement> read;
+        const std::function<void(IRawElementProviderFragment*, int)> walk = [&](IRawElementProviderFragment* parent,
+                                                                                int depth) {
+            for (ComPtr<IRawElementProviderFragment> child = Step(parent, NavigateDirection_FirstChild); child;
+                 child = Step(child.get(), NavigateDirection_NextSibling)) {
+                read.push_back({depth, IntProperty(child.get(), UIA_ControlTypePropertyId), NameOf(child.get())});
+                walk(child.get(), depth + 1);
+            }
+        };
+        walk(root.get(), 0);
+        return read;
+    }
+
+    // The first element named `name`; empty when there is none.
+    ComPtr<IRawElementProviderFragment> Find(const std::wstring& name, IRawElementProviderFragment* parent = nullptr) {
+        for (ComPtr<IRawElementProviderFragment> child =
+                 Step(parent != nullptr ? parent : root.get(), NavigateDirection_FirstChild);
+             child; child = Step(child.get(), NavigateDirection_NextSibling)) {
+            if (NameOf(child.get()) == name) return child;
+            if (ComPtr<IRawElementProviderFragment> inner = Find(name, child.get())) return inner;
+        }
+        return {};
+    }
+
+    template <typename Pattern>
+    ComPtr<Pattern> PatternOf(IRawElementProviderFragment* element, PATTERNID id) {
+        ComPtr<IRawElementProviderSimple> simple;
+        ComPtr<IUnknown> unknown;
+        ComPtr<Pattern> pattern;
+        if (FAILED(
+                element->QueryInterface(__uuidof(IRawElementProviderSimple), reinterpret_cast<void**>(simple.Put()))) ||
+            FAILED(simple->GetPatternProvider(id, unknown.Put())) || !unknown ||
+            FAILED(unknown->QueryInterface(__uuidof(Pattern), reinterpret_cast<void**>(pattern.Put()))))
+            return {};
+        return pattern;
+    }
+
+    ComPtr<IRawElementProviderFragment> root;
+};
+
+TEST_F(UiaWindowTest, TreeHoldsThePhoneAndTheControlsByTheirOnScreenNamesWhereTheyAreDrawn) {
+    const CLSID clientClass = {0xff48dba4, 0x60ef, 0x4201, {0xaa, 0x87, 0x54, 0x10, 0x3e, 0xef, 0x59, 0x4e}};
+    IUnknown* client = nullptr;
+    EXPECT_EQ(CoCreateInstance(clientClass, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IUnknown),
+                               reinterpret_cast<void**>(&client)),
+              REGDB_E_CLASSNOTREG)
+        << "this Wine has a UI Automation client: read the tree through it";
+    if (client != nullptr) client->Release();
+    EXPECT_NE(Send(WM_GETOBJECT, 0, static_cast<LPARAM>(UiaRootObject)), 0) << "the root goes to UI Automation";
+
+    TestPhone phone("Ada\xE2\x80\x99s iPhone", 3);
+    PhoneAsks(phone);
+    const std::vector<ReadElement> tree = ReadTree();
+    const auto has = [&tree](const ReadElement& element) {
+        return std::find(tree.begin(), tree.end(), element) != tree.end();
+    };
+    EXPECT_TRUE(has({0, UiaTextControlType, L"Velotrix"}));
+    EXPECT_TRUE(has({0, UiaGroupControlType, L"Ada\u2019s iPhone"}));
+    EXPECT_TRUE(has({1, UiaTextControlType, L"wants to use this PC as a controller."}));
+    EXPECT_TRUE(has({1, UiaButtonControlType, L"Allow"}));
+    EXPECT_TRUE(has({1, UiaButtonControlType, L"Deny"}));
+    EXPECT_TRUE(has({0, UiaCheckBoxControlType, L"Ask before a new phone connects"}));
+    EXPECT_TRUE(has({0, UiaHyperlinkControlType, L"velotrix.app"}));
+    EXPECT_TRUE(std::any_of(tree.begin(), tree.end(), [](const ReadElement& e) {
+        return e.depth == 0 && e.name.rfind(L"This PC ", 0) == 0;
+    })) << "this PC's name";
+
+    const ComPtr<IRawElementProviderFragment> allow = Find(L"Allow");
+    ASSERT_TRUE(allow);
+    UiaRect box{};
+    ASSERT_HRESULT_SUCCEEDED(allow->get_BoundingRectangle(&box));
+    const ClickRect drawn = RegionOf(*window, ClickAction::AllowPhone)->rect;
+    POINT origin{0, 0};
+    ClientToScreen(Hwnd(), &origin);
+    EXPECT_EQ(box.left, origin.x + drawn.x);
+    EXPECT_EQ(box.top, origin.y + drawn.y);
+    EXPECT_EQ(box.width, drawn.width);
+    EXPECT_EQ(Step(Step(allow.get(), NavigateDirection_Parent).get(), NavigateDirection_Parent).get(), root.get())
+        << "the phone's card, then the window";
+}
+
+TEST_F(UiaWindowTest, InvokeAllowsAWaitingPhoneToggleFlipsAnOptionAndGoneElementsSaySo) {
+    TestPhone phone("Ada", 4);
+    const std::uint32_t session = PhoneAsks(phone);
+    ComPtr<IRawElementProviderFragment> allow = Find(L"Allow");
+    ASSERT_TRUE(allow);
+    EXPECT_FALSE(PatternOf<IToggleProvider>(allow.get(), UIA_TogglePatternId)) << "a button does not toggle";
+    const ComPtr<IInvokeProvider> invoke = PatternOf<IInvokeProvider>(allow.get(), UIA_InvokePatternId);
+    ASSERT_TRUE(invoke);
+    EXPECT_HRESULT_SUCCEEDED(invoke->Invoke());
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+            PaintNow(*window);
+            for (const PhoneView& view : server->Snapshot())
+                if (view.sessionId == session) return view.state == static_cast<std::uint8_t>(PhoneState::Active);
+            return false;
+        },
+        std::chrono::seconds(5)));
+    EXPECT_TRUE(Find(L"Disconnect"));
+    EXPECT_EQ(invoke->Invoke(), UiaElementNotAvailable) << "Allow left the page";
+    UiaRect box{};
+    EXPECT_EQ(allow->get_BoundingRectangle(&box), UiaElementNotAvailable);
+
+    const ComPtr<IRawElementProviderFragment> option = Find(L"Keep running when the window closes");
+    ASSERT_TRUE(option);
+    const ComPtr<IToggleProvider> toggle = PatternOf<IToggleProvider>(option.get(), UIA_TogglePatternId);
+    ASSERT_TRUE(toggle);
+    int state = -1;
+    ASSERT_HRESULT_SUCCEEDED(toggle->get_ToggleState(&state));
+    EXPECT_EQ(state, settings.keepInTray ? UiaToggleOn : UiaToggleOff);
+    const bool was = settings.keepInTray;
+    EXPECT_HRESULT_SUCCEEDED(toggle->Toggle());
+    EXPECT_TRUE(PumpUntil([&] { return settings.keepInTray != was; }, std::chrono::seconds(5)));
+    PaintNow(*window);
+    ASSERT_HRESULT_SUCCEEDED(toggle->get_ToggleState(&state));
+    EXPECT_EQ(state, was ? UiaToggleOff : UiaToggleOn) << "the state as drawn after the flip";
+
+    DestroyWindow(Hwnd());
+    EXPECT_EQ(toggle->get_ToggleState(&state), UiaElementNotAvailable);
+    ComPtr<IRawElementProviderFragment> child;
+    EXPECT_EQ(root->Navigate(NavigateDirection_FirstChild, child.Put()), UiaElementNotAvailable);
+    EXPECT_FALSE(window->AccessRoot());
+}
+
+TEST_F(UiaWindowTest, FocusIsTheKeyboardsBothWays) {
+    ComPtr<IRawElementProviderFragmentRoot> fragmentRoot;
+    ASSERT_HRESULT_SUCCEEDED(
+        root->QueryInterface(__uuidof(IRawElementProviderFragmentRoot), reinterpret_cast<void**>(fragmentRoot.Put())));
+    ComPtr<IRawElementProviderFragment> focused;
+    ASSERT_HRESULT_SUCCEEDED(fragmentRoot->GetFocus(focused.Put()));
+    EXPECT_FALSE(focused) << "nothing focused yet";
+
+    Key(VK_TAB);
+    ASSERT_HRESULT_SUCCEEDED(fragmentRoot->GetFocus(focused.Put()));
+    ASSERT_TRUE(focused);
+    EXPECT_EQ(NameOf(focused.get()), L"Share");
+    EXPECT_EQ(IntProperty(focused.get(), UIA_HasKeyboardFocusPropertyId), 1);
+
+    const ComPtr<IRawElementProviderFragment> option = Find(L"Start with Windows");
+    ASSERT_TRUE(option);
+    EXPECT_EQ(IntProperty(option.get(), UIA_HasKeyboardFocusPropertyId), 0);
+    EXPECT_HRESULT_SUCCEEDED(option->SetFocus());
+    PaintNow(*window);
+    EXPECT_EQ(Focused(), ClickAction::ToggleStartWithWindows) << "the keyboard's focus went there too";
+    EXPECT_EQ(IntProperty(option.get(), UIA_HasKeyboardFocusPropertyId), 1);
+    ASSERT_HRESULT_SUCCEEDED(fragmentRoot->GetFocus(focused.Put()));
+    EXPECT_EQ(NameOf(focused.get()), L"Start with Windows");
+    Key(VK_TAB);
+    ASSERT_HRESULT_SUCCEEDED(fragmentRoot->GetFocus(focused.Put()));
+    EXPECT_EQ(NameOf(focused.get()), L"Keep running when the window closes");
 }
 
 } // namespace
