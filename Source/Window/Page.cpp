@@ -271,10 +271,10 @@ auto DrawnFields(const InputState& input) {
     return std::tie(leftX, rightX, rightY, leftTrigger, rightTrigger, buttons);
 }
 
-// A rumble is drawn as on or off, whatever its strength; the id is not drawn.
+// A rumble is drawn as on or off, whatever its strength; the id and the Wi-Fi figures are not drawn.
 auto DrawnFields(const PhoneView& view) {
-    const auto& [sessionId, idText, name, address, state, player, input, idle, inputRate, rumbleLarge, rumbleSmall] =
-        view;
+    const auto& [sessionId, idText, name, address, state, player, input, idle, inputRate, rumbleLarge, rumbleSmall,
+                 lossPercent, jitterMs, longestGapMs] = view;
     return std::tuple_cat(std::tie(sessionId, name, address, state, player, idle, inputRate), DrawnFields(input),
                           std::make_tuple(rumbleLarge != 0 || rumbleSmall != 0));
 }
