@@ -26,7 +26,7 @@ public:
             if (!what.empty()) json["what"] = what;
         } else {
             text = type;
-            if (!what.empty()) text += " " + std::string(what);
+            if (!what.empty()) Append(" ", what);
         }
     }
 
@@ -47,8 +47,15 @@ private:
         if (form == OutputForm::Json)
             json[key] = std::move(value);
         else
-            text += " " + std::string(key) + "=" + textValue;
+            Append(" ", key, "=", textValue);
         return *this;
+    }
+
+    // Appended piece by piece: a temporary built with + (" " + std::string(key)) makes GCC 12 at -O3
+    // warn of an overlapping copy inside std::string (-Wrestrict) that cannot happen.
+    template <typename... Pieces>
+    void Append(const Pieces&... pieces) {
+        (text.append(std::string_view(pieces)), ...);
     }
 
     OutputForm form;
@@ -164,8 +171,7 @@ std::string FormatSentRaw(const std::vector<std::uint8_t>& bytes, std::int64_t t
 std::string FormatSummary(const PhoneSummary& summary, OutputForm form) {
     const auto count = [](std::uint64_t value) { return std::to_string(value); };
     if (form == OutputForm::Text) {
-        // Appended piece by piece: one long chain of + makes GCC 12 at -O3 warn of overlapping copies
-        // (-Wrestrict) inside std::string that cannot happen.
+        // Appended piece by piece, as in Line.
         std::string text = "summary";
         const auto add = [&text](const char* key, const std::string& value) {
             text += ' ';
