@@ -44,7 +44,8 @@ bool WifiPlayer::Deliver(std::int64_t elapsedNs, std::int64_t& deliverNs) {
     // Input k is lost when the share's running count of losses steps up at k: every tenth for 10 %,
     // in parts per million so that the steps are exact.
     constexpr std::uint64_t Million = 1'000'000;
-    const auto perMillion = static_cast<std::uint64_t>(std::llround(play.lossPercent * (Million / 100)));
+    constexpr double PerMillionPerPercent = 10'000;
+    const auto perMillion = static_cast<std::uint64_t>(std::llround(play.lossPercent * PerMillionPerPercent));
     ++made;
     if (made * perMillion / Million != (made - 1) * perMillion / Million) return false;
     std::int64_t at = elapsedNs;
