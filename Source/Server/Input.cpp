@@ -22,11 +22,15 @@ void ServerCore::HandleInput(DatagramBytes bytes, const SocketAddress& from, std
     // Even a phone that is not admitted stays listed while it streams.
     phone->lastHeard = now;
     if (phone->state != PhoneState::Active || phone->pad == nullptr) return;
-    if (phone->haveSequence && !IsNewerSequence(datagram.sequence, phone->lastSequence)) return;
+    if (phone->haveSequence && !IsNewerSequence(datagram.sequence, phone->lastSequence)) {
+        phone->link.ArrivedLate(datagram.sequence);
+        return;
+    }
 
     phone->haveSequence = true;
     phone->lastSequence = datagram.sequence;
     phone->address = from;
+    phone->link.Arrived(datagram.sequence, now);
 
     phone->input = datagram.state;
     phone->lastInput = now;

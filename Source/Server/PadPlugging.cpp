@@ -42,6 +42,9 @@ void ServerCore::PlugPad(Phone& phone) {
     phone.pad = pad;
     phone.state = PhoneState::Active;
     phone.player = 0;
+    // Its Inputs were not applied without a pad: the numbers and the time since are no loss and no gap.
+    phone.link.Restart();
+    phone.figures = {};
     std::uint32_t index = 0;
     const BusResult asked = bus.GetUserIndex(*pad->target, index);
     if (asked == ResultOk) phone.player = static_cast<std::int32_t>(index) + 1;

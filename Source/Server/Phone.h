@@ -4,6 +4,7 @@
 
 #include "Common/PhoneInput.h"
 #include "Platform/UdpSocket.h"
+#include "Server/LinkStats.h"
 #include "Server/Protocol.h"
 
 #include <cstdint>
@@ -39,6 +40,9 @@ struct Phone {
     std::int64_t rateStart = 0;
     std::uint32_t inputCount = 0;
     std::uint32_t inputRate = 0;
+    // What the Wi-Fi does to its applied Inputs, and the figures taken with the rate, once a second.
+    LinkStats link;
+    LinkFigures figures;
 };
 
 // One phone as the window shows it: a value copied under the server's mutex, once per paint.
@@ -54,6 +58,10 @@ struct PhoneView {
     std::int32_t inputRate = 0;
     std::uint8_t rumbleLarge = 0;
     std::uint8_t rumbleSmall = 0;
+    // The Wi-Fi of the last seconds (Server/LinkStats.h), as of the last completed rate window.
+    double lossPercent = 0;
+    double jitterMs = 0;
+    double longestGapMs = 0;
 };
 
 } // namespace Velotrix

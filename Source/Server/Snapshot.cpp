@@ -16,6 +16,9 @@ std::vector<PhoneView> ServerCore::Snapshot() const {
         view.input = phone->input;
         view.idle = phone->idle;
         view.inputRate = static_cast<std::int32_t>(phone->inputRate);
+        view.lossPercent = phone->figures.lossPercent;
+        view.jitterMs = phone->figures.jitterMs;
+        view.longestGapMs = phone->figures.longestGapMs;
         if (phone->pad != nullptr) {
             // One load, so both motor bytes come from the same notification.
             const Rumble rumble = phone->pad->CurrentRumble();

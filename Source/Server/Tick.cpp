@@ -1,5 +1,5 @@
 // The periodic work: silent phones leave, idle pads are centred, player numbers are learnt, rumble
-// goes back to the phones and input rates are counted.
+// goes back to the phones, and input rates and the Wi-Fi figures are taken.
 
 #include "Server/ServerCore.h"
 
@@ -82,6 +82,7 @@ void ServerCore::Tick(std::int64_t now) {
             phone.inputRate = phone.inputCount;
             phone.inputCount = 0;
             phone.rateStart = now;
+            phone.figures = phone.link.Figures(now);
         }
         ++it;
     }

@@ -38,6 +38,9 @@ PageInput DemoPageWithFourPhones(float scale) {
         phone.idle = false;
         phone.inputRate = 250;
         phone.rumbleLarge = 140;
+        // A good home Wi-Fi.
+        phone.jitterMs = 1.5;
+        phone.longestGapMs = 24;
         page.phones.push_back(phone);
         ++player;
     }

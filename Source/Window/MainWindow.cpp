@@ -15,6 +15,7 @@
 #include "Shell/StartWithWindows.h"
 #include "Shell/TextConversion.h"
 #include "Window/Palette.h"
+#include "Window/PhoneRows.h"
 
 namespace Velotrix {
 
@@ -251,6 +252,11 @@ PageInput MainWindow::GatherPage() {
     input.startWithWindows = startWithWindows;
     input.demo = demo;
     input.phones = server.Snapshot();
+    std::vector<AdviceTimer::Look> marks;
+    for (const PhoneView& view : input.phones)
+        if (view.state == static_cast<std::uint8_t>(PhoneState::Active))
+            marks.push_back({view.sessionId, SignalMarkOf(view)});
+    input.advised = adviceTimer.Note(marks, steadyNow());
     if (input.phones.empty()) input.firewall = firewall.verdict;
     if (!demo) NoteRememberedPhones(input.phones);
     for (const std::string& id : settings.allowed) {

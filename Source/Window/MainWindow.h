@@ -255,6 +255,8 @@ private:
     std::atomic<bool> refreshPosted{false};
     // The remembered phones Active at the last look (NoteRememberedPhones).
     std::set<std::string> rememberedActive;
+    // Since when each phone's Wi-Fi has been poor, for its advice.
+    AdviceTimer adviceTimer;
     std::atomic<bool> requestPosted{false};
 };
 

@@ -271,12 +271,14 @@ auto DrawnFields(const InputState& input) {
     return std::tie(leftX, rightX, rightY, leftTrigger, rightTrigger, buttons);
 }
 
-// A rumble is drawn as on or off, whatever its strength; the id is not drawn.
+// A rumble is drawn as on or off, whatever its strength, and the Wi-Fi figures as their mark; the id
+// is not drawn.
 auto DrawnFields(const PhoneView& view) {
-    const auto& [sessionId, idText, name, address, state, player, input, idle, inputRate, rumbleLarge, rumbleSmall] =
-        view;
-    return std::tuple_cat(std::tie(sessionId, name, address, state, player, idle, inputRate), DrawnFields(input),
-                          std::make_tuple(rumbleLarge != 0 || rumbleSmall != 0));
+    const auto& [sessionId, idText, name, address, state, player, input, idle, inputRate, rumbleLarge, rumbleSmall,
+                 lossPercent, jitterMs, longestGapMs] = view;
+    return std::tuple_cat(
+        std::tie(sessionId, name, address, state, player, idle, inputRate), DrawnFields(input),
+        std::make_tuple(rumbleLarge != 0 || rumbleSmall != 0, SignalMarkOf(lossPercent, jitterMs, longestGapMs)));
 }
 
 // Which address is best only orders the list, and the order is compared anyway.
@@ -296,9 +298,10 @@ bool SameLists(const std::vector<T>& a, const std::vector<T>& b) {
 bool PaintsTheSame(const PageInput& a, const PageInput& b) {
     const auto fields = [](const PageInput& page) {
         const auto& [width, height, scrollOffset, startError, busConnected, busLost, port, computerName, addresses,
-                     askFirst, keepInTray, startWithWindows, demo, phones, firewall, crashNotice, remembered] = page;
+                     askFirst, keepInTray, startWithWindows, demo, phones, advised, firewall, crashNotice, remembered] =
+            page;
         return std::tie(width, height, scrollOffset, startError, busConnected, busLost, port, computerName, askFirst,
-                        keepInTray, startWithWindows, demo, firewall, crashNotice, remembered);
+                        keepInTray, startWithWindows, demo, advised, firewall, crashNotice, remembered);
     };
     return fields(a) == fields(b) && SameLists(a.addresses, b.addresses) && SameLists(a.phones, b.phones);
 }
@@ -348,7 +351,9 @@ PageResult PaintPage(PaintContext& context, const PageInput& input) {
         y = DrawEmptyState(context, y, frame) + 12 * s;
     } else {
         for (const PhoneView& view : input.phones) {
-            y = DrawPhoneCard(context, view, y, frame, input.demo) + 10 * s;
+            const bool advice =
+                std::find(input.advised.begin(), input.advised.end(), view.sessionId) != input.advised.end();
+            y = DrawPhoneCard(context, view, y, frame, input.demo, advice) + 10 * s;
         }
     }
 

@@ -67,6 +67,7 @@ struct PageInput {
     bool startWithWindows = false;
     bool demo = false;
     std::vector<PhoneView> phones;                          // Server::Snapshot(), in table order
+    std::vector<std::uint32_t> advised;                     // session numbers of the phones whose Wi-Fi advice shows
     FirewallVerdict firewall = FirewallVerdict::CannotTell; // RuleMissing and PublicNetwork show a warning
     std::wstring crashNotice;                               // not empty: the last run crashed and left this report
     std::vector<RememberedRow> remembered;                  // the allowed phones, by id; "Forget" on each

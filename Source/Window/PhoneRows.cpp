@@ -40,6 +40,43 @@ PhoneState Shown(std::uint8_t state) {
                                                                        : static_cast<PhoneState>(state);
 }
 
+// Three bars rising to the height of the small text's capitals, the first `bars` of them lit; the
+// others stay faintly there, so that one lit bar reads as one of three.
+constexpr float BarWidth = 3, BarGap = 1.5f, LowestBar = 4, BarStep = 3;
+constexpr float MarkGap = 5, WordGap = 3;
+constexpr std::uint8_t UnlitAlpha = 80;
+
+// The line from `x` to `right`. When it does not fit, the mark's word goes first (its bars and colour
+// still tell), then what leads up to the mark is cut.
+void DrawStatusLine(PaintContext& context, const PhoneView& view, float x, float y, float right, bool demo) {
+    const float s = context.scale;
+    const StatusLine line = StatusLineOf(view, demo);
+    SignalLook look = SignalLookOf(SignalMarkOf(view));
+    const float fullLead = MeasureTextWidth(context, line.lead, context.smallFormat);
+    const float tailWidth = MeasureTextWidth(context, line.tail, context.smallFormat);
+    const float barsWidth = (MarkGap + 3 * BarWidth + 2 * BarGap) * s;
+    float wordWidth = (WordGap * s) + MeasureTextWidth(context, look.word, context.smallFormat);
+    if (fullLead + barsWidth + wordWidth + tailWidth > right - x) {
+        look.word.clear();
+        wordWidth = 0;
+    }
+    const float leadWidth = std::max(0.0f, std::min(fullLead, right - x - barsWidth - wordWidth - tailWidth));
+    DrawTrimmedText(context, line.lead, x, y, leadWidth, context.smallFormat, Palette::MutedText);
+    float mx = x + leadWidth + MarkGap * s;
+    // The bars stand on the text's baseline, about four fifths of the way down its line.
+    const float base = y + 12 * s;
+    for (int bar = 0; bar < 3; ++bar) {
+        const float height = (LowestBar + BarStep * static_cast<float>(bar)) * s;
+        const bool lit = bar < look.bars;
+        FillRect(context, ClickRect{mx, base - height, BarWidth * s, height}, lit ? look.rgb : Palette::MutedText,
+                 lit ? 255 : UnlitAlpha);
+        mx += (BarWidth + BarGap) * s;
+    }
+    mx -= BarGap * s;
+    DrawTextAt(context, look.word, mx + WordGap * s, y, context.smallFormat, look.rgb);
+    DrawTextAt(context, line.tail, mx + wordWidth, y, context.smallFormat, Palette::MutedText);
+}
+
 void DrawLiveView(PaintContext& context, const PhoneView& view, float y, const PageFrame& frame, bool demo) {
     const float s = context.scale;
     const float cy = y + 42 * s;
@@ -73,9 +110,7 @@ void DrawLiveView(PaintContext& context, const PhoneView& view, float y, const P
                stickY - 9 * s * static_cast<float>(input.rightY / 32767.0), 4 * s, Palette::Text);
 
     const float disconnectX = frame.right - 14 * s - 104 * s;
-    const float lineX = frame.pad + 14 * s;
-    DrawTrimmedText(context, StatusLineOf(view, demo), lineX, y + 122 * s, disconnectX - 8 * s - lineX,
-                    context.smallFormat, Palette::MutedText);
+    DrawStatusLine(context, view, frame.pad + 14 * s, y + 122 * s, disconnectX - 6 * s, demo);
     DrawButton(context, ClickRect{disconnectX, y + 118 * s, 104 * s, 26 * s}, L"Disconnect",
                ClickAction::DisconnectPhone, static_cast<std::int32_t>(view.sessionId), Palette::Control,
                Palette::Text);
@@ -120,21 +155,48 @@ std::wstring ExplanationOf(std::uint8_t state) {
     return L"Update the app or this server so both are the same version.";
 }
 
-std::wstring StatusLineOf(const PhoneView& view, bool demo) {
-    std::wstring line = demo ? std::wstring(DemoPhoneAddress) : ToUtf16(view.address);
-    line += L"  \u00B7  ";
-    line += view.idle ? std::wstring(L"paused") : std::to_wstring(view.inputRate) + L" updates/s";
+StatusLine StatusLineOf(const PhoneView& view, bool demo) {
+    StatusLine line;
+    line.lead = demo ? std::wstring(DemoPhoneAddress) : ToUtf16(view.address);
+    line.lead += L"  \u00B7  ";
+    line.lead += view.idle ? std::wstring(L"paused") : std::to_wstring(view.inputRate) + L" updates/s";
     if (view.rumbleLarge != 0 || view.rumbleSmall != 0) {
-        line += L"  \u00B7  rumble";
+        line.tail = L"  \u00B7  rumble";
     }
     return line;
 }
 
-float DrawPhoneCard(PaintContext& context, const PhoneView& view, float y, const PageFrame& frame, bool demo) {
+SignalLook SignalLookOf(SignalMark mark) {
+    switch (mark) {
+    case SignalMark::Good:
+        break;
+    case SignalMark::Uneven:
+        return {2, L"uneven", Palette::Warning};
+    case SignalMark::Poor:
+        return {1, L"poor", Palette::Danger};
+    }
+    return {3, L"good", Palette::Accent};
+}
+
+SignalMark SignalMarkOf(const PhoneView& view) {
+    return SignalMarkOf(view.lossPercent, view.jitterMs, view.longestGapMs);
+}
+
+std::wstring WifiAdvice() { return L"Turn off Low Power Mode, move nearer the router, or use 5 GHz."; }
+
+float DrawPhoneCard(PaintContext& context, const PhoneView& view, float y, const PageFrame& frame, bool demo,
+                    bool advice) {
     const float s = context.scale;
-    const float h = CardHeightOf(view.state) * s;
+    const bool advised = advice && Shown(view.state) == PhoneState::Active;
+    const float textWidth = frame.contentW - 28 * s;
+    const float adviceHeight =
+        advised ? MeasureWrappedHeight(context, WifiAdvice(), textWidth, context.smallFormat) + 10 * s : 0;
+    const float h = CardHeightOf(view.state) * s + adviceHeight;
     FillRounded(context, ClickRect{frame.pad, y, frame.contentW, h}, 12 * s, Palette::Card);
     RecordGroup(context, ClickRect{frame.pad, y, frame.contentW, h}, static_cast<std::int32_t>(view.sessionId));
+    if (advised)
+        DrawWrappedText(context, WifiAdvice(), frame.pad + 14 * s, y + CardHeightOf(view.state) * s - 2 * s, textWidth,
+                        context.smallFormat, Palette::Warning);
 
     const PhonePill pill = PillOf(view);
     const float pw = MeasureTextWidth(context, pill.text, context.labelFormat) + 18 * s;

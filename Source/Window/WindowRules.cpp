@@ -18,6 +18,18 @@ constexpr float ThumbWidth = 4.0f;
 constexpr float ThumbMargin = 2.0f;
 constexpr float ShortestThumb = 24.0f;
 
+// The signal mark's thresholds, each "more than". Poor is what a player feels in every race, uneven
+// what they feel now and then.
+// - Lost inputs: at 60 a second, 5 % is three lost a second, each a steering or pedal step the car
+//   never takes; 1 % is one every other second or so.
+// - Jitter: 20 ms is more than a frame at 60 frames a second, so inputs land in the wrong frames and
+//   the car moves in jerks; 8 ms, half a frame, shows as an uneven steering line.
+// - The longest gap in the last 10 s: past 250 ms the server centres the pad (the car lets go of
+//   the wheel); 100 ms, six frames, is a hitch the player sees.
+constexpr double PoorLossPercent = 5, UnevenLossPercent = 1;
+constexpr double PoorJitterMs = 20, UnevenJitterMs = 8;
+constexpr double PoorGapMs = 250, UnevenGapMs = 100;
+
 int Scaled(int designPixels, float scale) {
     // A cast truncates toward zero, which is the rule: 460 x 110/96 is 527, not 528.
     return static_cast<int>(static_cast<float>(designPixels) * scale);
@@ -113,6 +125,28 @@ PixelRect FitInside(PixelRect window, PixelRect area) {
     const int left = std::max(area.left, std::min(window.left, area.right - width));
     const int top = std::max(area.top, std::min(window.top, area.bottom - height));
     return {left, top, left + width, top + height};
+}
+
+SignalMark SignalMarkOf(double lossPercent, double jitterMs, double longestGapMs) {
+    if (lossPercent > PoorLossPercent || jitterMs > PoorJitterMs || longestGapMs > PoorGapMs) return SignalMark::Poor;
+    if (lossPercent > UnevenLossPercent || jitterMs > UnevenJitterMs || longestGapMs > UnevenGapMs)
+        return SignalMark::Uneven;
+    return SignalMark::Good;
+}
+
+std::vector<std::uint32_t> AdviceTimer::Note(const std::vector<Look>& phones, std::int64_t now) {
+    std::vector<PoorSince> still;
+    std::vector<std::uint32_t> advised;
+    for (const Look& phone : phones) {
+        if (phone.mark != SignalMark::Poor) continue;
+        const auto before = std::find_if(poor.begin(), poor.end(),
+                                         [&](const PoorSince& entry) { return entry.sessionId == phone.sessionId; });
+        const std::int64_t since = before != poor.end() ? before->since : now;
+        still.push_back({phone.sessionId, since});
+        if (now - since >= AdviceDelay) advised.push_back(phone.sessionId);
+    }
+    poor = std::move(still);
+    return advised;
 }
 
 } // namespace Velotrix

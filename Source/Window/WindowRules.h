@@ -87,4 +87,36 @@ struct PixelRect {
 // The width is never cut: a window wider than the area starts at its left edge.
 PixelRect FitInside(PixelRect window, PixelRect area);
 
+// The signal mark beside an admitted phone's rate: what its Wi-Fi did to its inputs lately.
+enum class SignalMark : std::uint8_t { Good, Uneven, Poor };
+
+// The worst of the three figures (the server's, Server/LinkStats.h) against their thresholds, which
+// WindowRules.cpp names and explains: above a Poor threshold the phone is Poor, else above an
+// Uneven one Uneven, else Good.
+SignalMark SignalMarkOf(double lossPercent, double jitterMs, double longestGapMs);
+
+// A phone's advice shows once its mark has been Poor this long at every look: one bad second is bad
+// luck, a few in a row are the Wi-Fi.
+inline constexpr std::int64_t AdviceDelay = 3'000'000'000;
+
+// Which phones' advice shows: those Poor at every look for AdviceDelay or more.
+class AdviceTimer {
+public:
+    struct Look {
+        std::uint32_t sessionId = 0;
+        SignalMark mark = SignalMark::Good;
+    };
+    // The marks of the phones on the page at `now` (steady-clock nanoseconds); answers the session
+    // numbers whose advice shows. A phone not Poor now, or not on the page, starts again at its next
+    // Poor look.
+    std::vector<std::uint32_t> Note(const std::vector<Look>& phones, std::int64_t now);
+
+private:
+    struct PoorSince {
+        std::uint32_t sessionId = 0;
+        std::int64_t since = 0;
+    };
+    std::vector<PoorSince> poor;
+};
+
 } // namespace Velotrix

@@ -30,11 +30,12 @@ std::vector<Read> ReadOut(const std::vector<AccessItem>& items) {
 
 TEST(AccessTreeTest, ControlsTakeTheirTextsLinesJoinAndAPhonesCardGathersWhatIsOnIt) {
     const std::vector<ClickRegion> regions = {
-        {{360, 25, 80, 32}, 10, 0}, // Share
-        {{200, 360, 94, 30}, 2, 7}, // Allow
-        {{300, 360, 94, 30}, 3, 7}, // Deny
-        {{20, 450, 420, 52}, 6, 0}, // Start with Windows
-        {{370, 600, 70, 21}, 9, 0}, // the web link
+        {{360, 25, 80, 32}, 10, 0},  // Share
+        {{200, 360, 94, 30}, 2, 7},  // Allow
+        {{300, 360, 94, 30}, 3, 7},  // Deny
+        {{20, 450, 420, 52}, 6, 0},  // Start with Windows
+        {{370, 600, 70, 21}, 9, 0},  // the web link
+        {{316, 758, 104, 26}, 4, 9}, // Disconnect
     };
     // Drawn in the paint's order, not in reading order: the address line's port after a later text.
     const std::vector<DrawnText> texts = {
@@ -56,8 +57,15 @@ TEST(AccessTreeTest, ControlsTakeTheirTextsLinesJoinAndAPhonesCardGathersWhatIsO
         {L"In the notification area, ready for the phone.", {32, 478, 280, 15}},
         {L"   ", {40, 560, 10, 10}},
         {L"velotrix.app", {370, 603, 70, 15}},
+        // An admitted phone below the page, its status line drawn in three parts around the signal mark.
+        {L"Maya\u2019s iPhone", {34, 653, 200, 18}},
+        {L"Player 1", {370, 653, 56, 20}},
+        {L"192.168.1.34  \u00B7  250 updates/s", {34, 762, 170, 15}},
+        {L" poor", {222, 762, 28, 15}},
+        {L"  \u00B7  rumble", {250, 762, 50, 15}},
+        {L"Disconnect", {316, 758, 104, 26}},
     };
-    const std::vector<DrawnGroup> groups = {{{20, 290, 420, 96}, 7}};
+    const std::vector<DrawnGroup> groups = {{{20, 290, 420, 96}, 7}, {{20, 640, 420, 156}, 9}};
     const std::vector<AccessItem> items = BuildAccessTree(regions, texts, groups);
     EXPECT_EQ(ReadOut(items),
               (std::vector<Read>{
@@ -73,6 +81,10 @@ TEST(AccessTreeTest, ControlsTakeTheirTextsLinesJoinAndAPhonesCardGathersWhatIsO
                   {Button, L"Deny", L"", 5},
                   {Toggle, L"Start with Windows", L"In the notification area, ready for the phone.", -1},
                   {Link, L"velotrix.app", L"", -1},
+                  {Group, L"Maya\u2019s iPhone", L"", -1},
+                  {Text, L"Player 1", L"", 12},
+                  {Button, L"Disconnect", L"", 12},
+                  {Text, L"192.168.1.34  \u00B7  250 updates/s poor \u00B7  rumble", L"", 12},
               }));
     EXPECT_EQ(items[8].region, 1) << "a control knows its region";
     EXPECT_EQ(FindAccessItem(items, items[9].key), 9);

@@ -137,9 +137,20 @@ TEST(DevServerTest, EventsAreOneJsonObjectEach) {
 TEST(DevServerTest, SnapshotCarriesEveryFieldOfEachPhone) {
     // Every field set, in the order they are declared.
     const InputState input{4000000001u, -32768, 32767, -2, 5, 65535, 1234, 0x8001, 4294967295u};
-    const PhoneView first{
-        4000000001u, "00112233445566778899aabbccddeeff", "Anna's \"fast\" iPhone", "::1", 0, 3, input, false, 250, 200,
-        100};
+    const PhoneView first{4000000001u,
+                          "00112233445566778899aabbccddeeff",
+                          "Anna's \"fast\" iPhone",
+                          "::1",
+                          0,
+                          3,
+                          input,
+                          false,
+                          250,
+                          200,
+                          100,
+                          100.0 * 3 / 31,
+                          29.96,
+                          400.04};
     const PhoneView second{.sessionId = 17,
                            .idText = "ffeeddccbbaa99887766554433221100",
                            .name = "Ben",
@@ -152,11 +163,13 @@ TEST(DevServerTest, SnapshotCarriesEveryFieldOfEachPhone) {
         R"({"session":4000000001,"id":"00112233445566778899aabbccddeeff","name":"Anna's \"fast\" iPhone",)"
         R"("address":"::1","state":0,"state_name":"Active","player":3,)"
         R"("input":{"session":4000000001,"lx":-32768,"ly":32767,"rx":-2,"ry":5,"lt":65535,"rt":1234,)"
-        R"("buttons":32769,"echo":4294967295},"idle":false,"rate":250,"rumble_large":200,"rumble_small":100},)"
+        R"("buttons":32769,"echo":4294967295},"idle":false,"rate":250,"rumble_large":200,"rumble_small":100,)"
+        R"("loss_percent":9.7,"jitter_ms":30.0,"longest_gap_ms":400.0},)"
         R"({"session":17,"id":"ffeeddccbbaa99887766554433221100","name":"Ben","address":"192.168.1.20",)"
         R"("state":1,"state_name":"Waiting","player":0,)"
         R"("input":{"session":0,"lx":0,"ly":0,"rx":0,"ry":0,"lt":0,"rt":0,"buttons":0,"echo":0},)"
-        R"("idle":true,"rate":0,"rumble_large":0,"rumble_small":0}]})";
+        R"("idle":true,"rate":0,"rumble_large":0,"rumble_small":0,"loss_percent":0.0,"jitter_ms":0.0,)"
+        R"("longest_gap_ms":0.0}]})";
     EXPECT_EQ(SnapshotEvent({first, second}), expected);
 }
 

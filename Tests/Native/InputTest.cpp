@@ -86,6 +86,42 @@ TEST_F(InputTest, InputFromAWaitingPhoneOnlyKeepsItListed) {
     EXPECT_TRUE(phone.ReceiveAll().empty());
 }
 
+// The statistics are LinkStatsTest's; here the core feeds them what it applied and dropped, shows
+// them with the rate, and starts them afresh when the phone gets its pad again.
+TEST_F(InputTest, WifiFiguresCountTheAppliedStreamAndReachTheSnapshotWithTheRate) {
+    MakeCore(false);
+    FakePhone phone("Phone", 1);
+    const std::uint32_t session = Hello(phone, 0).sessionId;
+    // Numbers 1 to 100 every 10 ms; 50 never comes, 60 comes after 61, and 61 twice.
+    for (std::uint16_t sequence = 1; sequence <= 100; ++sequence) {
+        const std::int64_t at = sequence * 10 * Ms;
+        if (sequence == 50 || sequence == 60) continue;
+        Input(phone, session, sequence, at);
+        if (sequence == 61) {
+            Input(phone, session, 60, at);
+            Input(phone, session, 61, at);
+        }
+    }
+    Tick(Second - 1);
+    EXPECT_EQ(core->Snapshot()[0].lossPercent, 0) << "taken with the rate, once a second";
+    Tick(Second);
+    PhoneView view = core->Snapshot()[0];
+    EXPECT_DOUBLE_EQ(view.lossPercent, 1);
+    EXPECT_DOUBLE_EQ(view.longestGapMs, 20);
+    EXPECT_NEAR(view.jitterMs, 0, 1e-6);
+
+    // Refused and allowed again: the numbers sent meanwhile never reached a pad, and are no loss.
+    Deny(session);
+    Input(phone, session, 200, Second + 100 * Ms);
+    Allow(session);
+    Input(phone, session, 500, Second + 500 * Ms);
+    Input(phone, session, 501, Second + 510 * Ms);
+    Tick(2 * Second);
+    view = core->Snapshot()[0];
+    EXPECT_DOUBLE_EQ(view.lossPercent, 0);
+    EXPECT_DOUBLE_EQ(view.longestGapMs, 10);
+}
+
 TEST_F(InputTest, UnknownSessionIsAnsweredAndChangesNothing) {
     MakeCore(false);
     FakePhone phone("Phone", 1);

@@ -50,6 +50,11 @@ TEST(PhoneToolTest, AcceptedOptionsSetWhatTheySay) {
              return o.raw && o.rawBytes == std::vector<std::uint8_t>{0x56, 0x4C, 0x54, 0x58, 0x0A, 0xFF};
          }},
         {{"--listen", "1500"}, [](const PhoneOptions& o) { return o.listenNs == 1'500'000'000; }},
+        {{"--loss", "2.5", "--jitter", "30", "--burst", "100", "--stall", "400", "--stall-every", "4"},
+         [](const PhoneOptions& o) {
+             return o.wifi.lossPercent == 2.5 && o.wifi.jitterNs == 30'000'000 && o.wifi.burstNs == 100'000'000 &&
+                    o.wifi.stallNs == 400'000'000 && o.wifi.stallEveryNs == 4'000'000'000;
+         }},
     };
     for (const auto& c : cases) {
         std::string joined;
@@ -84,6 +89,9 @@ TEST(PhoneToolTest, MalformedArgumentsAreRefusedNamingTheOptionAndHelpWins) {
         {{"--sequence-start", "65536"}, "--sequence-start"},
         {{"--raw", "abc"}, "--raw"},
         {{"--listen", "-1"}, "--listen"},
+        {{"--loss", "101"}, "--loss"},
+        {{"--burst", "0.5"}, "--burst"},
+        {{"--stall-every", "0"}, "--stall-every"},
         {{"--json=yes"}, "--json"},
         {{"--frobnicate"}, "--frobnicate"},
         {{"stray"}, "stray"},
@@ -235,15 +243,66 @@ TEST(PhoneToolTest, SentLinesAndSummaryNameTheirKind) {
     EXPECT_EQ(FormatSentRaw({0x56, 0x00}, 9, OutputForm::Json),
               R"({"type":"sent","what":"raw","bytes":2,"hex":"5600","t":9})");
 
-    PhoneSummary summary{.sentInputs = 120, .sentHellos = 2, .status = 2, .feedback = 11, .unknownSession = 1};
+    PhoneSummary summary{
+        .sentInputs = 120, .lostInputs = 12, .sentHellos = 2, .status = 2, .feedback = 11, .unknownSession = 1};
     EXPECT_EQ(
         FormatSummary(summary, OutputForm::Json),
-        R"({"type":"summary","sent_inputs":120,"sent_hellos":2,"received":{"status":2,"feedback":11,"unknown_session":1,"other":0},"last_state":null})");
+        R"({"type":"summary","sent_inputs":120,"lost_inputs":12,"sent_hellos":2,"received":{"status":2,"feedback":11,"unknown_session":1,"other":0},"last_state":null})");
     summary.haveState = true;
     summary.lastState = 1;
-    EXPECT_EQ(
-        FormatSummary(summary, OutputForm::Text),
-        "summary sent_inputs=120 sent_hellos=2 status=2 feedback=11 unknown-session=1 other=0 last_state=1(Waiting)");
+    EXPECT_EQ(FormatSummary(summary, OutputForm::Text),
+              "summary sent_inputs=120 lost_inputs=12 sent_hellos=2 status=2 feedback=11 unknown-session=1 other=0 "
+              "last_state=1(Waiting)");
+}
+
+// The bad Wi-Fi, input by input at 100 a second: which never arrive, when the others reach the
+// network, and when the phone makes none.
+TEST(PhoneToolTest, BadWifiLosesHoldsAndStallsAsAsked) {
+    constexpr std::int64_t Ms = 1'000'000;
+    struct Case {
+        const char* what;
+        WifiPlay play;
+        std::vector<std::int64_t> deliveredMs; // of the first twelve inputs, -1 for lost
+    };
+    const std::vector<Case> cases = {
+        {"clean", {}, {0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110}},
+        {"every tenth lost", {.lossPercent = 10}, {0, 10, 20, 30, 40, 50, 60, 70, 80, -1, 100, 110}},
+        {"every fourth lost", {.lossPercent = 25}, {0, 10, 20, -1, 40, 50, 60, -1, 80, 90, 100, -1}},
+        {"all lost", {.lossPercent = 100}, {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1}},
+        {"bursts every 50 ms", {.burstNs = 50 * Ms}, {0, 50, 50, 50, 50, 50, 100, 100, 100, 100, 100, 150}},
+        {"bursts and loss",
+         {.lossPercent = 50, .burstNs = 50 * Ms},
+         {0, -1, 50, -1, 50, -1, 100, -1, 100, -1, 100, -1}},
+    };
+    for (const Case& c : cases) {
+        WifiPlayer player(c.play, 1);
+        std::vector<std::int64_t> delivered;
+        for (std::int64_t made = 0; made < 120 * Ms; made += 10 * Ms) {
+            std::int64_t at = -1;
+            delivered.push_back(player.Deliver(made, at) ? at / Ms : -1);
+        }
+        EXPECT_EQ(delivered, c.deliveredMs) << c.what;
+    }
+
+    // Jitter holds each input back up to its bound, in order, and differently from input to input.
+    WifiPlayer jittery({.jitterNs = 30 * Ms}, 7);
+    std::int64_t previous = 0;
+    std::set<std::int64_t> delays;
+    for (std::int64_t made = 0; made < 10'000 * Ms; made += 10 * Ms) {
+        std::int64_t at = 0;
+        ASSERT_TRUE(jittery.Deliver(made, at));
+        EXPECT_TRUE(at >= made && at <= made + 30 * Ms && at >= previous) << made;
+        delays.insert((at - made) / Ms);
+        previous = at;
+    }
+    EXPECT_GE(delays.size(), 25u) << "delays spread over the bound";
+
+    // A 400 ms stall every 4 s, the first at 4 s.
+    const WifiPlayer stalling({.stallNs = 400 * Ms, .stallEveryNs = 4000 * Ms}, 1);
+    for (const auto& [atMs, stalled] : std::vector<std::pair<std::int64_t, bool>>{
+             {0, false}, {399, false}, {3999, false}, {4000, true}, {4399, true}, {4400, false}, {8000, true}})
+        EXPECT_EQ(stalling.Stalled(atMs * Ms), stalled) << atMs;
+    EXPECT_FALSE(WifiPlayer({}, 1).Stalled(5000 * Ms));
 }
 
 } // namespace

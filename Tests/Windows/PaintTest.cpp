@@ -63,6 +63,16 @@ PhoneView LivePhone(std::uint32_t session, std::string name, std::int32_t player
     return view;
 }
 
+struct WifiFigures {
+    double lossPercent, jitterMs, longestGapMs;
+};
+PhoneView WithWifi(PhoneView view, const WifiFigures& figures) {
+    view.lossPercent = figures.lossPercent;
+    view.jitterMs = figures.jitterMs;
+    view.longestGapMs = figures.longestGapMs;
+    return view;
+}
+
 // The first is the best; the status card has room for three more, so the fifth is never shown.
 const std::vector<LocalAddress> FiveAddresses = {{"192.168.1.20", L"Wi-Fi", true},
                                                  {"10.0.0.8", L"Ethernet", false},
@@ -250,6 +260,16 @@ TEST_F(PaintTest, PicturesOfEveryStateHaveTheirRegionsInDrawingOrder) {
     cases.push_back(
         {L"scale-1.5", 1.5f, BasePage(1.5f, {LivePhone(0x7777, Maya, 3), Phone(0x8888, Leo, PhoneState::Waiting)}),
          Page({{Action::DisconnectPhone, 0x7777}, {Action::AllowPhone, 0x8888}, {Action::DenyPhone, 0x8888}}), true});
+    // The signal mark's three states; a phone poor for a while shows the advice under its row.
+    for (const auto& [file, figures] : {std::pair{L"signal-good", WifiFigures{0, 1.2, 23}},
+                                        {L"signal-uneven", WifiFigures{2.4, 11.5, 90}},
+                                        {L"signal-poor", WifiFigures{0, 30.2, 410}}}) {
+        PhoneView phone = WithWifi(LivePhone(0x9999, Maya, 1), figures);
+        phone.rumbleLarge = 0; // the whole line, word and all, at the narrowest window
+        PageInput page = BasePage(1, {phone});
+        if (figures.longestGapMs > 250) page.advised = {0x9999};
+        cases.push_back({file, 1, page, Page({{Action::DisconnectPhone, 0x9999}}), true});
+    }
 
     // The pictures go to VELOTRIX_PICTURES (a Unix path is reached through Wine's Z: drive), or beside Tests.
     wchar_t value[1024], folder[MAX_PATH];
@@ -452,6 +472,45 @@ TEST_F(PaintTest, LiveViewDrawsSteeringPedalsAndStick) {
     EXPECT_LT(pushedY, restY - 2 * s);
 }
 
+// The mark changes the status line only, in its colour; the row grows only for the advice, and what
+// lies below it moves down by as much.
+TEST_F(PaintTest, SignalMarkTakesItsColourAndOnlyTheAdviceGrowsTheRow) {
+    const auto page = [](const WifiFigures& figures, bool advice) {
+        PageInput input = BasePage(1, {WithWifi(LivePhone(1, Maya, 1), figures), Phone(2, Leo, PhoneState::Waiting)});
+        if (advice) input.advised = {1};
+        return input;
+    };
+    const PageResult good = PaintAt(page({0, 1, 20}, false), 1, -1, true);
+    const std::vector<ClickRegion> goodRegions = harness.regions;
+    const Picture goodPicture = harness.Last();
+    ASSERT_EQ(goodRegions.size(), 9u);
+    const ClickRect disconnect = goodRegions[1].rect;
+
+    const PageResult poor = PaintAt(page({0, 1, 400}, false), 1, -1, true);
+    EXPECT_FLOAT_EQ(poor.contentHeight, good.contentHeight);
+    for (std::size_t i = 0; i < goodRegions.size(); ++i)
+        EXPECT_FLOAT_EQ(harness.regions[i].rect.y, goodRegions[i].rect.y);
+    const Change mark = Difference(goodPicture, harness.Last());
+    EXPECT_TRUE(Inside(mark, {0, disconnect.y, disconnect.x, disconnect.height}))
+        << "beside the rate, left of Disconnect";
+    bool danger = false;
+    for (int x = mark.left; x <= mark.right && mark.count > 0; ++x)
+        for (int y = mark.top; y <= mark.bottom; ++y) danger = danger || Near(harness.Last().At(x, y), Palette::Danger);
+    EXPECT_TRUE(danger) << "a poor mark is drawn in the danger colour";
+
+    const PageResult advised = PaintAt(page({0, 1, 400}, true), 1, -1, true);
+    const float grown = advised.contentHeight - good.contentHeight;
+    EXPECT_GT(grown, 10);
+    EXPECT_LT(grown, 60) << "a line or two";
+    EXPECT_FLOAT_EQ(harness.regions[1].rect.y, disconnect.y) << "the row itself keeps its place";
+    for (std::size_t i = 2; i < goodRegions.size(); ++i)
+        EXPECT_FLOAT_EQ(harness.regions[i].rect.y, goodRegions[i].rect.y + grown) << i;
+    // An advice for a phone that is not Active, or not on the page, changes nothing.
+    PageInput waitingOnly = page({0, 1, 400}, false);
+    waitingOnly.advised = {2, 99};
+    EXPECT_FLOAT_EQ(PaintAt(waitingOnly, 1).contentHeight, good.contentHeight);
+}
+
 TEST(PaintPhoneTextsTest, PillAndExplanationFollowTheState) {
     struct Case {
         std::uint8_t state;
@@ -478,25 +537,50 @@ TEST(PaintPhoneTextsTest, PillAndExplanationFollowTheState) {
     }
 }
 
-TEST(PaintPhoneTextsTest, StatusLineTellsAddressRateAndRumble) {
+TEST(PaintPhoneTextsTest, StatusLineTellsAddressRateAndRumbleAroundTheSignalMark) {
     struct Case {
         PhoneView view;
         bool demo;
-        const wchar_t* line;
+        const wchar_t* lead;
+        const wchar_t* tail;
     };
     const std::vector<Case> cases = {
-        {{.address = "192.168.1.57"}, false, L"192.168.1.57  \u00B7  paused"},
-        {{.address = "192.168.1.57", .idle = false, .inputRate = 250}, false, L"192.168.1.57  \u00B7  250 updates/s"},
+        {{.address = "192.168.1.57"}, false, L"192.168.1.57  \u00B7  paused", L""},
+        {{.address = "192.168.1.57", .idle = false, .inputRate = 250},
+         false,
+         L"192.168.1.57  \u00B7  250 updates/s",
+         L""},
         {{.address = "192.168.1.57", .idle = false, .inputRate = 249, .rumbleSmall = 1},
          false,
-         L"192.168.1.57  \u00B7  249 updates/s  \u00B7  rumble"},
+         L"192.168.1.57  \u00B7  249 updates/s",
+         L"  \u00B7  rumble"},
         {{.address = "fe80::1c2a:3bff:fe4d:5e6f", .rumbleLarge = 200},
          false,
-         L"fe80::1c2a:3bff:fe4d:5e6f  \u00B7  paused  \u00B7  rumble"},
-        {{.address = "10.0.0.99", .idle = false, .inputRate = 60}, true, L"192.168.1.34  \u00B7  60 updates/s"},
-        {{.address = ""}, true, L"192.168.1.34  \u00B7  paused"},
+         L"fe80::1c2a:3bff:fe4d:5e6f  \u00B7  paused",
+         L"  \u00B7  rumble"},
+        {{.address = "10.0.0.99", .idle = false, .inputRate = 60}, true, L"192.168.1.34  \u00B7  60 updates/s", L""},
+        {{.address = ""}, true, L"192.168.1.34  \u00B7  paused", L""},
     };
-    for (const Case& c : cases) EXPECT_EQ(StatusLineOf(c.view, c.demo), c.line) << c.view.address;
+    for (const Case& c : cases) {
+        const StatusLine line = StatusLineOf(c.view, c.demo);
+        EXPECT_EQ(line.lead, c.lead) << c.view.address;
+        EXPECT_EQ(line.tail, c.tail) << c.view.address;
+    }
+    // The mark: lit bars, word and colour per state, from the view's figures.
+    struct Mark {
+        PhoneView view;
+        int bars;
+        const wchar_t* word;
+        std::uint32_t rgb;
+    };
+    for (const Mark& m : std::vector<Mark>{{{.jitterMs = 2, .longestGapMs = 40}, 3, L"good", Palette::Accent},
+                                           {{.lossPercent = 3}, 2, L"uneven", Palette::Warning},
+                                           {{.longestGapMs = 410}, 1, L"poor", Palette::Danger}}) {
+        const SignalLook look = SignalLookOf(SignalMarkOf(m.view));
+        EXPECT_EQ(look.bars, m.bars) << m.word;
+        EXPECT_EQ(look.word, m.word);
+        EXPECT_EQ(look.rgb, m.rgb) << m.word;
+    }
 }
 
 // Not a test: a figure for docs/PERFORMANCE.md. Run with --gtest_also_run_disabled_tests.

@@ -185,6 +185,38 @@ TEST(WindowRulesTest, APaintCostingMoreThanAQuarterOfThePeriodStretchesItToFourT
     for (const Case& c : cases) EXPECT_EQ(PaintDue(c.pacing, c.now), c.due) << c.now;
 }
 
+TEST(WindowRulesTest, SignalMarkIsTheWorstFigureAgainstItsThresholds) {
+    using enum SignalMark;
+    struct Case {
+        double loss, jitter, gap;
+        SignalMark mark;
+    };
+    const Case cases[] = {
+        {0, 0, 0, Good},      {1, 8, 100, Good}, // at each threshold: not yet past it
+        {1.01, 0, 0, Uneven}, {0, 8.01, 0, Uneven}, {0, 0, 100.01, Uneven}, {5, 20, 250, Uneven}, {5.01, 0, 0, Poor},
+        {0, 20.01, 0, Poor},  {0, 0, 250.01, Poor}, {2, 10, 400, Poor}, // the worst figure decides
+        {100, 0, 0, Poor},    {0, 0, 10000, Poor},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SignalMarkOf(c.loss, c.jitter, c.gap), c.mark) << c.loss << " " << c.jitter << " " << c.gap;
+}
+
+TEST(WindowRulesTest, AdviceShowsOncePoorAtEveryLookForThreeSeconds) {
+    using enum SignalMark;
+    AdviceTimer timer;
+    using Looks = std::vector<AdviceTimer::Look>;
+    using Shown = std::vector<std::uint32_t>;
+    const std::int64_t s = 1'000'000'000;
+    EXPECT_EQ(timer.Note({{1, Poor}, {2, Uneven}, {3, Poor}}, 10 * s), Shown{});
+    EXPECT_EQ(timer.Note({{1, Poor}, {2, Poor}, {3, Poor}}, 13 * s - 1), Shown{});
+    EXPECT_EQ(timer.Note({{1, Poor}, {2, Poor}, {3, Poor}}, 13 * s), (Shown{1, 3}));
+    // Phone 1 better for one look, phone 3 off the page: each starts again.
+    EXPECT_EQ(timer.Note(Looks{{1, Uneven}, {2, Poor}}, 14 * s), Shown{});
+    EXPECT_EQ(timer.Note(Looks{{1, Poor}, {2, Poor}, {3, Poor}}, 16 * s - 1), Shown{2});
+    EXPECT_EQ(timer.Note(Looks{{3, Poor}, {1, Poor}, {2, Good}}, 19 * s - 1), (Shown{3, 1}));
+    EXPECT_EQ(timer.Note(Looks{}, 30 * s), Shown{});
+}
+
 TEST(WindowRulesTest, BalloonFieldsAreCutToFitAndAlwaysTerminated) {
     wchar_t field[8];
     std::wmemset(field, L'x', 8);

@@ -7,6 +7,7 @@
 #include "Server/Protocol.h"
 
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 
 namespace Velotrix::DevServer {
@@ -18,6 +19,9 @@ JsonLine Event(const char* name) {
     event["event"] = name;
     return event;
 }
+
+// The Wi-Fi figures to a tenth: the digits beyond tell nothing about a network.
+double Tenths(double value) { return std::round(value * 10) / 10; }
 
 JsonLine Phone(const PhoneView& phone) {
     JsonLine out;
@@ -42,6 +46,9 @@ JsonLine Phone(const PhoneView& phone) {
     out["rate"] = phone.inputRate;
     out["rumble_large"] = phone.rumbleLarge;
     out["rumble_small"] = phone.rumbleSmall;
+    out["loss_percent"] = Tenths(phone.lossPercent);
+    out["jitter_ms"] = Tenths(phone.jitterMs);
+    out["longest_gap_ms"] = Tenths(phone.longestGapMs);
     return out;
 }
 

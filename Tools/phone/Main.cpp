@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -24,6 +25,13 @@ void OnInterrupt(int) { interrupted = 1; }
 // itself differs between them and stays inside UdpSocket.
 bool IsIpv6(const SocketAddress& address) { return address.length > 16; }
 
+// The bad Wi-Fi's delays follow the phone's id, so that one phone's run can be played again.
+std::uint64_t SeedOf(const PhoneId& id) {
+    std::uint64_t seed = 0;
+    for (std::size_t i = 0; i < 8; ++i) seed |= static_cast<std::uint64_t>(id.bytes[i]) << (8 * i);
+    return seed;
+}
+
 // Two threads: this one sends at the rate, waking on a condition variable whose timed wait is
 // precise, and a receiver that blocks in the socket. A socket receive time-out alone cannot pace the
 // Input stream: Linux rounds it up to scheduler ticks (a 1 ms time-out waits about 8 ms here).
@@ -31,7 +39,8 @@ class PhoneRun {
 public:
     explicit PhoneRun(const PhoneOptions& options)
         : options(options), inputSequence(options.sequenceStart),
-          inputPeriodNs(std::max<std::int64_t>(1, static_cast<std::int64_t>(1e9 / options.rate))) {}
+          inputPeriodNs(std::max<std::int64_t>(1, static_cast<std::int64_t>(1e9 / options.rate))),
+          wifi(options.wifi, SeedOf(options.id)) {}
 
     int Run() {
         if (!ResolveAddress(options.host, options.port, false, server)) {
@@ -89,22 +98,32 @@ private:
         return timedOut ? 3 : 0;
     }
 
+    // Inputs go through the bad Wi-Fi (none unless asked for): each is held until it is due, and what
+    // it still holds at the end goes out in its time after the last one was made.
     void Stream(Lock& lock) {
         const std::int64_t start = SteadyNow();
         const std::int64_t end = start + options.durationNs;
         std::int64_t nextInput = start;
         while (!interrupted) {
             const std::int64_t now = SteadyNow();
-            if (now >= end) break;
+            SendHeld(now);
+            const bool streaming = now < end;
+            if (!streaming && held.empty()) break;
+            std::int64_t wake = held.empty() ? INT64_MAX : held.front().due;
+            if (!streaming) {
+                WaitUntil(lock, wake);
+                continue;
+            }
             if (now >= NextHello()) SendHello(now);
             if (now >= nextInput) {
                 // Nothing to address an Input to before a Status gave a session number.
-                if (haveSession) SendInput(now - start);
+                if (haveSession && !wifi.Stalled(now - start)) MakeInput(now - start, start);
                 nextInput += inputPeriodNs;
                 // After a stall, carry on at the rate instead of sending the missed inputs in a burst.
                 if (nextInput <= now) nextInput = now + inputPeriodNs;
             }
-            WaitUntil(lock, std::min({end, nextInput, NextHello()}));
+            if (!held.empty()) wake = held.front().due;
+            WaitUntil(lock, std::min({wake, end, nextInput, NextHello()}));
         }
     }
 
@@ -177,11 +196,28 @@ private:
         Print(FormatSentHello(sequence, options.version, options.id, options.name, size, t, options.form));
     }
 
-    void SendInput(std::int64_t elapsed) {
+    void MakeInput(std::int64_t elapsed, std::int64_t start) {
         InputDatagram input = PatternControls(options.pattern, elapsed);
         input.sequence = inputSequence++;
         input.state.sessionId = sessionId;
         input.state.echo = static_cast<std::uint32_t>(++summary.sentInputs);
+        std::int64_t delivered = 0;
+        if (!wifi.Deliver(elapsed, delivered)) {
+            ++summary.lostInputs;
+            return;
+        }
+        held.push_back({start + delivered, input});
+        SendHeld(SteadyNow());
+    }
+
+    void SendHeld(std::int64_t now) {
+        while (!held.empty() && held.front().due <= now) {
+            SendInput(held.front().input);
+            held.pop_front();
+        }
+    }
+
+    void SendInput(const InputDatagram& input) {
         std::uint8_t buffer[InputSize];
         const int size = BuildInput(buffer, options.version, input);
         const std::int64_t t = SteadyNow();
@@ -218,6 +254,12 @@ private:
     // Hello and Bye number their own stream, so that Input sequence numbers run without gaps.
     std::uint16_t controlSequence = 1;
     std::int64_t inputPeriodNs;
+    WifiPlayer wifi;
+    struct Held {
+        std::int64_t due;
+        InputDatagram input;
+    };
+    std::deque<Held> held;
     std::int64_t nextHello = 0;
     std::uint32_t sessionId = 0;
     bool haveSession = false;

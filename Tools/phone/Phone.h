@@ -18,6 +18,17 @@ namespace Velotrix {
 enum class InputPattern { Sweep, Still, Buttons };
 enum class OutputForm { Text, Json };
 
+// A bad Wi-Fi between the phone and the server, for the people who build the phone app and for the
+// tests: what a crowded band, a router or phone in power-save and a dimming screen do to the stream.
+// Times count from the start of the stream.
+struct WifiPlay {
+    double lossPercent = 0;    // this share of the inputs never arrives, spread evenly (10: every tenth)
+    std::int64_t jitterNs = 0; // each input is held back a random time up to this, none overtaking another
+    std::int64_t burstNs = 0;  // inputs are held back and sent together every this often
+    std::int64_t stallNs = 0;  // the phone sends nothing for this long...
+    std::int64_t stallEveryNs = 5'000'000'000; // ...every this often, the first after one period
+};
+
 struct PhoneOptions {
     std::string host = "127.0.0.1";
     std::uint16_t port = DefaultPort;
@@ -38,6 +49,7 @@ struct PhoneOptions {
     bool raw = false;
     std::vector<std::uint8_t> rawBytes;
     std::int64_t listenNs = 300'000'000;
+    WifiPlay wifi;
 };
 
 using ParseResult = CommandLine::Outcome;
@@ -59,6 +71,25 @@ PhoneId DefaultPhoneId(std::string_view name);
 constexpr std::int64_t PatternPeriodNs = 4'000'000'000;
 InputDatagram PatternControls(InputPattern pattern, std::int64_t elapsedNs);
 
+// What the bad Wi-Fi does to each input; the same for the same seed, so that a run can be repeated.
+class WifiPlayer {
+public:
+    WifiPlayer(const WifiPlay& play, std::uint64_t seed) : play(play), random(seed) {}
+    // Whether the phone makes no input at `elapsedNs`, as when its screen dims: none is sent, and no
+    // sequence number is used.
+    bool Stalled(std::int64_t elapsedNs) const;
+    // The next input, made at `elapsedNs`: false when it is lost; else true, with the time it reaches
+    // the network in `deliverNs` (not before it was made, nor before the input made before it).
+    [[nodiscard]] bool Deliver(std::int64_t elapsedNs, std::int64_t& deliverNs);
+
+private:
+    std::uint64_t Next();
+    WifiPlay play;
+    std::uint64_t random;
+    std::uint64_t made = 0;
+    std::int64_t lastDelivery = 0;
+};
+
 enum class ReceivedKind { Status, Feedback, UnknownSession, Other };
 ReceivedKind ClassifyReceived(const std::uint8_t* data, int length);
 
@@ -74,7 +105,8 @@ std::string FormatSentInput(const InputDatagram& input, std::int64_t t, OutputFo
 std::string FormatSentRaw(const std::vector<std::uint8_t>& bytes, std::int64_t t, OutputForm form);
 
 struct PhoneSummary {
-    std::uint64_t sentInputs = 0;
+    std::uint64_t sentInputs = 0; // every input made, the lost ones too
+    std::uint64_t lostInputs = 0; // of those, the ones the bad Wi-Fi lost
     std::uint64_t sentHellos = 0;
     std::uint64_t status = 0;
     std::uint64_t feedback = 0;

@@ -122,6 +122,17 @@ void Describe(CLI::App& app, PhoneOptions& out) {
           });
     Value(app, "--sequence-start", "N", "first Input sequence number (default 1)", "a sequence number (0 to 65535)",
           Number(out.sequenceStart, 0, 65535));
+    Value(app, "--loss", "PERCENT", "bad Wi-Fi: lose this share of the inputs, spread evenly (10: every tenth)",
+          "a share (0 to 100)", [&out](std::string_view text) { return Decimal(text, 0, 100, out.wifi.lossPercent); });
+    Value(app, "--jitter", "MS", "bad Wi-Fi: hold each input back a random time up to MS, in order",
+          "milliseconds (0 to 3600000)", milliseconds(out.wifi.jitterNs));
+    Value(app, "--burst", "MS", "bad Wi-Fi: hold the inputs back and send them together every MS",
+          "milliseconds (0 to 3600000)", milliseconds(out.wifi.burstNs));
+    Value(app, "--stall", "MS", "bad Wi-Fi: send nothing for MS every --stall-every seconds",
+          "milliseconds (0 to 3600000)", milliseconds(out.wifi.stallNs));
+    Value(app, "--stall-every", "SECONDS", "how often --stall comes, the first after one period (default 5)",
+          "a number of seconds (above 0, at most 86400)",
+          [&out](std::string_view text) { return Seconds(text, out.wifi.stallEveryNs) && out.wifi.stallEveryNs > 0; });
     Flag(app, "--bye,!--no-bye", out.bye, "say Bye at the end (default on)");
     Value(app, "--listen", "MS", "keep listening after the last send (default 300)", "milliseconds (0 to 3600000)",
           milliseconds(out.listenNs));

@@ -26,7 +26,7 @@ public:
             if (!what.empty()) json["what"] = what;
         } else {
             text = type;
-            if (!what.empty()) text += " " + std::string(what);
+            if (!what.empty()) Append(" ", what);
         }
     }
 
@@ -47,8 +47,15 @@ private:
         if (form == OutputForm::Json)
             json[key] = std::move(value);
         else
-            text += " " + std::string(key) + "=" + textValue;
+            Append(" ", key, "=", textValue);
         return *this;
+    }
+
+    // Appended piece by piece: a temporary built with + (" " + std::string(key)) makes GCC 12 at -O3
+    // warn of an overlapping copy inside std::string (-Wrestrict) that cannot happen.
+    template <typename... Pieces>
+    void Append(const Pieces&... pieces) {
+        (text.append(std::string_view(pieces)), ...);
     }
 
     OutputForm form;
@@ -164,10 +171,23 @@ std::string FormatSentRaw(const std::vector<std::uint8_t>& bytes, std::int64_t t
 std::string FormatSummary(const PhoneSummary& summary, OutputForm form) {
     const auto count = [](std::uint64_t value) { return std::to_string(value); };
     if (form == OutputForm::Text) {
-        return "summary sent_inputs=" + count(summary.sentInputs) + " sent_hellos=" + count(summary.sentHellos) +
-               " status=" + count(summary.status) + " feedback=" + count(summary.feedback) +
-               " unknown-session=" + count(summary.unknownSession) + " other=" + count(summary.other) +
-               " last_state=" + (summary.haveState ? StateWord(summary.lastState) : std::string("none"));
+        // Appended piece by piece, as in Line.
+        std::string text = "summary";
+        const auto add = [&text](const char* key, const std::string& value) {
+            text += ' ';
+            text += key;
+            text += '=';
+            text += value;
+        };
+        add("sent_inputs", count(summary.sentInputs));
+        add("lost_inputs", count(summary.lostInputs));
+        add("sent_hellos", count(summary.sentHellos));
+        add("status", count(summary.status));
+        add("feedback", count(summary.feedback));
+        add("unknown-session", count(summary.unknownSession));
+        add("other", count(summary.other));
+        add("last_state", summary.haveState ? StateWord(summary.lastState) : std::string("none"));
+        return text;
     }
     const JsonLine received = {{"status", summary.status},
                                {"feedback", summary.feedback},
@@ -175,6 +195,7 @@ std::string FormatSummary(const PhoneSummary& summary, OutputForm form) {
                                {"other", summary.other}};
     const JsonLine line = {{"type", "summary"},
                            {"sent_inputs", summary.sentInputs},
+                           {"lost_inputs", summary.lostInputs},
                            {"sent_hellos", summary.sentHellos},
                            {"received", received},
                            {"last_state", summary.haveState ? JsonLine(summary.lastState) : JsonLine()}};

@@ -1,6 +1,7 @@
 #include "Phone.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace Velotrix {
 
@@ -32,6 +33,38 @@ InputDatagram PatternControls(InputPattern pattern, std::int64_t elapsedNs) {
         break;
     }
     return controls;
+}
+
+bool WifiPlayer::Stalled(std::int64_t elapsedNs) const {
+    if (play.stallNs <= 0 || play.stallEveryNs <= 0 || elapsedNs < play.stallEveryNs) return false;
+    return elapsedNs % play.stallEveryNs < play.stallNs;
+}
+
+bool WifiPlayer::Deliver(std::int64_t elapsedNs, std::int64_t& deliverNs) {
+    // Input k is lost when the share's running count of losses steps up at k: every tenth for 10 %,
+    // in parts per million so that the steps are exact.
+    constexpr std::uint64_t Million = 1'000'000;
+    constexpr double PerMillionPerPercent = 10'000;
+    const auto perMillion = static_cast<std::uint64_t>(std::llround(play.lossPercent * PerMillionPerPercent));
+    ++made;
+    if (made * perMillion / Million != (made - 1) * perMillion / Million) return false;
+    std::int64_t at = elapsedNs;
+    if (play.jitterNs > 0) at += static_cast<std::int64_t>(Next() % static_cast<std::uint64_t>(play.jitterNs + 1));
+    // Held until the next burst: everything made up to a burst's time goes with it.
+    if (play.burstNs > 0) at = (at + play.burstNs - 1) / play.burstNs * play.burstNs;
+    // One link delivers in order.
+    at = std::max(at, lastDelivery);
+    lastDelivery = at;
+    deliverNs = at;
+    return true;
+}
+
+// splitmix64: a few lines, and good enough to scatter delays.
+std::uint64_t WifiPlayer::Next() {
+    std::uint64_t z = random += 0x9E3779B97F4A7C15ULL;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
 }
 
 } // namespace Velotrix
