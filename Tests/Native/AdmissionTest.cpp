@@ -7,7 +7,19 @@
 namespace Velotrix {
 namespace {
 
-using AdmissionTest = CoreFixture;
+class AdmissionTest : public CoreFixture {
+protected:
+    // Three Active phones, then asking first is turned on.
+    void ThreeActiveThenAskFirst() {
+        MakeCore(false);
+        for (std::uint8_t i = 0; i < 3; ++i) {
+            phones.push_back(std::make_unique<FakePhone>("Active " + std::to_string(i), i));
+            ASSERT_EQ(Hello(*phones.back(), 1 * Ms).state, State(PhoneState::Active));
+        }
+        core->SetAskFirst(true);
+    }
+    std::vector<std::unique_ptr<FakePhone>> phones;
+};
 
 TEST_F(AdmissionTest, UnknownPhoneWaitsAndIsAskedAboutOnce) {
     MakeCore(true);
@@ -56,7 +68,6 @@ TEST_F(AdmissionTest, NewPhoneStateFollowsRoomDriverAndApproval) {
 
 TEST_F(AdmissionTest, FifthPhoneGetsNoRoomUntilOneLeaves) {
     MakeCore(false);
-    std::vector<std::unique_ptr<FakePhone>> phones;
     std::vector<std::uint32_t> sessions;
     for (std::uint8_t i = 0; i < 4; ++i) {
         phones.push_back(std::make_unique<FakePhone>("Phone " + std::to_string(i), i));
@@ -79,13 +90,7 @@ TEST_F(AdmissionTest, FifthPhoneGetsNoRoomUntilOneLeaves) {
 }
 
 TEST_F(AdmissionTest, NeverMoreThanFourActiveWhateverTheUserAllows) {
-    MakeCore(false);
-    std::vector<std::unique_ptr<FakePhone>> phones;
-    for (std::uint8_t i = 0; i < 3; ++i) {
-        phones.push_back(std::make_unique<FakePhone>("Active " + std::to_string(i), i));
-        ASSERT_EQ(Hello(*phones.back(), 1 * Ms).state, State(PhoneState::Active));
-    }
-    core->SetAskFirst(true);
+    ThreeActiveThenAskFirst();
     FakePhone waiting("Waiting", 7);
     const std::uint32_t waitingSession = Hello(waiting, 1 * Ms).sessionId;
     FakePhone refused("Refused", 6);
@@ -115,13 +120,7 @@ TEST_F(AdmissionTest, NeverMoreThanFourActiveWhateverTheUserAllows) {
 }
 
 TEST_F(AdmissionTest, NoRoomPhoneWaitsOnlyOnceActiveAndWaitingLeaveRoom) {
-    MakeCore(false);
-    std::vector<std::unique_ptr<FakePhone>> phones;
-    for (std::uint8_t i = 0; i < 3; ++i) {
-        phones.push_back(std::make_unique<FakePhone>("Active " + std::to_string(i), i));
-        ASSERT_EQ(Hello(*phones.back(), 1 * Ms).state, State(PhoneState::Active));
-    }
-    core->SetAskFirst(true);
+    ThreeActiveThenAskFirst();
     FakePhone waiting("Waiting", 7);
     const std::uint32_t session = Hello(waiting, 1 * Ms).sessionId;
     FakePhone late("Late", 8);
@@ -138,7 +137,10 @@ TEST_F(AdmissionTest, NoDriverPhoneIsAdmittedAfterTheDriverConnects) {
     MakeCore(false);
     EXPECT_EQ(logs.Count("ViGEmBus: not available (0xE0000001)"), 1);
     FakePhone phone("Phone", 1);
-    EXPECT_EQ(Hello(phone, 1 * Ms).state, State(PhoneState::NoDriver));
+    const StatusDatagram first = Hello(phone, 1 * Ms);
+    EXPECT_EQ(first.state, State(PhoneState::NoDriver));
+    EXPECT_NE(first.sessionId, 0u) << "it is listed, to be admitted later";
+    EXPECT_EQ(first.player, 0);
     EXPECT_EQ(Hello(phone, 2 * Ms).state, State(PhoneState::NoDriver));
 
     SimulatedBus::SetFaults({});
@@ -179,21 +181,13 @@ TEST_F(AdmissionTest, AllowPlugsAndAsksForTheListToBeSaved) {
     EXPECT_EQ(allowedChanges, 1);
     EXPECT_EQ(changes, before + 1);
     EXPECT_TRUE(phone.ReceiveAll().empty());
-}
 
-TEST_F(AdmissionTest, AllowedPhoneComingBackIsAdmittedAtOnce) {
-    MakeCore(true);
-    FakePhone phone("Phone", 1);
-    const std::uint32_t first = Hello(phone, 1 * Ms).sessionId;
-    Allow(first);
-    (void)phone.ReceiveStatus();
-    Send(phone, phone.Bye(first), 2 * Ms);
-
+    // Coming back, it is admitted at once, under a new session, without asking the user again.
+    Send(phone, phone.Bye(waiting.sessionId), 2 * Ms);
     const StatusDatagram back = Hello(phone, 3 * Ms);
     EXPECT_EQ(back.state, State(PhoneState::Active));
-    EXPECT_NE(back.sessionId, first);
+    EXPECT_NE(back.sessionId, waiting.sessionId);
     EXPECT_EQ(requests.size(), 1u);
-    EXPECT_EQ(core->Allowed().count(phone.IdText()), 1u);
 }
 
 TEST_F(AdmissionTest, TheUsersNoHoldsUntilTheyAllowAgain) {
@@ -286,7 +280,7 @@ TEST_F(AdmissionTest, DenyKeepsThePhoneListedAsRefused) {
     EXPECT_TRUE(core->Allowed().empty());
 }
 
-TEST_F(AdmissionTest, UnknownSessionNumbersChangeNothing) {
+TEST_F(AdmissionTest, UnknownSessionNumbersChangeNothingAndAreNotAnswered) {
     MakeCore(true);
     FakePhone phone("Phone", 1);
     const std::uint32_t session = Hello(phone, 1 * Ms).sessionId;
@@ -294,6 +288,7 @@ TEST_F(AdmissionTest, UnknownSessionNumbersChangeNothing) {
     Allow(session + 1);
     Deny(session + 1);
     Disconnect(session + 1);
+    Send(phone, phone.Bye(session + 1), 2 * Ms);
     EXPECT_TRUE(phone.ReceiveAll().empty());
     EXPECT_EQ(changes, before);
     EXPECT_EQ(core->Snapshot().size(), 1u);
