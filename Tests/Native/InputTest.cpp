@@ -72,20 +72,6 @@ TEST_F(InputTest, StaleAndDuplicateInputsAreDropped) {
     EXPECT_EQ(SimulatedBus::ReportCount(serial), expected);
 }
 
-TEST_F(InputTest, InputFromAWaitingPhoneOnlyKeepsItListed) {
-    MakeCore(true);
-    FakePhone phone("Phone", 1);
-    const std::uint32_t session = Hello(phone, 0).sessionId;
-    Input(phone, session, 1, 14 * Second, {.state = {.leftX = 500}});
-    Tick(15 * Second + 1);
-    const auto views = core->Snapshot();
-    ASSERT_EQ(views.size(), 1u);
-    EXPECT_EQ(views[0].input.leftX, 0);
-    EXPECT_TRUE(views[0].idle);
-    EXPECT_EQ(SimulatedBus::RequestCount(0x2AA808), 0u);
-    EXPECT_TRUE(phone.ReceiveAll().empty());
-}
-
 // The statistics are LinkStatsTest's; here the core feeds them what it applied and dropped, shows
 // them with the rate, and starts them afresh when the phone gets its pad again.
 TEST_F(InputTest, WifiFiguresCountTheAppliedStreamAndReachTheSnapshotWithTheRate) {

@@ -18,8 +18,9 @@ protected:
     }
 };
 
-// Hello and Input alike count as hearing from a phone, admitted or not; silence drops it only once
-// more than 15 s have passed, with one change and no word to the phone.
+// Hello and Input alike count as hearing from a phone, admitted or not, though a waiting phone's Input
+// drives nothing and is not shown; silence drops a phone only once more than 15 s have passed, with
+// one change and no word to the phone.
 TEST_F(TickTest, PhoneHeardFromStaysListedAndIsDroppedOnlyAfterMoreThan15SecondsOfSilence) {
     FakePhone phone("Phone", 1);
     Admit(phone, 0);
@@ -28,9 +29,13 @@ TEST_F(TickTest, PhoneHeardFromStaysListedAndIsDroppedOnlyAfterMoreThan15Seconds
     const std::uint32_t waitingSession = Hello(waiting, 0).sessionId;
     for (std::int64_t t = 10 * Second; t <= 60 * Second; t += 10 * Second) {
         Hello(phone, t);
-        Input(waiting, waitingSession, static_cast<std::uint16_t>(t / Second), t);
+        Input(waiting, waitingSession, static_cast<std::uint16_t>(t / Second), t, {.state = {.leftX = 500}});
         Tick(t + 1);
     }
+    const PhoneView waitingView = core->Snapshot().at(1);
+    EXPECT_TRUE(waitingView.idle);
+    EXPECT_EQ(waitingView.input.leftX, 0);
+    EXPECT_EQ(SimulatedBus::RequestCount(BusRequestSubmitReport), 0u);
     const int before = changes;
     Tick(75 * Second);
     EXPECT_EQ(core->Snapshot().size(), 2u);
