@@ -1,9 +1,8 @@
 // Every thread of a running server at once (receive thread and tick, four streaming phones, a game
 // changing the rumble, the user clicking while the window reads snapshots), chiefly for the tsan build.
 
+#include "ServerFixture.h"
 #include "SimulatedBus/SimulatedBus.h"
-#include "Server/Server.h"
-#include "TestPhone.h"
 
 #include <gtest/gtest.h>
 
@@ -174,7 +173,7 @@ TEST_F(StressTest, PhonesGameAndUserTogetherLoseNothingAndStopPromptly) {
             if (view.sessionId == 0 || !sessions.insert(view.sessionId).second) ++duplicateSessions;
         for (StreamingPhone* kept : {&a, &b}) {
             const PhoneView* view = Find(views, kept->phone.Name());
-            if (view == nullptr || view->state != static_cast<std::uint8_t>(PhoneState::Active)) ++lostPhones;
+            if (view == nullptr || view->state != State(PhoneState::Active)) ++lostPhones;
         }
         // Clicks on stale rows: the phone is no longer waiting, so nothing happens.
         if (const PhoneView* view = Find(views, a.phone.Name())) server->Allow(view->sessionId);
@@ -195,7 +194,7 @@ TEST_F(StressTest, PhonesGameAndUserTogetherLoseNothingAndStopPromptly) {
         }
         // D comes back refused after each Disconnect, and the user changes their mind on its row.
         if (const PhoneView* view = Find(views, d.phone.Name());
-            view != nullptr && view->state == static_cast<std::uint8_t>(PhoneState::Refused))
+            view != nullptr && view->state == State(PhoneState::Refused))
             server->Allow(view->sessionId);
         if (now >= nextDisconnect && now < end - 1000ms) {
             if (const PhoneView* view = Find(views, d.phone.Name())) {
@@ -219,7 +218,7 @@ TEST_F(StressTest, PhonesGameAndUserTogetherLoseNothingAndStopPromptly) {
     while (reports[3].load() == reportsOfD && Clock::now() < comebackDeadline) {
         const std::vector<PhoneView> now = server->Snapshot();
         if (const PhoneView* view = Find(now, d.phone.Name());
-            view != nullptr && view->state == static_cast<std::uint8_t>(PhoneState::Refused))
+            view != nullptr && view->state == State(PhoneState::Refused))
             server->Allow(view->sessionId);
         std::this_thread::sleep_for(5ms);
     }
@@ -231,7 +230,7 @@ TEST_F(StressTest, PhonesGameAndUserTogetherLoseNothingAndStopPromptly) {
         SCOPED_TRACE(kept->phone.Name());
         const PhoneView* view = Find(views, kept->phone.Name());
         ASSERT_NE(view, nullptr);
-        EXPECT_EQ(view->state, static_cast<std::uint8_t>(PhoneState::Active));
+        EXPECT_EQ(view->state, State(PhoneState::Active));
         EXPECT_EQ(view->sessionId, kept->session.load());
         EXPECT_GT(view->inputRate, 0);
         EXPECT_GT(kept->feedbacks.load(), 0u);
@@ -243,8 +242,8 @@ TEST_F(StressTest, PhonesGameAndUserTogetherLoseNothingAndStopPromptly) {
     EXPECT_EQ(reports[2].load(), reportsOfDenied) << "C drives its pad after Deny";
     const PhoneView *refused = Find(views, c.phone.Name()), *back = Find(views, d.phone.Name());
     ASSERT_TRUE(refused && back);
-    EXPECT_EQ(refused->state, static_cast<std::uint8_t>(PhoneState::Refused));
-    EXPECT_EQ(back->state, static_cast<std::uint8_t>(PhoneState::Active));
+    EXPECT_EQ(refused->state, State(PhoneState::Refused));
+    EXPECT_EQ(back->state, State(PhoneState::Active));
     EXPECT_EQ(SimulatedBus::PluggedSerials().size(), 3u);
     // Each Disconnect took D off the allowed list, each Allow on its Refused row put it back.
     EXPECT_EQ(allowedChanges.load(), Phones + 2 * disconnects);
