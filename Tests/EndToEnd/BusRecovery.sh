@@ -5,22 +5,9 @@
 # driver's return to each phone's first report (docs/PERFORMANCE.md keeps the figures).
 set -uo pipefail
 source "$(dirname "$0")/common.bash"
+source "$(dirname "$0")/devserver.bash"
 
-DEVSERVER="$ROOT/build/native/Tools/devserver/velotrix-devserver"
-[ -x "$DEVSERVER" ] && [ -x "$PHONE" ] || { log "build the native tools first"; exit 1; }
-
-WORK=$(mktemp -d)
-PIDS=()
-# No Wine here: only this script's own processes are stopped, by their PIDs.
-cleanup_recovery_test() {
-  local pid
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  if [ "$FAILURES" -ne 0 ]; then log "output kept in $WORK"; else rm -rf "$WORK"; fi
-}
-trap cleanup_recovery_test EXIT
-
-first() { jq -cR "fromjson? | select($2)" "$WORK/$1.out" 2>/dev/null | head -n1; }
+first() { first_match "$WORK/$1.out" "$2"; }
 has_first() { [ -n "$(first "$1" "$2")" ]; }
 seen() { wait_until "${3:-10}" has_first "$1" "$2"; }
 # Waits up to $3 seconds for a line of $WORK/$1.out matching $2, then prints its field $4.

@@ -3,29 +3,11 @@
 # one from the command line, one meeting a driver that connects late; reports compared with inputs.
 set -uo pipefail
 source "$(dirname "$0")/common.bash"
+source "$(dirname "$0")/devserver.bash"
 
-DEVSERVER="$ROOT/build/native/Tools/devserver/velotrix-devserver"
-[ -x "$DEVSERVER" ] && [ -x "$PHONE" ] || { log "build the native tools first"; exit 1; }
-
-WORK=$(mktemp -d)
-PIDS=()
-# No Wine here: only this script's own processes are stopped, by their PIDs.
-cleanup_devserver_test() {
-  local pid
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  if [ "$FAILURES" -ne 0 ]; then log "output kept in $WORK"; else rm -rf "$WORK"; fi
-}
-trap cleanup_devserver_test EXIT
-
-# The first line of a JSON-lines file for which the jq condition holds, compact; nothing when none.
-first_match() { jq -cR "fromjson? | select($2)" "$1" 2>/dev/null | head -n1; }
-count_matches() { jq -cR "fromjson? | select($2)" "$1" 2>/dev/null | wc -l; }
-has_match() { [ -n "$(first_match "$1" "$2")" ]; }
 # Waits up to $3 seconds (default 10) for a matching line and prints it; `seen` waits the same in $WORK/$1.out.
 wait_match() { wait_until "${3:-10}" has_match "$1" "$2" && first_match "$1" "$2"; }
 seen() { wait_until "${3:-10}" has_match "$WORK/$1.out" "$2"; }
-ended() { ! kill -0 "$1" 2>/dev/null; }
 # Waits up to $2 seconds for a child to end; its exit status, or 124 when it is still running.
 wait_exit() { wait_until "$2" ended "$1" || return 124; wait "$1"; }
 

@@ -4,24 +4,7 @@
 # nothing for 400 ms once. The dev server's snapshot must tell them apart as the window's mark does.
 set -uo pipefail
 source "$(dirname "$0")/common.bash"
-
-DEVSERVER="$ROOT/build/native/Tools/devserver/velotrix-devserver"
-[ -x "$DEVSERVER" ] && [ -x "$PHONE" ] || { log "build the native tools first"; exit 1; }
-
-WORK=$(mktemp -d)
-PIDS=()
-# No Wine here: only this script's own processes are stopped, by their PIDs.
-cleanup_wifi_test() {
-  local pid
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${PIDS[@]}"; do wait "$pid" 2>/dev/null; done
-  if [ "$FAILURES" -ne 0 ]; then log "output kept in $WORK"; else rm -rf "$WORK"; fi
-}
-trap cleanup_wifi_test EXIT
-
-first_match() { jq -cR "fromjson? | select($2)" "$1" 2>/dev/null | head -n1; }
-has_match() { [ -n "$(first_match "$1" "$2")" ]; }
-ended() { ! kill -0 "$1" 2>/dev/null; }
+source "$(dirname "$0")/devserver.bash"
 
 PORT=$(free_port)
 mkfifo "$WORK/server.in"
