@@ -10,7 +10,7 @@ namespace {
 
 bool SameCommand(const Command& a, const Command& b) {
     return a.kind == b.kind && a.session == b.session && a.serial == b.serial && a.largeMotor == b.largeMotor &&
-           a.smallMotor == b.smallMotor && a.led == b.led;
+           a.smallMotor == b.smallMotor && a.led == b.led && a.id == b.id;
 }
 
 TEST(DevServerTest, WellFormedCommandsCarryTheirArguments) {
@@ -22,6 +22,8 @@ TEST(DevServerTest, WellFormedCommandsCarryTheirArguments) {
         {"allow 42", {CommandKind::Allow, 42, 0, 0, 0, 0}},
         {"  deny\t4294967295  ", {CommandKind::Deny, 4294967295u, 0, 0, 0, 0}},
         {"disconnect 0", {CommandKind::Disconnect, 0, 0, 0, 0, 0}},
+        {"forget 1913A1B3E6DFBB26F3C77E987C624F33",
+         {CommandKind::Forget, 0, 0, 0, 0, 0, "1913a1b3e6dfbb26f3c77e987c624f33"}},
         {"rumble 1 200 100 2", {CommandKind::Rumble, 0, 1, 200, 100, 2}},
         {"snapshot", {CommandKind::Snapshot, 0, 0, 0, 0, 0}},
         {"connect-bus", {CommandKind::ConnectBus, 0, 0, 0, 0, 0}},
@@ -49,6 +51,7 @@ TEST(DevServerTest, MalformedCommandsAreRefusedAndLeaveTheCommandAlone) {
         {"allow -1", "\"-1\""},
         {"allow 4294967296", "\"4294967296\""},
         {"disconnect", "usage: disconnect SESSION"},
+        {"forget 1913a1b3e6dfbb26f3c77e987c624f3", "is not a phone id"},
         {"rumble 0 1 1 1", "serial"},
         {"rumble 1 256 0 0", "LARGE"},
         {"rumble 1 0 0 x", "LED"},

@@ -35,7 +35,19 @@ struct Options {
 [[nodiscard]] bool ParseOptions(const std::vector<std::string>& arguments, Options& options, std::string& error);
 const char* Usage();
 
-enum class CommandKind { Nothing, Allow, Deny, Disconnect, Rumble, Snapshot, ConnectBus, RemoveBus, RestoreBus, Quit };
+enum class CommandKind {
+    Nothing,
+    Allow,
+    Deny,
+    Disconnect,
+    Forget,
+    Rumble,
+    Snapshot,
+    ConnectBus,
+    RemoveBus,
+    RestoreBus,
+    Quit
+};
 
 struct Command {
     CommandKind kind = CommandKind::Nothing;
@@ -44,6 +56,7 @@ struct Command {
     std::uint8_t largeMotor = 0;
     std::uint8_t smallMotor = 0;
     std::uint8_t led = 0;
+    std::string id{}; // `forget`: the phone id, lowercase as the allowed list keys it
 };
 
 // One line of standard input, without its newline (a trailing carriage return is ignored). A blank

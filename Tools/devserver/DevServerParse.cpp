@@ -121,6 +121,7 @@ bool ParseCommand(std::string_view line, Command& command, std::string& error) {
         {"allow", CommandKind::Allow, 1, "allow SESSION"},
         {"deny", CommandKind::Deny, 1, "deny SESSION"},
         {"disconnect", CommandKind::Disconnect, 1, "disconnect SESSION"},
+        {"forget", CommandKind::Forget, 1, "forget ID"},
         {"rumble", CommandKind::Rumble, 4, "rumble SERIAL LARGE SMALL LED"},
         {"snapshot", CommandKind::Snapshot, 0, "snapshot"},
         {"connect-bus", CommandKind::ConnectBus, 0, "connect-bus"},
@@ -153,6 +154,15 @@ bool ParseCommand(std::string_view line, Command& command, std::string& error) {
         }
         parsed.session = static_cast<std::uint32_t>(number);
         break;
+    case CommandKind::Forget: {
+        PhoneId id;
+        if (!ParsePhoneIdText(words[1], id)) {
+            error = Quoted(words[1]) + " is not a phone id (32 hexadecimal digits)";
+            return false;
+        }
+        parsed.id = PhoneIdText(id);
+        break;
+    }
     case CommandKind::Rumble: {
         if (!CommandLine::Unsigned(words[1], 1, 65535, number)) {
             error = Quoted(words[1]) + " is not a pad serial (1 to 65535)";

@@ -88,6 +88,11 @@ void Execute(Server& server, Output& output, const Command& command) {
         if (!HasSession(server, command.session)) return noSuchSession();
         server.Disconnect(command.session);
         return;
+    case CommandKind::Forget:
+        // As the Options card's Forget: the id leaves the allowed list, and its next Hello asks again.
+        if (!server.Forget(command.id))
+            Emit(output, [&] { return ErrorEvent("no remembered phone has id " + command.id); });
+        return;
     case CommandKind::Rumble:
         if (!SimulatedBus::SetRumble(command.serial, command.largeMotor, command.smallMotor, command.led))
             Emit(output, [&] { return ErrorEvent("no pad is plugged with serial " + std::to_string(command.serial)); });
