@@ -43,7 +43,7 @@ PhoneState Shown(std::uint8_t state) {
 // Three bars rising to the height of the small text's capitals, the first `bars` of them lit; the
 // others stay faintly there, so that one lit bar reads as one of three.
 constexpr float BarWidth = 3, BarGap = 1.5f, LowestBar = 4, BarStep = 3;
-constexpr float MarkGap = 5, WordGap = 3;
+constexpr float MarkGap = 5, WordGap = 5;
 constexpr std::uint8_t UnlitAlpha = 80;
 
 // The line from `x` to `right`. When it does not fit, the mark's word goes first (its bars and colour
