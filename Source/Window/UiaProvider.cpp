@@ -6,6 +6,7 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "Platform/ProcAddress.h"
@@ -123,6 +124,27 @@ private:
     std::atomic<ULONG> count{1};
 };
 
+// The QueryInterface of every provider here, which differ only in the interfaces they list; the
+// first one listed stands for IUnknown.
+template <typename... Interfaces, typename Self>
+HRESULT QueryAmong(Self* self, REFIID id, void** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    using First = std::tuple_element_t<0, std::tuple<Interfaces...>>;
+    if (id == __uuidof(IUnknown)) *out = static_cast<First*>(self);
+    ((*out == nullptr && id == __uuidof(Interfaces) ? (*out = static_cast<Interfaces*>(self)) : nullptr), ...);
+    if (*out == nullptr) return E_NOINTERFACE;
+    self->AddRef();
+    return S_OK;
+}
+
+// Every element lives in this process, and UI Automation calls it through COM's threading rules.
+HRESULT ServerSideOptions(ProviderOptions* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = static_cast<ProviderOptions>(ProviderOptions_ServerSideProvider | ProviderOptions_UseComThreading);
+    return S_OK;
+}
+
 IRawElementProviderFragment* NewElement(const std::shared_ptr<AccessShared>& shared, int index);
 
 // Navigate's directions are the tree's steps, in the same order.
@@ -143,20 +165,8 @@ public:
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        *out = nullptr;
-        if (id == __uuidof(IUnknown) || id == __uuidof(IRawElementProviderSimple))
-            *out = static_cast<IRawElementProviderSimple*>(this);
-        else if (id == __uuidof(IRawElementProviderFragment))
-            *out = static_cast<IRawElementProviderFragment*>(this);
-        else if (id == __uuidof(IInvokeProvider))
-            *out = static_cast<IInvokeProvider*>(this);
-        else if (id == __uuidof(IToggleProvider))
-            *out = static_cast<IToggleProvider*>(this);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
+        return QueryAmong<IRawElementProviderSimple, IRawElementProviderFragment, IInvokeProvider, IToggleProvider>(
+            this, id, out);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return refs.Add(); }
     ULONG STDMETHODCALLTYPE Release() override {
@@ -166,11 +176,7 @@ public:
     }
 
     // IRawElementProviderSimple
-    HRESULT STDMETHODCALLTYPE get_ProviderOptions(ProviderOptions* out) override {
-        if (out == nullptr) return E_POINTER;
-        *out = static_cast<ProviderOptions>(ProviderOptions_ServerSideProvider | ProviderOptions_UseComThreading);
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE get_ProviderOptions(ProviderOptions* out) override { return ServerSideOptions(out); }
     HRESULT STDMETHODCALLTYPE GetPatternProvider(PATTERNID pattern, IUnknown** out) override {
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
@@ -320,18 +326,8 @@ public:
 
     // IUnknown
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        *out = nullptr;
-        if (id == __uuidof(IUnknown) || id == __uuidof(IRawElementProviderSimple))
-            *out = static_cast<IRawElementProviderSimple*>(this);
-        else if (id == __uuidof(IRawElementProviderFragment))
-            *out = static_cast<IRawElementProviderFragment*>(this);
-        else if (id == __uuidof(IRawElementProviderFragmentRoot))
-            *out = static_cast<IRawElementProviderFragmentRoot*>(this);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
+        return QueryAmong<IRawElementProviderSimple, IRawElementProviderFragment, IRawElementProviderFragmentRoot>(
+            this, id, out);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return refs.Add(); }
     ULONG STDMETHODCALLTYPE Release() override {
@@ -341,11 +337,7 @@ public:
     }
 
     // IRawElementProviderSimple
-    HRESULT STDMETHODCALLTYPE get_ProviderOptions(ProviderOptions* out) override {
-        if (out == nullptr) return E_POINTER;
-        *out = static_cast<ProviderOptions>(ProviderOptions_ServerSideProvider | ProviderOptions_UseComThreading);
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE get_ProviderOptions(ProviderOptions* out) override { return ServerSideOptions(out); }
     HRESULT STDMETHODCALLTYPE GetPatternProvider(PATTERNID, IUnknown** out) override {
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
