@@ -86,30 +86,27 @@ void LinkStats::Push(const Arrival& arrival) {
     if (count == Capacity) DropOldest();
     arrivals[(first + count) % Capacity] = arrival;
     ++count;
-    missed += arrival.missed;
-    if (arrival.step == 0) return;
-    const std::int64_t interval = arrival.intervalUs, step = arrival.step;
-    ++intervals;
-    sumInterval += interval;
-    sumStep += step;
-    sumInterval2 += interval * interval;
-    sumIntervalStep += interval * step;
-    sumStep2 += step * step;
+    Tally(arrival, 1);
 }
 
 void LinkStats::DropOldest() {
     const Arrival& arrival = arrivals[first];
     first = (first + 1) % Capacity;
     --count;
-    missed -= arrival.missed;
+    Tally(arrival, -1);
+}
+
+// An arrival joins the sums (sign 1) or leaves them (sign -1) alike.
+void LinkStats::Tally(const Arrival& arrival, std::int64_t sign) {
+    missed += sign * arrival.missed;
     if (arrival.step == 0) return;
     const std::int64_t interval = arrival.intervalUs, step = arrival.step;
-    --intervals;
-    sumInterval -= interval;
-    sumStep -= step;
-    sumInterval2 -= interval * interval;
-    sumIntervalStep -= interval * step;
-    sumStep2 -= step * step;
+    intervals += sign;
+    sumInterval += sign * interval;
+    sumStep += sign * step;
+    sumInterval2 += sign * interval * interval;
+    sumIntervalStep += sign * interval * step;
+    sumStep2 += sign * step * step;
 }
 
 void LinkStats::PushGap(std::int64_t end, std::int64_t length) {

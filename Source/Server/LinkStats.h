@@ -72,6 +72,7 @@ private:
 
     void Push(const Arrival& arrival);
     void DropOldest();
+    void Tally(const Arrival& arrival, std::int64_t sign);
     void PushGap(std::int64_t end, std::int64_t length);
     void Expire(std::int64_t now);
 
